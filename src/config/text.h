@@ -1,0 +1,39 @@
+// Text helpers shared by every layer: Unicode White_Space trimming, UTF-8 checks and
+// decoding, ASCII case folding and the double-quoted debug form of a text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace wrenfield {
+
+// True for the characters Unicode marks as White_Space (tab to carriage return, space,
+// U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
+bool is_unicode_whitespace(char32_t c);
+
+// Removes White_Space characters at both ends. Works on UTF-8; bytes that are not part of
+// a well-formed sequence are never trimmed.
+std::string_view trim_whitespace(std::string_view text);
+
+// Strict UTF-8 check: no overlong forms, no surrogates, nothing above U+10FFFF, nothing cut short.
+bool is_valid_utf8(std::string_view bytes);
+
+// Decodes UTF-8, replacing each maximal invalid subsequence by U+FFFD.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+// Equality with ASCII letters compared without regard to case; other bytes compare exactly.
+bool ascii_iequals(std::string_view a, std::string_view b);
+
+// Lower-cases ASCII letters only.
+std::string ascii_lower(std::string_view text);
+
+// Appends one code point as UTF-8.
+void append_utf8(std::string& out, char32_t c);
+
+// The double-quoted debug form of a text: backslash and double quote escaped, \t \r \n \0 for
+// those characters, \u{hex} for other control characters and for invisible format or
+// combining characters, everything else as it is. Used for the control-path key and for
+// the error line the program prints before it exits.
+std::string debug_quote(std::string_view text);
+
+}  // namespace wrenfield

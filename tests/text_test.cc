@@ -1,0 +1,49 @@
+#include "config/text.h"
+
+#include <gtest/gtest.h>
+
+using namespace wrenfield;
+
+TEST(Text, TrimRemovesUnicodeWhiteSpaceButNotByteOrderMark) {
+    EXPECT_EQ(trim_whitespace(" \t\r\n\v\f x \r\n"), "x");
+    EXPECT_EQ(trim_whitespace("\u00a0\u3000\u2028 x\u205f\u0085"), "x");
+    EXPECT_EQ(trim_whitespace("\ufeffx"), "\ufeffx");
+    EXPECT_EQ(trim_whitespace("  "), "");
+    // Invalid bytes stop the trim instead of being mistaken for white space.
+    EXPECT_EQ(trim_whitespace(" \xff "), "\xff");
+}
+
+TEST(Text, StrictUtf8RejectsOverlongSurrogatesAndTruncation) {
+    EXPECT_TRUE(is_valid_utf8(""));
+    EXPECT_TRUE(is_valid_utf8("caf\xc3\xa9 \xf0\x9f\x98\x80"));
+    EXPECT_TRUE(is_valid_utf8(std::string("a\0b", 3)));
+    EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));          // overlong "/"
+    EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate D800
+    EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(is_valid_utf8("\xe2\x82"));          // cut short
+    EXPECT_FALSE(is_valid_utf8("caf\xe9"));           // Latin-1 byte
+}
+
+TEST(Text, LossyDecodingReplacesEachMaximalInvalidSubpart) {
+    EXPECT_EQ(decode_utf8_lossy("ok"), "ok");
+    EXPECT_EQ(decode_utf8_lossy("a\xffz"), "a\ufffdz");
+    // A truncated three-byte sequence is one replacement, not two.
+    EXPECT_EQ(decode_utf8_lossy("\xe2\x82z"), "\ufffdz");
+    // Each byte of an overlong or surrogate form is its own replacement.
+    EXPECT_EQ(decode_utf8_lossy("\xc0\xaf"), "\ufffd\ufffd");
+    EXPECT_EQ(decode_utf8_lossy("\xed\xa0\x80"), "\ufffd\ufffd\ufffd");
+}
+
+TEST(Text, AsciiCaseFoldingLeavesOtherBytesExact) {
+    EXPECT_TRUE(ascii_iequals("WeB", "web"));
+    EXPECT_FALSE(ascii_iequals("web", "webs"));
+    EXPECT_FALSE(ascii_iequals("\xc3\x89", "\xc3\xa9"));  // É and é differ
+    EXPECT_EQ(ascii_lower("HoSt\xc3\x89"), "host\xc3\x89");
+}
+
+TEST(Text, DebugQuoteEscapesLikeTheControlPathKey) {
+    EXPECT_EQ(debug_quote("plain 'x'"), "\"plain 'x'\"");
+    EXPECT_EQ(debug_quote("a\"b\\c\td\n\r"), "\"a\\\"b\\\\c\\td\\n\\r\"");
+    EXPECT_EQ(debug_quote(std::string("\0\x01", 2)), "\"\\0\\u{1}\"");
+    EXPECT_EQ(debug_quote("\xc3\xa9\xe2\x80\x8b"), "\"\xc3\xa9\\u{200b}\"");
+}
