@@ -1,0 +1,62 @@
+// The SshConnection record: its control socket, the ssh argument vector shared by every
+// remote run, and closing the master connection when the record goes away.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wrenfield {
+
+class SshConnection {
+  public:
+    // Merges what was given with the matching ~/.ssh/config entry. Starts no process.
+    static SshConnection create(std::string host, std::optional<uint16_t> port = std::nullopt,
+                                std::optional<std::string> user = std::nullopt,
+                                std::optional<std::string> identity_file = std::nullopt);
+
+    SshConnection(SshConnection&& other) noexcept;
+    SshConnection& operator=(SshConnection&& other) noexcept;
+    SshConnection(const SshConnection&) = delete;
+    SshConnection& operator=(const SshConnection&) = delete;
+    // Runs close_master, unless the record was moved from.
+    ~SshConnection();
+
+    // "ssh" followed by the options, port, identity and destination; the caller appends the
+    // remote command as the last element.
+    std::vector<std::string> ssh_command() const;
+
+    // `ssh -O exit` on the control socket (skipped for an unsafe destination), then removes
+    // the socket file. Reports nothing.
+    void close_master() const;
+
+    // False when the destination would be read by ssh as an option (it begins with "-").
+    bool has_safe_destination() const;
+
+    std::string destination;
+    std::string control_path;
+    std::string home_dir = "/";
+    std::string remote_os = "Unknown";
+    std::string remote_user;
+    std::optional<std::string> user;
+    std::optional<std::string> identity_file;
+    std::optional<uint16_t> port;
+    bool identities_only = false;
+    bool has_python = false;
+
+  private:
+    SshConnection() = default;
+    bool owns_master_ = true;
+};
+
+// "/tmp/wrenfield-" + 16 hex digits of SipHash-1-3 over the key text + ".sock".
+std::string control_path_for(std::string_view destination, std::optional<uint16_t> port,
+                             const std::optional<std::string>& user,
+                             const std::optional<std::string>& identity_file);
+
+// Unlinks the path if it exists; errors are ignored.
+void remove_socket_file(const std::string& path);
+
+}  // namespace wrenfield
