@@ -174,6 +174,18 @@ std::string ascii_lower(std::string_view text) {
     return out;
 }
 
+char32_t next_code_point(std::string_view text, size_t& pos) {
+    char32_t c;
+    size_t prefix;
+    const size_t len = decode_one(text, pos, c, prefix);
+    if (len == 0) {
+        pos += prefix;
+        return 0xFFFD;
+    }
+    pos += len;
+    return c;
+}
+
 void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);

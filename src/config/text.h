@@ -27,6 +27,10 @@ bool ascii_iequals(std::string_view a, std::string_view b);
 // Lower-cases ASCII letters only.
 std::string ascii_lower(std::string_view text);
 
+// Decodes the code point at `pos` and moves `pos` past it. A byte that does not start a
+// well-formed sequence reads as U+FFFD and moves `pos` by its maximal invalid subpart.
+char32_t next_code_point(std::string_view text, size_t& pos);
+
 // Appends one code point as UTF-8.
 void append_utf8(std::string& out, char32_t c);
 
