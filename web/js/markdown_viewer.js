@@ -1,0 +1,366 @@
+// The file viewer and editor sheet: renders a remote file as Markdown (Preview) or shows it in a
+// text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
+// window.openMarkdownViewer and keeps everything else private.
+(function () {
+  'use strict';
+
+  const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
+  const SAVING_BAR_MS = 450;
+  const READY_AFTER_SAVE_MS = 3000;
+  const COPIED_LABEL_MS = 2000;
+  const EDITOR_FOCUS_DELAY_MS = 30;
+
+  // Raw HTML inside a viewed file is kept for the harmless parts (tables, details, images), but
+  // nothing may run as the page's script or post anywhere: DOMPurify already drops scripts,
+  // event-handler attributes and javascript: URLs; these add the embedding and form elements, and
+  // style elements, which would restyle the whole page rather than the document.
+  const SANITIZE_OPTIONS = {
+    FORBID_TAGS: ['form', 'iframe', 'frame', 'frameset', 'object', 'embed', 'style', 'base', 'meta', 'link'],
+    FORBID_ATTR: ['action', 'formaction', 'srcdoc'],
+    // Ids and names from the document get a prefix, so they cannot shadow the page's own elements.
+    SANITIZE_NAMED_PROPS: true,
+  };
+
+  const backdrop = document.getElementById('modal-md-viewer');
+  if (!backdrop) return;
+  const container = backdrop.querySelector('.md-viewer-container');
+  const badge = document.getElementById('md-file-badge');
+  const fileNameLabel = document.getElementById('md-filename');
+  const filePathLabel = document.getElementById('md-filepath');
+  const indicator = document.getElementById('segment-indicator');
+  const previewTab = document.getElementById('tab-md-view');
+  const editTab = document.getElementById('tab-md-edit');
+  const copyButton = document.getElementById('btn-md-copy');
+  const downloadButton = document.getElementById('btn-md-download');
+  const saveButton = document.getElementById('btn-md-save');
+  const fullscreenButton = document.getElementById('btn-md-fullscreen');
+  const closeButton = document.getElementById('btn-close-md-viewer');
+  const previewPane = document.getElementById('md-rendered-content');
+  const textArea = document.getElementById('md-raw-textarea');
+  const charCount = document.getElementById('md-char-count');
+  const saveStatus = document.getElementById('md-save-status');
+
+  // The file the sheet was opened for (only name and path are read), or null while closed.
+  let openFile = null;
+  // The file whose content the text area holds: { path, editable }. It is set only by a finished
+  // load of the open file, so a save can never send one file's text to another path.
+  let loadedDocument = null;
+  let mode = 'preview';
+  let isFullscreen = false;
+  let savedText = '';
+  let saveInFlight = false;
+  // Every opening and closing starts a new generation; a read reply of an older one is dropped.
+  let openGeneration = 0;
+  // Every status change counts up, so the delayed "Ready" only replaces the status it followed.
+  let statusSerial = 0;
+
+  function showToast(message) {
+    if (typeof window.showToast === 'function') window.showToast(message);
+  }
+
+  function setStatus(text) {
+    statusSerial += 1;
+    saveStatus.textContent = text;
+    return statusSerial;
+  }
+
+  function formatFileSize(bytes) {
+    if (!bytes) return '0 B';
+    const unitIndex = Math.min(Math.floor(Math.log(bytes) / Math.log(1024)), SIZE_UNITS.length - 1);
+    const value = Math.round((bytes / Math.pow(1024, unitIndex)) * 10) / 10;
+    return String(value) + ' ' + SIZE_UNITS[unitIndex];
+  }
+
+  function badgeText(name) {
+    const dot = name.lastIndexOf('.');
+    const extension = dot < 0 ? name : name.slice(dot + 1);
+    return extension ? extension.toUpperCase() : 'MD';
+  }
+
+  function isModified() {
+    return textArea.value !== savedText;
+  }
+
+  function isEditable() {
+    return loadedDocument !== null && loadedDocument.editable;
+  }
+
+  function setSaveButtonVisible(visible) {
+    saveButton.classList.toggle('hidden', !(visible && isEditable()));
+  }
+
+  // Edit, Copy and typing make sense only for a text document that finished loading.
+  function applyDocumentState() {
+    const editable = isEditable();
+    editTab.disabled = !editable;
+    copyButton.disabled = !editable;
+    textArea.readOnly = !editable;
+  }
+
+  function updateCharCount() {
+    const text = textArea.value;
+    const lines = text.split('\n').length;
+    charCount.textContent = text.length.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
+  }
+
+  // Fenced code is coloured by highlight.js; the code element keeps the class marked gives it
+  // ("language-..."), so the theme colours the tokens while the block's look stays our own.
+  function highlightCodeToken(token) {
+    if (token.type !== 'code' || !window.hljs) return;
+    const language = (token.lang || '').match(/^\S*/)[0];
+    let highlighted = null;
+    if (language && window.hljs.getLanguage(language)) {
+      try {
+        highlighted = window.hljs.highlight(token.text, { language: language }).value;
+      } catch (error) {
+        highlighted = null;
+      }
+    }
+    if (highlighted === null) {
+      try {
+        highlighted = window.hljs.highlightAuto(token.text).value;
+      } catch (error) {
+        return;
+      }
+    }
+    token.text = highlighted;
+    token.escaped = true;
+  }
+
+  if (window.marked) {
+    window.marked.setOptions({ gfm: true, breaks: true });
+    window.marked.use({ walkTokens: highlightCodeToken });
+  }
+
+  function copyText(text) {
+    if (!navigator.clipboard) return Promise.reject(new Error('Clipboard unavailable'));
+    return navigator.clipboard.writeText(text);
+  }
+
+  function addCodeCopyButtons() {
+    previewPane.querySelectorAll('pre').forEach((block) => {
+      if (block.querySelector('.code-copy-btn')) return;
+      const button = document.createElement('button');
+      button.className = 'code-copy-btn';
+      button.textContent = 'Copy';
+      button.addEventListener('click', () => {
+        const code = block.querySelector('code') || block;
+        copyText(code.innerText).then(
+          () => {
+            button.textContent = 'Copied!';
+            setTimeout(() => {
+              button.textContent = 'Copy';
+            }, COPIED_LABEL_MS);
+          },
+          () => {}
+        );
+      });
+      block.appendChild(button);
+    });
+  }
+
+  function renderMarkdown(text) {
+    // Without the Markdown library or the sanitizer the text is shown as it is, never as markup.
+    if (!window.marked || !window.DOMPurify) {
+      previewPane.textContent = text;
+      return;
+    }
+    previewPane.innerHTML = window.DOMPurify.sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+    addCodeCopyButtons();
+  }
+
+  function showPaneMessage(text, color, padding, centred) {
+    const message = document.createElement('div');
+    message.style.padding = padding;
+    message.style.color = color;
+    if (centred) message.style.textAlign = 'center';
+    message.textContent = text;
+    previewPane.replaceChildren(message);
+    return message;
+  }
+
+  // A file that is not UTF-8 text cannot be shown or edited here; it can still be downloaded.
+  function showBinaryNotice(size) {
+    const notice = showPaneMessage(
+      'This file is not UTF-8 text (' + formatFileSize(size) + '), so it cannot be shown or edited here.',
+      'var(--text-secondary)',
+      '40px',
+      true
+    );
+    const download = document.createElement('button');
+    download.className = 'action-btn compact md-binary-download';
+    download.textContent = 'Download';
+    download.style.margin = '16px auto 0';
+    download.addEventListener('click', downloadFile);
+    notice.appendChild(document.createElement('br'));
+    notice.appendChild(download);
+  }
+
+  function setViewMode(nextMode) {
+    if (nextMode === 'edit' && !isEditable()) return;
+    mode = nextMode;
+    container.setAttribute('data-view-mode', mode);
+    previewTab.classList.toggle('active', mode === 'preview');
+    editTab.classList.toggle('active', mode === 'edit');
+    indicator.style.transform = mode === 'edit' ? 'translateX(100%)' : 'translateX(0%)';
+    if (mode === 'preview') {
+      if (isEditable()) renderMarkdown(textArea.value);
+      setSaveButtonVisible(isModified());
+    } else {
+      setSaveButtonVisible(true);
+      setTimeout(() => textArea.focus(), EDITOR_FOCUS_DELAY_MS);
+    }
+  }
+
+  async function readFile(path) {
+    const response = await fetch('/api/read?path=' + encodeURIComponent(path));
+    const reply = await response.json();
+    if (!response.ok || typeof reply.content !== 'string') {
+      throw new Error(reply.error || 'Failed to read file content');
+    }
+    return reply;
+  }
+
+  async function openMarkdownViewer(file) {
+    openGeneration += 1;
+    const generation = openGeneration;
+    openFile = file;
+    loadedDocument = null;
+    applyDocumentState();
+    isFullscreen = false;
+    container.classList.remove('fullscreen');
+    fileNameLabel.textContent = file.name;
+    filePathLabel.textContent = file.path;
+    badge.textContent = badgeText(String(file.name || ''));
+    setViewMode('preview');
+    showPaneMessage('Loading file from remote VM...', 'var(--text-secondary)', '40px', true);
+    backdrop.classList.remove('hidden');
+    setStatus('Loading...');
+
+    try {
+      const reply = await readFile(file.path);
+      if (generation !== openGeneration) return;
+      loadedDocument = { path: file.path, editable: !reply.is_binary };
+      savedText = reply.is_binary ? '' : reply.content;
+      textArea.value = savedText;
+      applyDocumentState();
+      if (reply.is_binary) showBinaryNotice(reply.size);
+      else renderMarkdown(savedText);
+      updateCharCount();
+      setStatus('Loaded ' + formatFileSize(reply.size));
+      setSaveButtonVisible(false);
+    } catch (error) {
+      if (generation !== openGeneration) return;
+      showPaneMessage('Error loading file: ' + error.message, 'var(--danger-color)', '20px', false);
+      setStatus('Error');
+    }
+  }
+
+  async function saveFile() {
+    const target = loadedDocument;
+    // One save at a time: the shortcut during a running save is ignored.
+    if (!openFile || !target || !target.editable || saveInFlight) return;
+    const content = textArea.value;
+    saveInFlight = true;
+    setStatus('Saving to remote VM...');
+    saveButton.disabled = true;
+    container.classList.add('saving');
+    setTimeout(() => container.classList.remove('saving'), SAVING_BAR_MS);
+    try {
+      const response = await fetch('/api/write', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ path: target.path, content: content }),
+      });
+      const reply = await response.json();
+      if (!response.ok || reply.success !== true) throw new Error(reply.error || 'Save failed');
+      showToast('File saved to remote VM');
+      // A reply that comes back after another file was opened leaves that file's state alone.
+      if (target !== loadedDocument) return;
+      // What was sent is what is saved: text typed while the request ran stays modified.
+      savedText = content;
+      const serial = setStatus(isModified() ? 'Modified (unsaved)' : 'Saved successfully!');
+      if (mode === 'preview') setSaveButtonVisible(isModified());
+      setTimeout(() => {
+        if (serial === statusSerial) setStatus('Ready');
+      }, READY_AFTER_SAVE_MS);
+    } catch (error) {
+      if (target === loadedDocument) setStatus('Save error: ' + error.message);
+      showToast('Error: ' + error.message);
+    } finally {
+      saveInFlight = false;
+      saveButton.disabled = false;
+    }
+  }
+
+  function copyMarkdown() {
+    if (!isEditable()) return;
+    const text = mode === 'edit' ? textArea.value : savedText;
+    copyText(text).then(
+      () => showToast('Copied Markdown to clipboard'),
+      () => {}
+    );
+  }
+
+  function downloadFile() {
+    if (!openFile) return;
+    window.location.href = '/api/download?path=' + encodeURIComponent(openFile.path);
+  }
+
+  function toggleFullscreen() {
+    isFullscreen = !isFullscreen;
+    container.classList.toggle('fullscreen', isFullscreen);
+  }
+
+  function closeModal() {
+    openGeneration += 1;
+    backdrop.classList.add('hidden');
+    openFile = null;
+  }
+
+  function handleEditorInput() {
+    updateCharCount();
+    if (isModified()) {
+      setStatus('Modified (unsaved)');
+      setSaveButtonVisible(true);
+    } else {
+      setStatus('Ready');
+      if (mode === 'preview') setSaveButtonVisible(false);
+    }
+  }
+
+  function handleEditorKeydown(event) {
+    if (event.key !== 'Tab') return;
+    event.preventDefault();
+    if (textArea.readOnly) return;
+    textArea.setRangeText('  ', textArea.selectionStart, textArea.selectionEnd, 'end');
+    textArea.dispatchEvent(new Event('input', { bubbles: true }));
+  }
+
+  function handleWindowKeydown(event) {
+    if (backdrop.classList.contains('hidden')) return;
+    if (event.key === 's' && (event.metaKey || event.ctrlKey)) {
+      event.preventDefault();
+      saveFile();
+    } else if (event.key === 'Escape') {
+      event.preventDefault();
+      closeModal();
+    }
+  }
+
+  previewTab.addEventListener('click', () => setViewMode('preview'));
+  editTab.addEventListener('click', () => setViewMode('edit'));
+  copyButton.addEventListener('click', copyMarkdown);
+  downloadButton.addEventListener('click', downloadFile);
+  saveButton.addEventListener('click', saveFile);
+  fullscreenButton.addEventListener('click', toggleFullscreen);
+  closeButton.addEventListener('click', closeModal);
+  backdrop.addEventListener('click', (event) => {
+    if (event.target === backdrop) closeModal();
+  });
+  textArea.addEventListener('input', handleEditorInput);
+  textArea.addEventListener('keydown', handleEditorKeydown);
+  window.addEventListener('keydown', handleWindowKeydown);
+
+  window.openMarkdownViewer = openMarkdownViewer;
+})();
