@@ -39,3 +39,8 @@ foreach(test_source ${WINDOW_TESTS})
   set_tests_properties(window_${test_name} PROPERTIES TIMEOUT 600
     ENVIRONMENT "WRENFIELD_BIN=$<TARGET_FILE:wrenfield>;WRENFIELD_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endforeach()
+
+# The shell's argument scan lives in the program, not in the core; its test compiles it in.
+if(TARGET app_test)
+  target_sources(app_test PRIVATE ${CMAKE_SOURCE_DIR}/src/app/arguments.cc)
+endif()
