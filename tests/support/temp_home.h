@@ -2,26 +2,26 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
-#include <string>
 #include <string_view>
+
+#include "support/command.h"
 
 namespace wrenfield::testing {
 
 class TemporaryHome {
   public:
-    TemporaryHome();
-    ~TemporaryHome();
-    TemporaryHome(const TemporaryHome&) = delete;
-    TemporaryHome& operator=(const TemporaryHome&) = delete;
+    TemporaryHome() : directory_("wrenfield-home"), home_("HOME", directory_.path()) {}
 
-    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path path() const { return directory_.path(); }
     // Writes `text` to the file at `relative` below the home, creating its directories.
-    std::filesystem::path write(const std::filesystem::path& relative, std::string_view text) const;
+    std::filesystem::path write(std::string_view relative, std::string_view text) const {
+        write_file(directory_ / relative, text);
+        return directory_ / relative;
+    }
 
   private:
-    std::filesystem::path path_;
-    std::optional<std::string> saved_home_;
+    TemporaryDirectory directory_;
+    ScopedEnvironmentVariable home_;
 };
 
 }  // namespace wrenfield::testing
