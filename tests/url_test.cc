@@ -1,19 +1,14 @@
 #include "server/url.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
-#include "support/temp_home.h"
+#include "support/command.h"
 
 using namespace wrenfield;
 
@@ -222,34 +217,6 @@ std::vector<std::string> generate_corpus() {
     return targets;
 }
 
-// Runs a fixed command with an argument vector and returns its standard output.
-std::string run_and_capture(std::vector<std::string> arguments) {
-    int pipe_ends[2];
-    if (pipe2(pipe_ends, O_CLOEXEC) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(pipe_ends[1], STDOUT_FILENO);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipe_ends[1]);
-    std::string output;
-    char buffer[65536];
-    ssize_t count;
-    while ((count = read(pipe_ends[0], buffer, sizeof buffer)) > 0)
-        output.append(buffer, static_cast<size_t>(count));
-    close(pipe_ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "node failed";
-    return output;
-}
-
 nlohmann::json optional_json(const auto& value) {
     if (value)
         return *value;
@@ -258,16 +225,16 @@ nlohmann::json optional_json(const auto& value) {
 
 TEST(RequestUrl, AgreesWithNodeOnAGeneratedCorpus) {
     const std::vector<std::string> targets = generate_corpus();
-    const wrenfield::testing::TemporaryHome scratch;
-    std::ofstream corpus_file(scratch.path() / "corpus.jsonl");
+    const wrenfield::testing::TemporaryDirectory scratch;
+    std::string corpus;
     for (const std::string& target : targets)
-        corpus_file << nlohmann::json(target).dump() << "\n";
-    corpus_file.close();
+        corpus += nlohmann::json(target).dump() + "\n";
+    ASSERT_TRUE(wrenfield::testing::write_file(scratch / "corpus.jsonl", corpus));
 
-    const std::string output =
-        run_and_capture({"node", WRENFIELD_SOURCE_DIR "/tests/url_reference.mjs",
-                         (scratch.path() / "corpus.jsonl").string()});
-    std::istringstream lines(output);
+    const wrenfield::testing::CommandResult node = wrenfield::testing::run_command(
+        {"node", WRENFIELD_SOURCE_DIR "/tests/url_reference.mjs", scratch / "corpus.jsonl"});
+    ASSERT_EQ(node.exit_code, 0) << node.error;
+    std::istringstream lines(node.output);
     size_t index = 0, accepted = 0, refused_for_international_host = 0;
     for (std::string line; std::getline(lines, line); ++index) {
         ASSERT_LT(index, targets.size());
