@@ -1,0 +1,75 @@
+// The one runner for every child process: an argument vector started without a shell, its
+// standard input fed from the caller or the null device, its two output streams read side by
+// side, and the child always reaped.
+#pragma once
+
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wrenfield {
+
+// How a child ended: a normal exit with its status, or the signal that ended it.
+struct ExitStatus {
+    bool signaled = false;
+    // The exit status, or the signal number when `signaled`.
+    int code = 0;
+
+    bool success() const { return !signaled && code == 0; }
+};
+
+// The step at which a run broke down before the child's outcome was known.
+enum class ProcessStage {
+    Start,       // the child could not be started
+    WriteInput,  // writing its standard input failed (the child was still reaped)
+    Wait,        // its output or its exit could not be collected
+};
+
+struct ProcessFailure {
+    ProcessStage stage = ProcessStage::Start;
+    int error_number = 0;
+
+    // The operating system's text for the error, then " (os error N)".
+    std::string description() const;
+};
+
+// The callbacks through which a run exchanges data with its child. Each is optional.
+struct ProcessStreams {
+    // Supplies the child's standard input one piece at a time; an empty piece ends it. The
+    // returned view must stay valid until the next call. Without it the child reads the null
+    // device.
+    std::function<std::string_view()> next_input;
+    // Receive the child's standard output and standard error as they arrive.
+    std::function<void(std::string_view)> on_output;
+    std::function<void(std::string_view)> on_error_output;
+};
+
+// Starts `arguments[0]` (looked up on PATH) with the rest as its arguments, exchanges data
+// through `streams` until both output streams end, and reaps the child.
+std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
+                                                      const ProcessStreams& streams);
+
+struct CapturedOutput {
+    ExitStatus status;
+    std::string output;
+    std::string error_output;
+};
+
+// Runs a child to its end with both outputs collected whole. With `input` the child's
+// standard input is a pipe holding exactly those bytes; without it the null device.
+std::expected<CapturedOutput, ProcessFailure> run_captured(
+    const std::vector<std::string>& arguments,
+    std::optional<std::string_view> input = std::nullopt);
+
+// Makes a write to a closed pipe or socket fail with an error instead of ending the program.
+// Called once at start-up; children still start with the default action.
+void ignore_broken_pipe();
+
+// "No such file or directory (os error 2)": the system's text for the error number, then
+// the number.
+std::string os_error_text(int error_number);
+
+}  // namespace wrenfield

@@ -1,0 +1,282 @@
+#include "ssh/remote.h"
+
+#include "config/text.h"
+#include "ssh/process.h"
+#include "ssh/remote_programs.h"
+
+namespace wrenfield {
+
+namespace remote_programs {
+
+std::string fill_program(std::string_view program, std::initializer_list<std::string_view> values) {
+    std::string filled;
+    filled.reserve(program.size() + 64);
+    size_t position = 0;
+    for (std::string_view value : values) {
+        const size_t placeholder = program.find("{}", position);
+        if (placeholder == std::string_view::npos)
+            break;
+        filled.append(program.substr(position, placeholder - position));
+        filled.append(value);
+        position = placeholder + 2;
+    }
+    filled.append(program.substr(position));
+    return filled;
+}
+
+}  // namespace remote_programs
+
+namespace {
+
+// The probe: system, login directory, login name and interpreter, in one round trip.
+constexpr std::string_view kProbeCommand =
+    "uname -s -r -m; echo '---SEP---'; pwd; echo '---SEP---'; whoami; echo '---SEP---'; "
+    "which python3 2>/dev/null || which python 2>/dev/null || echo 'no_python'";
+
+std::string trimmed_error_text(std::string_view error_output) {
+    return std::string(trim_whitespace(decode_utf8_lossy(error_output)));
+}
+
+std::unexpected<Error> unsafe_destination(const SshConnection& connection) {
+    return std::unexpected("Invalid SSH destination: " + connection.destination);
+}
+
+// The command line of one remote program: the connection's ssh options, then the program.
+std::vector<std::string> remote_command(const SshConnection& connection, std::string program) {
+    std::vector<std::string> command = connection.ssh_command();
+    command.push_back(std::move(program));
+    return command;
+}
+
+// Runs one remote program with no input and returns its standard output. A run that cannot
+// be started or collected gives `start_failure` and the system's text; a failed run gives its
+// trimmed standard error, or `fixed_failure` when that is blank.
+std::expected<std::string, Error> run_remote_program(const SshConnection& connection,
+                                                     std::string program,
+                                                     std::string_view start_failure,
+                                                     const std::string& fixed_failure) {
+    if (!connection.has_safe_destination())
+        return unsafe_destination(connection);
+    auto run = run_captured(remote_command(connection, std::move(program)));
+    if (!run)
+        return std::unexpected(std::string(start_failure) + run.error().description());
+    if (!run->status.success()) {
+        std::string message = trimmed_error_text(run->error_output);
+        return std::unexpected(message.empty() ? fixed_failure : std::move(message));
+    }
+    return std::move(run->output);
+}
+
+std::string encoded(std::string_view path) {
+    return base64_encode(path);
+}
+
+}  // namespace
+
+std::string base64_encode(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    const auto byte = [&](size_t index) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[index]));
+    };
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t group = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
+        out += kAlphabet[(group >> 18) & 63];
+        out += kAlphabet[(group >> 12) & 63];
+        out += kAlphabet[(group >> 6) & 63];
+        out += kAlphabet[group & 63];
+    }
+    const size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        const uint32_t group = (byte(i) << 16) | (rest == 2 ? byte(i + 1) << 8 : 0);
+        out += kAlphabet[(group >> 18) & 63];
+        out += kAlphabet[(group >> 12) & 63];
+        out += rest == 2 ? kAlphabet[(group >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
+    if (!connection.has_safe_destination())
+        return unsafe_destination(connection);
+    auto run = run_captured(remote_command(connection, std::string(kProbeCommand)));
+    if (!run) {
+        remove_socket_file(connection.control_path);
+        return std::unexpected("Failed to execute ssh: " + run.error().description());
+    }
+    if (!run->status.success()) {
+        // The master may have left a socket behind; the exit request is the caller's to send.
+        remove_socket_file(connection.control_path);
+        std::string message = trimmed_error_text(run->error_output);
+        return std::unexpected(message.empty() ? "SSH connection failed with unknown error"
+                                               : std::move(message));
+    }
+
+    const std::string output = decode_utf8_lossy(run->output);
+    constexpr std::string_view kSeparator = "---SEP---";
+    std::vector<std::string_view> pieces;
+    std::string_view rest = output;
+    for (size_t at; (at = rest.find(kSeparator)) != std::string_view::npos;) {
+        pieces.push_back(rest.substr(0, at));
+        rest.remove_prefix(at + kSeparator.size());
+    }
+    pieces.push_back(rest);
+    if (pieces.size() < 4)
+        return std::unexpected("Unexpected response from remote host: " + output);
+
+    connection.remote_os = std::string(trim_whitespace(pieces[0]));
+    connection.home_dir = std::string(trim_whitespace(pieces[1]));
+    connection.remote_user = std::string(trim_whitespace(pieces[2]));
+    const std::string_view interpreter = trim_whitespace(pieces[3]);
+    connection.has_python = !interpreter.empty() && interpreter != "no_python";
+
+    ConnectResult result;
+    result.host = connection.destination;
+    result.user = connection.remote_user;
+    result.home_dir = connection.home_dir;
+    result.remote_os = connection.remote_os;
+    result.has_python = connection.has_python;
+    result.identity_file = connection.identity_file;
+    return result;
+}
+
+std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
+                                                            std::string_view path) {
+    const std::string effective =
+        path.empty() || path == "~" ? connection.home_dir : std::string(path);
+    auto output = run_remote_program(
+        connection, remote_programs::fill_program(remote_programs::kList, {encoded(effective)}),
+        "SSH command error: ", "Failed to list directory: " + effective);
+    if (!output)
+        return std::unexpected(output.error());
+    const std::string text = decode_utf8_lossy(*output);
+    auto items = parse_file_items(text);
+    if (!items)
+        return std::unexpected("Failed to parse directory listing: " + items.error() +
+                               " (output: " + text + ")");
+    return items;
+}
+
+std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
+                                                   std::string_view path) {
+    auto output = run_remote_program(
+        connection, remote_programs::fill_program(remote_programs::kRead, {encoded(path)}),
+        "SSH read error: ", "Failed to read file: " + std::string(path));
+    if (!output)
+        return std::unexpected(output.error());
+    FileContent content;
+    content.path = std::string(path);
+    content.size = output->size();
+    content.is_binary = !is_valid_utf8(*output);
+    content.content = content.is_binary ? base64_encode(*output) : std::move(*output);
+    return content;
+}
+
+std::expected<std::string, Error> remote_download(const SshConnection& connection,
+                                                  std::string_view path) {
+    return run_remote_program(
+        connection, remote_programs::fill_program(remote_programs::kRead, {encoded(path)}),
+        "SSH download error: ", "Failed to download file: " + std::string(path));
+}
+
+std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path) {
+    auto output = run_remote_program(
+        connection, remote_programs::fill_program(remote_programs::kMkdir, {encoded(path)}),
+        "SSH mkdir error: ", "Failed to create directory: " + std::string(path));
+    if (!output)
+        return std::unexpected(output.error());
+    return {};
+}
+
+std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
+                                         bool is_dir) {
+    const std::string_view program = is_dir ? remote_programs::kRmtree : remote_programs::kRemove;
+    auto output =
+        run_remote_program(connection, remote_programs::fill_program(program, {encoded(path)}),
+                           "SSH delete error: ", "Failed to delete: " + std::string(path));
+    if (!output)
+        return std::unexpected(output.error());
+    return {};
+}
+
+std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
+                                         std::string_view to) {
+    auto output = run_remote_program(
+        connection,
+        remote_programs::fill_program(remote_programs::kRename, {encoded(from), encoded(to)}),
+        "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to));
+    if (!output)
+        return std::unexpected(output.error());
+    return {};
+}
+
+std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
+                                             std::string_view data) {
+    if (!connection.has_safe_destination())
+        return unsafe_destination(connection);
+    // The remote program checks that exactly this many bytes arrived before it replaces
+    // anything, so a cut stream can never pass for a short file.
+    const std::string program = remote_programs::fill_program(
+        remote_programs::kWrite, {encoded(path), std::to_string(data.size())});
+    auto run = run_captured(remote_command(connection, program), data);
+    if (!run) {
+        const std::string description = run.error().description();
+        switch (run.error().stage) {
+            case ProcessStage::Start:
+                return std::unexpected("Failed to spawn ssh write process: " + description);
+            case ProcessStage::WriteInput:
+                return std::unexpected("Failed to write to ssh stdin: " + description);
+            case ProcessStage::Wait:
+                break;
+        }
+        return std::unexpected("Failed waiting for ssh write: " + description);
+    }
+    if (!run->status.success()) {
+        std::string message = trimmed_error_text(run->error_output);
+        return std::unexpected(message.empty() ? "Failed to write file: " + std::string(path)
+                                               : std::move(message));
+    }
+    return {};
+}
+
+nlohmann::ordered_json to_json(const ConnectResult& result) {
+    nlohmann::ordered_json json;
+    json["success"] = result.success;
+    json["host"] = result.host;
+    json["user"] = result.user;
+    json["home_dir"] = result.home_dir;
+    json["remote_os"] = result.remote_os;
+    json["has_python"] = result.has_python;
+    json["error"] = result.error ? nlohmann::ordered_json(*result.error) : nullptr;
+    json["identity_file"] =
+        result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileItem& item) {
+    nlohmann::ordered_json json;
+    json["name"] = item.name;
+    json["path"] = item.path;
+    json["is_dir"] = item.is_dir;
+    json["is_symlink"] = item.is_symlink;
+    json["size"] = item.size;
+    json["modified"] = item.modified;
+    json["permissions"] = item.permissions;
+    json["is_hidden"] = item.is_hidden;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileContent& content) {
+    nlohmann::ordered_json json;
+    json["path"] = content.path;
+    json["content"] = content.content;
+    json["is_binary"] = content.is_binary;
+    json["size"] = content.size;
+    return json;
+}
+
+}  // namespace wrenfield

@@ -1,0 +1,209 @@
+// The python3 programs run on the remote machine, one named template each, and the filling of
+// their placeholders. The only data put into a program is Base64 text and a decimal count, so
+// the remote shell hands the double-quoted program to python3 unchanged.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace wrenfield::remote_programs {
+
+// Lists one directory as a JSON array: directories first, then by lower-cased name.
+inline constexpr std::string_view kList = R"(python3 -c "
+import os, sys, json, stat, base64
+target = base64.b64decode('{}').decode('utf-8')
+items = []
+try:
+    with os.scandir(target) as it:
+        for entry in it:
+            try:
+                st = entry.stat(follow_symlinks=False)
+                is_d = entry.is_dir(follow_symlinks=False)
+                is_s = entry.is_symlink()
+                items.append({
+                    'name': entry.name,
+                    'path': os.path.join(target, entry.name),
+                    'is_dir': is_d,
+                    'is_symlink': is_s,
+                    'size': st.st_size if not is_d else 0,
+                    'modified': int(st.st_mtime),
+                    'permissions': stat.filemode(st.st_mode),
+                    'is_hidden': entry.name.startswith('.')
+                })
+            except Exception:
+                pass
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+items.sort(key=lambda x: (not x['is_dir'], x['name'].lower()))
+print(json.dumps(items))
+")";
+
+// Writes the whole file to standard output, unchanged.
+inline constexpr std::string_view kRead = R"(python3 -c "
+import sys, base64
+target = base64.b64decode('{}').decode('utf-8')
+try:
+    with open(target, 'rb') as f:
+        sys.stdout.buffer.write(f.read())
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+inline constexpr std::string_view kMkdir = R"(python3 -c "
+import os, sys, base64
+target = base64.b64decode('{}').decode('utf-8')
+try:
+    os.makedirs(target, exist_ok=True)
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+inline constexpr std::string_view kRemove = R"(python3 -c "
+import os, sys, base64
+target = base64.b64decode('{}').decode('utf-8')
+try:
+    os.remove(target)
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+inline constexpr std::string_view kRmtree = R"(python3 -c "
+import shutil, sys, base64
+target = base64.b64decode('{}').decode('utf-8')
+try:
+    shutil.rmtree(target)
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+inline constexpr std::string_view kRename = R"(python3 -c "
+import os, sys, base64
+src = base64.b64decode('{}').decode('utf-8')
+dst = base64.b64decode('{}').decode('utf-8')
+try:
+    os.rename(src, dst)
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+// Replaces a file without ever leaving it half written. Placeholders: the Base64 path, then
+// the exact number of bytes that standard input carries.
+//
+// A symbolic link at the path is followed, so its target is replaced and the link stays. The
+// data is streamed into a new file beside the target, checked against the announced count,
+// given the old file's permission bits (and owner, where allowed), flushed to disk and renamed
+// over the target, and then the directory is flushed too. Any failure removes the new file and
+// leaves the old one untouched. A file with several hard links, or one that is not a regular
+// file, is rewritten in place so that it stays one file; so is a file whose directory refuses
+// new files while the file itself is writable. In place, the whole input is taken in and
+// counted before the file is touched.
+inline constexpr std::string_view kWrite = R"(python3 -c "
+import os, sys, stat, errno, base64
+target = base64.b64decode('{}').decode('utf-8')
+size = {}
+def receive(take):
+    received = 0
+    while True:
+        chunk = os.read(0, 1048576)
+        if not chunk:
+            break
+        received += len(chunk)
+        if received > size:
+            break
+        take(chunk)
+    if received == size:
+        return
+    raise IOError('Upload incomplete: expected ' + str(size) + ' bytes, received ' + str(received))
+def write_all(fd, data):
+    view = memoryview(data)
+    while len(view) > 0:
+        view = view[os.write(fd, view):]
+def write_in_place(path):
+    chunks = []
+    receive(chunks.append)
+    data = b''.join(chunks)
+    fd = os.open(path, os.O_WRONLY)
+    try:
+        write_all(fd, data)
+        if stat.S_ISREG(os.fstat(fd).st_mode):
+            os.ftruncate(fd, len(data))
+            os.fsync(fd)
+    finally:
+        os.close(fd)
+def create_temporary(directory):
+    for attempt in range(100):
+        name = os.path.join(directory, '.wrenfield-' + os.urandom(8).hex() + '.tmp')
+        try:
+            return name, os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+        except FileExistsError:
+            continue
+        except OSError as e:
+            raise OSError(e.errno, e.strerror, target)
+    raise FileExistsError(errno.EEXIST, os.strerror(errno.EEXIST), target)
+def write_replacing(path, old, name, fd):
+    try:
+        try:
+            if old is None:
+                mask = os.umask(0)
+                os.umask(mask)
+                os.fchmod(fd, 0o666 & ~mask)
+            else:
+                try:
+                    os.fchown(fd, old.st_uid, old.st_gid)
+                except OSError:
+                    pass
+                os.fchmod(fd, stat.S_IMODE(old.st_mode))
+            receive(lambda chunk: write_all(fd, chunk))
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        os.replace(name, path)
+    except BaseException:
+        try:
+            os.unlink(name)
+        except OSError:
+            pass
+        raise
+    try:
+        directory_fd = os.open(os.path.dirname(path), os.O_RDONLY)
+        try:
+            os.fsync(directory_fd)
+        finally:
+            os.close(directory_fd)
+    except OSError:
+        pass
+try:
+    path = os.path.realpath(target)
+    try:
+        old = os.stat(path)
+    except FileNotFoundError:
+        old = None
+    if old is not None and stat.S_ISDIR(old.st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+    if old is not None and (old.st_nlink > 1 or not stat.S_ISREG(old.st_mode)):
+        write_in_place(path)
+    else:
+        try:
+            name, fd = create_temporary(os.path.dirname(path))
+        except PermissionError:
+            if old is None or not os.access(path, os.W_OK):
+                raise
+            write_in_place(path)
+        else:
+            write_replacing(path, old, name, fd)
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+")";
+
+// Puts each value in place of the next "{}" of the template, in order.
+std::string fill_program(std::string_view program, std::initializer_list<std::string_view> values);
+
+}  // namespace wrenfield::remote_programs

@@ -1,0 +1,140 @@
+#include "ssh/process.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <string>
+
+using namespace wrenfield;
+using Arguments = std::vector<std::string>;
+
+namespace {
+
+class ProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ignore_broken_pipe(); }
+
+    // Every child a test started has been reaped: no zombie and no running child is left.
+    static void expect_no_children() {
+        int status;
+        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+};
+
+// A signal mask line of /proc/PID/status ("SigIgn:\t0000000000001000") as a number.
+unsigned long long mask_of(const std::string& status, const std::string& name) {
+    const size_t at = status.find(name + ":\t");
+    return at == std::string::npos
+               ? ~0ULL
+               : std::stoull(status.substr(at + name.size() + 2, 16), nullptr, 16);
+}
+
+}  // namespace
+
+// Megabytes on both streams at once: reading one to its end before the other would leave
+// the child blocked on a full pipe.
+TEST_F(ProcessTest, LargeOutputOnBothStreamsIsReadSideBySide) {
+    auto run = run_captured({"sh", "-c", "head -c 3000000 /dev/urandom | tee /dev/stderr"});
+    ASSERT_TRUE(run.has_value()) << run.error().description();
+    EXPECT_TRUE(run->status.success());
+    EXPECT_EQ(run->output.size(), 3000000u);
+    EXPECT_TRUE(run->output == run->error_output);
+    expect_no_children();
+}
+
+// The child echoes while it is still being fed: input and output must move together.
+TEST_F(ProcessTest, LargeInputIsFedWhileOutputIsRead) {
+    std::string input(8 * 1024 * 1024, '\0');
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = static_cast<char>(i * 7 + i / 4096);
+    auto run = run_captured({"cat"}, input);
+    ASSERT_TRUE(run.has_value()) << run.error().description();
+    EXPECT_TRUE(run->status.success());
+    EXPECT_TRUE(run->output == input);
+
+    auto counted = run_captured({"wc", "-c"}, "abc");
+    ASSERT_TRUE(counted.has_value());
+    EXPECT_EQ(counted->output, "3\n");
+}
+
+TEST_F(ProcessTest, EmptyOrAbsentInputReadsAsEndOfFile) {
+    auto empty = run_captured({"cat"}, "");
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(empty->output, "");
+    auto absent = run_captured({"sh", "-c", "cat; readlink /proc/self/fd/0"});
+    ASSERT_TRUE(absent.has_value());
+    EXPECT_EQ(absent->output, "/dev/null\n");
+}
+
+TEST_F(ProcessTest, ExitStatusAndSignalAreToldApart) {
+    auto three = run_captured({"sh", "-c", "echo out; echo err >&2; exit 3"});
+    ASSERT_TRUE(three.has_value());
+    EXPECT_FALSE(three->status.signaled);
+    EXPECT_EQ(three->status.code, 3);
+    EXPECT_FALSE(three->status.success());
+    EXPECT_EQ(three->output, "out\n");
+    EXPECT_EQ(three->error_output, "err\n");
+
+    auto killed = run_captured({"sh", "-c", "kill -TERM $$"});
+    ASSERT_TRUE(killed.has_value());
+    EXPECT_TRUE(killed->status.signaled);
+    EXPECT_EQ(killed->status.code, SIGTERM);
+    EXPECT_FALSE(killed->status.success());
+    expect_no_children();
+}
+
+TEST_F(ProcessTest, StartFailureCarriesTheSystemText) {
+    for (const char* program : {"wrenfield-no-such-program", "/nonexistent/program"}) {
+        auto run = run_captured({program});
+        ASSERT_FALSE(run.has_value()) << program;
+        EXPECT_EQ(run.error().stage, ProcessStage::Start);
+        EXPECT_EQ(run.error().description(), "No such file or directory (os error 2)");
+    }
+    auto directory = run_captured({"/"});
+    ASSERT_FALSE(directory.has_value());
+    EXPECT_EQ(directory.error().description(), "Permission denied (os error 13)");
+    expect_no_children();
+}
+
+// The program ignores SIGPIPE; its children must not inherit that, nor a blocked mask.
+TEST_F(ProcessTest, ChildStartsWithDefaultBrokenPipeAndNoBlockedSignals) {
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    auto run = run_captured({"cat", "/proc/self/status"});
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(mask_of(run->output, "SigIgn") & (1ULL << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(mask_of(run->output, "SigBlk"), 0u);
+}
+
+// A child that stops reading makes the write fail with EPIPE instead of killing the program,
+// and the child is still reaped.
+TEST_F(ProcessTest, FailedInputWriteIsReportedAndTheChildReaped) {
+    const std::string input(16 * 1024 * 1024, 'x');
+    auto run = run_captured({"sh", "-c", "exit 0"}, input);
+    ASSERT_FALSE(run.has_value());
+    EXPECT_EQ(run.error().stage, ProcessStage::WriteInput);
+    EXPECT_EQ(run.error().description(), "Broken pipe (os error 32)");
+    expect_no_children();
+}
+
+TEST_F(ProcessTest, OutputArrivesInPiecesThroughTheCallbacks) {
+    size_t pieces = 0, bytes = 0;
+    ProcessStreams streams;
+    streams.on_output = [&](std::string_view piece) {
+        ++pieces;
+        bytes += piece.size();
+    };
+    const std::string chunk(100000, 'y');
+    int calls = 0;
+    streams.next_input = [&]() -> std::string_view { return calls++ < 50 ? chunk : ""; };
+    auto status = run_process({"cat"}, streams);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(status->success());
+    EXPECT_EQ(bytes, 50 * chunk.size());
+    EXPECT_GT(pieces, 1u);
+}
