@@ -11,7 +11,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace wrenfield {
 
@@ -24,10 +26,28 @@ struct BoundServer {
     uint16_t port = 0;  // the port actually bound (read back from the socket)
 };
 
-// Binds 127.0.0.1:port (0 asks for any free port). The error is the system's message text.
+// Binds 127.0.0.1:port (0 asks for any free port). The error is the system's message text,
+// such as "Address already in use (os error 98)".
 std::expected<BoundServer, std::string> bind_server(uint16_t port);
 
-// Serves requests, one detached thread per connection, until the server is stopped.
+// Serves requests, one detached thread per connection, until the server is stopped; returns
+// once every connection thread has ended.
 void serve_requests(BoundServer server, SharedConnection connection, UpdateCheck check_for_updates);
+
+// What every request thread is handed: the connection slot, the update check and the port
+// the server listens on.
+struct ServerContext {
+    SharedConnection connection;
+    UpdateCheck check_for_updates;
+    uint16_t port = 0;
+};
+
+// Reads the whole request body; the error is the reason the read failed.
+using BodyReader = std::function<std::expected<std::string, std::string>()>;
+
+// Answers one request: the URL check, the CORS preflight, the static assets, the same-origin
+// guard and the router for "/api/", else 404.
+void handle_request(const httplib::Request& request, httplib::Response& response,
+                    const BodyReader& read_body, const ServerContext& context);
 
 }  // namespace wrenfield

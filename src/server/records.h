@@ -1,0 +1,48 @@
+// The request records of the JSON API and their readers, which accept a body as an object or
+// as an array of field values and reject it with the JSON reader's message and position.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace wrenfield {
+
+struct ConnectPayload {
+    std::string host;
+    std::optional<uint16_t> port;
+    std::optional<std::string> user;
+    std::optional<std::string> identity_file;
+    std::optional<std::string> key_path;
+};
+
+struct MkdirPayload {
+    std::string path;
+};
+
+struct RenamePayload {
+    std::string from;
+    std::string to;
+};
+
+struct DeletePayload {
+    std::string path;
+    bool is_dir = false;
+};
+
+struct WritePayload {
+    std::string path;
+    std::string content;
+};
+
+// Each reader takes the whole body (valid UTF-8) and gives the record, or a message such as
+// "missing field `host` at line 1 column 2". The router puts "Invalid JSON: " in front.
+std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view body);
+std::expected<MkdirPayload, std::string> read_mkdir_payload(std::string_view body);
+std::expected<RenamePayload, std::string> read_rename_payload(std::string_view body);
+std::expected<DeletePayload, std::string> read_delete_payload(std::string_view body);
+std::expected<WritePayload, std::string> read_write_payload(std::string_view body);
+
+}  // namespace wrenfield

@@ -1,0 +1,311 @@
+#include "server/routes.h"
+
+#include <utility>
+
+#include "config/keys.h"
+#include "config/ssh_config.h"
+#include "config/text.h"
+#include "server/records.h"
+#include "ssh/connection.h"
+#include "ssh/remote.h"
+
+namespace wrenfield {
+
+namespace {
+
+constexpr std::string_view not_connected = "Not connected to SSH host";
+
+RouteAnswer answer(Reply reply) {
+    return RouteAnswer{std::move(reply), {}};
+}
+
+RouteAnswer answer(Reply reply, std::unique_lock<std::mutex> lock) {
+    return RouteAnswer{std::move(reply), std::move(lock)};
+}
+
+// A body for a JSON route: the bytes must be UTF-8, then the record is read from the text.
+template <typename Payload>
+std::expected<Payload, Reply> read_payload(
+    const ApiRequest& request,
+    std::expected<Payload, std::string> (*reader)(std::string_view body)) {
+    auto body = request.read_body();
+    if (!body) {
+        return std::unexpected(error_reply("Failed to read body: " + body.error(), 400));
+    }
+    if (!is_valid_utf8(*body)) {
+        return std::unexpected(
+            error_reply("Failed to read body: stream did not contain valid UTF-8", 400));
+    }
+    auto payload = reader(*body);
+    if (!payload) {
+        return std::unexpected(error_reply("Invalid JSON: " + payload.error(), 400));
+    }
+    return std::move(*payload);
+}
+
+// Runs a remote operation under the lock: 401 with an empty slot, 500 with the operation's
+// own message, else the success reply that `on_success` builds from the result.
+template <typename Operation, typename OnSuccess>
+RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSuccess on_success) {
+    std::unique_lock lock(context.connection->mutex);
+    if (!context.connection->connection) {
+        return answer(error_reply(not_connected, 401), std::move(lock));
+    }
+    auto result = operation(*context.connection->connection);
+    if (!result) {
+        return answer(error_reply(result.error(), 500), std::move(lock));
+    }
+    if constexpr (std::is_void_v<typename decltype(result)::value_type>) {
+        return answer(on_success(), std::move(lock));
+    } else {
+        return answer(on_success(*result), std::move(lock));
+    }
+}
+
+RouteAnswer status_route(const ServerContext& context) {
+    std::unique_lock lock(context.connection->mutex);
+    nlohmann::ordered_json status = {{"connected", context.connection->connection.has_value()}};
+    if (const auto& connection = context.connection->connection) {
+        status["host"] = connection->destination;
+        status["user"] = connection->remote_user;
+        status["home_dir"] = connection->home_dir;
+        status["remote_os"] = connection->remote_os;
+        status["identity_file"] = connection->identity_file
+                                      ? nlohmann::ordered_json(*connection->identity_file)
+                                      : nlohmann::ordered_json(nullptr);
+    }
+    return answer(json_response(status), std::move(lock));
+}
+
+RouteAnswer connect_route(const ApiRequest& request, const ServerContext& context) {
+    auto payload = read_payload(request, read_connect_payload);
+    if (!payload) {
+        return answer(std::move(payload.error()));
+    }
+    // identity_file wins over key_path; a blank choice means no key file from the request, and
+    // the other field is not tried in its place.
+    std::optional<std::string> chosen =
+        payload->identity_file ? payload->identity_file : payload->key_path;
+    if (chosen && trim_whitespace(*chosen).empty()) {
+        chosen.reset();
+    }
+    // The probe runs without the lock: other requests keep using the installed connection.
+    SshConnection connection = SshConnection::create(std::move(payload->host), payload->port,
+                                                     std::move(payload->user), std::move(chosen));
+    auto result = connect_probe(connection);
+    if (!result) {
+        // The new connection is released here, which closes its master.
+        return answer(error_reply(result.error(), 500));
+    }
+    std::unique_lock lock(context.connection->mutex);
+    // Replacing the old connection destroys it, which closes its master under the lock.
+    context.connection->connection.reset();
+    context.connection->connection.emplace(std::move(connection));
+    return answer(json_response(to_json(*result)), std::move(lock));
+}
+
+RouteAnswer disconnect_route(const ServerContext& context) {
+    std::unique_lock lock(context.connection->mutex);
+    if (auto connection = std::exchange(context.connection->connection, std::nullopt)) {
+        // Destroying the record closes its master connection and removes the socket.
+        connection.reset();
+    }
+    return answer(message_reply("Disconnected"), std::move(lock));
+}
+
+nlohmann::ordered_json json_array_of(const auto& items) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const auto& item : items) {
+        if constexpr (std::is_convertible_v<decltype(item), std::string_view>) {
+            array.push_back(item);
+        } else {
+            array.push_back(to_json(item));
+        }
+    }
+    return array;
+}
+
+// The routes that read the query: list, read, download, mkdir, write, rename, delete, upload.
+std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerContext& context) {
+    const QueryMap query = parse_query(request.query);
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
+    const std::string_view path = request.path;
+
+    if (path == "/api/list" && get) {
+        std::string directory = query_path_param(query).value_or("~");
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) { return list_remote_dir(connection, directory); },
+            [](const std::vector<FileItem>& items) { return json_response(json_array_of(items)); });
+    }
+    if (path == "/api/read" && get) {
+        auto file = query_path_param(query);
+        if (!file) {
+            return answer(error_reply("Missing path parameter", 400));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) { return read_remote_file(connection, *file); },
+            [](const FileContent& content) { return json_response(content); });
+    }
+    if (path == "/api/write" && post) {
+        auto payload = read_payload(request, read_write_payload);
+        if (!payload) {
+            return answer(std::move(payload.error()));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) {
+                return remote_write_file(connection, payload->path, payload->content);
+            },
+            [] { return message_reply("File saved successfully"); });
+    }
+    if (path == "/api/mkdir" && post) {
+        auto payload = read_payload(request, read_mkdir_payload);
+        if (!payload) {
+            return answer(std::move(payload.error()));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) {
+                return remote_mkdir(connection, payload->path);
+            },
+            [] { return message_reply("Directory created successfully"); });
+    }
+    if (path == "/api/rename" && post) {
+        auto payload = read_payload(request, read_rename_payload);
+        if (!payload) {
+            return answer(std::move(payload.error()));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) {
+                return remote_rename(connection, payload->from, payload->to);
+            },
+            [] { return message_reply("Renamed successfully"); });
+    }
+    if (path == "/api/delete" && post) {
+        auto payload = read_payload(request, read_delete_payload);
+        if (!payload) {
+            return answer(std::move(payload.error()));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) {
+                return remote_delete(connection, payload->path, payload->is_dir);
+            },
+            [] { return message_reply("Deleted successfully"); });
+    }
+    if (path == "/api/upload" && post) {
+        auto file = query_path_param(query);
+        if (!file) {
+            return answer(error_reply("Missing path query parameter", 400));
+        }
+        auto body = request.read_body();
+        if (!body) {
+            return answer(error_reply("Failed to read upload payload: " + body.error(), 400));
+        }
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) {
+                return remote_write_file(connection, *file, *body);
+            },
+            [] { return message_reply("File uploaded successfully"); });
+    }
+    if (path == "/api/download" && get) {
+        auto file = query_path_param(query);
+        if (!file) {
+            return answer(error_reply("Missing path parameter", 400));
+        }
+        std::string disposition = attachment_disposition(download_file_name(*file));
+        return run_locked(
+            context,
+            [&](const SshConnection& connection) { return remote_download(connection, *file); },
+            [&](std::string& bytes) {
+                return Reply{200,
+                             {{"Content-Type", "application/octet-stream"},
+                              {"Content-Disposition", std::move(disposition)},
+                              {"Access-Control-Allow-Origin", "*"}},
+                             std::move(bytes)};
+            });
+    }
+    return std::nullopt;
+}
+
+bool is_attribute_character(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string_view download_file_name(std::string_view path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string attachment_disposition(std::string_view file_name) {
+    bool plain = true;
+    for (unsigned char c : file_name) {
+        plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    }
+    if (plain) {
+        return "attachment; filename=\"" + std::string(file_name) + "\"";
+    }
+    // One "_" for each character that cannot stand in a quoted ASCII header value; a UTF-8
+    // sequence counts as one character.
+    std::string fallback;
+    for (unsigned char c : file_name) {
+        if ((c & 0xC0) == 0x80) {
+            continue;
+        }
+        bool keep = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        fallback += keep ? static_cast<char>(c) : '_';
+    }
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : file_name) {
+        if (is_attribute_character(c)) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 0xF];
+        }
+    }
+    return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" + encoded;
+}
+
+RouteAnswer handle_api_request(const ApiRequest& request, const ServerContext& context) {
+    const std::string_view path = request.path;
+    const std::string_view method = request.method;
+
+    if (path == "/api/check-for-updates") {
+        if (context.check_for_updates) {
+            context.check_for_updates();
+        }
+        return answer(message_reply("Checking for updates..."));
+    }
+    if (path == "/api/status" && method == "GET") {
+        return status_route(context);
+    }
+    if (path == "/api/connect" && method == "POST") {
+        return connect_route(request, context);
+    }
+    if (path == "/api/ssh-keys" && method == "GET") {
+        return answer(json_response(json_array_of(list_private_keys())));
+    }
+    if (path == "/api/disconnect" && method == "POST") {
+        return disconnect_route(context);
+    }
+    if (path == "/api/config-hosts" && method == "GET") {
+        return answer(json_response(json_array_of(load_ssh_config())));
+    }
+    if (auto routed = file_route(request, context)) {
+        return std::move(*routed);
+    }
+    return answer(error_reply("Endpoint Not Found", 404));
+}
+
+}  // namespace wrenfield

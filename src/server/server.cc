@@ -1,0 +1,301 @@
+#include "server/server.h"
+
+#include <httplib.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "config/text.h"
+#include "server/assets.h"
+#include "server/replies.h"
+#include "server/routes.h"
+#include "server/url.h"
+
+namespace wrenfield {
+
+namespace {
+
+constexpr size_t connection_thread_stack_size = 2 * 1024 * 1024;
+
+std::string system_error_text(int error) {
+    return std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")";
+}
+
+// The HTTP library's task queue, replaced: each accepted connection gets a detached thread of
+// its own instead of a place in a fixed pool, so a request that waits for the remote machine
+// never holds up another one.
+class ThreadPerConnection final : public httplib::TaskQueue {
+  public:
+    explicit ThreadPerConnection(httplib::Server& server) : server_(server) {}
+
+    void enqueue(std::function<void()> task) override {
+        auto job = std::make_unique<Job>(Job{std::move(task), this});
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, connection_thread_stack_size);
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        {
+            std::lock_guard lock(mutex_);
+            ++running_;
+        }
+        pthread_t thread;
+        int error = pthread_create(&thread, &attributes, &ThreadPerConnection::run, job.get());
+        pthread_attr_destroy(&attributes);
+        if (error == 0) {
+            job.release();
+            return;
+        }
+        finished();
+        // Without a thread the loop cannot go on: stop listening, and answer the connection in
+        // hand here so that its socket is closed.
+        std::fprintf(stderr, "failed to spawn thread: %s\n", system_error_text(error).c_str());
+        server_.stop();
+        job->task();
+    }
+
+    // Called when the accept loop has ended: waits for the connection threads still running,
+    // since they use the server object.
+    void shutdown() override {
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [this] { return running_ == 0; });
+    }
+
+  private:
+    struct Job {
+        std::function<void()> task;
+        ThreadPerConnection* queue;
+    };
+
+    static void* run(void* argument) {
+        std::unique_ptr<Job> job(static_cast<Job*>(argument));
+        try {
+            job->task();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "Connection thread failed: %s\n", error.what());
+        } catch (...) {
+            std::fprintf(stderr, "Connection thread failed\n");
+        }
+        ThreadPerConnection* queue = job->queue;
+        job.reset();
+        queue->finished();
+        return nullptr;
+    }
+
+    void finished() {
+        std::lock_guard lock(mutex_);
+        --running_;
+        idle_.notify_all();
+    }
+
+    httplib::Server& server_;
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    size_t running_ = 0;
+};
+
+// Hands a built reply to the library. A route that holds the connection lock passes it in;
+// it is released by the body's releaser, which the library runs once the reply has been
+// written (or abandoned).
+void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {}) {
+    response.status = reply.status;
+    std::string content_type;
+    for (auto& [name, value] : reply.headers) {
+        if (name == "Content-Type") {
+            content_type = value;
+        }
+        response.set_header(name, value);
+    }
+    if (!lock.owns_lock()) {
+        response.body = std::move(reply.body);
+        return;
+    }
+    auto body = std::make_shared<const std::string>(std::move(reply.body));
+    auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
+    response.set_content_provider(
+        body->size(), content_type,
+        [body](size_t offset, size_t length, httplib::DataSink& sink) {
+            return sink.write(body->data() + offset, length);
+        },
+        [held](bool) { held->unlock(); });
+}
+
+void send_preflight(httplib::Response& response) {
+    response.status = 204;
+    response.set_header("Access-Control-Allow-Origin", "*");
+    response.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+    response.set_header("Access-Control-Allow-Headers", "Content-Type");
+}
+
+// Only the page served by this server may use the API: a request sent by another site (its
+// Origin or Sec-Fetch-Site says so) or through another host name (a DNS-rebinding page) is
+// refused before anything of it runs.
+bool is_same_origin_request(const httplib::Request& request, uint16_t port) {
+    const std::string port_text = std::to_string(port);
+    for (size_t i = 0; i < request.get_header_value_count("Origin"); ++i) {
+        std::string origin = request.get_header_value("Origin", i);
+        if (origin != "http://127.0.0.1:" + port_text &&
+            origin != "http://localhost:" + port_text) {
+            return false;
+        }
+    }
+    if (request.get_header_value_count("Host") != 1) {
+        return false;
+    }
+    std::string host = ascii_lower(request.get_header_value("Host"));
+    if (host != "127.0.0.1:" + port_text && host != "localhost:" + port_text &&
+        host != "[::1]:" + port_text) {
+        return false;
+    }
+    for (size_t i = 0; i < request.get_header_value_count("Sec-Fetch-Site"); ++i) {
+        std::string site = request.get_header_value("Sec-Fetch-Site", i);
+        if (site != "same-origin" && site != "none") {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The methods whose body the library reads only through a content reader.
+bool carries_body(const std::string& method) {
+    return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+}
+
+}  // namespace
+
+void handle_request(const httplib::Request& request, httplib::Response& response,
+                    const BodyReader& read_body, const ServerContext& context) {
+    auto url = parse_request_url(request.target);
+    if (!url) {
+        send_reply(response, error_reply("Invalid URL", 400));
+        return;
+    }
+    if (request.method == "OPTIONS") {
+        send_preflight(response);
+        return;
+    }
+    const std::string& path = url->path;
+    if (const StaticAsset* asset = find_static_asset(path)) {
+        send_reply(response, asset_response(asset->bytes, asset->content_type));
+        return;
+    }
+    if (!path.starts_with("/api/")) {
+        send_reply(response, error_reply("Not Found", 404));
+        return;
+    }
+    if (!is_same_origin_request(request, context.port)) {
+        send_reply(response, error_reply("Forbidden: cross-origin request", 403));
+        return;
+    }
+    std::optional<std::string_view> query;
+    if (url->query) {
+        query = *url->query;
+    }
+    RouteAnswer answer =
+        handle_api_request(ApiRequest{request.method, path, query, read_body}, context);
+    send_reply(response, std::move(answer.reply), std::move(answer.lock));
+}
+
+std::expected<BoundServer, std::string> bind_server(uint16_t port) {
+    auto server = std::make_unique<httplib::Server>();
+    // A reply whose headers and body leave in two writes must not wait for the client's
+    // delayed acknowledgement.
+    server->set_tcp_nodelay(true);
+    // Only SO_REUSEADDR: a second program must not be able to share our port.
+    server->set_socket_options([](int socket) {
+        int on = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
+    int bound = port == 0 ? server->bind_to_any_port("127.0.0.1")
+                          : (server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound > 0) {
+        return BoundServer{std::move(server), static_cast<uint16_t>(bound)};
+    }
+    // The library does not say why binding failed; the same bind on a socket of our own does.
+    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) {
+        return std::unexpected(system_error_text(errno));
+    }
+    int on = 1;
+    setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+                    ? EADDRINUSE
+                    : errno;
+    ::close(probe);
+    return std::unexpected(system_error_text(error));
+}
+
+void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck check_for_updates) {
+    auto context = std::make_shared<const ServerContext>(
+        ServerContext{std::move(connection), std::move(check_for_updates), bound.port});
+    httplib::Server& server = *bound.server;
+    server.new_task_queue = [&server] { return new ThreadPerConnection(server); };
+
+    // Every request without a body is answered here, before the library's own routing, which
+    // matches paths with regular expressions that recurse once per character.
+    server.set_pre_routing_handler(
+        [context](const httplib::Request& request, httplib::Response& response) {
+            if (carries_body(request.method)) {
+                // Let the library route it to the one content-reader handler below; its path is
+                // set to "/" so that the match stays trivial. Dispatch reads the raw target.
+                const_cast<httplib::Request&>(request).path = "/";
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            BodyReader no_body = [] { return std::expected<std::string, std::string>(); };
+            handle_request(request, response, no_body, *context);
+            return httplib::Server::HandlerResponse::Handled;
+        });
+
+    auto with_body = [context](const httplib::Request& request, httplib::Response& response,
+                               const httplib::ContentReader& content_reader) {
+        bool consumed = false;
+        BodyReader read_body = [&]() -> std::expected<std::string, std::string> {
+            consumed = true;
+            std::string body;
+            bool complete = content_reader([&](const char* data, size_t length) {
+                body.append(data, length);
+                return true;
+            });
+            if (!complete) {
+                return std::unexpected("the connection ended before the whole body arrived");
+            }
+            return body;
+        };
+        handle_request(request, response, read_body, *context);
+        // A body that nobody read is drained so that the next request on this connection
+        // starts where it should.
+        if (!consumed) {
+            content_reader([](const char*, size_t) { return true; });
+        }
+    };
+    server.Post("/", with_body);
+    server.Put("/", with_body);
+    server.Patch("/", with_body);
+    server.Delete("/", with_body);
+
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "Request failed: %s\n", error.what());
+            } catch (...) {
+                std::fprintf(stderr, "Request failed\n");
+            }
+            response = httplib::Response();
+            response.status = 500;
+        });
+
+    server.listen_after_bind();
+}
+
+}  // namespace wrenfield

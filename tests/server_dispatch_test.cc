@@ -1,0 +1,327 @@
+// The request loop and dispatch at the HTTP level: URL check, preflight, assets, the 404s, the
+// same-origin guard in front of the API, and one thread per connection. None of these needs a
+// remote machine.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "support/command.h"
+#include "support/in_process_server.h"
+#include "support/program.h"
+
+namespace wrenfield::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* html = "text/html; charset=utf-8";
+constexpr const char* css = "text/css; charset=utf-8";
+constexpr const char* javascript = "application/javascript; charset=utf-8";
+
+std::string source_file(const std::string& relative) {
+    return read_file(std::string(WRENFIELD_SOURCE_DIR) + "/" + relative).value_or("");
+}
+
+class DispatchTest : public ::testing::Test {
+  protected:
+    HttpReply get(const std::string& path,
+                  const std::multimap<std::string, std::string>& headers = {}) {
+        return http_get(server.port(), path, headers);
+    }
+    HttpReply send(const std::string& method, const std::string& path,
+                   const std::multimap<std::string, std::string>& headers = {},
+                   const std::string& body = "") {
+        return http_request(server.port(), method, path, body, body.empty() ? "" : "text/plain",
+                            headers);
+    }
+
+    InProcessServer server;
+};
+
+TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
+    struct Expected {
+        std::string path, content_type, file;
+    };
+    const std::vector<Expected> assets = {
+        {"/", html, "web/index.html"},
+        {"/index.html", html, "web/index.html"},
+        {"/css/styles.css", css, "web/css/styles.css"},
+        {"/css/highlight-light.min.css", css,
+         "node_modules/@highlightjs/cdn-assets/styles/github.min.css"},
+        {"/css/highlight-dark.min.css", css,
+         "node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"},
+        {"/js/app.js", javascript, "web/js/app.js"},
+        {"/js/markdown_viewer.js", javascript, "web/js/markdown_viewer.js"},
+        {"/js/feedback.js", javascript, "web/js/feedback.js"},
+        {"/vendor/marked.min.js", javascript, "node_modules/marked/marked.min.js"},
+        {"/vendor/highlight.min.js", javascript,
+         "node_modules/@highlightjs/cdn-assets/highlight.min.js"},
+        {"/vendor/html2canvas.min.js", javascript,
+         "node_modules/html2canvas/dist/html2canvas.min.js"},
+        {"/vendor/purify.min.js", javascript, "node_modules/dompurify/dist/purify.min.js"},
+    };
+    for (const auto& asset : assets) {
+        SCOPED_TRACE(asset.path);
+        HttpReply reply = get(asset.path);
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.header("Content-Type"), asset.content_type);
+        EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
+        EXPECT_EQ(reply.header("Cache-Control"), "");
+        // Byte for byte the file of the source tree (empty while a page file is yet to come).
+        EXPECT_EQ(reply.body, source_file(asset.file));
+    }
+    EXPECT_GT(get("/vendor/html2canvas.min.js").body.size(), 100000u);
+}
+
+TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {
+    const std::string page = get("/").body;
+    EXPECT_EQ(send("POST", "/js/app.js").header("Content-Type"), javascript);
+    HttpReply deleted = send("DELETE", "/");
+    EXPECT_EQ(deleted.status, 200);
+    EXPECT_EQ(deleted.body, page);
+    EXPECT_EQ(get("/index.html?v=2").body, page);
+    EXPECT_EQ(get("/index.html#top").status, 200);
+}
+
+TEST_F(DispatchTest, PathsAreComparedAfterUrlNormalisationButNotDecoded) {
+    EXPECT_TRUE(raw_http_exchange(server.port(),
+                                  "GET /css/../index.html HTTP/1.1\r\nHost: " + server.host() +
+                                      "\r\nConnection: close\r\n\r\n")
+                    .starts_with("HTTP/1.1 200"));
+    EXPECT_TRUE(raw_http_exchange(server.port(),
+                                  "GET /css/%2e%2e/index.html HTTP/1.1\r\nHost: " + server.host() +
+                                      "\r\nConnection: close\r\n\r\n")
+                    .starts_with("HTTP/1.1 200"));
+    for (const char* path : {"/Index.html", "/js/App.js", "/%69ndex.html", "/api", "/favicon.ico",
+                             "/css/styles.css/", "/vendor/"}) {
+        SCOPED_TRACE(path);
+        HttpReply reply = get(path);
+        EXPECT_EQ(reply.status, 404);
+        EXPECT_EQ(reply.body, R"({"success":false,"error":"Not Found"})");
+        EXPECT_EQ(reply.header("Content-Type"), "application/json; charset=utf-8");
+        EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
+    }
+    for (const char* path : {"/api/", "/api/nothing", "/api/Status", "/api/status/"}) {
+        SCOPED_TRACE(path);
+        HttpReply reply = get(path);
+        EXPECT_EQ(reply.status, 404);
+        EXPECT_EQ(reply.body, R"({"success":false,"error":"Endpoint Not Found"})");
+    }
+}
+
+TEST_F(DispatchTest, PreflightAnswersEveryPathWithTheThreeHeaders) {
+    for (const char* path : {"/api/connect", "/no/such/path", "/"}) {
+        SCOPED_TRACE(path);
+        HttpReply reply = send("OPTIONS", path, {{"Origin", "http://elsewhere.example"}});
+        EXPECT_EQ(reply.status, 204);
+        EXPECT_EQ(reply.body, "");
+        EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
+        EXPECT_EQ(reply.header("Access-Control-Allow-Methods"), "GET, POST, OPTIONS");
+        EXPECT_EQ(reply.header("Access-Control-Allow-Headers"), "Content-Type");
+        EXPECT_EQ(reply.header("Content-Type"), "");
+    }
+}
+
+TEST_F(DispatchTest, TargetsThatMakeNoUrlGet400AlsoForOptions) {
+    // The target is glued after "http://localhost": ":99999" is a port out of range.
+    for (const char* method : {"GET", "OPTIONS"}) {
+        SCOPED_TRACE(method);
+        std::string response = raw_http_exchange(
+            server.port(), std::string(method) + " :99999 HTTP/1.1\r\nHost: " + server.host() +
+                               "\r\nConnection: close\r\n\r\n");
+        EXPECT_TRUE(response.starts_with("HTTP/1.1 400")) << response;
+        EXPECT_TRUE(response.ends_with(R"({"success":false,"error":"Invalid URL"})")) << response;
+    }
+    // A target that does not begin with "/" but still makes a URL: ":5050/index.html" gives
+    // http://localhost:5050/index.html, whose path is an asset.
+    EXPECT_TRUE(
+        raw_http_exchange(server.port(), "GET :5050/index.html HTTP/1.1\r\nHost: " + server.host() +
+                                             "\r\nConnection: close\r\n\r\n")
+            .starts_with("HTTP/1.1 200"));
+}
+
+TEST_F(DispatchTest, UpdateCheckRouteTakesEveryMethodButHeadIsNotGet) {
+    for (const char* method : {"GET", "POST", "PUT", "DELETE", "PATCH"}) {
+        SCOPED_TRACE(method);
+        HttpReply reply = send(method, "/api/check-for-updates", {}, "ignored");
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.body, R"({"success":true,"message":"Checking for updates..."})");
+    }
+    EXPECT_EQ(server.update_checks(), 5);
+
+    EXPECT_EQ(send("HEAD", "/api/status").status, 404);
+    EXPECT_EQ(send("POST", "/api/status").status, 404);
+    EXPECT_EQ(get("/api/connect").body, R"({"success":false,"error":"Endpoint Not Found"})");
+    EXPECT_EQ(get("/api/upload").status, 404);
+    EXPECT_EQ(send("PUT", "/api/write", {}, "{}").status, 404);
+}
+
+TEST_F(DispatchTest, InputIsCheckedBeforeTheConnectionAndWithoutItsLock) {
+    // The test holds the connection lock: answers that need no connection still come.
+    std::lock_guard hold(server.connection()->mutex);
+    HttpReply missing = get("/api/read");
+    EXPECT_EQ(missing.status, 400);
+    EXPECT_EQ(missing.body, R"({"success":false,"error":"Missing path parameter"})");
+    EXPECT_EQ(get("/api/download").body, R"({"success":false,"error":"Missing path parameter"})");
+    EXPECT_EQ(send("POST", "/api/upload", {}, "data").body,
+              R"({"success":false,"error":"Missing path query parameter"})");
+    HttpReply invalid = http_post_json(server.port(), "/api/mkdir", "{not json");
+    EXPECT_EQ(invalid.status, 400);
+    EXPECT_EQ(
+        invalid.body,
+        R"({"success":false,"error":"Invalid JSON: key must be a string at line 1 column 2"})");
+    HttpReply bad_bytes = http_post_json(server.port(), "/api/rename", "{\"from\":\"\xff\"}");
+    EXPECT_EQ(
+        bad_bytes.body,
+        R"({"success":false,"error":"Failed to read body: stream did not contain valid UTF-8"})");
+    EXPECT_EQ(
+        http_post_json(server.port(), "/api/connect", R"({"port":22})").body,
+        R"({"success":false,"error":"Invalid JSON: missing field `host` at line 1 column 11"})");
+    EXPECT_EQ(get("/api/check-for-updates").status, 200);
+    EXPECT_EQ(get("/css/styles.css").status, 200);
+}
+
+TEST_F(DispatchTest, WithoutConnectionWellFormedRequestsGet401) {
+    HttpReply read = get("/api/read?path=/etc/hostname");
+    EXPECT_EQ(read.status, 401);
+    EXPECT_EQ(read.body, R"({"success":false,"error":"Not connected to SSH host"})");
+    EXPECT_EQ(get("/api/list").status, 401);
+    EXPECT_EQ(http_post_json(server.port(), "/api/mkdir", R"({"path":"/tmp/x"})").status, 401);
+    EXPECT_EQ(http_request(server.port(), "POST", "/api/upload?path=/tmp/x", "bytes").status, 401);
+
+    HttpReply disconnect = http_post_json(server.port(), "/api/disconnect", "");
+    EXPECT_EQ(disconnect.status, 200);
+    EXPECT_EQ(disconnect.body, R"({"success":true,"message":"Disconnected"})");
+    EXPECT_EQ(get("/api/status").body, R"({"connected":false})");
+}
+
+TEST_F(DispatchTest, UnreadBodiesDoNotDisturbTheNextRequestOnTheConnection) {
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_keep_alive(true);
+    for (int round = 0; round < 3; ++round) {
+        auto disconnect = client.Post("/api/disconnect", std::string(100000, 'x'), "text/plain");
+        ASSERT_TRUE(disconnect);
+        EXPECT_EQ(disconnect->status, 200);
+        auto asset = client.Post("/css/styles.css", "some body", "text/plain");
+        ASSERT_TRUE(asset);
+        EXPECT_EQ(asset->status, 200);
+        auto status = client.Get("/api/status");
+        ASSERT_TRUE(status);
+        EXPECT_EQ(status->body, R"({"connected":false})");
+    }
+}
+
+// ---- the same-origin guard ----
+
+TEST_F(DispatchTest, RequestsFromOtherSitesAreRefusedBeforeAnythingRuns) {
+    const std::string port = std::to_string(server.port());
+    const std::vector<std::multimap<std::string, std::string>> refused = {
+        {{"Origin", "http://evil.example"}},
+        {{"Origin", "null"}},
+        {{"Origin", "http://127.0.0.1:" + std::to_string(server.port() + 1)}},
+        {{"Origin", "https://127.0.0.1:" + port}},
+        {{"Origin", "http://127.0.0.1:" + port + "/"}},
+        {{"Host", "evil.example:" + port}},
+        {{"Host", "127.0.0.1"}},
+        {{"Host", "127.0.0.2:" + port}},
+        {{"Sec-Fetch-Site", "cross-site"}},
+        {{"Sec-Fetch-Site", "same-site"}},
+        {{"Origin", server.origin()}, {"Sec-Fetch-Site", "cross-site"}},
+    };
+    for (const auto& headers : refused) {
+        SCOPED_TRACE(headers.begin()->first + ": " + headers.begin()->second);
+        for (const char* method : {"GET", "POST"}) {
+            HttpReply reply = send(method, "/api/check-for-updates", headers, "{}");
+            EXPECT_EQ(reply.status, 403);
+            EXPECT_EQ(reply.body, R"({"success":false,"error":"Forbidden: cross-origin request"})");
+            EXPECT_EQ(reply.header("Content-Type"), "application/json; charset=utf-8");
+        }
+        // Unknown API paths too: the guard stands in front of the whole router.
+        EXPECT_EQ(send("GET", "/api/nothing", headers).status, 403);
+    }
+    EXPECT_EQ(server.update_checks(), 0);
+
+    // A simple form-style POST from another site reaches nothing either.
+    HttpReply form = http_request(server.port(), "POST", "/api/disconnect", "{}", "text/plain",
+                                  {{"Origin", "http://evil.example"}});
+    EXPECT_EQ(form.status, 403);
+}
+
+TEST_F(DispatchTest, ThePagesOwnRequestsPass) {
+    const std::string port = std::to_string(server.port());
+    const std::vector<std::multimap<std::string, std::string>> allowed = {
+        {},
+        {{"Origin", "http://127.0.0.1:" + port}},
+        {{"Origin", "http://localhost:" + port}, {"Host", "localhost:" + port}},
+        {{"Host", "LocalHost:" + port}},
+        {{"Host", "[::1]:" + port}},
+        {{"Sec-Fetch-Site", "same-origin"}},
+        {{"Sec-Fetch-Site", "none"}},
+    };
+    for (const auto& headers : allowed) {
+        SCOPED_TRACE(headers.empty() ? "no extra headers"
+                                     : headers.begin()->first + ": " + headers.begin()->second);
+        EXPECT_EQ(send("POST", "/api/check-for-updates", headers, "{}").status, 200);
+    }
+    EXPECT_EQ(server.update_checks(), static_cast<int>(allowed.size()));
+}
+
+TEST_F(DispatchTest, AssetsAndPreflightStayOpenToOtherOrigins) {
+    const std::multimap<std::string, std::string> foreign = {{"Origin", "http://evil.example"},
+                                                             {"Sec-Fetch-Site", "cross-site"}};
+    EXPECT_EQ(send("GET", "/css/styles.css", foreign).status, 200);
+    EXPECT_EQ(send("GET", "/nothing", foreign).status, 404);
+    EXPECT_EQ(send("OPTIONS", "/api/status", foreign).status, 204);
+}
+
+TEST(DispatchHostTest, AHostHeaderIsRequiredForTheApi) {
+    InProcessServer server;
+    std::string response = raw_http_exchange(server.port(), "GET /api/status HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 403")) << response;
+    EXPECT_TRUE(raw_http_exchange(server.port(), "GET /css/styles.css HTTP/1.0\r\n\r\n")
+                    .starts_with("HTTP/1.1 200"));
+}
+
+// ---- one thread per connection ----
+
+TEST_F(DispatchTest, ARequestWaitingForTheConnectionDoesNotHoldUpOthers) {
+    // While the test holds the connection lock, every status request waits as it would behind
+    // a long remote operation. More of them than any fixed pool of workers would have.
+    constexpr int waiting = 24;
+    std::vector<std::future<HttpReply>> status_replies;
+    {
+        std::unique_lock hold(server.connection()->mutex);
+        for (int i = 0; i < waiting; ++i) {
+            status_replies.push_back(
+                std::async(std::launch::async, [this] { return get("/api/status"); }));
+        }
+        std::this_thread::sleep_for(200ms);
+        for (auto& reply : status_replies) {
+            EXPECT_EQ(reply.wait_for(0ms), std::future_status::timeout);
+        }
+        auto started = std::chrono::steady_clock::now();
+        HttpReply styles = get("/css/styles.css");
+        EXPECT_EQ(styles.status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+        EXPECT_EQ(get("/api/check-for-updates").status, 200);
+        EXPECT_EQ(status_replies.front().wait_for(0ms), std::future_status::timeout);
+    }
+    for (auto& reply : status_replies) {
+        EXPECT_EQ(reply.get().body, R"({"connected":false})");
+    }
+}
+
+TEST(BindTest, ABusyPortGivesTheSystemsMessage) {
+    auto first = bind_server(0);
+    ASSERT_TRUE(first) << first.error();
+    auto second = bind_server(first->port);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error(), "Address already in use (os error 98)");
+}
+
+}  // namespace
+}  // namespace wrenfield::testing

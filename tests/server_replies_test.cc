@@ -1,0 +1,99 @@
+// The reply builders, the JSON text they write, the query map and the download file name.
+#include "server/replies.h"
+
+#include <gtest/gtest.h>
+
+#include "server/routes.h"
+
+namespace wrenfield {
+namespace {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+const Headers json_headers = {{"Content-Type", "application/json; charset=utf-8"},
+                              {"Access-Control-Allow-Origin", "*"}};
+
+TEST(RepliesTest, EnvelopeKeepsItsKeyOrderAndLeavesOutAbsentKeys) {
+    Reply error = error_reply("Not connected to SSH host", 401);
+    EXPECT_EQ(error.status, 401);
+    EXPECT_EQ(error.headers, json_headers);
+    EXPECT_EQ(error.body, R"({"success":false,"error":"Not connected to SSH host"})");
+
+    EXPECT_EQ(message_reply("Disconnected").body, R"({"success":true,"message":"Disconnected"})");
+    EXPECT_EQ(json_response(ApiResponse{true, "e", "m"}, 200).body,
+              R"({"success":true,"error":"e","message":"m"})");
+    EXPECT_EQ(json_response(ApiResponse{false, std::nullopt, std::nullopt}, 500).body,
+              R"({"success":false})");
+}
+
+TEST(RepliesTest, TextIsEscapedOnlyWhereJsonRequiresIt) {
+    EXPECT_EQ(error_reply("\"\\\n\t\b\f\r\x01\x1f\x7f/ \xc3\xa9\xe2\x82\xac", 500).body,
+              "{\"success\":false,\"error\":\"\\\"\\\\\\n\\t\\b\\f\\r\\u0001\\u001f\x7f/ "
+              "\xc3\xa9\xe2\x82\xac\"}");
+    // Bytes that are not UTF-8 cannot be written as such; they become U+FFFD.
+    EXPECT_EQ(error_reply("a\xff"
+                          "b",
+                          500)
+                  .body,
+              "{\"success\":false,\"error\":\"a\xef\xbf\xbd"
+              "b\"}");
+}
+
+TEST(RepliesTest, FileContentAndAssetReplies) {
+    Reply read = json_response(FileContent{"/f", "text", false, 4});
+    EXPECT_EQ(read.status, 200);
+    EXPECT_EQ(read.headers, json_headers);
+    EXPECT_EQ(read.body, R"({"path":"/f","content":"text","is_binary":false,"size":4})");
+
+    const std::string bytes("a\0b\xff", 4);
+    Reply asset = asset_response(bytes, "text/css; charset=utf-8");
+    EXPECT_EQ(asset.status, 200);
+    EXPECT_EQ(asset.headers, (Headers{{"Content-Type", "text/css; charset=utf-8"},
+                                      {"Access-Control-Allow-Origin", "*"}}));
+    EXPECT_EQ(asset.body, bytes);
+
+    nlohmann::ordered_json data = {{"connected", true}, {"home_dir", "/home/\xc3\xa9"}};
+    EXPECT_EQ(json_response(data).body, "{\"connected\":true,\"home_dir\":\"/home/\xc3\xa9\"}");
+}
+
+std::optional<std::string> path_of(std::optional<std::string_view> query) {
+    return query_path_param(parse_query(query));
+}
+
+TEST(QueryTest, FormEncodedPairsAndThePathParameter) {
+    EXPECT_EQ(path_of("path=a&path=b"), "b");
+    EXPECT_EQ(path_of("path=a+b"), "a b");
+    EXPECT_EQ(path_of("path=%2Fhome%2Fuser"), "/home/user");
+    EXPECT_EQ(path_of("path"), "");
+    EXPECT_EQ(path_of("path="), "");
+    EXPECT_EQ(path_of("PATH=/x"), std::nullopt);
+    EXPECT_EQ(path_of(std::nullopt), std::nullopt);
+    EXPECT_EQ(path_of(""), std::nullopt);
+    EXPECT_EQ(path_of("path=100%25"), "100%");
+    EXPECT_EQ(path_of("path=%zz"), "%zz");
+    EXPECT_EQ(path_of("path=%4"), "%4");
+    EXPECT_EQ(path_of("path=a=b&&x=1"), "a=b");
+    EXPECT_EQ(path_of("p%61th=%C3%A9%2B"), "\xc3\xa9+");
+    EXPECT_EQ(path_of("path=%FF"), "\xef\xbf\xbd");
+
+    QueryMap map = parse_query("a=1&b&a=2&=v");
+    EXPECT_EQ(map.at("a"), "2");
+    EXPECT_EQ(map.at("b"), "");
+    EXPECT_EQ(map.at(""), "v");
+}
+
+TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
+    EXPECT_EQ(download_file_name("/home/me/notes.txt"), "notes.txt");
+    EXPECT_EQ(download_file_name("notes.txt"), "notes.txt");
+    EXPECT_EQ(download_file_name("/home/me/"), "");
+
+    EXPECT_EQ(attachment_disposition("notes v2.txt"), "attachment; filename=\"notes v2.txt\"");
+    EXPECT_EQ(attachment_disposition("caf\xc3\xa9 \"1\".txt"),
+              "attachment; filename=\"caf_ _1_.txt\"; "
+              "filename*=UTF-8''caf%C3%A9%20%221%22.txt");
+    EXPECT_EQ(attachment_disposition("a\\b\r\n.txt"),
+              "attachment; filename=\"a_b__.txt\"; filename*=UTF-8''a%5Cb%0D%0A.txt");
+}
+
+}  // namespace
+}  // namespace wrenfield

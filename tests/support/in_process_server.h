@@ -1,0 +1,48 @@
+// The HTTP server of the program started inside the test process on a free port, with a
+// connection slot the test can look at and lock, and an update check that only counts.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "server/server.h"
+#include "server/shared_connection.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace wrenfield::testing {
+
+class InProcessServer {
+  public:
+    InProcessServer();
+    // Stops the server and waits for its request loop and every connection thread to end.
+    ~InProcessServer();
+    InProcessServer(const InProcessServer&) = delete;
+    InProcessServer& operator=(const InProcessServer&) = delete;
+
+    uint16_t port() const { return port_; }
+    // "127.0.0.1:PORT", the Host header a same-origin request carries.
+    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+    // "http://127.0.0.1:PORT", the page's own origin.
+    std::string origin() const { return "http://" + host(); }
+
+    const SharedConnection& connection() const { return connection_; }
+    int update_checks() const { return update_checks_->load(); }
+
+  private:
+    SharedConnection connection_;
+    std::shared_ptr<std::atomic<int>> update_checks_;
+    httplib::Server* server_ = nullptr;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+// Sends `request` (the whole text, as written on the wire) on a new connection and returns
+// everything the server wrote back until it closed the connection or `timeout_ms` passed.
+std::string raw_http_exchange(uint16_t port, const std::string& request, int timeout_ms = 5000);
+
+}  // namespace wrenfield::testing
