@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <vector>
 
 namespace wrenfield::testing {
 
@@ -42,35 +43,58 @@ InProcessServer::~InProcessServer() {
     thread_.join();
 }
 
-std::string raw_http_exchange(uint16_t port, const std::string& request, int timeout_ms) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return {};
-    }
+RawConnection::RawConnection(uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string response;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        char buffer[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd entry{fd, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0) {
-                continue;
-            }
-            ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
-            if (count <= 0) {
-                break;
-            }
-            response.append(buffer, count);
-        }
+    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
-    ::close(fd);
+}
+
+RawConnection::~RawConnection() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool RawConnection::send(const std::string& bytes) {
+    return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                           static_cast<ssize_t>(bytes.size());
+}
+
+bool RawConnection::wait_readable(std::chrono::milliseconds timeout) {
+    pollfd entry{fd_, POLLIN, 0};
+    return fd_ >= 0 && ::poll(&entry, 1, static_cast<int>(timeout.count())) == 1;
+}
+
+std::string RawConnection::read_to_end(std::chrono::milliseconds timeout) {
+    std::string response;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<char> buffer(1 << 16);
+    while (fd_ >= 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, 50) <= 0) {
+            continue;
+        }
+        ssize_t count = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        if (count <= 0) {
+            break;
+        }
+        response.append(buffer.data(), count);
+    }
     return response;
+}
+
+std::string raw_http_exchange(uint16_t port, const std::string& request, int timeout_ms) {
+    RawConnection connection(port);
+    if (!connection.send(request)) {
+        return {};
+    }
+    return connection.read_to_end(std::chrono::milliseconds(timeout_ms));
 }
 
 }  // namespace wrenfield::testing

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -39,6 +40,24 @@ class InProcessServer {
     httplib::Server* server_ = nullptr;
     uint16_t port_ = 0;
     std::thread thread_;
+};
+
+// A client connection on which the test decides when to read.
+class RawConnection {
+  public:
+    explicit RawConnection(uint16_t port);
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool send(const std::string& bytes);
+    // True once something can be read, without reading it.
+    bool wait_readable(std::chrono::milliseconds timeout);
+    // Everything until the server closes the connection or the time is up.
+    std::string read_to_end(std::chrono::milliseconds timeout);
+
+  private:
+    int fd_ = -1;
 };
 
 // Sends `request` (the whole text, as written on the wire) on a new connection and returns
