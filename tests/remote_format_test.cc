@@ -1,0 +1,303 @@
+// The parts of the remote operations that need no server: Base64, the program templates, the
+// listing reader's messages, and how each operation maps what ssh returned, with a stand-in
+// `ssh` that answers as told.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "ssh/process.h"
+#include "ssh/remote.h"
+#include "ssh/remote_programs.h"
+#include "support/fake_ssh.h"
+#include "support/temp_home.h"
+
+using namespace wrenfield;
+using wrenfield::testing::FakeSsh;
+using wrenfield::testing::ScopedEnvironmentVariable;
+using wrenfield::testing::TemporaryHome;
+using wrenfield::testing::write_file;
+
+namespace {
+
+std::string parse_error(std::string_view json) {
+    auto items = parse_file_items(json);
+    return items ? "(parsed)" : items.error();
+}
+
+}  // namespace
+
+TEST(Base64, StandardAlphabetWithPadding) {
+    EXPECT_EQ(base64_encode(""), "");
+    EXPECT_EQ(base64_encode("f"), "Zg==");
+    EXPECT_EQ(base64_encode("fo"), "Zm8=");
+    EXPECT_EQ(base64_encode("foo"), "Zm9v");
+    EXPECT_EQ(base64_encode("foob"), "Zm9vYg==");
+    EXPECT_EQ(base64_encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(base64_encode("\xff\xfe\xfd"), "//79");
+    EXPECT_EQ(base64_encode(std::string("\xfb\xff\0\x80", 4)), "+/8AgA==");
+}
+
+// Every program is one double-quoted word for the remote shell, so nothing inside may end or
+// expand the quoting, and python needs its indentation intact.
+TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
+    const std::pair<std::string_view, int> programs[] = {
+        {remote_programs::kList, 1},   {remote_programs::kRead, 1},   {remote_programs::kMkdir, 1},
+        {remote_programs::kRemove, 1}, {remote_programs::kRmtree, 1}, {remote_programs::kRename, 2},
+        {remote_programs::kWrite, 2}};
+    for (const auto& [program, placeholders] : programs) {
+        SCOPED_TRACE(program.substr(0, 120));
+        ASSERT_TRUE(program.starts_with("python3 -c \"\nimport "));
+        ASSERT_TRUE(program.ends_with("\n\""));
+        const std::string_view body = program.substr(13, program.size() - 15);
+        EXPECT_EQ(body.find_first_of("\"$`\\\t\r!"), std::string_view::npos);
+        const std::string_view imports = body.substr(0, body.find('\n'));
+        EXPECT_NE(imports.find("sys"), std::string_view::npos);
+        EXPECT_NE(imports.find("base64"), std::string_view::npos);
+        EXPECT_NE(body.find("\nexcept Exception as e:\n    sys.stderr.write(str(e))\n"
+                            "    sys.exit(1)"),
+                  std::string_view::npos);
+        size_t start = 0;
+        while (start < body.size()) {
+            const size_t end = body.find('\n', start);
+            const std::string_view line = body.substr(start, end - start);
+            EXPECT_EQ(line.find_first_not_of(' ') % 4, 0u) << line;
+            start = end == std::string_view::npos ? body.size() : end + 1;
+        }
+        int found = 0;
+        for (size_t at = 0; (at = program.find("{}", at)) != std::string_view::npos; at += 2)
+            ++found;
+        EXPECT_EQ(found, placeholders);
+    }
+    EXPECT_NE(remote_programs::fill_program(remote_programs::kRename, {"QQ==", "Qg=="})
+                  .find("\nsrc = base64.b64decode('QQ==').decode('utf-8')\n"
+                        "dst = base64.b64decode('Qg==').decode('utf-8')\ntry:\n"),
+              std::string::npos);
+}
+
+TEST(ListingReader, ReadsTheListingProgramsOutput) {
+    auto items = parse_file_items(
+        "[{\"name\": \"\\u00e9\\ud83d\\ude00\", \"path\": \"/x/\\u00e9\", \"is_dir\": true, "
+        "\"is_symlink\": false, \"size\": 18446744073709551615, \"modified\": "
+        "-9223372036854775808, \"permissions\": \"drwxr-xr-x\", \"is_hidden\": false, "
+        "\"extra\": {\"deep\": [[1, 2.5e3, -0, null, true, {}], \"s\\\"\"]}}, "
+        "{\"is_hidden\": true, \"permissions\": \"\", \"modified\": 0, \"size\": 0, "
+        "\"is_symlink\": true, \"is_dir\": false, \"path\": \"\", \"name\": \".h\"}]\n");
+    ASSERT_TRUE(items.has_value()) << items.error();
+    ASSERT_EQ(items->size(), 2u);
+    const FileItem& first = (*items)[0];
+    EXPECT_EQ(first.name, "\u00e9\U0001F600");
+    EXPECT_EQ(first.path, "/x/\u00e9");
+    EXPECT_TRUE(first.is_dir);
+    EXPECT_EQ(first.size, UINT64_MAX);
+    EXPECT_EQ(first.modified, INT64_MIN);
+    EXPECT_TRUE((*items)[1].is_hidden);
+    EXPECT_TRUE((*items)[1].is_symlink);
+    EXPECT_TRUE(parse_file_items(" \t\r\n[ ]\n ")->empty());
+}
+
+TEST(ListingReader, RecordCheckMessagesNameTheFieldAndPosition) {
+    // Missing and duplicate fields are reported where the reader stands when it notices.
+    EXPECT_EQ(parse_error("[{\"name\":\"a\"}]"), "missing field `path` at line 1 column 13");
+    EXPECT_EQ(parse_error("[{\"name\":\"a\",\"path\":\"p\",\"is_dir\":true,\"is_symlink\":true,"
+                          "\"size\":1,\"modified\":1,\"permissions\":\"\"}]"),
+              "missing field `is_hidden` at line 1 column 95");
+    EXPECT_EQ(parse_error("[{\"name\":\"a\",\"name\":\"b\"}]"),
+              "duplicate field `name` at line 1 column 19");
+    EXPECT_EQ(parse_error("[{\"x\":1,\"x\":2}]"), "missing field `name` at line 1 column 14");
+}
+
+TEST(ListingReader, WrongValueKindsNameWhatWasFoundAndWhatWasExpected) {
+    EXPECT_EQ(parse_error("[{\"name\":5}]"),
+              "invalid type: integer `5`, expected a string at line 1 column 10");
+    EXPECT_EQ(parse_error("[{\"size\":\"x\"}]"),
+              "invalid type: string \"x\", expected u64 at line 1 column 12");
+    EXPECT_EQ(parse_error("[{\"size\":-1}]"),
+              "invalid value: integer `-1`, expected u64 at line 1 column 11");
+    EXPECT_EQ(parse_error("[{\"size\":1.5}]"),
+              "invalid type: floating point `1.5`, expected u64 at line 1 column 12");
+    EXPECT_EQ(parse_error("[{\"size\":1e3}]"),
+              "invalid type: floating point `1000.0`, expected u64 at line 1 column 12");
+    EXPECT_EQ(parse_error("[{\"size\":18446744073709551616}]"),
+              "invalid type: floating point `1.8446744073709552e19`, expected u64 at line 1 "
+              "column 29");
+    EXPECT_EQ(parse_error("[{\"size\":-0}]"),
+              "invalid type: floating point `-0.0`, expected u64 at line 1 column 11");
+    EXPECT_EQ(parse_error("[{\"modified\":9223372036854775808}]"),
+              "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 32");
+    EXPECT_EQ(parse_error("[{\"modified\":1e-7}]"),
+              "invalid type: floating point `1e-7`, expected i64 at line 1 column 17");
+    EXPECT_EQ(parse_error("[{\"modified\":0.00125}]"),
+              "invalid type: floating point `0.00125`, expected i64 at line 1 column 20");
+    EXPECT_EQ(parse_error("[{\"is_dir\":null}]"),
+              "invalid type: null, expected a boolean at line 1 column 15");
+    EXPECT_EQ(parse_error("[{\"is_dir\":\"true\"}]"),
+              "invalid type: string \"true\", expected a boolean at line 1 column 17");
+    EXPECT_EQ(parse_error("[{\"name\":true}]"),
+              "invalid type: boolean `true`, expected a string at line 1 column 13");
+    // Containers are named before they are read.
+    EXPECT_EQ(parse_error("[{\"name\":[]}]"),
+              "invalid type: sequence, expected a string at line 1 column 9");
+    EXPECT_EQ(parse_error("[{\"name\":{}}]"),
+              "invalid type: map, expected a string at line 1 column 9");
+    EXPECT_EQ(parse_error("[{\"size\":\"a\\\"b\\u00e9\\t\"}]"),
+              "invalid type: string \"a\\\"b\u00e9\\t\", expected u64 at line 1 column 23");
+    EXPECT_EQ(parse_error("[\"x\"]"),
+              "invalid type: string \"x\", expected struct FileItem at line 1 column 4");
+    EXPECT_EQ(parse_error("[null]"),
+              "invalid type: null, expected struct FileItem at line 1 column 5");
+    EXPECT_EQ(parse_error("[\n  7]"),
+              "invalid type: integer `7`, expected struct FileItem at line 2 column 3");
+    EXPECT_EQ(parse_error("{}"), "invalid type: map, expected a sequence at line 1 column 0");
+}
+
+TEST(ListingReader, SyntaxFaultsAreReportedWithTheirPosition) {
+    EXPECT_EQ(parse_error(""), "EOF while parsing a value at line 1 column 0");
+    EXPECT_EQ(parse_error("["), "EOF while parsing a list at line 1 column 1");
+    EXPECT_EQ(parse_error("[{"), "EOF while parsing an object at line 1 column 2");
+    EXPECT_EQ(parse_error("[] x"), "trailing characters at line 1 column 4");
+    EXPECT_EQ(parse_error("[{},]"), "missing field `name` at line 1 column 3");
+    EXPECT_EQ(parse_error("Welcome\n[]"), "expected value at line 1 column 1");
+    EXPECT_EQ(parse_error("[{\"name\" 1}]"), "expected `:` at line 1 column 10");
+    EXPECT_EQ(parse_error("[{\"x\":[1,]}]"), "trailing comma at line 1 column 10");
+    EXPECT_EQ(parse_error("[{\"x\":01}]"), "invalid number at line 1 column 8");
+    // A skipped value is only checked for its form, not its range.
+    EXPECT_EQ(parse_error("[{\"x\":1e999}]"), "missing field `name` at line 1 column 12");
+    EXPECT_EQ(parse_error("[{\"size\":1e999}]"), "number out of range at line 1 column 14");
+    EXPECT_EQ(parse_error("[{\"name\":\"a\\q\"}]"), "invalid escape at line 1 column 13");
+    EXPECT_EQ(parse_error("[{\"name\":\"a\nb\"}]"),
+              "control character (\\u0000-\\u001F) found while parsing a string at line 2 "
+              "column 0");
+    // A name that is not UTF-8 on the remote side arrives as a lone surrogate escape.
+    EXPECT_EQ(parse_error("[{\"name\":\"\\udcff\"}]"),
+              "lone leading surrogate in hex escape at line 1 column 16");
+    EXPECT_EQ(parse_error("[{\"name\":\"\\ud83dx\"}]"),
+              "unexpected end of hex escape at line 1 column 17");
+    // Nesting inside a skipped value is not limited by the stack.
+    const std::string deep = "[{\"x\":" + std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(parse_error(deep + "}]"), "missing field `name` at line 1 column 200007");
+}
+
+class FakeSshTest : public ::testing::Test {
+  protected:
+    // Test programs run side by side: a host of their own keeps their control paths apart.
+    SshConnection connection() { return SshConnection::create(host); }
+    const std::string host = "fake-host-" + std::to_string(::getpid());
+    TemporaryHome home;
+};
+
+TEST_F(FakeSshTest, ProbeSplitsTheOutputAtTheSeparators) {
+    FakeSsh ssh(
+        "printf 'Welcome!\\nLinux 6.1.0 x86_64\\n---SEP---\\n/home/deploy\\n---SEP---\\n"
+        "deploy\\n---SEP---\\n/usr/bin/python3\\n---SEP---\\nignored'");
+    SshConnection record = connection();
+    auto result = connect_probe(record);
+    ASSERT_TRUE(result.has_value()) << result.error();
+    EXPECT_EQ(result->remote_os, "Welcome!\nLinux 6.1.0 x86_64");
+    EXPECT_EQ(result->home_dir, "/home/deploy");
+    EXPECT_EQ(result->user, "deploy");
+    EXPECT_TRUE(result->has_python);
+    EXPECT_EQ(record.home_dir, "/home/deploy");
+    EXPECT_EQ(to_json(*result).dump(),
+              "{\"success\":true,\"host\":\"" + host +
+                  "\",\"user\":\"deploy\",\"home_dir\":"
+                  "\"/home/deploy\",\"remote_os\":\"Welcome!\\nLinux 6.1.0 x86_64\",\"has_python\":"
+                  "true,\"error\":null,\"identity_file\":null}");
+    const auto calls = ssh.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].back(),
+              "uname -s -r -m; echo '---SEP---'; pwd; echo '---SEP---'; whoami; echo '---SEP---'; "
+              "which python3 2>/dev/null || which python 2>/dev/null || echo 'no_python'");
+    EXPECT_EQ(calls[0].back().size(), 156u);
+}
+
+TEST_F(FakeSshTest, ProbeFindsNoPythonInABlankOrNoPythonLastPiece) {
+    for (const char* last : {"no_python\\n", "", " \\n"}) {
+        FakeSsh ssh(std::string("printf 'L\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n") + last +
+                    "'");
+        SshConnection record = connection();
+        auto result = connect_probe(record);
+        ASSERT_TRUE(result.has_value()) << result.error();
+        EXPECT_FALSE(result->has_python) << last;
+    }
+}
+
+TEST_F(FakeSshTest, ProbeFailuresKeepTheRecordAsItWas) {
+    {
+        // Too few pieces: the whole output is quoted and the socket is left alone.
+        FakeSsh ssh("printf 'a\\n---SEP---\\nb\\n---SEP---\\nc\\n'");
+        SshConnection record = connection();
+        ASSERT_TRUE(write_file(record.control_path, ""));
+        EXPECT_EQ(connect_probe(record).error(),
+                  "Unexpected response from remote host: a\n---SEP---\nb\n---SEP---\nc\n");
+        EXPECT_TRUE(std::filesystem::exists(record.control_path));
+        EXPECT_EQ(record.remote_os, "Unknown");
+    }
+    {
+        FakeSsh ssh("printf '\\n' >&2; exit 255");
+        SshConnection record = connection();
+        ASSERT_TRUE(write_file(record.control_path, ""));
+        EXPECT_EQ(connect_probe(record).error(), "SSH connection failed with unknown error");
+        EXPECT_FALSE(std::filesystem::exists(record.control_path));
+    }
+    {
+        FakeSsh ssh(
+            "printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n'; "
+            "printf ' ssh: bad \\xff\\r\\n' >&2; kill -TERM $$");
+        SshConnection record = connection();
+        EXPECT_EQ(connect_probe(record).error(), "ssh: bad \ufffd");
+        EXPECT_EQ(record.home_dir, "/");
+    }
+    ScopedEnvironmentVariable no_ssh("PATH", "/nonexistent");
+    SshConnection record = connection();
+    EXPECT_EQ(connect_probe(record).error(),
+              "Failed to execute ssh: No such file or directory (os error 2)");
+}
+
+// A failed run with nothing on standard error gets each operation's own text, naming the
+// paths exactly as given (the listing names the directory it used).
+TEST_F(FakeSshTest, BlankFailuresGetTheOperationsFixedText) {
+    FakeSsh ssh("cat >/dev/null; exit 1");
+    const SshConnection record = connection();
+    EXPECT_EQ(list_remote_dir(record, "~").error(), "Failed to list directory: /");
+    EXPECT_EQ(list_remote_dir(record, "~/x/").error(), "Failed to list directory: ~/x/");
+    EXPECT_EQ(read_remote_file(record, "a b").error(), "Failed to read file: a b");
+    EXPECT_EQ(remote_download(record, "a").error(), "Failed to download file: a");
+    EXPECT_EQ(remote_mkdir(record, "d").error(), "Failed to create directory: d");
+    EXPECT_EQ(remote_delete(record, "f", false).error(), "Failed to delete: f");
+    EXPECT_EQ(remote_delete(record, "d", true).error(), "Failed to delete: d");
+    EXPECT_EQ(remote_rename(record, "a", "b").error(), "Failed to rename a to b");
+    EXPECT_EQ(remote_write_file(record, "w", "data").error(), "Failed to write file: w");
+}
+
+TEST_F(FakeSshTest, StartFailuresGetTheOperationsStartText) {
+    ScopedEnvironmentVariable no_ssh("PATH", "/nonexistent");
+    const SshConnection record = connection();
+    const std::string error = "No such file or directory (os error 2)";
+    EXPECT_EQ(list_remote_dir(record, "/").error(), "SSH command error: " + error);
+    EXPECT_EQ(read_remote_file(record, "a").error(), "SSH read error: " + error);
+    EXPECT_EQ(remote_download(record, "a").error(), "SSH download error: " + error);
+    EXPECT_EQ(remote_mkdir(record, "d").error(), "SSH mkdir error: " + error);
+    EXPECT_EQ(remote_delete(record, "f", false).error(), "SSH delete error: " + error);
+    EXPECT_EQ(remote_rename(record, "a", "b").error(), "SSH rename error: " + error);
+    EXPECT_EQ(remote_write_file(record, "w", "").error(),
+              "Failed to spawn ssh write process: " + error);
+}
+
+TEST_F(FakeSshTest, ListingThatIsNotJsonQuotesTheWholeOutput) {
+    FakeSsh ssh("printf 'Last login: today\\n[]\\n'");
+    const SshConnection record = connection();
+    EXPECT_EQ(list_remote_dir(record, "/").error(),
+              "Failed to parse directory listing: expected value at line 1 column 1 (output: "
+              "Last login: today\n[]\n)");
+}
+
+// Data the remote side never reads ends in a broken pipe, reported as such, not as a crash.
+TEST_F(FakeSshTest, WriteToARemoteThatStopsReading) {
+    ignore_broken_pipe();
+    FakeSsh ssh("exit 0");
+    const SshConnection record = connection();
+    EXPECT_EQ(remote_write_file(record, "w", std::string(8 << 20, 'x')).error(),
+              "Failed to write to ssh stdin: Broken pipe (os error 32)");
+}
