@@ -47,3 +47,13 @@ TEST(Text, DebugQuoteEscapesLikeTheControlPathKey) {
     EXPECT_EQ(debug_quote(std::string("\0\x01", 2)), "\"\\0\\u{1}\"");
     EXPECT_EQ(debug_quote("\xc3\xa9\xe2\x80\x8b"), "\"\xc3\xa9\\u{200b}\"");
 }
+
+// Long ASCII runs are skipped a word at a time; what follows them must still be checked.
+TEST(Text, Utf8ChecksAfterLongAsciiRuns) {
+    const std::string ascii(21, 'a');
+    EXPECT_TRUE(is_valid_utf8(ascii + "\xc3\xa9" + ascii));
+    EXPECT_FALSE(is_valid_utf8(ascii + "\xe9" + ascii));
+    EXPECT_FALSE(is_valid_utf8(std::string(16, 'a') + "\xe2\x82"));
+    EXPECT_EQ(decode_utf8_lossy(ascii + "\xff" + ascii + "\xc3\xa9"),
+              ascii + "\ufffd" + ascii + "\u00e9");
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace wrenfield {
 namespace {
@@ -67,6 +68,22 @@ size_t decode_last(std::string_view s, size_t end, char32_t& out) {
     return 0;
 }
 
+// The length of the run of ASCII bytes at `pos`, found eight bytes at a time: whole files
+// and listings pass through these checks, and most of their bytes are ASCII.
+size_t ascii_run(std::string_view s, size_t pos) {
+    const size_t start = pos;
+    while (pos + 8 <= s.size()) {
+        uint64_t word;
+        std::memcpy(&word, s.data() + pos, 8);
+        if ((word & 0x8080808080808080ULL) != 0)
+            break;
+        pos += 8;
+    }
+    while (pos < s.size() && static_cast<unsigned char>(s[pos]) < 0x80)
+        ++pos;
+    return pos - start;
+}
+
 bool is_invisible(char32_t c) {
     if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
         return true;
@@ -121,6 +138,9 @@ std::string_view trim_whitespace(std::string_view text) {
 bool is_valid_utf8(std::string_view bytes) {
     size_t pos = 0;
     while (pos < bytes.size()) {
+        pos += ascii_run(bytes, pos);
+        if (pos == bytes.size())
+            break;
         char32_t c;
         size_t prefix;
         const size_t len = decode_one(bytes, pos, c, prefix);
@@ -136,6 +156,11 @@ std::string decode_utf8_lossy(std::string_view bytes) {
     out.reserve(bytes.size());
     size_t pos = 0;
     while (pos < bytes.size()) {
+        const size_t ascii = ascii_run(bytes, pos);
+        out.append(bytes.substr(pos, ascii));
+        pos += ascii;
+        if (pos == bytes.size())
+            break;
         char32_t c;
         size_t prefix;
         const size_t len = decode_one(bytes, pos, c, prefix);
