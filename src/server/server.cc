@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 #include "config/text.h"
@@ -16,16 +17,13 @@
 #include "server/replies.h"
 #include "server/routes.h"
 #include "server/url.h"
+#include "ssh/process.h"
 
 namespace wrenfield {
 
 namespace {
 
 constexpr size_t connection_thread_stack_size = 2 * 1024 * 1024;
-
-std::string system_error_text(int error) {
-    return std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")";
-}
 
 // The HTTP library's task queue, replaced: each accepted connection gets a detached thread of
 // its own instead of a place in a fixed pool, so a request that waits for the remote machine
@@ -54,7 +52,7 @@ class ThreadPerConnection final : public httplib::TaskQueue {
         finished();
         // Without a thread the loop cannot go on: stop listening, and answer the connection in
         // hand here so that its socket is closed.
-        std::fprintf(stderr, "failed to spawn thread: %s\n", system_error_text(error).c_str());
+        std::fprintf(stderr, "failed to spawn thread: %s\n", os_error_text(error).c_str());
         server_.stop();
         job->task();
     }
@@ -206,6 +204,9 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     // A reply whose headers and body leave in two writes must not wait for the client's
     // delayed acknowledgement.
     server->set_tcp_nodelay(true);
+    // The library closes a keep-alive connection after five requests by default; the page's
+    // connections are kept open for as long as the page uses them.
+    server->set_keep_alive_max_count(std::numeric_limits<size_t>::max());
     // Only SO_REUSEADDR: a second program must not be able to share our port.
     server->set_socket_options([](int socket) {
         int on = 1;
@@ -219,7 +220,7 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     // The library does not say why binding failed; the same bind on a socket of our own does.
     int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (probe < 0) {
-        return std::unexpected(system_error_text(errno));
+        return std::unexpected(os_error_text(errno));
     }
     int on = 1;
     setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -231,7 +232,7 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
                     ? EADDRINUSE
                     : errno;
     ::close(probe);
-    return std::unexpected(system_error_text(error));
+    return std::unexpected(os_error_text(error));
 }
 
 void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck check_for_updates) {

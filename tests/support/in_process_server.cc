@@ -9,17 +9,35 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
 namespace wrenfield::testing {
 
-InProcessServer::InProcessServer()
+namespace {
+
+// bind_server's server with Nagle's algorithm left on (accepted sockets take the option from
+// the listening socket, so it has to be chosen before binding).
+std::expected<BoundServer, std::string> bind_without_nodelay() {
+    auto server = std::make_unique<httplib::Server>();
+    server->set_tcp_nodelay(false);
+    server->set_keep_alive_max_count(std::numeric_limits<size_t>::max());
+    int port = server->bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        return std::unexpected("bind failed");
+    }
+    return BoundServer{std::move(server), static_cast<uint16_t>(port)};
+}
+
+}  // namespace
+
+InProcessServer::InProcessServer(bool tcp_nodelay)
     : connection_(std::make_shared<ConnectionCell>()),
       update_checks_(std::make_shared<std::atomic<int>>(0)) {
     // As in the program: a write to a socket the client has closed must not end the process.
     signal(SIGPIPE, SIG_IGN);
-    auto bound = bind_server(0);
+    auto bound = tcp_nodelay ? bind_server(0) : bind_without_nodelay();
     if (!bound) {
         throw std::runtime_error("cannot bind the test server: " + bound.error());
     }

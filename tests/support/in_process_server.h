@@ -19,7 +19,8 @@ namespace wrenfield::testing {
 
 class InProcessServer {
   public:
-    InProcessServer();
+    // `tcp_nodelay` false turns off what bind_server turns on, for the benchmark's comparison.
+    explicit InProcessServer(bool tcp_nodelay = true);
     // Stops the server and waits for its request loop and every connection thread to end.
     ~InProcessServer();
     InProcessServer(const InProcessServer&) = delete;
