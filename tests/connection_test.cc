@@ -54,6 +54,13 @@ std::string unique_host(std::string_view name) {
     return std::string(name) + "-" + std::to_string(::getpid());
 }
 
+// Destroying a record runs `ssh -O exit`; a stand-in keeps the tests away from any real master
+// that happens to use the same control path.
+class SshConnectionTest : public ::testing::Test {
+  protected:
+    FakeSsh ssh;
+};
+
 }  // namespace
 
 TEST(ControlPath, WorkedExamples) {
@@ -73,7 +80,7 @@ TEST(ControlPath, QuotedUserAndIdentityFileInTheKey) {
               "/tmp/wrenfield-f936b7c222dfba25.sock");
 }
 
-TEST(SshConnection, NothingKnownGivesTheFixedOptionsAndTheHost) {
+TEST_F(SshConnectionTest, NothingKnownGivesTheFixedOptionsAndTheHost) {
     TemporaryHome home;
     const SshConnection connection = SshConnection::create("buildbox");
     EXPECT_EQ(connection.destination, "buildbox");
@@ -88,7 +95,7 @@ TEST(SshConnection, NothingKnownGivesTheFixedOptionsAndTheHost) {
     EXPECT_EQ(connection.ssh_command(), expected);
 }
 
-TEST(SshConnection, PortIdentityFileAndUserGoIntoTheCommandLine) {
+TEST_F(SshConnectionTest, PortIdentityFileAndUserGoIntoTheCommandLine) {
     TemporaryHome home;
     const SshConnection connection = SshConnection::create("box", 2222, "me", "~/.ssh/id");
     EXPECT_EQ(connection.destination, "me@box");
@@ -100,7 +107,7 @@ TEST(SshConnection, PortIdentityFileAndUserGoIntoTheCommandLine) {
     EXPECT_EQ(tail(SshConnection::create("box", 0)), (Arguments{"-p", "0", "box"}));
 }
 
-TEST(SshConnection, IdentityFileExpansionIsPlainJoiningWithHome) {
+TEST_F(SshConnectionTest, IdentityFileExpansionIsPlainJoiningWithHome) {
     ScopedEnvironmentVariable home("HOME", "/h/");
     EXPECT_EQ(tail(SshConnection::create("box", std::nullopt, std::nullopt, "~/.ssh/k"))[1],
               "/h//.ssh/k");
@@ -111,7 +118,7 @@ TEST(SshConnection, IdentityFileExpansionIsPlainJoiningWithHome) {
                   unchanged);
 }
 
-TEST(SshConnection, IdentityFileUnexpandedWhenHomeIsUnsetOrNotUtf8) {
+TEST_F(SshConnectionTest, IdentityFileUnexpandedWhenHomeIsUnsetOrNotUtf8) {
     ScopedEnvironmentVariable unset("HOME", std::nullopt);
     EXPECT_EQ(tail(SshConnection::create("box", std::nullopt, std::nullopt, "~/.ssh/key")),
               (Arguments{"-i", "~/.ssh/key", "-o", "IdentitiesOnly=yes", "box"}));
@@ -120,7 +127,7 @@ TEST(SshConnection, IdentityFileUnexpandedWhenHomeIsUnsetOrNotUtf8) {
               "~/.ssh/key");
 }
 
-TEST(SshConnection, ConfigurationEntryFillsWhatWasNotGiven) {
+TEST_F(SshConnectionTest, ConfigurationEntryFillsWhatWasNotGiven) {
     TemporaryHome home;
     home.write(".ssh/config",
                "Host web\n  HostName 10.0.0.5\n  User deploy\n  Port 2200\n"
@@ -146,9 +153,8 @@ TEST(SshConnection, ConfigurationEntryFillsWhatWasNotGiven) {
 
 // Destroying a record closes its master once: `ssh -O exit` on its socket, then the socket
 // file goes. Moving hands that duty over instead of doubling it.
-TEST(SshConnection, DestroyingClosesTheMasterOnceAndRemovesTheSocket) {
+TEST_F(SshConnectionTest, DestroyingClosesTheMasterOnceAndRemovesTheSocket) {
     TemporaryHome home;
-    FakeSsh ssh;
     std::string socket;
     {
         SshConnection first = SshConnection::create(unique_host("closing"));
@@ -165,9 +171,8 @@ TEST(SshConnection, DestroyingClosesTheMasterOnceAndRemovesTheSocket) {
     EXPECT_FALSE(std::filesystem::exists(socket));
 }
 
-TEST(SshConnection, AssigningOverARecordClosesTheReplacedMaster) {
+TEST_F(SshConnectionTest, AssigningOverARecordClosesTheReplacedMaster) {
     TemporaryHome home;
-    FakeSsh ssh;
     SshConnection kept = SshConnection::create(unique_host("old"));
     kept = SshConnection::create(unique_host("new"));
     ASSERT_EQ(ssh.calls().size(), 1u);
@@ -177,9 +182,8 @@ TEST(SshConnection, AssigningOverARecordClosesTheReplacedMaster) {
 
 // A destination that begins with "-" would be read by ssh as an option ("-oProxyCommand=..."
 // runs a local command), so no ssh run ever receives it.
-TEST(SshConnection, DestinationReadAsAnOptionIsNeverHandedToSsh) {
+TEST_F(SshConnectionTest, DestinationReadAsAnOptionIsNeverHandedToSsh) {
     TemporaryHome home;
-    FakeSsh ssh;
     const std::string marker = home.path().string() + "/ran";
     std::string socket;
     {

@@ -417,6 +417,17 @@ TEST_F(RemoteTest, WriteFallsBackToInPlaceWhenTheDirectoryRefusesNewFiles) {
     auto written = remote_write_file(connection, directory + "/file", "new");
     ASSERT_TRUE(written.has_value()) << written.error();
     EXPECT_EQ(read_file(directory + "/file"), "new");
+    // A file that may not be written is refused, although its directory would allow
+    // replacing it.
+    const std::string pinned = scratch_path("pinned");
+    ASSERT_TRUE(write_file(pinned, "pinned"));
+    ASSERT_EQ(run_command({"chattr", "+i", pinned}).exit_code, 0);
+    Unlock unlock_file{pinned};
+    EXPECT_EQ(remote_write_file(connection, pinned, "new").error(),
+              "[Errno 1] Operation not permitted: '" + pinned + "'");
+    EXPECT_EQ(read_file(pinned), "pinned");
+    EXPECT_TRUE(temporary_files(scratch()).empty());
+
     // A file that does not exist yet cannot be made there: the error says so.
     EXPECT_NE(remote_write_file(connection, directory + "/other", "x").error().find("[Errno 1]"),
               std::string::npos);

@@ -100,10 +100,11 @@ except Exception as e:
 // data is streamed into a new file beside the target, checked against the announced count,
 // given the old file's permission bits (and owner, where allowed), flushed to disk and renamed
 // over the target, and then the directory is flushed too. Any failure removes the new file and
-// leaves the old one untouched. A file with several hard links, or one that is not a regular
-// file, is rewritten in place so that it stays one file; so is a file whose directory refuses
-// new files while the file itself is writable. In place, the whole input is taken in and
-// counted before the file is touched.
+// leaves the old one untouched. A file that could not be opened for writing is refused as it
+// would be by a plain write, although the directory would allow replacing it. A file with
+// several hard links, or one that is not a regular file, is rewritten in place so that it
+// stays one file; so is a file whose directory refuses new files while the file itself is
+// writable. In place, the whole input is taken in and counted before the file is touched.
 inline constexpr std::string_view kWrite = R"(python3 -c "
 import os, sys, stat, errno, base64
 target = base64.b64decode('{}').decode('utf-8')
@@ -137,6 +138,11 @@ def write_in_place(path):
             os.fsync(fd)
     finally:
         os.close(fd)
+def check_writable(path):
+    try:
+        os.close(os.open(path, os.O_WRONLY))
+    except OSError as e:
+        raise OSError(e.errno, e.strerror, target)
 def create_temporary(directory):
     for attempt in range(100):
         name = os.path.join(directory, '.wrenfield-' + os.urandom(8).hex() + '.tmp')
@@ -187,13 +193,15 @@ try:
         old = None
     if old is not None and stat.S_ISDIR(old.st_mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+    if old is not None and stat.S_ISREG(old.st_mode):
+        check_writable(path)
     if old is not None and (old.st_nlink > 1 or not stat.S_ISREG(old.st_mode)):
         write_in_place(path)
     else:
         try:
             name, fd = create_temporary(os.path.dirname(path))
         except PermissionError:
-            if old is None or not os.access(path, os.W_OK):
+            if old is None:
                 raise
             write_in_place(path)
         else:
