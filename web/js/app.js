@@ -124,11 +124,18 @@
   // Makes one request to the local server and reads its JSON reply. Resolves to the reply
   // when the HTTP status is a success status (and, with `requireSuccess`, when the reply's
   // `success` is true). Otherwise rejects with an Error whose message is the reply's `error`,
-  // or `fallbackError` when the reply has none; a failed request or an unreadable reply
-  // rejects with the browser's own error.
+  // or `fallbackError` when the reply has none, and with the HTTP status as its `status`; a
+  // failed request or an unreadable reply rejects with the browser's own error (no `status`).
+  // With `responseType` "blob" a success reply resolves to its raw bytes (downloads).
   async function apiRequest(path, options = {}) {
-    const {method = 'GET', json, body, requireSuccess = false, fallbackError = 'Request failed'} =
-        options;
+    const {
+      method = 'GET',
+      json,
+      body,
+      requireSuccess = false,
+      fallbackError = 'Request failed',
+      responseType = 'json',
+    } = options;
     const init = {method};
     if (json !== undefined) {
       init.headers = {'Content-Type': 'application/json'};
@@ -137,10 +144,15 @@
       init.body = body;
     }
     const response = await fetch(path, init);
+    if (responseType === 'blob' && response.ok) {
+      return response.blob();
+    }
     const reply = await response.json();
     const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
     if (!succeeded) {
-      throw new Error((reply && reply.error) || fallbackError);
+      const failure = new Error((reply && reply.error) || fallbackError);
+      failure.status = response.status;
+      throw failure;
     }
     return reply;
   }
@@ -988,73 +1000,1155 @@
   // Quick Access
   // ===========================================================================
 
-  // Rebuilds the Quick Access list from storage: host groups, their bookmarks, the active mark.
-  // Not built yet.
-  function renderQuickAccess() {}
+  // Bookmarks live in local storage as a list of host groups, in display order:
+  //   QuickAccessGroup    {hostKey, host, user, port, identity_file, label, collapsed, bookmarks}
+  //   QuickAccessBookmark {name, path, is_dir}; an absent is_dir means a folder.
+  // Every render and every change reads the list afresh, so two pages on the same server
+  // address share their bookmarks.
 
-  // Makes sure the connected host has its Quick Access group, then renders the list.
-  // Not built yet.
-  function ensureCurrentHostInQuickAccess() {}
+  const QA_FOLDER_ICON = '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' +
+      '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
+      'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
+      'stroke-linejoin="round"/></svg>';
 
-  // Marks the bookmarks that match the shown folder or the selected item. Not built yet.
-  function markActiveBookmarks() {}
+  const QA_CHEVRON_ICON = '<svg width="10" height="10" viewBox="0 0 24 24" fill="none" ' +
+      'stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
+      '<polyline points="6 9 12 15 18 9"/></svg>';
 
-  // Wires the add button and the drop target of the Quick Access group. Not built yet.
-  function setupQuickAccessEvents() {}
+  const QA_INACTIVE_DOT_STYLE = 'display: inline-block; width: 6px; height: 6px; ' +
+      'border-radius: 50%; flex-shrink: 0; background: var(--text-muted);';
+
+  // The stored groups; storage that cannot be read or parsed counts as no groups.
+  function loadQuickAccess() {
+    let groups;
+    try {
+      groups = JSON.parse(localStorage.getItem(QA_STORAGE_KEY) || '[]');
+    } catch (error) {
+      return [];
+    }
+    if (!Array.isArray(groups)) {
+      return [];
+    }
+    return groups.filter((group) => group && typeof group === 'object').map((group) => {
+      group.bookmarks = Array.isArray(group.bookmarks) ? group.bookmarks : [];
+      return group;
+    });
+  }
+
+  // A write that fails (storage full or disabled) is dropped: the page works without it.
+  function saveQuickAccess(groups) {
+    try {
+      localStorage.setItem(QA_STORAGE_KEY, JSON.stringify(groups));
+    } catch (error) {
+      // Nothing to do: the bookmarks simply are not kept.
+    }
+  }
+
+  function portOrDefault(port) {
+    return Number(port) || DEFAULT_SSH_PORT;
+  }
+
+  // "user@host:port", with " [key file]" when the connection uses one. The host is the
+  // connection's destination, which already starts with "user@" when a login user was given
+  // or configured; the user is then not repeated (as in the connection pill).
+  function getHostKey(host, user, port, identityFile) {
+    const destination = String(host || '').includes('@') ? host : (user || 'default') + '@' + host;
+    let key = destination + ':' + portOrDefault(port);
+    if (identityFile) {
+      key += ' [' + identityFile + ']';
+    }
+    return key;
+  }
+
+  function currentHostKey() {
+    return getHostKey(state.host, state.user, state.port, state.identityFile);
+  }
+
+  function newCurrentHostGroup(bookmarks) {
+    return {
+      hostKey: currentHostKey(),
+      host: state.host,
+      user: state.user,
+      port: state.port,
+      identity_file: state.identityFile || '',
+      label: state.host,
+      collapsed: false,
+      bookmarks: bookmarks,
+    };
+  }
+
+  // The group of the current connection: by host key, else by host, user and port.
+  function findCurrentHostGroup(groups) {
+    const key = currentHostKey();
+    return groups.find((group) => group.hostKey === key) ||
+        groups.find((group) => group.host === state.host && (group.user || '') === state.user &&
+                        portOrDefault(group.port) === portOrDefault(state.port));
+  }
+
+  function ensureCurrentHostInQuickAccess() {
+    if (!state.connected || !state.host) {
+      return;
+    }
+    const groups = loadQuickAccess();
+    const group = findCurrentHostGroup(groups);
+    if (!group) {
+      groups.push(newCurrentHostGroup([
+        {name: 'Home (~)', path: state.homeDir || '~'},
+        {name: 'Root (/)', path: '/'},
+      ]));
+    } else {
+      if (state.identityFile && !group.identity_file) {
+        group.identity_file = state.identityFile;
+      }
+      group.hostKey = currentHostKey();
+    }
+    saveQuickAccess(groups);
+    renderQuickAccess();
+  }
+
+  function isCurrentHostGroup(group) {
+    return state.connected && (group.hostKey === currentHostKey() || group.host === state.host);
+  }
+
+  function renderQuickAccess() {
+    const container = elements.quickAccessContainer;
+    container.replaceChildren();
+    const groups = loadQuickAccess();
+    if (groups.length === 0) {
+      const placeholder = document.createElement('div');
+      placeholder.className = 'tree-placeholder';
+      placeholder.style.cssText = 'padding: 10px 4px; text-align: left;';
+      placeholder.textContent = 'No bookmarks yet. Connect and click "+" to add.';
+      container.appendChild(placeholder);
+      return;
+    }
+    for (const group of groups) {
+      container.appendChild(renderHostGroup(group, isCurrentHostGroup(group)));
+    }
+    markActiveBookmarks();
+  }
+
+  function renderHostGroup(group, isCurrent) {
+    const groupElement = document.createElement('div');
+    groupElement.className = 'qa-host-group';
+    groupElement.classList.toggle('collapsed', group.collapsed === true);
+
+    const header = document.createElement('div');
+    header.className = 'qa-host-header';
+    const indicator = isCurrent ?
+        '<span class="qa-host-active-indicator" title="Connected"></span>' :
+        '<span style="' + QA_INACTIVE_DOT_STYLE + '"></span>';
+    header.innerHTML = '<div class="qa-host-title">' + indicator + '<span title="' +
+        escapeHtml(group.hostKey) + '">' + escapeHtml(group.label) + '</span></div>' +
+        '<div class="qa-host-chevron">' + QA_CHEVRON_ICON + '</div>';
+    header.addEventListener('click', () => toggleQuickAccessGroup(group.hostKey));
+    groupElement.appendChild(header);
+
+    const list = document.createElement('ul');
+    list.className = 'qa-list';
+    for (const bookmark of group.bookmarks) {
+      list.appendChild(renderBookmark(group, bookmark, isCurrent));
+    }
+    groupElement.appendChild(list);
+    return groupElement;
+  }
+
+  function renderBookmark(group, bookmark, isCurrent) {
+    const isFile = bookmark.is_dir === false;
+    const item = document.createElement('li');
+    item.className = 'qa-item';
+    item.dataset.path = bookmark.path;
+    item.title = bookmark.path + ' on ' + group.host;
+    item.bookmarkInCurrentGroup = isCurrent;
+    const icon = isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : QA_FOLDER_ICON;
+    item.innerHTML = '<div class="qa-item-main"><span class="qa-item-icon">' + icon + '</span>' +
+        '<span class="qa-item-label">' + escapeHtml(bookmark.name) + '</span></div>' +
+        '<button class="qa-delete-btn" title="Remove bookmark">×</button>';
+    item.querySelector('.qa-item-main').addEventListener('click', () => {
+      handleQuickAccessClick(group, bookmark);
+    });
+    item.querySelector('.qa-delete-btn').addEventListener('click', (event) => {
+      event.stopPropagation();
+      removeQuickAccessBookmark(group.hostKey, bookmark.path);
+    });
+    return item;
+  }
+
+  function toggleQuickAccessGroup(hostKey) {
+    const groups = loadQuickAccess();
+    const group = groups.find((candidate) => candidate.hostKey === hostKey);
+    if (!group) {
+      return;
+    }
+    group.collapsed = !group.collapsed;
+    saveQuickAccess(groups);
+    renderQuickAccess();
+  }
+
+  // A bookmark of the current host's group is active when it names the folder shown (or "~"
+  // while the home folder is shown) or the selected item.
+  function markActiveBookmarks() {
+    const selectedPath = state.selectedItem ? state.selectedItem.path : null;
+    elements.quickAccessContainer.querySelectorAll('.qa-item').forEach((item) => {
+      const path = item.dataset.path;
+      const matches = path === state.currentPath ||
+          (path === '~' && state.currentPath === state.homeDir) || path === selectedPath;
+      item.classList.toggle('active', item.bookmarkInCurrentGroup === true && matches);
+    });
+  }
+
+  // The connect request that reaches a group's host again. The group's host is the earlier
+  // connection's destination, which holds "user@" when a login user was known: that user is
+  // posted on its own and the host without it, so the destination comes out the same (never
+  // "user@user@host"); with no user in it none is posted. Port 22 is also what the page records
+  // when the port was not typed, so it is left to ssh and the SSH configuration, which may name
+  // another port for an alias.
+  function hostSwitchPayload(group) {
+    const destination = String(group.host || '');
+    const at = destination.lastIndexOf('@');
+    const payload = {host: at >= 0 ? destination.slice(at + 1) : destination};
+    if (at > 0) {
+      payload.user = destination.slice(0, at);
+    }
+    const port = Number(group.port);
+    if (port && port !== DEFAULT_SSH_PORT) {
+      payload.port = port;
+    }
+    if (group.identity_file) {
+      payload.identity_file = group.identity_file;
+    }
+    return payload;
+  }
+
+  // Connects to the group's host; resolves to whether that worked.
+  async function switchToGroupHost(group) {
+    showToast('Connecting to ' + group.host + '...');
+    showLoading(true);
+    try {
+      const payload = hostSwitchPayload(group);
+      const reply = await apiRequest('/api/connect', {
+        method: 'POST',
+        json: payload,
+        requireSuccess: true,
+        fallbackError: 'Connection failed',
+      });
+      // The key file falls back to the one the group used, not to the connect form's field.
+      const identityFile = reply.identity_file || payload.identity_file || null;
+      setConnectedState({...reply, identity_file: identityFile}, payload.port);
+      renderQuickAccess();
+      showToast('Connected to ' + group.host);
+      return true;
+    } catch (error) {
+      showToast('Connection failed: ' + error.message);
+      return false;
+    } finally {
+      showLoading(false);
+    }
+  }
+
+  async function handleQuickAccessClick(group, bookmark) {
+    const isCurrentConnection = state.connected && group.host === state.host &&
+        (!group.user || group.user === state.user);
+    if (!isCurrentConnection && !(await switchToGroupHost(group))) {
+      return;
+    }
+    if (bookmark.is_dir !== false) {
+      await navigateTo(bookmark.path);
+      return;
+    }
+    await openFileBookmark(bookmark);
+  }
+
+  // The folder that holds a file bookmark's path.
+  function bookmarkParent(path) {
+    const slash = path.lastIndexOf('/');
+    if (slash > 0) {
+      return path.slice(0, slash);
+    }
+    if (slash === 0) {
+      return '/';
+    }
+    return state.homeDir || '/';
+  }
+
+  // Shows the file's folder, then selects the file and opens it in the viewer. A hidden file
+  // turns hidden entries on so that its row can show as selected.
+  async function openFileBookmark(bookmark) {
+    const parent = bookmarkParent(bookmark.path);
+    if (parent !== state.currentPath) {
+      await navigateTo(parent);
+    }
+    const found = state.items.find((entry) => entry.path === bookmark.path);
+    if (found && found.is_hidden && !state.showHidden) {
+      state.showHidden = true;
+      elements.toggleHiddenButton.classList.add('active');
+      renderFiles();
+    }
+    const item = found || {
+      name: bookmark.name,
+      path: bookmark.path,
+      is_dir: false,
+      size: 0,
+      modified: '',
+      permissions: '',
+    };
+    selectItem(item);
+    openItem(item);
+  }
+
+  // The last non-empty "/" piece of the path, or the path itself ("/" stays "/").
+  function pathDisplayName(path) {
+    const pieces = String(path).split('/').filter((piece) => piece !== '');
+    return pieces.length > 0 ? pieces[pieces.length - 1] : String(path);
+  }
+
+  function addPathToQuickAccess(targetPath, customName, isFolder = true) {
+    if (!state.connected) {
+      showToast('Please connect to a host first');
+      return;
+    }
+    const groups = loadQuickAccess();
+    const key = currentHostKey();
+    let group = groups.find((candidate) => candidate.hostKey === key);
+    if (!group) {
+      group = newCurrentHostGroup([]);
+      groups.push(group);
+    }
+    if (group.bookmarks.some((bookmark) => bookmark.path === targetPath)) {
+      showToast('"' + targetPath + '" is already in Quick Access');
+      return;
+    }
+    const name = customName || pathDisplayName(targetPath);
+    group.bookmarks.push({name: name, path: targetPath, is_dir: isFolder === true});
+    saveQuickAccess(groups);
+    renderQuickAccess();
+    showToast('Added "' + name + '" to Quick Access');
+  }
+
+  // The add button and the item menu: the selected item, or else the folder shown.
+  function addSelectionToQuickAccess() {
+    const item = state.selectedItem;
+    if (item) {
+      addPathToQuickAccess(item.path, item.name, item.is_dir === true);
+    } else {
+      addPathToQuickAccess(state.currentPath, null, true);
+    }
+  }
+
+  function removeQuickAccessBookmark(hostKey, path) {
+    const groups = loadQuickAccess();
+    const index = groups.findIndex((group) => group.hostKey === hostKey);
+    if (index < 0) {
+      return;
+    }
+    const group = groups[index];
+    group.bookmarks = group.bookmarks.filter((bookmark) => bookmark.path !== path);
+    if (group.bookmarks.length === 0) {
+      groups.splice(index, 1);
+    }
+    saveQuickAccess(groups);
+    renderQuickAccess();
+    showToast('Removed from Quick Access');
+  }
+
+  function acceptsQuickAccessDrag(event) {
+    const types = Array.from((event.dataTransfer && event.dataTransfer.types) || []);
+    return state.isDraggingInternal || types.includes('application/json') ||
+        types.includes('text/plain');
+  }
+
+  function handleQuickAccessDragOver(event) {
+    if (!acceptsQuickAccessDrag(event)) {
+      return;
+    }
+    event.preventDefault();
+    event.stopPropagation();
+    event.dataTransfer.dropEffect = 'copy';
+    elements.quickAccessGroup.classList.add('drag-over');
+  }
+
+  // A drop brings the drag record of a row, card or tree row, or a plain absolute path.
+  function handleQuickAccessDrop(event) {
+    event.preventDefault();
+    event.stopPropagation();
+    elements.quickAccessGroup.classList.remove('drag-over');
+    state.isDraggingInternal = false;
+    const json = event.dataTransfer.getData('application/json');
+    if (json) {
+      try {
+        const record = JSON.parse(json);
+        if (record && record.path) {
+          addPathToQuickAccess(record.path, record.name, record.is_dir === true);
+        }
+      } catch (error) {
+        console.error('Failed to parse dropped item:', error);
+      }
+      return;
+    }
+    const text = event.dataTransfer.getData('text/plain');
+    if (text && text.startsWith('/')) {
+      addPathToQuickAccess(text, null, true);
+    }
+  }
+
+  function setupQuickAccessEvents() {
+    const group = elements.quickAccessGroup;
+    elements.addQuickAccessButton.addEventListener('click', addSelectionToQuickAccess);
+    group.addEventListener('dragenter', handleQuickAccessDragOver);
+    group.addEventListener('dragover', handleQuickAccessDragOver);
+    group.addEventListener('dragleave', (event) => {
+      if (!group.contains(event.relatedTarget)) {
+        group.classList.remove('drag-over');
+      }
+    });
+    group.addEventListener('drop', handleQuickAccessDrop);
+  }
 
   // ===========================================================================
   // Folder tree
   // ===========================================================================
 
-  // Rebuilds the folder tree under its Home and Root nodes. Not built yet.
-  function initTree() {}
+  // Each node is div.tree-node[data-path][data-level] holding div.tree-row and
+  // div.tree-children; a folder's subfolders are listed when its node is first expanded and
+  // kept in treeState.treeCache until that entry is dropped.
 
-  // Moves the tree's active row to the node of `path`. Not built yet.
-  function updateTreeActive(path) {}
+  const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
+      'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
+      '<polyline points="9 18 15 12 9 6"/></svg>';
 
-  // Wires the tree's refresh button. Not built yet.
-  function setupTreeEvents() {}
+  const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
+      'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
+      'stroke-linecap="round" stroke-linejoin="round">' +
+      '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
+      '</svg>';
+
+  function treeLine(className, text) {
+    const line = document.createElement('div');
+    line.className = className;
+    line.textContent = text;
+    return line;
+  }
+
+  async function initTree() {
+    const container = elements.directoryTreeContainer;
+    if (!state.connected) {
+      container.replaceChildren(treeLine('tree-placeholder', 'Connect to browse folder tree'));
+      return;
+    }
+    const homePiece = state.homeDir.split('/').pop() || '~';
+    const roots = [
+      createTreeNode('Home (' + homePiece + ')', state.homeDir, 0),
+      createTreeNode('Root (/)', '/', 0),
+    ];
+    container.replaceChildren(...roots);
+    const home = roots.find((node) => node.dataset.path === state.homeDir);
+    if (home) {
+      await expandTreeNode(home, state.homeDir, 0);
+    }
+    updateTreeActive(state.currentPath);
+  }
+
+  function createTreeNode(name, path, level) {
+    const node = document.createElement('div');
+    node.className = 'tree-node';
+    node.dataset.path = path;
+    node.dataset.level = String(level);
+
+    const row = document.createElement('div');
+    row.className = 'tree-row';
+    row.style.paddingLeft = level * 14 + 6 + 'px';
+    row.draggable = true;
+    row.innerHTML = '<span class="tree-toggle">' + TREE_CHEVRON_ICON + '</span>' +
+        '<span class="tree-icon">' + TREE_FOLDER_ICON + '</span>' +
+        '<span class="tree-label" title="' + escapeHtml(path) + '">' + escapeHtml(name) +
+        '</span>';
+    const children = document.createElement('div');
+    children.className = 'tree-children hidden';
+    node.append(row, children);
+
+    const toggle = row.querySelector('.tree-toggle');
+    toggle.addEventListener('click', (event) => {
+      event.stopPropagation();
+      if (toggle.classList.contains('expanded')) {
+        collapseTreeNode(node, path);
+      } else {
+        expandTreeNode(node, path, level);
+      }
+    });
+    row.addEventListener('click', () => navigateTo(path));
+    row.addEventListener('contextmenu', (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      addPathToQuickAccess(path, name, true);
+    });
+    row.addEventListener('dragstart', (event) => {
+      state.isDraggingInternal = true;
+      event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
+      event.dataTransfer.setData('text/plain', path);
+      event.dataTransfer.effectAllowed = 'copy';
+    });
+    row.addEventListener('dragend', () => {
+      state.isDraggingInternal = false;
+    });
+    return node;
+  }
+
+  function treeNodeParts(node) {
+    return {
+      toggle: node.firstElementChild.querySelector('.tree-toggle'),
+      children: node.lastElementChild,
+    };
+  }
+
+  // The subfolders of `path`, from the cache or listed and cached. A reply with a failure
+  // status (or one that is not a list) counts as no subfolders and is not cached; a failed
+  // request or an unreadable reply rejects.
+  async function loadTreeSubfolders(path) {
+    const cached = treeState.treeCache.get(path);
+    if (cached) {
+      return cached;
+    }
+    let entries;
+    try {
+      entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
+    } catch (error) {
+      if (error.status !== undefined) {
+        return [];
+      }
+      throw error;
+    }
+    if (!Array.isArray(entries)) {
+      return [];
+    }
+    const folders =
+        entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
+    treeState.treeCache.set(path, folders);
+    return folders;
+  }
+
+  async function expandTreeNode(node, path, level) {
+    const {toggle, children} = treeNodeParts(node);
+    toggle.classList.add('expanded');
+    children.classList.remove('hidden');
+    // Children loaded once stay; a "Loading..." or "Error" line means try again.
+    if (children.children.length > 0 && !children.querySelector(':scope > .tree-loading')) {
+      return;
+    }
+    children.replaceChildren(treeLine('tree-loading', 'Loading...'));
+    let folders;
+    try {
+      folders = await loadTreeSubfolders(path);
+    } catch (error) {
+      const line = treeLine('tree-loading', 'Error');
+      line.style.color = 'var(--danger-color)';
+      children.replaceChildren(line);
+      return;
+    }
+    children.replaceChildren();
+    toggle.classList.toggle('empty', folders.length === 0);
+    for (const folder of folders) {
+      children.appendChild(createTreeNode(folder.name, folder.path, level + 1));
+    }
+  }
+
+  function collapseTreeNode(node, path) {
+    const {toggle, children} = treeNodeParts(node);
+    toggle.classList.remove('expanded');
+    children.classList.add('hidden');
+  }
+
+  function updateTreeActive(path) {
+    const container = elements.directoryTreeContainer;
+    container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
+    const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
+    if (node) {
+      node.firstElementChild.classList.add('active');
+    }
+  }
+
+  function setupTreeEvents() {
+    elements.refreshTreeButton.addEventListener('click', () => {
+      treeState.treeCache.clear();
+      initTree();
+      showToast('Directory tree refreshed');
+    });
+  }
 
   // ===========================================================================
   // Context menus
   // ===========================================================================
 
-  // Shows the item menu at the pointer position (x, y). Not built yet.
-  function showContextMenu(x, y) {}
+  // Menus open at the pointer, kept inside the window by a fixed width and a height allowance
+  // per menu.
+  const MENU_WIDTH_ALLOWANCE = 190;
+  const ITEM_MENU_HEIGHT_ALLOWANCE = 270;
+  const BACKGROUND_MENU_HEIGHT_ALLOWANCE = 200;
+  const GLOBAL_MENU_HEIGHT_ALLOWANCE = 80;
 
-  // Wires the three menus, their entries and the right-click handling. Not built yet.
-  function setupContextMenus() {}
+  const menuElements = {
+    downloadEntry: byId('ctx-download'),
+    screenshotOverlay: byId('screenshot-select-overlay'),
+  };
+
+  function hideContextMenus() {
+    for (const menu of [elements.contextMenu, elements.bgContextMenu, elements.globalContextMenu]) {
+      menu.classList.add('hidden');
+    }
+  }
+
+  window.hideContextMenus = hideContextMenus;
+
+  function placeContextMenu(menu, x, y, heightAllowance) {
+    hideContextMenus();
+    menu.style.left = Math.min(x, window.innerWidth - MENU_WIDTH_ALLOWANCE) + 'px';
+    menu.style.top = Math.min(y, window.innerHeight - heightAllowance) + 'px';
+    menu.classList.remove('hidden');
+  }
+
+  // Folders cannot be downloaded, so their menu has no Download entry.
+  function showContextMenu(x, y) {
+    const item = state.selectedItem;
+    menuElements.downloadEntry.classList.toggle('hidden', !item || item.is_dir === true);
+    placeContextMenu(elements.contextMenu, x, y, ITEM_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  function showBgContextMenu(x, y) {
+    placeContextMenu(elements.bgContextMenu, x, y, BACKGROUND_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  function showGlobalContextMenu(x, y) {
+    placeContextMenu(elements.globalContextMenu, x, y, GLOBAL_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  // Fetches the file and hands it to the browser as a download. An error reply (a missing or
+  // unreadable file) shows in a toast instead of replacing the page.
+  async function downloadItem(item) {
+    let blob;
+    try {
+      blob = await apiRequest('/api/download?path=' + encodeURIComponent(item.path), {
+        responseType: 'blob',
+        fallbackError: 'Download failed',
+      });
+    } catch (error) {
+      showToast('Download failed: ' + error.message);
+      return;
+    }
+    const address = URL.createObjectURL(blob);
+    const anchor = document.createElement('a');
+    anchor.href = address;
+    anchor.download = item.name;
+    anchor.style.display = 'none';
+    document.body.appendChild(anchor);
+    anchor.click();
+    anchor.remove();
+    setTimeout(() => URL.revokeObjectURL(address), 60000);
+  }
+
+  async function copySelectedPath() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    try {
+      await navigator.clipboard.writeText(item.path);
+    } catch (error) {
+      return;
+    }
+    showToast('Path copied to clipboard');
+  }
+
+  function startFeedbackCapture() {
+    hideContextMenus();
+    if (window.FeedbackStudio && typeof window.FeedbackStudio.startCapture === 'function') {
+      window.FeedbackStudio.startCapture();
+    }
+  }
+
+  // The check itself runs in the native shell; its reply and failures are of no interest here.
+  function requestUpdateCheck() {
+    hideContextMenus();
+    apiRequest('/api/check-for-updates', {method: 'POST'}).catch(() => {});
+  }
+
+  // Runs `action` with the selected item when there is one.
+  function withSelection(action) {
+    return () => {
+      if (state.selectedItem) {
+        action(state.selectedItem);
+      }
+    };
+  }
+
+  function openViewerFor(item) {
+    if (typeof window.openMarkdownViewer === 'function') {
+      window.openMarkdownViewer(item);
+    }
+  }
+
+  function setupContextMenus() {
+    const entries = {
+      'ctx-open': withSelection(openItem),
+      'ctx-edit': withSelection(openViewerFor),
+      'ctx-download': withSelection((item) => {
+        if (!item.is_dir) {
+          downloadItem(item);
+        }
+      }),
+      'ctx-rename': openRenameModal,
+      'ctx-add-quick-access': addSelectionToQuickAccess,
+      'ctx-copy-path': copySelectedPath,
+      'ctx-delete': openDeleteModal,
+      'ctx-feedback': startFeedbackCapture,
+      'bg-ctx-new-file': openNewFileModal,
+      'bg-ctx-new-folder': openNewFolderModal,
+      'bg-ctx-upload': openUploadPicker,
+      'bg-ctx-refresh': refresh,
+      'bg-ctx-update': requestUpdateCheck,
+      'bg-ctx-feedback': startFeedbackCapture,
+      'global-ctx-update': requestUpdateCheck,
+      'global-ctx-feedback': startFeedbackCapture,
+    };
+    for (const [id, action] of Object.entries(entries)) {
+      byId(id).addEventListener('click', () => action());
+    }
+
+    // The file view's own background; rows (the header row too) and cards are left to the
+    // handlers of the rows and cards and to the window.
+    elements.dropZone.addEventListener('contextmenu', (event) => {
+      if (event.target.closest('tr, .grid-card')) {
+        return;
+      }
+      event.preventDefault();
+      event.stopPropagation();
+      showBgContextMenu(event.clientX, event.clientY);
+    });
+
+    // Everywhere else the page's global menu replaces the browser's, except in text fields
+    // and while a screenshot area is being chosen.
+    window.addEventListener('contextmenu', (event) => {
+      if (!menuElements.screenshotOverlay.classList.contains('hidden')) {
+        return;
+      }
+      const tag = event.target && event.target.tagName;
+      if (tag === 'INPUT' || tag === 'TEXTAREA') {
+        return;
+      }
+      event.preventDefault();
+      showGlobalContextMenu(event.clientX, event.clientY);
+    });
+
+    window.addEventListener('click', hideContextMenus);
+  }
 
   // ===========================================================================
   // Keyboard
   // ===========================================================================
 
-  // Runs the page's key bindings for one key press that reaches the window. Not built yet.
-  function handleKeyShortcuts(event) {}
+  function focusSearch() {
+    elements.searchInput.focus();
+    elements.searchInput.select();
+  }
+
+  function isTextEntry(element) {
+    return element !== null && ['INPUT', 'TEXTAREA', 'SELECT'].includes(element.tagName);
+  }
+
+  // The first matching binding acts. Bindings with Cmd or Ctrl replace the browser's own action;
+  // the others leave it. Nothing runs while a modal is open, nor for a key that a field has
+  // already handled (Enter and Escape in the search and path inputs).
+  function handleKeyShortcuts(event) {
+    if (event.defaultPrevented || document.querySelector('.modal-backdrop:not(.hidden)')) {
+      return;
+    }
+    const command = event.metaKey || event.ctrlKey;
+    const key = String(event.key || '').toLowerCase();
+    const suppress = (action) => {
+      event.preventDefault();
+      action();
+    };
+    if (command && event.shiftKey && key === 'f') {
+      suppress(() => {
+        if (window.FeedbackStudio && typeof window.FeedbackStudio.startCapture === 'function') {
+          window.FeedbackStudio.startCapture();
+        }
+      });
+    } else if (command && key === 'l') {
+      suppress(activatePathInput);
+    } else if (command && key === 'f') {
+      suppress(focusSearch);
+    } else if (key === '/' && !isTextEntry(document.activeElement)) {
+      suppress(focusSearch);
+    } else if (command && event.shiftKey && key === 'c') {
+      suppress(() => elements.copyPathButton.click());
+    } else if (command && key === 'r') {
+      suppress(refresh);
+    } else if (command && event.shiftKey &&
+               (event.code === 'Period' || key === '.' || key === '>')) {
+      suppress(() => elements.toggleHiddenButton.click());
+    } else if (event.altKey && event.key === 'ArrowLeft') {
+      elements.backButton.click();
+    } else if (event.altKey && event.key === 'ArrowRight') {
+      elements.forwardButton.click();
+    } else if (command && event.key === 'ArrowUp') {
+      elements.upButton.click();
+    } else if (event.key === 'F2') {
+      openRenameModal();
+    } else if (event.key === 'Delete' || (event.metaKey && event.key === 'Backspace')) {
+      openDeleteModal();
+    } else if (event.key === 'Enter' && state.selectedItem) {
+      openItem(state.selectedItem);
+    }
+  }
 
   // ===========================================================================
   // Upload
   // ===========================================================================
 
-  // Wires the upload picker and the drag-and-drop of local files. Not built yet.
-  function setupUploadEvents() {}
+  // Sends the files one after the other into the folder shown. Each failure has its own toast;
+  // when any file arrived, the count is shown and the folder listed again once.
+  async function uploadFiles(files) {
+    const chosen = Array.from(files || []);
+    if (!state.connected || chosen.length === 0) {
+      return;
+    }
+    showLoading(true);
+    const folder = state.currentPath.replace(/\/+$/, '');
+    let uploaded = 0;
+    for (const file of chosen) {
+      const target = folder + '/' + file.name;
+      try {
+        await apiRequest('/api/upload?path=' + encodeURIComponent(target), {
+          method: 'POST',
+          body: file,
+          requireSuccess: true,
+          fallbackError: 'Unknown error',
+        });
+        uploaded += 1;
+      } catch (error) {
+        const prefix = error.status !== undefined ? 'Upload failed for ' : 'Upload error for ';
+        showToast(prefix + file.name + ': ' + error.message);
+      }
+    }
+    showLoading(false);
+    if (uploaded > 0) {
+      showToast('Uploaded ' + uploaded + (uploaded === 1 ? ' file' : ' files') + ' successfully');
+      treeState.treeCache.delete(state.currentPath);
+      await navigateTo(state.currentPath, false);
+    }
+  }
+
+  function openUploadPicker() {
+    elements.fileUploadInput.click();
+  }
+
+  function isExternalFileDrag(event) {
+    const types = Array.from((event.dataTransfer && event.dataTransfer.types) || []);
+    return !state.isDraggingInternal && types.includes('Files');
+  }
+
+  function setupUploadEvents() {
+    const picker = elements.fileUploadInput;
+    const overlay = elements.dropOverlay;
+    elements.uploadButton.addEventListener('click', openUploadPicker);
+    picker.addEventListener('change', () => {
+      const files = Array.from(picker.files || []);
+      // Cleared so that choosing the same file again still counts as a change.
+      picker.value = '';
+      uploadFiles(files);
+    });
+
+    window.addEventListener('dragenter', (event) => {
+      if (!isExternalFileDrag(event)) {
+        return;
+      }
+      event.preventDefault();
+      if (state.connected) {
+        overlay.classList.remove('hidden');
+      }
+    });
+    // Files dragged from outside may only land on the overlay: anywhere else the browser would
+    // open the dropped file in place of the page.
+    window.addEventListener('dragover', (event) => {
+      if (isExternalFileDrag(event) && !overlay.contains(event.target)) {
+        event.preventDefault();
+        event.dataTransfer.dropEffect = 'none';
+      }
+    });
+    window.addEventListener('drop', (event) => {
+      if (isExternalFileDrag(event)) {
+        event.preventDefault();
+      }
+    });
+
+    overlay.addEventListener('dragover', (event) => {
+      event.preventDefault();
+      event.dataTransfer.dropEffect = 'copy';
+    });
+    overlay.addEventListener('dragleave', (event) => {
+      if (!event.relatedTarget || event.relatedTarget === elements.dropZone) {
+        overlay.classList.add('hidden');
+      }
+    });
+    overlay.addEventListener('drop', (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      overlay.classList.add('hidden');
+      uploadFiles(Array.from(event.dataTransfer.files || []));
+    });
+  }
 
   // ===========================================================================
   // File forms: new file, new folder, rename, delete
   // ===========================================================================
 
-  // Wires the four file modals' openers, forms and buttons. Not built yet.
-  function setupModalForms() {}
+  const formElements = {
+    newFileForm: byId('form-new-file'),
+    newFileInput: byId('input-new-filename'),
+    newFileError: byId('new-file-error'),
+    newFolderForm: byId('form-new-folder'),
+    newFolderInput: byId('input-new-foldername'),
+    newFolderError: byId('new-folder-error'),
+    renameForm: byId('form-rename'),
+    renameInput: byId('input-rename'),
+    renameError: byId('rename-error'),
+    deleteMessage: byId('delete-message'),
+    deleteError: byId('delete-error'),
+    confirmDeleteButton: byId('btn-confirm-delete'),
+  };
+
+  // `folder` + "/" + `name`, without doubling a trailing "/" of the folder.
+  function childPath(folder, name) {
+    return folder.replace(/\/+$/, '') + '/' + name;
+  }
+
+  function openNameModal(modal, input, errorBox) {
+    if (!state.connected) {
+      return;
+    }
+    input.value = '';
+    errorBox.classList.add('hidden');
+    modal.classList.remove('hidden');
+    input.focus();
+  }
+
+  function openNewFileModal() {
+    openNameModal(elements.newFileModal, formElements.newFileInput, formElements.newFileError);
+  }
+
+  function openNewFolderModal() {
+    openNameModal(
+        elements.newFolderModal, formElements.newFolderInput, formElements.newFolderError);
+  }
+
+  function openRenameModal() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    formElements.renameInput.value = item.name;
+    formElements.renameError.classList.add('hidden');
+    elements.renameModal.classList.remove('hidden');
+    formElements.renameInput.focus();
+    formElements.renameInput.select();
+  }
+
+  function openDeleteModal() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    formElements.deleteMessage.textContent =
+        'Are you sure you want to permanently delete "' + item.name + '"?';
+    formElements.deleteError.classList.add('hidden');
+    elements.deleteModal.classList.remove('hidden');
+  }
+
+  // Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
+  // message goes to the modal's error box and the modal stays open.
+  async function runModalAction(modal, errorBox, path, payload, fallbackError, onSuccess) {
+    errorBox.classList.add('hidden');
+    try {
+      await apiRequest(path, {
+        method: 'POST',
+        json: payload,
+        requireSuccess: true,
+        fallbackError: fallbackError,
+      });
+    } catch (error) {
+      errorBox.textContent = error.message;
+      errorBox.classList.remove('hidden');
+      return;
+    }
+    closeModal(modal);
+    onSuccess();
+  }
+
+  function handleNewFileSubmit(event) {
+    event.preventDefault();
+    const name = formElements.newFileInput.value.trim();
+    const payload = {path: childPath(state.currentPath, name), content: ''};
+    runModalAction(elements.newFileModal, formElements.newFileError, '/api/write', payload,
+        'Create file failed', () => {
+          showToast('Created ' + name);
+          refresh();
+        });
+  }
+
+  function handleNewFolderSubmit(event) {
+    event.preventDefault();
+    const name = formElements.newFolderInput.value.trim();
+    const payload = {path: childPath(state.currentPath, name)};
+    runModalAction(elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,
+        'Create folder failed', () => {
+          showToast('Created folder ' + name);
+          treeState.treeCache.delete(state.currentPath);
+          refresh();
+        });
+  }
+
+  function handleRenameSubmit(event) {
+    event.preventDefault();
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    const parent = parentPath(item.path);
+    const payload = {from: item.path, to: childPath(parent, formElements.renameInput.value.trim())};
+    runModalAction(elements.renameModal, formElements.renameError, '/api/rename', payload,
+        'Rename failed', () => {
+          showToast('Renamed successfully');
+          treeState.treeCache.delete(parent);
+          refresh();
+        });
+  }
+
+  function handleDeleteConfirm() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    const payload = {path: item.path, is_dir: item.is_dir === true};
+    runModalAction(elements.deleteModal, formElements.deleteError, '/api/delete', payload,
+        'Delete failed', () => {
+          showToast('Deleted successfully');
+          treeState.treeCache.delete(state.currentPath);
+          state.selectedItem = null;
+          refresh();
+        });
+  }
+
+  function setupModalForms() {
+    const closers = {
+      'btn-close-new-file': elements.newFileModal,
+      'btn-cancel-new-file': elements.newFileModal,
+      'btn-close-new-folder': elements.newFolderModal,
+      'btn-cancel-new-folder': elements.newFolderModal,
+      'btn-close-rename': elements.renameModal,
+      'btn-cancel-rename': elements.renameModal,
+      'btn-close-delete': elements.deleteModal,
+      'btn-cancel-delete': elements.deleteModal,
+    };
+    for (const [id, modal] of Object.entries(closers)) {
+      byId(id).addEventListener('click', () => closeModal(modal));
+    }
+    elements.newFileButton.addEventListener('click', openNewFileModal);
+    elements.newFolderButton.addEventListener('click', openNewFolderModal);
+    formElements.newFileForm.addEventListener('submit', handleNewFileSubmit);
+    formElements.newFolderForm.addEventListener('submit', handleNewFolderSubmit);
+    formElements.renameForm.addEventListener('submit', handleRenameSubmit);
+    formElements.confirmDeleteButton.addEventListener('click', handleDeleteConfirm);
+  }
 
   // ===========================================================================
   // Theme
   // ===========================================================================
 
-  // Applies the stored theme and follows the system's colour scheme. Not built yet.
-  function initTheme() {}
+  // The stored choice is "auto", "light" or "dark"; "auto" follows the system's colour scheme.
+  const THEME_NAMES = ['auto', 'light', 'dark'];
+  const THEME_TOASTS = {
+    light: 'Theme: Light',
+    dark: 'Theme: Dark',
+    auto: 'Theme: Auto (macOS System)',
+  };
 
-  // Wires the theme toggle. Not built yet.
-  function setupThemeEvents() {}
+  const darkSchemeQuery =
+      typeof window.matchMedia === 'function' ? window.matchMedia('(prefers-color-scheme: dark)') :
+                                                null;
+
+  function systemPrefersDark() {
+    return darkSchemeQuery !== null && darkSchemeQuery.matches;
+  }
+
+  // Storage that cannot be read counts as holding no theme.
+  function readStoredTheme() {
+    try {
+      return localStorage.getItem(THEME_STORAGE_KEY) || 'auto';
+    } catch (error) {
+      return 'auto';
+    }
+  }
+
+  function initTheme() {
+    applyTheme(readStoredTheme());
+    if (darkSchemeQuery !== null) {
+      darkSchemeQuery.addEventListener('change', (event) => {
+        if (readStoredTheme() === 'auto') {
+          updateSyntaxTheme(event.matches);
+        }
+      });
+    }
+  }
+
+  // An unknown stored name is applied as it is: its class matches no palette, so the base
+  // (light) colours show.
+  function applyTheme(theme) {
+    const root = document.documentElement;
+    root.classList.remove(...THEME_NAMES.map((name) => 'theme-' + name));
+    try {
+      root.classList.add('theme-' + theme);
+    } catch (error) {
+      // A stored name with a space cannot be a class; the base colours show.
+    }
+    try {
+      localStorage.setItem(THEME_STORAGE_KEY, theme);
+    } catch (error) {
+      // The choice is simply not kept.
+    }
+    state.theme = theme;
+    updateSyntaxTheme(theme === 'dark' || (theme === 'auto' && systemPrefersDark()));
+  }
+
+  // Exactly one of the two code-highlighting sheets is enabled.
+  function updateSyntaxTheme(isDark) {
+    const lightSheet = byId('hl-light-theme');
+    const darkSheet = byId('hl-dark-theme');
+    const [enabled, disabled] = isDark ? [darkSheet, lightSheet] : [lightSheet, darkSheet];
+    if (disabled) {
+      disabled.setAttribute('disabled', 'true');
+    }
+    if (enabled) {
+      enabled.removeAttribute('disabled');
+    }
+  }
+
+  // Light goes to dark, dark to auto, and auto to the opposite of the system's scheme.
+  function toggleTheme() {
+    const classes = document.documentElement.classList;
+    let next;
+    if (classes.contains('theme-light')) {
+      next = 'dark';
+    } else if (classes.contains('theme-dark')) {
+      next = 'auto';
+    } else {
+      next = systemPrefersDark() ? 'light' : 'dark';
+    }
+    applyTheme(next);
+    showToast(THEME_TOASTS[next]);
+  }
+
+  function setupThemeEvents() {
+    elements.toggleThemeButton.addEventListener('click', toggleTheme);
+  }
 
   // ===========================================================================
   // Event wiring and start-up
