@@ -1,11 +1,26 @@
 // The shell: the argument scan as a function, and start-up as a whole process.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/arguments.h"
+#include "support/command.h"
+#include "support/program.h"
+#include "support/sshd_fixture.h"
+#include "support/temp_home.h"
 
 namespace wrenfield {
 namespace {
@@ -89,6 +104,283 @@ TEST(UsageText, HasTenLines) {
     std::string text(usage_text);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);
     EXPECT_TRUE(text.starts_with("Wrenfield\n\nUSAGE:\n  wrenfield [OPTIONS]\n\nOPTIONS:\n"));
+}
+
+using testing::RunningProgram;
+using namespace std::chrono_literals;
+
+const std::string started_line = "[Wrenfield] Sparkle updater initialized.\n";
+
+// A listening socket on 127.0.0.1 that keeps a port taken while it lives.
+class HeldPort {
+  public:
+    explicit HeldPort(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(fd_, 1) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            release();
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~HeldPort() { release(); }
+    HeldPort(const HeldPort&) = delete;
+    HeldPort& operator=(const HeldPort&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+    uint16_t port() const { return port_; }
+    void release() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = -1;
+    }
+
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A port that was free a moment ago.
+uint16_t free_port() {
+    return HeldPort(0).port();
+}
+
+// Starts the program in browser mode with a stand-in for xdg-open first on PATH, which writes
+// the address it was given to a file; the real opener would start a browser.
+class StartUpTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing::write_file(opener_directory_ / "xdg-open",
+                                        "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"$0.log\"\n"));
+        ASSERT_EQ(::chmod((opener_directory_ / "xdg-open").c_str(), 0755), 0);
+    }
+
+    RunningProgram::Options browser_mode(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), "--browser");
+        const char* path = std::getenv("PATH");
+        return {std::move(arguments),
+                {"PATH=" + opener_directory_.path() + ":" + (path != nullptr ? path : "")}};
+    }
+
+    // What the stand-in opener was given, one argument a line.
+    std::string opened() const {
+        return testing::read_file(opener_directory_ / "xdg-open.log").value_or("");
+    }
+
+    // Starts the program and returns the port of its start-up line (0 when there was none).
+    static uint16_t start(RunningProgram& program) {
+        auto address = program.wait_for_start();
+        EXPECT_TRUE(address.has_value()) << (address ? std::string() : address.error());
+        return address ? program.port() : 0;
+    }
+
+    static nlohmann::json status(uint16_t port) {
+        testing::HttpReply reply = testing::http_get(port, "/api/status");
+        EXPECT_EQ(reply.status, 200) << reply.error << reply.body;
+        return nlohmann::json::parse(reply.body, nullptr, false);
+    }
+
+    testing::TemporaryDirectory opener_directory_{"wrenfield-opener"};
+};
+
+TEST_F(StartUpTest, HelpPrintsTheUsageAndExitsWithoutBinding) {
+    for (auto arguments :
+         std::vector<std::vector<std::string>>{{"--help"},
+                                               {"-h"},
+                                               {"--port", "8080", "--help"},
+                                               {"--host", "x", "--port", "1", "-h"}}) {
+        RunningProgram program(browser_mode(arguments));
+        auto status = program.wait_exit();
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(status->exit_code, 0);
+        EXPECT_EQ(program.output(), usage_text);
+        // The updater was set up before the arguments were read.
+        EXPECT_EQ(program.error_output(), started_line);
+        EXPECT_EQ(opened(), "");
+    }
+}
+
+TEST_F(StartUpTest, BrowserModeHandsTheAddressToTheOpener) {
+    RunningProgram program(browser_mode({"--port", "0"}));
+    uint16_t port = start(program);
+    ASSERT_NE(port, 0);
+    std::string address = "http://127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(program.wait_for_output("Opening in web browser: " + address + "\n"));
+    EXPECT_EQ(program.output(),
+              "Wrenfield started at: " + address + "\nOpening in web browser: " + address + "\n");
+    for (int tries = 0; tries < 100 && opened().empty(); ++tries) {
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(opened(), address + "\n");
+    EXPECT_EQ(status(port), nlohmann::json({{"connected", false}}));
+}
+
+TEST_F(StartUpTest, BrowserModeRunsQueuedUpdateChecks) {
+    RunningProgram program(browser_mode({"--port", "0"}));
+    uint16_t port = start(program);
+    ASSERT_NE(port, 0);
+    for (int check = 0; check < 2; ++check) {
+        testing::HttpReply reply = testing::http_request(port, "POST", "/api/check-for-updates");
+        EXPECT_EQ(reply.status, 200) << reply.error << reply.body;
+    }
+    const std::string not_initialized = "[Wrenfield] Sparkle updater not initialized.\n";
+    EXPECT_TRUE(program.wait_for_error_output(started_line + not_initialized + not_initialized))
+        << program.error_output();
+}
+
+TEST_F(StartUpTest, AMissingOrFailingOpenerIsIgnored) {
+    // No xdg-open anywhere on PATH.
+    RunningProgram without_opener(RunningProgram::Options{{"--browser", "--port", "0"},
+                                                          {"PATH=" + opener_directory_ / "none"}});
+    uint16_t port = start(without_opener);
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(without_opener.wait_for_output("Opening in web browser: "));
+    EXPECT_EQ(status(port)["connected"], false);
+
+    ASSERT_TRUE(testing::write_file(opener_directory_ / "xdg-open", "#!/bin/sh\nexit 3\n"));
+    RunningProgram failing_opener(browser_mode({"--port", "0"}));
+    port = start(failing_opener);
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(failing_opener.wait_for_output("Opening in web browser: "));
+    EXPECT_EQ(status(port)["connected"], false);
+}
+
+TEST_F(StartUpTest, ExplicitPortValues) {
+    uint16_t port = free_port();
+    struct Case {
+        std::vector<std::string> arguments;
+        uint16_t expected;
+    };
+    for (const Case& value : std::vector<Case>{
+             {{"--port", "+" + std::to_string(port)}, port},
+             {{"--port", "abc", "--port", std::to_string(port)}, port},
+             {{"--port", std::to_string(port), "--port"}, port},
+         }) {
+        RunningProgram program(browser_mode(value.arguments));
+        EXPECT_EQ(start(program), value.expected) << value.arguments[1];
+        EXPECT_EQ(status(port)["connected"], false);
+    }
+
+    // Port 0 asks for any free port, and the start-up line shows the one given.
+    RunningProgram any_port(browser_mode({"--port", "0"}));
+    uint16_t assigned = start(any_port);
+    EXPECT_NE(assigned, 0);
+    EXPECT_EQ(status(assigned)["connected"], false);
+}
+
+TEST_F(StartUpTest, ExplicitPortTakenIsAnError) {
+    HeldPort taken(0);
+    ASSERT_TRUE(taken.held());
+    std::string port = std::to_string(taken.port());
+    RunningProgram program(browser_mode({"--port", port}));
+    auto status = program.wait_exit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->exit_code, 1);
+    EXPECT_EQ(program.output(), "");
+    std::string error = program.error_output();
+    std::string expected_start = started_line + "Error: \"Failed to bind to port " + port + ": ";
+    EXPECT_TRUE(error.starts_with(expected_start)) << error;
+    EXPECT_TRUE(error.ends_with("\"\n")) << error;
+    EXPECT_GT(error.size(), expected_start.size() + 2) << "the system's message is missing";
+}
+
+// One test, run in order, so that no other test of this program holds 5050 meanwhile.
+TEST_F(StartUpTest, WithoutAnExplicitPortFallsBackWhen5050IsTaken) {
+    HeldPort held(5050);
+    // Taken by somebody else on this machine is just as good, as long as it stays taken.
+    bool taken = held.held() || !HeldPort(5050).held();
+    ASSERT_TRUE(taken);
+    for (auto arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"--port", "65536"},
+             {"--port", "-1"},
+             {"--port", "80a"},
+             {"--port", "8080", "--port", "abc"},
+             {"--port=8080"},
+             {"--PORT", "8080"},
+         }) {
+        RunningProgram program(browser_mode(arguments));
+        uint16_t port = start(program);
+        EXPECT_NE(port, 0);
+        EXPECT_NE(port, 5050);
+        EXPECT_NE(port, 8080);
+        EXPECT_EQ(status(port)["connected"], false);
+        // Only the start-up and browser lines: the fallback is silent.
+        EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
+        EXPECT_EQ(program.error_output(), started_line);
+    }
+
+    if (held.held()) {
+        held.release();
+        RunningProgram program(browser_mode({}));
+        EXPECT_EQ(start(program), 5050);
+    }
+}
+
+TEST_F(StartUpTest, WindowModeWithoutADisplayEndsWithTheError) {
+    RunningProgram program(
+        RunningProgram::Options{{"--port", "0"}, {"DISPLAY", "WAYLAND_DISPLAY"}});
+    auto status = program.wait_exit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->exit_code, 1);
+    EXPECT_TRUE(program.output().starts_with("Wrenfield started at: http://127.0.0.1:"));
+    std::string error = program.error_output();
+    EXPECT_TRUE(error.starts_with(started_line + "Error: \"")) << error;
+    EXPECT_TRUE(error.ends_with("\"\n")) << error;
+}
+
+TEST_F(StartUpTest, FailedAutoConnectWarnsAndServesUnconnected) {
+    // An alias for a port where nothing listens: ssh fails at once.
+    testing::TemporaryHome home;
+    home.write(".ssh/config", "Host unreachable-alias\n  HostName 127.0.0.1\n  Port " +
+                                  std::to_string(free_port()) + "\n");
+    RunningProgram program(browser_mode({"--port", "0", "--host", "unreachable-alias"}));
+    uint16_t port = start(program);
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
+    EXPECT_TRUE(program.output().find("\nAuto-connecting to SSH target: unreachable-alias\n") !=
+                std::string::npos)
+        << program.output();
+    std::string error = program.error_output();
+    EXPECT_TRUE(
+        error.starts_with(started_line + "Warning: Failed to auto-connect to unreachable-alias: "))
+        << error;
+    EXPECT_EQ(status(port), nlohmann::json({{"connected", false}}));
+}
+
+TEST_F(StartUpTest, TrailingHostDoesNotConnect) {
+    RunningProgram program(browser_mode({"--port", "0", "--host"}));
+    ASSERT_NE(start(program), 0);
+    EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
+    EXPECT_EQ(program.output().find("Auto-connecting"), std::string::npos);
+}
+
+class AutoConnectTest : public testing::SshServerTest {};
+
+TEST_F(AutoConnectTest, ConnectsBeforeServing) {
+    RunningProgram program(RunningProgram::Options{
+        {"--browser", "--port", "0", "--host", "nowhere", "--host", server().host_alias()},
+        {"PATH=" + server().path()}});
+    auto address = program.wait_for_start();
+    ASSERT_TRUE(address.has_value()) << address.error();
+    ASSERT_TRUE(program.wait_for_output("Opening in web browser: "));
+    EXPECT_TRUE(program.output().find("\nAuto-connecting to SSH target: " + server().host_alias() +
+                                      "\n") != std::string::npos)
+        << program.output();
+    EXPECT_EQ(program.error_output().find("Warning"), std::string::npos) << program.error_output();
+
+    testing::HttpReply reply = testing::http_get(program.port(), "/api/status");
+    ASSERT_EQ(reply.status, 200) << reply.error;
+    nlohmann::json status = nlohmann::json::parse(reply.body, nullptr, false);
+    EXPECT_EQ(status["connected"], true) << reply.body;
+    EXPECT_EQ(status["user"], server().user()) << reply.body;
 }
 
 }  // namespace

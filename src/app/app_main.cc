@@ -1,0 +1,150 @@
+#include "app/app_main.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <glib.h>
+#include <httplib.h>
+
+#include "app/arguments.h"
+#include "app/updater.h"
+#include "app/window.h"
+#include "server/server.h"
+#include "server/shared_connection.h"
+#include "ssh/connection.h"
+#include "ssh/remote.h"
+
+extern char** environ;
+
+namespace wrenfield {
+
+namespace {
+
+// Binds the port asked for, or 5050 and then any free port.
+std::expected<BoundServer, std::string> bind_for(std::optional<uint16_t> explicit_port) {
+    if (explicit_port) {
+        auto bound = bind_server(*explicit_port);
+        if (!bound) {
+            return std::unexpected("Failed to bind to port " + std::to_string(*explicit_port) +
+                                   ": " + bound.error());
+        }
+        return bound;
+    }
+    if (auto bound = bind_server(5050)) {
+        return bound;
+    }
+    auto bound = bind_server(0);
+    if (!bound) {
+        return std::unexpected("Failed to bind to port: " + bound.error());
+    }
+    return bound;
+}
+
+// Opens an SSH connection to the target before anything is served; a failure is only a warning
+// and start-up goes on without a connection.
+std::optional<SshConnection> auto_connect(const std::string& target) {
+    std::printf("Auto-connecting to SSH target: %s\n", target.c_str());
+    std::fflush(stdout);
+    SshConnection connection = SshConnection::create(target);
+    auto probe = connect_probe(connection);
+    if (!probe) {
+        std::fprintf(stderr, "Warning: Failed to auto-connect to %s: %s\n", target.c_str(),
+                     probe.error().c_str());
+        std::fflush(stderr);
+        return std::nullopt;  // destroying the connection closes its master connection
+    }
+    return connection;
+}
+
+// Hands the address to the desktop's opener and waits for it; whatever it does is ignored.
+// The child gets the default broken-pipe disposition back, and our standard streams.
+void open_in_browser(const std::string& address) {
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t default_signals;
+    sigemptyset(&default_signals);
+    sigaddset(&default_signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &default_signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::string program = "xdg-open";
+    std::vector<char*> argv{program.data(), const_cast<char*>(address.c_str()), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program.c_str(), nullptr, &attributes, argv.data(), environ) == 0) {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    posix_spawnattr_destroy(&attributes);
+}
+
+}  // namespace
+
+std::expected<void, std::string> app_main(int argc, char** argv) {
+    // A write to a closed socket or pipe must fail with an error, not end the program.
+    signal(SIGPIPE, SIG_IGN);
+    init_sparkle();
+
+    std::vector<std::string> arguments(argv, argv + argc);
+    CommandLine settings = scan_arguments(arguments);
+    if (settings.show_usage) {
+        std::fwrite(usage_text.data(), 1, usage_text.size(), stdout);
+        return {};
+    }
+
+    auto bound = bind_for(settings.port);
+    if (!bound) {
+        return std::unexpected(bound.error());
+    }
+    std::string page_address = "http://127.0.0.1:" + std::to_string(bound->port);
+    std::printf("Wrenfield started at: %s\n", page_address.c_str());
+    std::fflush(stdout);
+
+    std::optional<SshConnection> connection;
+    if (settings.host) {
+        connection = auto_connect(*settings.host);
+    }
+    SharedConnection shared = std::make_shared<ConnectionCell>();
+    shared->connection = std::move(connection);
+
+    // When the request loop ends, the main loop ends with it, so browser mode can return.
+    GMainLoop* main_loop = g_main_loop_new(nullptr, FALSE);
+    std::thread server_thread;
+    try {
+        server_thread = std::thread([bound = std::move(*bound), shared, main_loop]() mutable {
+            serve_requests(std::move(bound), std::move(shared), check_for_updates);
+            g_idle_add(
+                [](gpointer loop) -> gboolean {
+                    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                    return G_SOURCE_REMOVE;
+                },
+                main_loop);
+        });
+    } catch (const std::system_error& error) {
+        return std::unexpected(std::string("failed to spawn thread: ") + error.what());
+    }
+
+    if (settings.browser) {
+        std::printf("Opening in web browser: %s\n", page_address.c_str());
+        std::fflush(stdout);
+        open_in_browser(page_address);
+        // The main loop runs instead of a bare wait, so that queued update checks still run.
+        g_main_loop_run(main_loop);
+        server_thread.join();
+        return {};
+    }
+
+    // The server keeps running unjoined if the window fails; the process exit ends it.
+    server_thread.detach();
+    return run_window(page_address);
+}
+
+}  // namespace wrenfield

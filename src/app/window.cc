@@ -1,0 +1,134 @@
+#include "app/window.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace wrenfield {
+
+namespace {
+
+constexpr int content_width = 1150;
+constexpr int content_height = 750;
+constexpr int minimum_width = 850;
+constexpr int minimum_height = 520;
+
+// Marks the main window among GTK's toplevels, so the menu builder can find it later without a
+// global of our own.
+constexpr const char* main_window_key = "wrenfield-main-window";
+
+std::string download_directory() {
+    const char* directory = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    if (directory != nullptr) {
+        return directory;
+    }
+    gchar* fallback = g_build_filename(g_get_home_dir(), "Downloads", nullptr);
+    std::string result = fallback;
+    g_free(fallback);
+    return result;
+}
+
+// A file name for the download inside the directory that does not exist yet: "name.ext", then
+// "name (1).ext" and so on, so that a download never replaces a file already there.
+std::string unused_download_path(const std::string& directory, const char* suggested_name) {
+    gchar* base = g_path_get_basename(suggested_name != nullptr ? suggested_name : "");
+    std::string name = base;
+    g_free(base);
+    if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S) {
+        name = "download";
+    }
+    size_t dot = name.rfind('.');
+    if (dot == 0 || dot == std::string::npos) {
+        dot = name.size();
+    }
+    std::string stem = name.substr(0, dot);
+    std::string extension = name.substr(dot);
+    std::string candidate = directory + G_DIR_SEPARATOR_S + name;
+    for (int number = 1; g_file_test(candidate.c_str(), G_FILE_TEST_EXISTS); ++number) {
+        candidate =
+            directory + G_DIR_SEPARATOR_S + stem + " (" + std::to_string(number) + ")" + extension;
+    }
+    return candidate;
+}
+
+// Saves every download the page starts into the download directory, without asking.
+gboolean on_decide_destination(WebKitDownload* download, gchar* suggested_filename, gpointer) {
+    std::string directory = download_directory();
+    g_mkdir_with_parents(directory.c_str(), 0755);
+    std::string path = unused_download_path(directory, suggested_filename);
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri == nullptr) {
+        return FALSE;
+    }
+    webkit_download_set_destination(download, uri);
+    g_free(uri);
+    return TRUE;
+}
+
+void on_download_started(WebKitWebContext*, WebKitDownload* download, gpointer) {
+    g_signal_connect(download, "decide-destination", G_CALLBACK(on_decide_destination), nullptr);
+}
+
+gboolean on_delete_event(GtkWidget*, GdkEvent*, gpointer) {
+    end_process();
+}
+
+}  // namespace
+
+void end_process() {
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+MainWindow* find_main_window() {
+    GList* toplevels = gtk_window_list_toplevels();
+    MainWindow* found = nullptr;
+    for (GList* node = toplevels; node != nullptr && found == nullptr; node = node->next) {
+        found = static_cast<MainWindow*>(g_object_get_data(G_OBJECT(node->data), main_window_key));
+    }
+    g_list_free(toplevels);
+    return found;
+}
+
+std::expected<void, std::string> run_window(const std::string& page_address) {
+    if (!gtk_init_check(nullptr, nullptr)) {
+        const char* display = g_getenv("DISPLAY");
+        return std::unexpected(std::string("Failed to open the display: cannot open display ") +
+                               (display != nullptr ? display : ""));
+    }
+
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window), "Wrenfield");
+    gtk_window_set_default_size(GTK_WINDOW(window), content_width, content_height);
+    GdkGeometry geometry{};
+    geometry.min_width = minimum_width;
+    geometry.min_height = minimum_height;
+    gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &geometry, GDK_HINT_MIN_SIZE);
+    g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), nullptr);
+
+    GtkWidget* web_view = webkit_web_view_new();
+    if (web_view == nullptr) {
+        gtk_widget_destroy(window);
+        return std::unexpected(std::string("Failed to create the web view"));
+    }
+    g_signal_connect(webkit_web_view_get_context(WEBKIT_WEB_VIEW(web_view)), "download-started",
+                     G_CALLBACK(on_download_started), nullptr);
+
+    // The menu bar goes above the web view in this box once the main loop builds it.
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_pack_end(GTK_BOX(content), web_view, TRUE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(window), content);
+    // Lives as long as the process, like the widgets it points to.
+    auto* main_window =
+        new MainWindow{GTK_WINDOW(window), GTK_BOX(content), WEBKIT_WEB_VIEW(web_view)};
+    g_object_set_data(G_OBJECT(window), main_window_key, main_window);
+
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(web_view), page_address.c_str());
+    gtk_widget_show_all(window);
+    gtk_widget_grab_focus(web_view);
+    gtk_main();
+    // The loop only ends through end_process; reaching here would mean someone quit it.
+    end_process();
+}
+
+}  // namespace wrenfield

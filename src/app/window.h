@@ -1,0 +1,31 @@
+// The window mode: one GTK window whose content is a web view showing the page, and the main
+// loop, which runs until the window is closed and then ends the process.
+#pragma once
+
+#include <expected>
+#include <string>
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+namespace wrenfield {
+
+// Opens the window on the page address and runs the main loop. Returns only when the window
+// or the web view could not be created, with the reason.
+std::expected<void, std::string> run_window(const std::string& page_address);
+
+// The window made by run_window, its content box (menu bar above the web view), the web view
+// and the menu bar; null before the window exists and in browser mode.
+struct MainWindow {
+    GtkWindow* window;
+    GtkBox* content;
+    WebKitWebView* web_view;
+    GtkWidget* menu_bar = nullptr;  // set once the menu bar is built
+};
+MainWindow* find_main_window();
+
+// Ends the process at once with status 0 after flushing the standard streams: no destructor
+// runs, so an open master connection is left to its ControlPersist time.
+[[noreturn]] void end_process();
+
+}  // namespace wrenfield

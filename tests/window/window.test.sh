@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# The native window under a virtual X server: its title, size and minimum size, the page loaded
+# from the program's own server, a screenshot that shows something, the menu bar's items, a
+# second copy starting beside the first, and closing (the close request, Control+Q) ending the
+# program with status 0.
+set -uo pipefail
+
+bin=${WRENFIELD_BIN:?WRENFIELD_BIN names the program}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+pids=()
+
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { echo "ok: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+expect() {  # expect DESCRIPTION COMMAND...
+    local description=$1
+    shift
+    if "$@"; then pass "$description"; else fail "$description"; fi
+}
+
+# Runs COMMAND... every 100 ms until it succeeds or SECONDS run out.
+wait_until() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+# A display of our own, on whatever number is free.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+pids+=($!)
+wait_until 30 test -s "$work/display" || { echo "Xvfb did not start: $(cat "$work/xvfb.err")"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+# Keep the web view's caches and downloads out of the real home directory.
+export HOME="$work/home"
+mkdir -p "$HOME"
+
+# start NAME ARGS...: runs the program in the background; its pid goes into the variable NAME.
+start() {
+    local name=$1
+    shift
+    WRENFIELD_PRINT_MENU=1 "$bin" "$@" >"$work/$name.out" 2>"$work/$name.err" &
+    pids+=($!)
+    printf -v "$name" '%s' "$!"
+}
+
+started_port() {  # the port from the start-up line of program NAME
+    sed -n 's|^Wrenfield started at: http://127\.0\.0\.1:\([0-9]*\)$|\1|p' "$work/$1.out"
+}
+
+window_of() {  # the visible window titled Wrenfield of process PID
+    xdotool search --all --onlyvisible --pid "$1" --name '^Wrenfield$' 2>/dev/null | head -n1
+}
+
+size_of() {  # "WIDTHxHEIGHT" of the window's content area
+    xwininfo -id "$1" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w "x" h}'
+}
+
+has_size() { [[ $(size_of "$1") == "$2" ]]; }
+has_start_line() { [[ -n $(started_port "$1") ]]; }
+has_window() { [[ -n $(window_of "$1") ]]; }
+
+# wait_exit PID SECONDS: waits for the process to end and sets `status` to its exit status, or
+# to "running". (Not in a subshell: only this shell can collect its children.)
+wait_exit() {
+    status=running
+    wait_until "$2" bash -c "! kill -0 $1 2>/dev/null" || return 0
+    wait "$1"
+    status=$?
+}
+
+server_has_client() {  # a connection from somebody to the program's port is established
+    [[ -n $(ss -Htn state established "( dport = :$1 )") ]]
+}
+
+start first --port 0
+wait_until 60 has_start_line first || { echo "no start-up line: $(cat "$work/first.out" "$work/first.err")"; exit 1; }
+port=$(started_port first)
+
+wait_until 60 has_window "$first"
+window=$(window_of "$first")
+if [[ -z $window ]]; then
+    fail "the window appears"
+    cat "$work/first.err"
+    echo "$passed passed, $failed failed"
+    exit 1
+fi
+pass "the window appears"
+
+expect "the window is titled Wrenfield" \
+    grep -qx '_NET_WM_NAME(UTF8_STRING) = "Wrenfield"' <(xprop -id "$window" _NET_WM_NAME)
+expect "the content area is 1150 by 750" has_size "$window" 1150x750
+expect "the window states its minimum size" \
+    grep -q 'program specified minimum size: 850 by 520' <(xprop -id "$window" WM_NORMAL_HINTS)
+
+# Without a window manager nothing else enforces the minimum: the toolkit must refuse it.
+xdotool windowsize "$window" 400 300
+expect "it cannot be made smaller than 850 by 520" wait_until 10 has_size "$window" 850x520
+xdotool windowsize "$window" 1000 600
+expect "it can be made larger than the minimum" wait_until 10 has_size "$window" 1000x600
+xdotool windowsize "$window" 1150 750
+wait_until 10 has_size "$window" 1150x750
+
+expect "the web view connects to the program's server" wait_until 60 server_has_client "$port"
+
+# Give the page time to paint, then look for more than a plain background below the menu bar.
+colours=0
+for _ in $(seq 1 30); do
+    sleep 1
+    xwd -silent -id "$window" -out "$work/window.xwd" 2>/dev/null || continue
+    colours=$(python3 "$here/x11.py" colours "$work/window.xwd" 40)
+    ((colours > 8)) && break
+done
+expect "a screenshot of the page is not blank ($colours colours)" test "$colours" -gt 8
+
+cat >"$work/menu.expected" <<'MENU'
+menu "Wrenfield"
+  "About Wrenfield"
+  "Check for Updates…" disabled
+  ---
+  "Hide Wrenfield" <Primary>h
+  "Hide Others" <Primary><Alt>h
+  "Show All"
+  ---
+  "Quit Wrenfield" <Primary>q
+menu "Edit"
+  "Undo" <Primary>z
+  "Redo" <Primary><Shift>z
+  ---
+  "Cut" <Primary>x
+  "Copy" <Primary>c
+  "Paste" <Primary>v
+  "Select All" <Primary>a
+menu "Window"
+  "Minimize" <Primary>m
+  "Zoom"
+  ---
+  "Bring All to Front"
+MENU
+grep -E '^(menu |  )' "$work/first.err" >"$work/menu.actual"
+if diff -u "$work/menu.expected" "$work/menu.actual"; then pass "the menu bar holds its items"; else fail "the menu bar holds its items"; fi
+
+# A second copy starts normally beside the first and quits with Control+Q.
+start second --port 0
+wait_until 60 has_window "$second"
+second_window=$(window_of "$second")
+expect "a second copy opens its own window" test -n "$second_window"
+if [[ -n $second_window ]]; then
+    wait_until 30 server_has_client "$(started_port second)"
+    # Typed on the keyboard (XTEST) into the focused window, as a person would.
+    xdotool windowfocus --sync "$second_window" key ctrl+q 2>/dev/null
+    wait_exit "$second" 15
+    expect "Control+Q ends the program with status 0 ($status)" test "$status" = 0
+fi
+expect "the first copy is still running" kill -0 "$first"
+
+# The close request, as a window manager's close button sends it.
+python3 "$here/x11.py" close "$window"
+wait_exit "$first" 15
+expect "closing the window ends the program with status 0 ($status)" test "$status" = 0
+
+echo "$passed passed, $failed failed"
+((failed == 0))

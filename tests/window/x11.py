@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Small X11 helpers for the window tests.
+
+  x11.py close WINDOW_ID   asks the window to close, as a window manager's close button does
+                           (a WM_DELETE_WINDOW message under WM_PROTOCOLS)
+  x11.py colours FILE.xwd TOP
+                           prints how many different colours the screenshot has below row TOP
+"""
+import ctypes
+import ctypes.util
+import struct
+import sys
+
+
+def close_window(window_id):
+    xlib = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11"))
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                ctypes.c_void_p]
+    xlib.XFlush.argtypes = [ctypes.c_void_p]
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    display = xlib.XOpenDisplay(None)
+    if not display:
+        sys.exit("cannot open display")
+    event = Event()
+    event.xclient.type = 33  # ClientMessage
+    event.xclient.window = window_id
+    event.xclient.message_type = xlib.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.format = 32
+    event.xclient.data[0] = xlib.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.xclient.data[1] = 0  # CurrentTime
+    xlib.XSendEvent(display, window_id, 0, 0, ctypes.byref(event))
+    xlib.XFlush(display)
+    xlib.XCloseDisplay(display)
+
+
+def count_colours(path, top):
+    data = open(path, "rb").read()
+    fields = struct.unpack(">25I", data[:100])
+    header_size, bits_per_pixel, bytes_per_line = fields[0], fields[11], fields[12]
+    width, height, colour_count = fields[4], fields[5], fields[19]
+    if bits_per_pixel != 32:
+        sys.exit("expected 32 bits per pixel, got %d" % bits_per_pixel)
+    pixels = header_size + 12 * colour_count
+    colours = set()
+    for row in range(top, height):
+        start = pixels + row * bytes_per_line
+        line = data[start:start + 4 * width]
+        colours.update(line[i:i + 4] for i in range(0, len(line), 4))
+    print(len(colours))
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "close":
+        close_window(int(sys.argv[2], 0))
+    elif sys.argv[1] == "colours":
+        count_colours(sys.argv[2], int(sys.argv[3]))
+    else:
+        sys.exit(__doc__)
