@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>

@@ -93,8 +93,9 @@ MainWindow* find_main_window() {
 std::expected<void, std::string> run_window(const std::string& page_address) {
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* display = g_getenv("DISPLAY");
-        return std::unexpected(std::string("Failed to open the display: cannot open display ") +
-                               (display != nullptr ? display : ""));
+        return std::unexpected(display != nullptr && *display != '\0'
+                                   ? std::string("cannot open display: ") + display
+                                   : std::string("cannot open display: no DISPLAY is set"));
     }
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
