@@ -22,6 +22,7 @@
 #include "server/server.h"
 #include "server/shared_connection.h"
 #include "ssh/connection.h"
+#include "ssh/process.h"
 #include "ssh/remote.h"
 
 extern char** environ;
@@ -90,8 +91,7 @@ void open_in_browser(const std::string& address) {
 }  // namespace
 
 std::expected<void, std::string> app_main(int argc, char** argv) {
-    // A write to a closed socket or pipe must fail with an error, not end the program.
-    signal(SIGPIPE, SIG_IGN);
+    ignore_broken_pipe();
     init_sparkle();
 
     std::vector<std::string> arguments(argv, argv + argc);
