@@ -10,9 +10,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 pids=()
 
+sshd_dir="$work/sshd"
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
+    [[ -f $sshd_dir/env ]] && bash "$here/../support/sshd.sh" stop "$sshd_dir" >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -169,6 +171,35 @@ expect "the first copy is still running" kill -0 "$first"
 python3 "$here/x11.py" close "$window"
 wait_exit "$first" 15
 expect "closing the window ends the program with status 0 ($status)" test "$status" = 0
+
+# Closing while connected ends the program at once and leaves the master connection running,
+# with its control socket, for its ControlPersist time.
+if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; then
+    # shellcheck disable=SC1091
+    source "$sshd_dir/env"
+    HOME=$WRENFIELD_TEST_HOME PATH=$WRENFIELD_TEST_PATH \
+        "$bin" --port 0 --host "$WRENFIELD_TEST_HOST" >"$work/connected.out" 2>"$work/connected.err" &
+    connected=$!
+    pids+=("$connected")
+    wait_until 60 has_window "$connected"
+    status_reply=$(python3 -c 'import sys, urllib.request
+print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], timeout=30).read().decode())' \
+        "$(started_port connected)" 2>&1)
+    expect "the program auto-connected ($status_reply)" grep -q '"connected":true' <<<"$status_reply"
+
+    python3 "$here/x11.py" close "$(window_of "$connected")"
+    wait_exit "$connected" 15
+    expect "closing the connected window ends the program with status 0 ($status)" test "$status" = 0
+
+    # The master names its control socket in its process title: "ssh: /tmp/wrenfield-….sock [mux]".
+    master=$(ss -Htnp state established "( dport = :$WRENFIELD_SSHD_PORT )" |
+        sed -n 's/.*"ssh",pid=\([0-9]*\).*/\1/p' | head -n1)
+    socket=$([[ -n $master ]] && tr '\0' ' ' <"/proc/$master/cmdline" | sed -n 's/^ssh: \([^ ]*\.sock\) .*/\1/p')
+    expect "the master connection outlives the program" test -n "$master"
+    expect "its control socket stays in place (${socket:-none})" test -S "${socket:-/nonexistent}"
+else
+    fail "the local sshd starts: $(cat "$work/sshd.out")"
+fi
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
