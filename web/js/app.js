@@ -1464,6 +1464,7 @@
         '</span>';
     const children = document.createElement('div');
     children.className = 'tree-children hidden';
+    children.style.setProperty('--tree-level', String(level));
     node.append(row, children);
 
     const toggle = row.querySelector('.tree-toggle');
