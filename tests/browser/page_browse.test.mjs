@@ -1,0 +1,393 @@
+// Browsing remote folders in the page: navigation and history, breadcrumbs, the direct path
+// input, filter, sort, list and grid views, hidden entries, selection, the status bar and the
+// two colour themes, in headless Chromium against the program and the local sshd.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { utimesSync } from 'node:fs';
+import { join } from 'node:path';
+import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot } from './harness.mjs';
+import {
+  openAndConnect, goToPath, waitForFolder, listedNames, gridNames, rowCells, rowOf, isHidden, textOf,
+} from './page_helpers.mjs';
+
+const MARKUP_FILE = '<img src=x onerror="window.injected=1">.txt';
+const MARKUP_FOLDER = '<i>tilted<i>';
+
+let harness;
+let page;
+let root;
+
+before(async () => {
+  harness = await startHarness({ browserOptions: { viewport: { width: 1280, height: 760 }, colorScheme: 'dark' } });
+  page = harness.page;
+  root = makeScratchDirectory(harness.sshd, 'browse-');
+  // Every file has its own size, so that the size order is unambiguous.
+  makeRemoteFiles(root, {
+    'alpha/inner/deep.txt': 'deep',
+    'alpha/note.txt': 'n',
+    'beta/': null,
+    'empty/': null,
+    'only-hidden/.secret': 's',
+    [`${MARKUP_FOLDER}/`]: null,
+    [MARKUP_FILE]: 'markup',
+    'almost.dat': Buffer.alloc(1048575),
+    'archive.tar.gz': 'gzip!',
+    'big.log': Buffer.alloc(1536),
+    'empty.txt': '',
+    'Makefile': 'all:',
+    'mega.bin': Buffer.alloc(1048576),
+    'notes.MD': '# n',
+    'small.txt': 'a',
+    'trailing.': 'tt',
+    'zeta.md': '0123456789',
+    '.bashrc': 'export A=1\n',
+    '.hidden-dir/': null,
+  });
+  // An old date, shown as a date rather than a time of day.
+  const march5 = new Date(2025, 2, 5, 12, 0, 0).getTime() / 1000;
+  utimesSync(join(root, 'zeta.md'), march5, march5);
+  await openAndConnect(page, harness.program, harness.sshd);
+});
+
+after(async () => {
+  await harness?.close();
+});
+
+const FOLDERS = [MARKUP_FOLDER, 'alpha', 'beta', 'empty', 'only-hidden'];
+const FILES_BY_NAME = [
+  MARKUP_FILE, 'almost.dat', 'archive.tar.gz', 'big.log', 'empty.txt', 'Makefile', 'mega.bin', 'notes.MD',
+  'small.txt', 'trailing.', 'zeta.md',
+];
+const FILES_BY_SIZE = [
+  'empty.txt', 'small.txt', 'trailing.', 'notes.MD', 'Makefile', 'archive.tar.gz', MARKUP_FILE, 'zeta.md',
+  'big.log', 'almost.dat', 'mega.bin',
+];
+
+const selectedNames = (selector) =>
+  page.$$eval(selector, (elements) => elements.map((element) => element.textContent));
+
+test('a folder lists folders first, then files, with their size, kind, date and icon', async () => {
+  await goToPath(page, root);
+  assert.deepEqual(await listedNames(page), [...FOLDERS, ...FILES_BY_NAME]);
+  assert.equal(await textOf(page, '#status-items-count'), '16 items');
+  assert.equal(await isHidden(page, '#empty-state'), true);
+
+  const expected = {
+    alpha: { size: '--', kind: 'Folder' },
+    'almost.dat': { size: '1024 KB', kind: 'DAT File' },
+    'archive.tar.gz': { size: '5 B', kind: 'GZIP Archive' },
+    'big.log': { size: '1.5 KB', kind: 'LOG File' },
+    'empty.txt': { size: '0 B', kind: 'Text Document' },
+    Makefile: { size: '4 B', kind: 'MAKEFILE File' },
+    'mega.bin': { size: '1 MB', kind: 'BIN File' },
+    'notes.MD': { size: '3 B', kind: 'Markdown' },
+    'trailing.': { size: '2 B', kind: 'Document' },
+  };
+  for (const [name, { size, kind }] of Object.entries(expected)) {
+    const cells = await rowCells(page, name);
+    assert.equal(cells.size, size, `size of ${name}`);
+    assert.equal(cells.kind, kind, `kind of ${name}`);
+    assert.match(cells.permissions, /^[-dl][-rwxsStT]{9}$/, `permissions of ${name}`);
+    assert.match(cells.modified, /^\d{1,2}:\d{2}( [AP]M)?$/, `a time of today for ${name}`);
+  }
+  assert.equal((await rowCells(page, 'zeta.md')).modified, 'Mar 5, 2025');
+
+  // Icons: the folder, Markdown and archive drawings by their stroke colours.
+  const iconOf = (name) => rowOf(page, name).locator('.file-item-icon svg').innerHTML();
+  assert.match(await iconOf('alpha'), /#60a5fa/);
+  assert.match(await iconOf('notes.MD'), /#818cf8/);
+  assert.match(await iconOf('archive.tar.gz'), /#fb7185/);
+  assert.match(await iconOf('Makefile'), /currentColor/);
+  assert.equal(await rowOf(page, 'alpha').locator('.file-item-icon svg').getAttribute('width'), '18');
+});
+
+test('names holding markup are shown as text everywhere', async () => {
+  await goToPath(page, root);
+  const cells = await rowCells(page, MARKUP_FILE);
+  assert.equal(cells.name, MARKUP_FILE);
+  assert.equal(await page.locator('#drop-zone img, #drop-zone i').count(), 0);
+  assert.equal(await rowOf(page, MARKUP_FOLDER).count(), 1);
+
+  await rowOf(page, MARKUP_FILE).click();
+  assert.equal(await textOf(page, '#status-selection-info'), `Selected: ${MARKUP_FILE} (6 B)`);
+  await page.click('#btn-view-grid');
+  const card = page.locator('#file-grid .grid-card-label', { hasText: 'tilted' });
+  assert.equal(await card.textContent(), MARKUP_FOLDER);
+  assert.equal(await card.getAttribute('title'), MARKUP_FOLDER);
+  assert.equal(await page.locator('#drop-zone img, #drop-zone i').count(), 0);
+  await page.click('#btn-view-list');
+
+  await goToPath(page, join(root, MARKUP_FOLDER));
+  const pills = await selectedNames('#breadcrumbs .breadcrumb-pill');
+  assert.equal(pills.at(-1), MARKUP_FOLDER);
+  assert.equal(await page.locator('#breadcrumbs i').count(), 0);
+  assert.equal(await page.evaluate(() => window.injected), undefined);
+});
+
+test('sorting keeps folders first in both directions; the header shows the direction', async () => {
+  await goToPath(page, root);
+  const sizeHeader = '#file-table th[data-sort="size"]';
+  const indicators = () => selectedNames('#file-table .sort-indicator');
+  assert.deepEqual(await indicators(), ['', '', '', '']);
+
+  await page.click(sizeHeader);
+  assert.deepEqual(await indicators(), ['', ' ↑', '', '']);
+  assert.deepEqual(await listedNames(page), [...FOLDERS, ...FILES_BY_SIZE]);
+
+  await page.click(sizeHeader);
+  assert.deepEqual(await indicators(), ['', ' ↓', '', '']);
+  const descending = await listedNames(page);
+  assert.deepEqual(descending.slice(0, FOLDERS.length).sort(), [...FOLDERS].sort());
+  assert.deepEqual(descending.slice(FOLDERS.length), [...FILES_BY_SIZE].reverse());
+
+  await page.click('#file-table th[data-sort="type"]');
+  const byKind = await listedNames(page);
+  assert.deepEqual(byKind.slice(FOLDERS.length, FOLDERS.length + 2), ['mega.bin', 'almost.dat']);
+
+  await page.click('#file-table th[data-sort="name"]');
+  assert.deepEqual(await indicators(), [' ↑', '', '', '']);
+  assert.deepEqual(await listedNames(page), [...FOLDERS, ...FILES_BY_NAME]);
+});
+
+test('the filter matches names without regard to case and counts what it shows', async () => {
+  await goToPath(page, root);
+  await page.fill('#search-input', '  ZETA ');
+  assert.deepEqual(await listedNames(page), ['zeta.md']);
+  assert.equal(await textOf(page, '#status-items-count'), '1 item');
+  assert.equal(await isHidden(page, '#btn-clear-search'), false);
+
+  await page.fill('#search-input', 'eta');
+  assert.deepEqual(await listedNames(page), ['beta', 'zeta.md']);
+  assert.equal(await textOf(page, '#status-items-count'), '2 items');
+  // Selecting under a filter marks exactly the row clicked.
+  await rowOf(page, 'zeta.md').click();
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+
+  await page.fill('#search-input', 'nothing-like-this');
+  assert.equal(await isHidden(page, '#empty-state'), false);
+  assert.equal(await isHidden(page, '#list-view-wrapper'), true);
+  assert.equal(await textOf(page, '#empty-title'), 'Empty Directory');
+  assert.equal(await textOf(page, '#empty-desc'), 'No items matching filter.');
+  assert.equal(await isHidden(page, '#btn-open-connect'), true);
+  assert.equal(await textOf(page, '#status-items-count'), '0 items');
+
+  // Escape empties the filter and leaves the input; the selection outlived the filter.
+  await page.press('#search-input', 'Escape');
+  assert.equal(await page.inputValue('#search-input'), '');
+  assert.equal(await isHidden(page, '#btn-clear-search'), true);
+  assert.notEqual(await page.evaluate(() => document.activeElement.id), 'search-input');
+  assert.equal((await listedNames(page)).length, 16);
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+
+  await page.fill('#search-input', 'beta');
+  await page.click('#btn-clear-search');
+  assert.equal(await page.inputValue('#search-input'), '');
+  assert.equal((await listedNames(page)).length, 16);
+});
+
+test('hidden entries show only when asked for; a folder of hidden entries looks empty', async () => {
+  await goToPath(page, root);
+  assert.ok(!(await listedNames(page)).includes('.bashrc'));
+  await page.click('#btn-toggle-hidden');
+  assert.equal(await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')), true);
+  const names = await listedNames(page);
+  assert.ok(names.includes('.bashrc') && names.includes('.hidden-dir'), names.join(','));
+  assert.equal(await textOf(page, '#status-items-count'), '18 items');
+  await page.click('#btn-toggle-hidden');
+  assert.equal(await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')), false);
+
+  await goToPath(page, join(root, 'only-hidden'));
+  assert.equal(await textOf(page, '#empty-title'), 'Empty Directory');
+  assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
+  assert.equal(await textOf(page, '#status-items-count'), '0 items');
+  await page.click('#btn-toggle-hidden');
+  assert.deepEqual(await listedNames(page), ['.secret']);
+  await page.click('#btn-toggle-hidden');
+});
+
+test('selection marks one entry in both views and shows in the status bar until navigation', async () => {
+  await goToPath(page, root);
+  await rowOf(page, 'big.log').click();
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['big.log']);
+  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: big.log (1.5 KB)');
+  assert.equal(await isHidden(page, '#status-separator'), false);
+
+  await rowOf(page, 'alpha').click();
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['alpha']);
+  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: alpha (folder)');
+
+  await page.click('#btn-view-grid');
+  assert.deepEqual(await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['alpha']);
+  await page.click('#file-grid .grid-card:has(.grid-card-label:text-is("zeta.md"))');
+  assert.deepEqual(await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['zeta.md']);
+  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: zeta.md (10 B)');
+  await page.click('#btn-view-list');
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+
+  await page.click('#btn-refresh');
+  await page.waitForFunction(() => window.state.selectedItem === null);
+  assert.equal(await textOf(page, '#status-selection-info'), '');
+  assert.equal(await isHidden(page, '#status-separator'), true);
+  assert.equal(await page.locator('#file-table-body tr.selected').count(), 0);
+});
+
+test('opening folders, back, forward and the breadcrumbs move through the history', async () => {
+  await goToPath(page, root);
+  const rootSegments = root.split('/').filter(Boolean);
+  const history = () => page.evaluate(() => ({ index: window.state.historyIndex, length: window.state.history.length }));
+
+  await rowOf(page, 'alpha').dblclick();
+  await waitForFolder(page, `${root}/alpha`);
+  assert.deepEqual(await listedNames(page), ['inner', 'note.txt']);
+  await rowOf(page, 'inner').dblclick();
+  await waitForFolder(page, `${root}/alpha/inner`);
+
+  // The breadcrumbs: the root pill, then one pill per segment with its cumulative path.
+  const pills = await page.$$eval('#breadcrumbs .breadcrumb-pill', (elements) =>
+    elements.map((pill) => ({ text: pill.textContent, title: pill.title, active: pill.classList.contains('active') })),
+  );
+  const segments = [...rootSegments, 'alpha', 'inner'];
+  assert.deepEqual(pills[0], { text: '/', title: 'Root directory', active: false });
+  assert.deepEqual(
+    pills.slice(1),
+    segments.map((segment, index) => ({
+      text: segment,
+      title: '/' + segments.slice(0, index + 1).join('/'),
+      active: index === segments.length - 1,
+    })),
+  );
+  assert.equal(await page.locator('#breadcrumbs .breadcrumb-separator').count(), segments.length);
+  assert.equal(await page.isDisabled('#btn-forward'), true);
+  assert.equal(await page.isDisabled('#btn-back'), false);
+
+  const start = await history();
+  await page.click('#btn-back');
+  await waitForFolder(page, `${root}/alpha`);
+  await page.click('#btn-back');
+  await waitForFolder(page, root);
+  assert.equal(await page.isDisabled('#btn-forward'), false);
+  await page.click('#btn-forward');
+  await waitForFolder(page, `${root}/alpha`);
+  assert.deepEqual(await history(), { index: start.index - 1, length: start.length });
+
+  // A new navigation drops the entries ahead; the pill of the folder shown adds an equal entry.
+  await page.click('#breadcrumbs .breadcrumb-pill:text-is("alpha")');
+  await waitForFolder(page, `${root}/alpha`);
+  assert.deepEqual(await history(), { index: start.index, length: start.index + 1 });
+  assert.equal(await page.isDisabled('#btn-forward'), true);
+  await page.click('#btn-refresh');
+  await waitForFolder(page, `${root}/alpha`);
+  assert.deepEqual(await history(), { index: start.index, length: start.index + 1 });
+
+  await page.click('#btn-up');
+  await waitForFolder(page, root);
+  await page.click('#breadcrumbs .breadcrumb-pill >> nth=0');
+  await waitForFolder(page, '/');
+  assert.deepEqual(await selectedNames('#breadcrumbs .breadcrumb-pill'), ['/']);
+  assert.equal(await page.$eval('#breadcrumbs .breadcrumb-pill', (pill) => pill.classList.contains('active')), true);
+  // Up at the root stays.
+  const atRoot = await history();
+  await page.click('#btn-up');
+  await page.waitForTimeout(200);
+  assert.deepEqual(await history(), atRoot);
+});
+
+test('up from "~" goes to the root, and a relative path keeps relative breadcrumbs', async () => {
+  await goToPath(page, '~');
+  const pills = await page.$$eval('#breadcrumbs .breadcrumb-pill', (elements) => elements.map((pill) => [pill.textContent, pill.title]));
+  assert.deepEqual(pills, [['/', 'Root directory'], ['~', '~']]);
+  await page.click('#btn-up');
+  await waitForFolder(page, '/');
+});
+
+test('the direct path input opens on a click on the bar, and Escape or Enter close it', async () => {
+  await goToPath(page, root);
+  const bar = '#breadcrumb-container';
+  await page.click('#breadcrumbs .breadcrumb-separator >> nth=0');
+  assert.equal(await page.getAttribute(bar, 'data-state'), 'editing');
+  assert.equal(await page.inputValue('#path-direct-input'), root);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'path-direct-input');
+  assert.equal(await page.evaluate(() => {
+    const input = document.getElementById('path-direct-input');
+    return input.selectionStart === 0 && input.selectionEnd === input.value.length;
+  }), true);
+
+  await page.press('#path-direct-input', 'Escape');
+  assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
+  assert.equal(await page.evaluate(() => window.state.currentPath), root);
+
+  // Whitespace around the typed path is dropped.
+  await page.click('#btn-edit-path');
+  await page.fill('#path-direct-input', `  ${root}/beta  `);
+  await page.press('#path-direct-input', 'Enter');
+  await waitForFolder(page, `${root}/beta`);
+  assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
+  assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
+
+  // Leaving the input closes it shortly after.
+  await page.click('#btn-edit-path');
+  await page.click('#status-items-count');
+  await page.waitForFunction(() => document.getElementById('breadcrumb-container').dataset.state === 'display');
+});
+
+test('a folder that cannot be listed shows an error and leaves the page where it was', async () => {
+  await goToPath(page, root);
+  const before = await page.evaluate(() => ({ path: window.state.currentPath, length: window.state.history.length }));
+  await page.click('#btn-edit-path');
+  await page.fill('#path-direct-input', `${root}/does-not-exist`);
+  await page.press('#path-direct-input', 'Enter');
+  await page.waitForFunction(() => window.document.getElementById('toast').textContent.startsWith('Error: '));
+  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
+  const after = await page.evaluate(() => ({ path: window.state.currentPath, length: window.state.history.length }));
+  assert.deepEqual(after, before);
+  assert.equal((await listedNames(page)).length, 16);
+});
+
+test('list and grid views in the dark and light themes', async () => {
+  await goToPath(page, root);
+  const background = () => page.$eval('body', (body) => getComputedStyle(body).backgroundColor);
+  // Screenshots wait for the colour transitions to end and for no toast to cover the view.
+  const screenshot = async (name) => {
+    await page.mouse.move(700, 650);
+    await page.waitForSelector('#toast.hidden', { state: 'attached', timeout: 5000 });
+    await page.waitForTimeout(400);
+    await saveScreenshot(page, name);
+  };
+
+  await page.emulateMedia({ colorScheme: 'dark' });
+  assert.equal(await background(), 'rgb(3, 7, 18)');
+  await rowOf(page, 'notes.MD').click();
+  await screenshot('page-list-dark');
+
+  await page.emulateMedia({ colorScheme: 'light' });
+  assert.equal(await background(), 'rgb(241, 245, 249)');
+  assert.equal(await page.$eval('.file-view-container', (view) => getComputedStyle(view).backgroundColor), 'rgb(255, 255, 255)');
+  await screenshot('page-list-light');
+
+  await page.click('#btn-view-grid');
+  assert.equal(await isHidden(page, '#list-view-wrapper'), true);
+  assert.equal(await isHidden(page, '#grid-view-wrapper'), false);
+  assert.equal(await page.$eval('#btn-view-grid', (button) => button.classList.contains('active')), true);
+  assert.equal(await page.$eval('#btn-view-list', (button) => button.classList.contains('active')), false);
+  assert.deepEqual(await gridNames(page), [...FOLDERS, ...FILES_BY_NAME]);
+  assert.equal(await page.locator('#file-grid .grid-card-icon svg[width="36"]').count(), 16);
+  await screenshot('page-grid-light');
+
+  await page.emulateMedia({ colorScheme: 'dark' });
+  await screenshot('page-grid-dark');
+
+  // An explicit theme class wins over the system's scheme.
+  await page.evaluate(() => { document.documentElement.className = 'theme-light'; });
+  assert.equal(await background(), 'rgb(241, 245, 249)');
+  await page.evaluate(() => { document.documentElement.className = 'theme-dark'; });
+  await page.emulateMedia({ colorScheme: 'light' });
+  assert.equal(await background(), 'rgb(3, 7, 18)');
+  assert.equal(
+    await page.$eval('html', (html) => getComputedStyle(html).getPropertyValue('--accent-color').trim()),
+    '#3b82f6',
+  );
+  await page.evaluate(() => { document.documentElement.className = 'theme-auto'; });
+  await page.emulateMedia({ colorScheme: 'dark' });
+  await page.click('#btn-view-list');
+  assert.equal(await isHidden(page, '#list-view-wrapper'), false);
+});
