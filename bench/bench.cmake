@@ -4,12 +4,10 @@
 add_executable(ssh_bench ${CMAKE_SOURCE_DIR}/bench/ssh_bench.cc)
 target_link_libraries(ssh_bench PRIVATE wrenfield_test_support)
 
-add_custom_target(bench COMMAND ssh_bench USES_TERMINAL)
-add_dependencies(bench ssh_bench)
+add_custom_target(bench COMMAND ssh_bench COMMAND server_bench USES_TERMINAL)
+add_dependencies(bench ssh_bench server_bench)
 
 # The HTTP server: wrk load on an asset and a status request, TCP_NODELAY on and off, and
 # "/api/list" against the bare ssh run.
-add_executable(server_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/server_bench.cc)
+add_executable(server_bench ${CMAKE_SOURCE_DIR}/bench/server_bench.cc)
 target_link_libraries(server_bench PRIVATE wrenfield_test_support)
-add_custom_target(server_bench_run COMMAND server_bench USES_TERMINAL)
-add_dependencies(server_bench_run server_bench)
