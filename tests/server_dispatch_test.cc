@@ -199,6 +199,24 @@ TEST_F(DispatchTest, WithoutConnectionWellFormedRequestsGet401) {
     EXPECT_EQ(get("/api/status").body, R"({"connected":false})");
 }
 
+TEST_F(DispatchTest, RepliesCarryEachHeaderOnce) {
+    // The status route sends its reply while holding the connection lock, through a body
+    // that releases the lock once written; the plain replies send theirs directly.
+    for (const char* path : {"/api/status", "/api/check-for-updates", "/css/styles.css"}) {
+        SCOPED_TRACE(path);
+        std::string response = raw_http_exchange(
+            server.port(), std::string("GET ") + path + " HTTP/1.1\r\nHost: " + server.host() +
+                               "\r\nConnection: close\r\n\r\n");
+        std::string headers = response.substr(0, response.find("\r\n\r\n"));
+        for (const char* name :
+             {"\r\nContent-Type: ", "\r\nAccess-Control-Allow-Origin: ", "\r\nContent-Length: "}) {
+            size_t first = headers.find(name);
+            EXPECT_NE(first, std::string::npos) << name;
+            EXPECT_EQ(headers.find(name, first + 1), std::string::npos) << name;
+        }
+    }
+}
+
 TEST_F(DispatchTest, UnreadBodiesDoNotDisturbTheNextRequestOnTheConnection) {
     httplib::Client client("127.0.0.1", server.port());
     client.set_keep_alive(true);

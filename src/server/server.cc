@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <mutex>
 
 #include "config/text.h"
@@ -24,6 +23,7 @@ namespace wrenfield {
 namespace {
 
 constexpr size_t connection_thread_stack_size = 2 * 1024 * 1024;
+constexpr size_t keep_alive_requests = 100000;
 
 // The HTTP library's task queue, replaced: each accepted connection gets a detached thread of
 // its own instead of a place in a fixed pool, so a request that waits for the remote machine
@@ -104,8 +104,9 @@ void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::
     response.status = reply.status;
     std::string content_type;
     for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type") {
-            content_type = value;
+        if (name == "Content-Type" && lock.owns_lock()) {
+            content_type = value;  // the content provider below sets it
+            continue;
         }
         response.set_header(name, value);
     }
@@ -206,7 +207,7 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     server->set_tcp_nodelay(true);
     // The library closes a keep-alive connection after five requests by default; the page's
     // connections are kept open for as long as the page uses them.
-    server->set_keep_alive_max_count(std::numeric_limits<size_t>::max());
+    server->set_keep_alive_max_count(keep_alive_requests);
     // Only SO_REUSEADDR: a second program must not be able to share our port.
     server->set_socket_options([](int socket) {
         int on = 1;
