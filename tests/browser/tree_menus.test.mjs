@@ -1,0 +1,389 @@
+// The folder tree, the three context menus and the keyboard, in headless Chromium against the
+// program and the local sshd.
+import { test, before, after, beforeEach } from 'node:test';
+import assert from 'node:assert/strict';
+import { rmSync } from 'node:fs';
+import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot } from './harness.mjs';
+import { openAndConnect, goToPath, waitForFolder, rowOf, listedNames } from './page_helpers.mjs';
+import {
+  recordToasts, toastMark, waitForToast, countRequests, storedGroups, treeNode, expandTreeNode, expandTreeTo,
+  treeChildren,
+} from './action_helpers.mjs';
+
+let harness;
+let page;
+let sshd;
+let scratch;
+
+before(async () => {
+  harness = await startHarness({ browserOptions: { viewport: { width: 1000, height: 700 } } });
+  ({ page, sshd } = harness);
+  await harness.browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: harness.program.url });
+  await recordToasts(page);
+  scratch = makeScratchDirectory(sshd, 'tree-');
+  makeRemoteFiles(scratch, {
+    'alpha/inner/deep.txt': 'deep\n',
+    'alpha/.hidden-dir/': null,
+    'alpha/file.txt': 'file\n',
+    'beta/': null,
+    'readme.md': '# Read me\n',
+    'data.bin': Buffer.from([0, 1, 2, 3, 254, 255]),
+  });
+  await page.goto(harness.program.url);
+  await page.evaluate(() => localStorage.clear());
+  await openAndConnect(page, harness.program, sshd);
+});
+
+after(async () => {
+  await harness?.close();
+});
+
+beforeEach(async () => {
+  await page.evaluate(() => window.hideContextMenus());
+});
+
+const visibleMenus = () =>
+  page.$$eval('.context-menu', (menus) => menus.filter((menu) => !menu.classList.contains('hidden')).map((menu) => menu.id));
+const menuBox = (id) => page.$eval(`#${id}`, (menu) => ({ left: menu.style.left, top: menu.style.top }));
+const currentPath = () => page.evaluate(() => window.state.currentPath);
+
+test('the tree has a Home and a Root node, loads folders lazily, follows the folder shown and refreshes', async () => {
+  const home = await page.evaluate(() => window.state.homeDir);
+  const rootLabels = await page
+    .locator('#directory-tree-container > .tree-node > .tree-row .tree-label')
+    .allTextContents();
+  const homeName = home.split('/').pop() || '~';
+  assert.deepEqual(rootLabels, [`Home (${homeName})`, 'Root (/)']);
+  assert.equal(await treeNode(page, home).getAttribute('data-level'), '0');
+  assert.equal(
+    await treeNode(page, home).locator(':scope > .tree-row .tree-toggle').evaluate((toggle) => toggle.classList.contains('expanded')),
+    true,
+    'the home node starts expanded',
+  );
+  assert.equal(await treeNode(page, home).locator(':scope > .tree-row').evaluate((row) => row.classList.contains('active')), true);
+
+  // Each folder is listed once, when first expanded; hidden folders and files stay out.
+  const lists = countRequests(page, '/api/list', `${scratch}/alpha`);
+  await expandTreeTo(page, scratch);
+  const scratchNode = (await treeNode(page, scratch).count()) - 1;
+  assert.deepEqual(await treeChildren(page, scratch, scratchNode), ['alpha', 'beta']);
+  assert.equal(await treeNode(page, `${scratch}/alpha`).getAttribute('data-level'), String(scratch.split('/').length));
+  await expandTreeNode(page, `${scratch}/alpha`);
+  assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
+  const alphaToggle = treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-toggle');
+  await alphaToggle.click(); // collapse
+  assert.equal(await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-children').isVisible(), false);
+  await alphaToggle.click(); // expand again, from what is loaded
+  assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
+  assert.equal(lists.count(), 1);
+
+  // A folder without subfolders shows an empty toggle.
+  await expandTreeNode(page, `${scratch}/beta`);
+  assert.equal(
+    await treeNode(page, `${scratch}/beta`).locator(':scope > .tree-row .tree-toggle').evaluate((toggle) => toggle.classList.contains('empty')),
+    true,
+  );
+
+  // A click on a row shows its folder and marks the row; the toggle's click does not navigate.
+  await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-label').click();
+  await waitForFolder(page, `${scratch}/alpha`);
+  assert.deepEqual(
+    await page.$$eval('.tree-row.active', (rows) => rows.map((row) => row.parentElement.dataset.path)),
+    [`${scratch}/alpha`],
+  );
+  await saveScreenshot(page, 'tree-expanded');
+
+  // Refresh empties the cache: the next expansion asks again.
+  const listsBefore = lists.count();
+  const mark = await toastMark(page);
+  await page.click('#btn-refresh-tree');
+  await waitForToast(page, 'Directory tree refreshed', mark);
+  await page.waitForSelector(`#directory-tree-container .tree-node[data-path=${JSON.stringify(home)}] > .tree-row .tree-toggle.expanded`, { state: 'attached' });
+  await expandTreeTo(page, `${scratch}/alpha`);
+  assert.equal(lists.count(), listsBefore + 1);
+  lists.stop();
+});
+
+test('a failed tree load shows "Error", which the next expansion retries', async () => {
+  await page.click('#btn-refresh-tree');
+  const target = `${scratch}/alpha/inner`;
+  await page.route(`**/api/list?path=${encodeURIComponent(target)}`, (route) => route.abort());
+  await expandTreeTo(page, `${scratch}/alpha`);
+  const node = (await treeNode(page, target).count()) - 1;
+  await expandTreeNode(page, target, node);
+  const children = treeNode(page, target, node).locator(':scope > .tree-children');
+  assert.equal(await children.textContent(), 'Error');
+  await page.unroute(`**/api/list?path=${encodeURIComponent(target)}`);
+  const toggle = treeNode(page, target, node).locator(':scope > .tree-row .tree-toggle');
+  await toggle.click(); // collapse
+  await expandTreeNode(page, target, node);
+  assert.equal(await children.textContent(), '');
+  assert.equal(await toggle.evaluate((element) => element.classList.contains('empty')), true);
+});
+
+test('each context menu opens where it should, and clicks elsewhere close it', async () => {
+  await goToPath(page, scratch);
+  // A row: the item is selected and the item menu opens at the pointer.
+  await rowOf(page, 'readme.md').click({ button: 'right', position: { x: 20, y: 10 } });
+  assert.deepEqual(await visibleMenus(), ['context-menu']);
+  assert.equal(await page.evaluate(() => window.state.selectedItem.name), 'readme.md');
+  await saveScreenshot(page, 'context-menu-item');
+
+  // The table's header row is a row: the global menu, not the background menu.
+  await page.click('#file-table thead th.col-size', { button: 'right' });
+  assert.deepEqual(await visibleMenus(), ['global-context-menu']);
+
+  // The file view's empty background: the background menu.
+  await page.mouse.click(700, 600, { button: 'right' });
+  assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
+  assert.deepEqual(await menuBox('bg-context-menu'), { left: '700px', top: `${700 - 200}px` });
+
+  // The sidebar and the toolbar: the global menu. A text field keeps the browser's menu.
+  await page.click('.sidebar-title >> nth=0', { button: 'right' });
+  assert.deepEqual(await visibleMenus(), ['global-context-menu']);
+  await page.evaluate(() => window.hideContextMenus());
+  await page.click('#search-input', { button: 'right' });
+  assert.deepEqual(await visibleMenus(), []);
+
+  // A click that reaches the window hides the menu; a click on a row does not reach it.
+  await page.mouse.click(700, 600, { button: 'right' });
+  await rowOf(page, 'readme.md').click();
+  assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
+  await page.click('.sidebar-title >> nth=0');
+  assert.deepEqual(await visibleMenus(), []);
+
+  // In grid view a card is an item too.
+  await page.click('#btn-view-grid');
+  await page.click('.grid-card:has-text("alpha")', { button: 'right' });
+  assert.deepEqual(await visibleMenus(), ['context-menu']);
+  await page.click('#btn-view-list');
+});
+
+test('menus are kept inside the window at its right and bottom edges', async () => {
+  await goToPath(page, scratch);
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.evaluate(() => document.getElementById('context-menu').classList.add('hidden'));
+  // At the right edge of the 1000-pixel window the menu starts at 810 pixels.
+  await page.evaluate(() => {
+    const row = document.querySelector('#file-table-body tr');
+    row.dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true, clientX: 995, clientY: 690 }));
+  });
+  assert.deepEqual(await menuBox('context-menu'), { left: '810px', top: `${700 - 270}px` });
+  await page.evaluate(() => window.hideContextMenus());
+  await page.mouse.click(995, 640, { button: 'right' });
+  assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
+  assert.deepEqual(await menuBox('bg-context-menu'), { left: '810px', top: '500px' });
+  await page.evaluate(() =>
+    document.querySelector('.sidebar').dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true, clientX: 999, clientY: 699 })),
+  );
+  assert.deepEqual(await visibleMenus(), ['global-context-menu']);
+  assert.deepEqual(await menuBox('global-context-menu'), { left: '810px', top: '620px' });
+});
+
+test('the item menu entries: open, edit, download, copy path, add, rename and delete', async () => {
+  await goToPath(page, scratch);
+  // Folders offer no download; files do.
+  await rowOf(page, 'alpha').click({ button: 'right' });
+  assert.equal(await page.isVisible('#ctx-download'), false);
+  await page.click('#ctx-open');
+  await waitForFolder(page, `${scratch}/alpha`);
+  await page.click('#btn-back');
+  await waitForFolder(page, scratch);
+
+  await rowOf(page, 'data.bin').click({ button: 'right' });
+  assert.equal(await page.isVisible('#ctx-download'), true);
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#ctx-download')]);
+  assert.equal(download.suggestedFilename(), 'data.bin');
+  const { readFileSync } = await import('node:fs');
+  assert.deepEqual(readFileSync(await download.path()), Buffer.from([0, 1, 2, 3, 254, 255]));
+
+  // A download whose reply is an error shows it in a toast and leaves the page in place.
+  await rowOf(page, 'data.bin').click({ button: 'right' });
+  rmSync(`${scratch}/data.bin`);
+  let mark = await toastMark(page);
+  await page.click('#ctx-download');
+  await page.waitForFunction((from) => window.__toasts.slice(from).some((text) => text.startsWith('Download failed: ')), mark);
+  assert.equal(await page.evaluate(() => window.state.currentPath), scratch);
+  makeRemoteFiles(scratch, { 'data.bin': Buffer.from([0, 1, 2, 3, 254, 255]) });
+
+  mark = await toastMark(page);
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.click('#ctx-copy-path');
+  await waitForToast(page, 'Path copied to clipboard', mark);
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), `${scratch}/readme.md`);
+
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.click('#ctx-add-quick-access');
+  await waitForToast(page, 'Added "readme.md" to Quick Access', mark);
+  assert.ok((await storedGroups(page)).some((group) => group.bookmarks.some((bookmark) => bookmark.path === `${scratch}/readme.md` && bookmark.is_dir === false)));
+
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.click('#ctx-rename');
+  assert.equal(await page.isVisible('#modal-rename'), true);
+  assert.equal(await page.inputValue('#input-rename'), 'readme.md');
+  await page.click('#btn-cancel-rename');
+
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.click('#ctx-delete');
+  assert.equal(await page.textContent('#delete-message'), 'Are you sure you want to permanently delete "readme.md"?');
+  await page.click('#btn-close-delete');
+
+  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await page.click('#ctx-edit');
+  await page.waitForSelector('#modal-md-viewer:not(.hidden)');
+  await page.evaluate(() => document.getElementById('modal-md-viewer').classList.add('hidden'));
+});
+
+test('the background and global menu entries', async () => {
+  await goToPath(page, scratch);
+  await page.mouse.click(700, 600, { button: 'right' });
+  await page.click('#bg-ctx-new-file');
+  assert.equal(await page.isVisible('#modal-new-file'), true);
+  await page.click('#btn-cancel-new-file');
+  await page.mouse.click(700, 600, { button: 'right' });
+  await page.click('#bg-ctx-new-folder');
+  assert.equal(await page.isVisible('#modal-new-folder'), true);
+  await page.click('#btn-close-new-folder');
+
+  const [chooser] = await Promise.all([
+    page.waitForEvent('filechooser'),
+    (async () => {
+      await page.mouse.click(700, 600, { button: 'right' });
+      await page.click('#bg-ctx-upload');
+    })(),
+  ]);
+  assert.equal(chooser.isMultiple(), true);
+
+  const lists = countRequests(page, '/api/list', scratch);
+  const historyLength = await page.evaluate(() => window.state.history.length);
+  await page.mouse.click(700, 600, { button: 'right' });
+  await page.click('#bg-ctx-refresh');
+  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
+  await waitForFolder(page, scratch);
+  assert.equal(lists.count(), 1);
+  lists.stop();
+  assert.equal(await page.evaluate(() => window.state.history.length), historyLength);
+
+  for (const [open, entry] of [
+    [() => page.mouse.click(700, 600, { button: 'right' }), '#bg-ctx-update'],
+    [() => page.click('.sidebar-title >> nth=0', { button: 'right' }), '#global-ctx-update'],
+  ]) {
+    await open();
+    const [request] = await Promise.all([
+      page.waitForRequest((candidate) => candidate.url().endsWith('/api/check-for-updates')),
+      page.click(entry),
+    ]);
+    assert.equal(request.method(), 'POST');
+    assert.deepEqual(await visibleMenus(), []);
+  }
+
+  for (const [open, entry] of [
+    [() => page.mouse.click(700, 600, { button: 'right' }), '#bg-ctx-feedback'],
+    [() => page.click('.sidebar-title >> nth=0', { button: 'right' }), '#global-ctx-feedback'],
+    [() => rowOf(page, 'readme.md').click({ button: 'right' }), '#ctx-feedback'],
+  ]) {
+    await open();
+    await page.click(entry);
+    await page.waitForSelector('#screenshot-select-overlay:not(.hidden)');
+    assert.deepEqual(await visibleMenus(), []);
+    // While a screenshot area is chosen the page's menus stay away.
+    await page.mouse.click(500, 300, { button: 'right' });
+    assert.deepEqual(await visibleMenus(), []);
+    await page.evaluate(() => window.FeedbackStudio.cancelCapture());
+    await page.waitForSelector('#screenshot-select-overlay.hidden', { state: 'attached' });
+  }
+});
+
+test('the keyboard shortcuts, in their order', async () => {
+  await goToPath(page, scratch);
+  await page.click('#file-table thead th.col-name'); // the focus on the page, off any field
+  await page.click('#file-table thead th.col-name');
+  await page.click('.sidebar-title >> nth=0');
+
+  // Ctrl+Shift+F starts a feedback capture.
+  await page.keyboard.press('Control+Shift+F');
+  await page.waitForSelector('#screenshot-select-overlay:not(.hidden)');
+  await page.evaluate(() => window.FeedbackStudio.cancelCapture());
+
+  // Ctrl+L: the direct path input.
+  await page.keyboard.press('Control+L');
+  assert.equal(await page.getAttribute('#breadcrumb-container', 'data-state'), 'editing');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'path-direct-input');
+  await page.keyboard.press('Escape');
+  await page.click('.sidebar-title >> nth=0');
+
+  // Ctrl+F and "/" focus the search box with its text selected; "/" in it types a slash.
+  await page.fill('#search-input', 'abc');
+  await page.click('.sidebar-title >> nth=0');
+  await page.keyboard.press('Control+F');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'search-input');
+  assert.deepEqual(await page.evaluate(() => [document.activeElement.selectionStart, document.activeElement.selectionEnd]), [0, 3]);
+  await page.keyboard.press('Escape');
+  assert.notEqual(await page.evaluate(() => document.activeElement.id), 'search-input');
+  await page.keyboard.press('/');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'search-input');
+  assert.equal(await page.inputValue('#search-input'), '');
+  await page.keyboard.press('/');
+  assert.equal(await page.inputValue('#search-input'), '/');
+  await page.keyboard.press('Escape');
+
+  // Ctrl+Shift+C copies the folder's path.
+  await page.keyboard.press('Control+Shift+C');
+  await page.waitForFunction(() => document.getElementById('btn-copy-path').classList.contains('copied'));
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), scratch);
+
+  // Ctrl+R lists the folder again without reloading the page or adding history.
+  await page.evaluate(() => { window.__notReloaded = true; });
+  const lists = countRequests(page, '/api/list', scratch);
+  const historyLength = await page.evaluate(() => window.state.history.length);
+  await page.keyboard.press('Control+R');
+  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
+  await page.waitForTimeout(100);
+  assert.equal(lists.count(), 1);
+  lists.stop();
+  assert.equal(await page.evaluate(() => window.__notReloaded), true);
+  assert.equal(await page.evaluate(() => window.state.history.length), historyLength);
+
+  // Ctrl+Shift+. toggles hidden entries.
+  await goToPath(page, `${scratch}/alpha`);
+  await page.click('.sidebar-title >> nth=0');
+  await page.keyboard.press('Control+Shift+Period');
+  assert.deepEqual(await listedNames(page), ['.hidden-dir', 'inner', 'file.txt']);
+  await page.keyboard.press('Control+Shift+Period');
+  assert.deepEqual(await listedNames(page), ['inner', 'file.txt']);
+
+  // Alt+Left and Alt+Right move in the history; Ctrl+Up goes to the enclosing folder.
+  await page.keyboard.press('Alt+ArrowLeft');
+  await waitForFolder(page, scratch);
+  await page.keyboard.press('Alt+ArrowRight');
+  await waitForFolder(page, `${scratch}/alpha`);
+  await page.keyboard.press('Control+ArrowUp');
+  await waitForFolder(page, scratch);
+
+  // F2, Delete and Enter act on the selection only.
+  await page.keyboard.press('F2');
+  await page.keyboard.press('Delete');
+  assert.equal(await page.locator('.modal-backdrop:not(.hidden)').count(), 0);
+  await rowOf(page, 'readme.md').click();
+  await page.keyboard.press('F2');
+  assert.equal(await page.isVisible('#modal-rename'), true);
+  // While a modal is open the keys do nothing.
+  await page.keyboard.press('Control+L');
+  assert.equal(await page.getAttribute('#breadcrumb-container', 'data-state'), 'display');
+  await page.click('#btn-cancel-rename');
+  await page.keyboard.press('Delete');
+  assert.equal(await page.isVisible('#modal-delete'), true);
+  await page.click('#btn-cancel-delete');
+  await rowOf(page, 'alpha').click();
+  await page.keyboard.press('Enter');
+  await waitForFolder(page, `${scratch}/alpha`);
+
+  // Enter in the path input goes to the typed folder only; a selection is not opened as well.
+  await rowOf(page, 'inner').click();
+  await page.keyboard.press('Control+L');
+  await page.fill('#path-direct-input', scratch);
+  await page.keyboard.press('Enter');
+  await waitForFolder(page, scratch);
+  await page.waitForTimeout(200);
+  assert.equal(await currentPath(), scratch);
+});
