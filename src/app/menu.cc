@@ -92,8 +92,10 @@ void on_activate(GtkMenuItem*, gpointer data) {
         case MenuAction::Separator:
             break;
         case MenuAction::About:
+            // The program ships no icon of its own; the theme's remote-folder icon stands in,
+            // so the dialog never shows a missing-image placeholder.
             gtk_show_about_dialog(window, "program-name", "Wrenfield", "title", "About Wrenfield",
-                                  nullptr);
+                                  "logo-icon-name", "folder-remote", nullptr);
             break;
         case MenuAction::CheckForUpdates:
             check_for_updates();
