@@ -1,0 +1,371 @@
+// The file viewer and editor sheet in Chromium, against the program and the local sshd: Markdown
+// rendering and highlighting, editing and saving back to the remote file, the keyboard, empty,
+// non-UTF-8 and hostile files, and read replies that come back late.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync, rmSync } from 'node:fs';
+import { basename, join } from 'node:path';
+import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot, waitFor } from './harness.mjs';
+
+const SAMPLE = [
+  '# Project Notes',
+  '',
+  '## Tasks',
+  '',
+  '| Name | State |',
+  '|------|-------|',
+  '| build | done |',
+  '| test | open |',
+  '',
+  '- [x] write the parser',
+  '- [ ] write the docs',
+  '',
+  '```js',
+  'const answer = 42;',
+  '```',
+  '',
+].join('\n');
+
+// Each line tries to run script in the page; any success sets window.__hostile.
+const HOSTILE = [
+  '# Hostile',
+  '<script>window.__hostile = "script"</script>',
+  '<img src="missing.png" onerror="window.__hostile = \'onerror\'">',
+  '<a id="evil-link" href="javascript:window.__hostile=\'link\'">click me</a>',
+  '<iframe srcdoc="<script>parent.__hostile = \'iframe\'</script>"></iframe>',
+  '<object data="javascript:parent.__hostile=\'object\'"></object>',
+  '<form action="javascript:window.__hostile=\'form\'"><button id="evil-submit">go</button></form>',
+  '<svg><script>window.__hostile = "svg"</script></svg>',
+  '<details open ontoggle="window.__hostile = \'toggle\'"><summary>More</summary>kept</details>',
+  '<p id="host-label">fake host</p>',
+  '',
+  '| kept | table |',
+  '|---|---|',
+  '| a | b |',
+  '',
+].join('\n');
+
+let harness;
+let page;
+let root;
+
+const text = (selector) => page.textContent(selector);
+const status = () => text('#md-save-status');
+const isHidden = (selector) => page.$eval(selector, (element) => element.classList.contains('hidden'));
+
+// Opens a file as the page does and waits until its read has been answered.
+async function openFile(path) {
+  await page.evaluate((file) => window.openMarkdownViewer(file), { name: basename(path), path });
+  await waitFor(async () => !['Loading...', 'Ready'].includes(await status()), { what: `the read of ${path}` });
+}
+
+async function connect() {
+  const reply = await page.evaluate(async (host) => {
+    const response = await fetch('/api/connect', {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ host }),
+    });
+    return response.json();
+  }, harness.sshd.host);
+  assert.equal(reply.success, true, JSON.stringify(reply));
+}
+
+async function typeInEditor(addition) {
+  await page.click('#tab-md-edit');
+  await page.focus('#md-raw-textarea');
+  await page.keyboard.press('Control+End');
+  await page.keyboard.type(addition);
+}
+
+before(async () => {
+  harness = await startHarness();
+  page = harness.page;
+  await harness.browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], {
+    origin: harness.program.url,
+  });
+  root = makeScratchDirectory(harness.sshd, 'viewer-');
+  makeRemoteFiles(root, {
+    'notes.md': SAMPLE,
+    'empty.md': '',
+    'image.bin': Buffer.from([0x89, 0x50, 0x4e, 0x47, 0xff, 0xfe, 0x00, 0x01]),
+    'hostile.md': HOSTILE,
+    'slow.md': '# Slow file\n',
+    'fast.md': '# Fast file\n',
+    'big.txt': 'a'.repeat(1048575),
+    'archive.tar.gz': 'not really compressed',
+    'racing.md': 'start',
+    'gone/doomed.md': 'doomed',
+  });
+  await page.goto(harness.program.url);
+  await connect();
+  await page.reload();
+  await waitFor(async () => (await text('#host-label')) !== 'Not Connected', { what: 'the connected host label' });
+});
+
+after(async () => {
+  await harness?.close();
+});
+
+test('opening a file while no host is connected shows the server\'s 401 text', async () => {
+  await page.evaluate(() => fetch('/api/disconnect', { method: 'POST' }));
+  await openFile(join(root, 'notes.md'));
+  assert.equal(await text('#md-rendered-content'), 'Error loading file: Not connected to SSH host');
+  assert.equal(await status(), 'Error');
+  assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
+  await page.keyboard.press('Escape');
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+  await connect();
+});
+
+test('Markdown renders headings, a table, a task list and a highlighted code block with a copy button', async () => {
+  await openFile(join(root, 'notes.md'));
+  assert.equal(await text('#md-filename'), 'notes.md');
+  assert.equal(await text('#md-filepath'), join(root, 'notes.md'));
+  assert.equal(await text('#md-file-badge'), 'MD');
+  assert.equal(await status(), `Loaded ${Buffer.byteLength(SAMPLE)} B`);
+  assert.equal(await text('#md-char-count'), `${SAMPLE.length} characters, ${SAMPLE.split('\n').length} lines`);
+  assert.equal(await isHidden('#btn-md-save'), true);
+
+  const pane = '#md-rendered-content';
+  assert.equal(await text(`${pane} h1`), 'Project Notes');
+  assert.equal(await text(`${pane} h2`), 'Tasks');
+  assert.deepEqual(await page.$$eval(`${pane} table td`, (cells) => cells.map((cell) => cell.textContent)), [
+    'build', 'done', 'test', 'open',
+  ]);
+  assert.deepEqual(
+    await page.$$eval(`${pane} li input[type=checkbox]`, (boxes) => boxes.map((box) => [box.checked, box.disabled])),
+    [[true, true], [false, true]],
+  );
+  // The code element keeps marked's class only; highlight.js fills it with token spans.
+  assert.equal(await page.$eval(`${pane} pre code`, (code) => code.className), 'language-js');
+  assert.equal(await text(`${pane} pre code .hljs-keyword`), 'const');
+  assert.equal(await text(`${pane} pre code .hljs-number`), '42');
+
+  await saveScreenshot(page, 'viewer-open');
+  await page.hover(`${pane} pre`);
+  await page.click(`${pane} pre .code-copy-btn`);
+  await waitFor(async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copied!', { what: 'Copied!' });
+  assert.equal((await page.evaluate(() => navigator.clipboard.readText())).trim(), 'const answer = 42;');
+  await waitFor(async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copy', { timeout: 4000, what: 'Copy again' });
+
+  await page.click('#btn-md-copy');
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), SAMPLE);
+  await page.click('#btn-close-md-viewer');
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+});
+
+test('editing counts, marks the text modified, and Save writes the remote file', async () => {
+  const path = join(root, 'notes.md');
+  await openFile(path);
+  await typeInEditor('\nNew line');
+  const edited = SAMPLE + '\nNew line';
+  assert.equal(await text('#md-char-count'), `${edited.length} characters, ${edited.split('\n').length} lines`);
+  assert.equal(await status(), 'Modified (unsaved)');
+  assert.equal(await isHidden('#btn-md-save'), false);
+
+  // Tab puts two spaces in place of the selection.
+  await page.keyboard.press('Shift+Home');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.inputValue('#md-raw-textarea'), SAMPLE + '\n  ');
+  await page.keyboard.type('Indented');
+  const saved = SAMPLE + '\n  Indented';
+
+  await page.click('#btn-md-save');
+  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+  assert.equal(readFileSync(path, 'utf8'), saved);
+  assert.equal(await text('#toast'), 'File saved to remote VM');
+  await waitFor(async () => (await status()) === 'Ready', { timeout: 5000, what: 'Ready after the save' });
+
+  // Typing the saved text back counts as unmodified again.
+  await page.focus('#md-raw-textarea');
+  await page.keyboard.type('x');
+  assert.equal(await status(), 'Modified (unsaved)');
+  await page.keyboard.press('Backspace');
+  assert.equal(await status(), 'Ready');
+  await page.keyboard.press('Escape');
+});
+
+test('Ctrl+S in Preview saves the edited text; Escape drops unsaved changes', async () => {
+  const path = join(root, 'notes.md');
+  const before = readFileSync(path, 'utf8');
+  await openFile(path);
+  await typeInEditor('\n\nAdded in edit mode');
+  await page.click('#tab-md-view');
+  assert.match(await text('#md-rendered-content'), /Added in edit mode/);
+  assert.equal(await isHidden('#btn-md-save'), false);
+  // Copy in Preview copies the saved text, not the edited one.
+  await page.click('#btn-md-copy');
+  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), before);
+
+  await page.keyboard.press('Control+s');
+  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the shortcut save' });
+  assert.equal(readFileSync(path, 'utf8'), before + '\n\nAdded in edit mode');
+  assert.equal(await isHidden('#btn-md-save'), true);
+
+  await typeInEditor(' and dropped');
+  await page.keyboard.press('Escape');
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+  assert.equal(readFileSync(path, 'utf8'), before + '\n\nAdded in edit mode');
+  await openFile(path);
+  assert.equal(await page.inputValue('#md-raw-textarea'), before + '\n\nAdded in edit mode');
+  await page.keyboard.press('Escape');
+});
+
+test('one save at a time; text typed while it runs stays modified', async () => {
+  const path = join(root, 'racing.md');
+  await openFile(path);
+  const writes = [];
+  let release;
+  const released = new Promise((done) => { release = done; });
+  await page.route('**/api/write', async (route) => {
+    writes.push(JSON.parse(route.request().postData()));
+    await released;
+    await route.continue();
+  });
+  try {
+    await typeInEditor(' one');
+    await page.keyboard.press('Control+s');
+    await waitFor(() => writes.length === 1, { what: 'the first save' });
+    assert.equal(await status(), 'Saving to remote VM...');
+    await page.keyboard.type(' two');
+    await page.keyboard.press('Control+s');
+    await page.waitForTimeout(200);
+    release();
+    await waitFor(async () => (await page.$eval('#btn-md-save', (button) => !button.disabled)), { what: 'the save to end' });
+    assert.deepEqual(writes, [{ path, content: 'start one' }]);
+    assert.equal(readFileSync(path, 'utf8'), 'start one');
+    assert.equal(await status(), 'Modified (unsaved)');
+    await page.keyboard.press('Control+s');
+    await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the second save' });
+    assert.equal(readFileSync(path, 'utf8'), 'start one two');
+    // A newer status outlives the return to "Ready" that the save scheduled.
+    await page.keyboard.type('!');
+    await page.waitForTimeout(3300);
+    assert.equal(await status(), 'Modified (unsaved)');
+  } finally {
+    await page.unroute('**/api/write');
+  }
+  await page.keyboard.press('Escape');
+});
+
+test('a failed save shows the remote error and keeps the text modified', async () => {
+  const path = join(root, 'gone', 'doomed.md');
+  await openFile(path);
+  rmSync(join(root, 'gone'), { recursive: true });
+  await typeInEditor(' edited');
+  await page.keyboard.press('Control+s');
+  await waitFor(async () => (await status()).startsWith('Save error: '), { what: 'the save error' });
+  assert.match(await status(), /No such file or directory/);
+  assert.match(await text('#toast'), /^Error: .*No such file or directory/);
+  assert.equal(await isHidden('#btn-md-save'), false);
+  assert.equal(await page.inputValue('#md-raw-textarea'), 'doomed edited');
+  await page.keyboard.press('Escape');
+});
+
+test('an empty file opens without an error and offers no Save', async () => {
+  await openFile(join(root, 'empty.md'));
+  assert.equal(await status(), 'Loaded 0 B');
+  assert.equal(await text('#md-char-count'), '0 characters, 1 lines');
+  assert.equal(await page.inputValue('#md-raw-textarea'), '');
+  assert.equal(await isHidden('#btn-md-save'), true);
+  await page.keyboard.press('Escape');
+});
+
+test('a file that is not UTF-8 shows a notice with its size and Download, and is never saved', async () => {
+  const path = join(root, 'image.bin');
+  const bytes = readFileSync(path);
+  const writes = [];
+  const recordWrites = (request) => {
+    if (request.url().includes('/api/write')) writes.push(request.url());
+  };
+  page.on('request', recordWrites);
+  try {
+    await openFile(path);
+    assert.equal(await text('#md-file-badge'), 'BIN');
+    assert.equal(await status(), 'Loaded 8 B');
+    const notice = await text('#md-rendered-content');
+    assert.match(notice, /not UTF-8 text \(8 B\)/);
+    assert.doesNotMatch(notice, /iVBOR/); // no Base64 shown
+    assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
+    assert.equal(await isHidden('#btn-md-save'), true);
+    await page.keyboard.press('Control+s');
+    await page.waitForTimeout(300);
+    assert.deepEqual(writes, []);
+    assert.deepEqual(readFileSync(path), bytes);
+
+    const [download] = await Promise.all([
+      page.waitForEvent('download'),
+      page.click('#md-rendered-content button'),
+    ]);
+    assert.equal(download.suggestedFilename(), 'image.bin');
+    assert.deepEqual(readFileSync(await download.path()), bytes);
+    assert.equal(await isHidden('#modal-md-viewer'), false);
+  } finally {
+    page.off('request', recordWrites);
+  }
+  await page.keyboard.press('Escape');
+});
+
+test('a hostile Markdown file runs nothing, while harmless HTML stays', async () => {
+  await openFile(join(root, 'hostile.md'));
+  const pane = '#md-rendered-content';
+  await page.click('#evil-link, [id$="evil-link"]').catch(() => {});
+  await page.click(`${pane} button`).catch(() => {});
+  await page.waitForTimeout(500);
+  assert.equal(await page.evaluate(() => window.__hostile), undefined);
+  assert.equal(await page.$$eval(`${pane} script, ${pane} iframe, ${pane} object, ${pane} form`, (found) => found.length), 0);
+  const attributes = await page.$$eval(`${pane} *`, (elements) =>
+    elements.flatMap((element) => [...element.attributes].map((attribute) => `${attribute.name}=${attribute.value}`)),
+  );
+  assert.deepEqual(attributes.filter((attribute) => /^on|javascript:/i.test(attribute)), []);
+  // Ids from the document are prefixed, so they cannot shadow the page's own elements.
+  assert.equal(await page.$$eval(`${pane} #host-label`, (found) => found.length), 0);
+  assert.equal(await page.$$eval(`${pane} img[src="missing.png"]`, (found) => found.length), 1);
+  assert.equal(await text(`${pane} details`), 'Morekept');
+  assert.equal(await page.$$eval(`${pane} table td`, (cells) => cells.length), 2);
+  await page.keyboard.press('Escape');
+});
+
+test('a read reply that comes back after another file was opened is dropped', async () => {
+  const slow = join(root, 'slow.md');
+  const fast = join(root, 'fast.md');
+  let release;
+  const released = new Promise((done) => { release = done; });
+  await page.route(/\/api\/read\?path=.*slow\.md/, async (route) => {
+    await released;
+    await route.continue();
+  });
+  try {
+    await page.evaluate((file) => { window.openMarkdownViewer(file); }, { name: 'slow.md', path: slow });
+    await openFile(fast);
+    release();
+    await page.waitForTimeout(500);
+    assert.equal(await text('#md-filename'), 'fast.md');
+    assert.equal(await text('#md-rendered-content h1'), 'Fast file');
+    assert.equal(await page.inputValue('#md-raw-textarea'), '# Fast file\n');
+
+    await typeInEditor('More');
+    await page.keyboard.press('Control+s');
+    await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+    assert.equal(readFileSync(fast, 'utf8'), '# Fast file\nMore');
+    assert.equal(readFileSync(slow, 'utf8'), '# Slow file\n');
+  } finally {
+    await page.unroute(/\/api\/read\?path=.*slow\.md/);
+  }
+  await page.keyboard.press('Escape');
+});
+
+test('badges, sizes and counts of larger files', async () => {
+  await openFile(join(root, 'archive.tar.gz'));
+  assert.equal(await text('#md-file-badge'), 'GZ');
+  await openFile(join(root, 'big.txt'));
+  assert.equal(await status(), 'Loaded 1024 KB');
+  assert.equal(await text('#md-char-count'), '1,048,575 characters, 1 lines');
+  await page.click('#btn-md-fullscreen');
+  assert.equal(await page.$eval('.md-viewer-container', (element) => element.classList.contains('fullscreen')), true);
+  // A click on the backdrop outside the sheet closes it; reopening leaves fullscreen.
+  await page.click('#btn-md-fullscreen');
+  await page.mouse.click(5, 5);
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+});
