@@ -4,6 +4,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { startHarness, saveScreenshot, waitFor } from './harness.mjs';
+import { openAndConnect } from './page_helpers.mjs';
 
 const FEEDBACK_URL = 'https://feedback.wrenfield.invalid/feedback';
 const FALLBACK_NOTE =
@@ -64,18 +65,7 @@ before(async () => {
     dialogs.push(dialog.message());
     dialog.dismiss().catch(() => {});
   });
-  await page.goto(harness.program.url);
-  const reply = await page.evaluate(async (host) => {
-    const response = await fetch('/api/connect', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ host }),
-    });
-    return response.json();
-  }, harness.sshd.host);
-  assert.equal(reply.success, true, JSON.stringify(reply));
-  await page.reload();
-  await waitFor(async () => (await text('#host-label')) !== 'Not Connected', { what: 'the connected host label' });
+  await openAndConnect(page, harness.program, harness.sshd);
 });
 
 after(async () => {

@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import { readFileSync, rmSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot, waitFor } from './harness.mjs';
+import { openAndConnect } from './page_helpers.mjs';
 
 const SAMPLE = [
   '# Project Notes',
@@ -59,18 +60,6 @@ async function openFile(path) {
   await waitFor(async () => !['Loading...', 'Ready'].includes(await status()), { what: `the read of ${path}` });
 }
 
-async function connect() {
-  const reply = await page.evaluate(async (host) => {
-    const response = await fetch('/api/connect', {
-      method: 'POST',
-      headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ host }),
-    });
-    return response.json();
-  }, harness.sshd.host);
-  assert.equal(reply.success, true, JSON.stringify(reply));
-}
-
 async function typeInEditor(addition) {
   await page.click('#tab-md-edit');
   await page.focus('#md-raw-textarea');
@@ -97,10 +86,7 @@ before(async () => {
     'racing.md': 'start',
     'gone/doomed.md': 'doomed',
   });
-  await page.goto(harness.program.url);
-  await connect();
-  await page.reload();
-  await waitFor(async () => (await text('#host-label')) !== 'Not Connected', { what: 'the connected host label' });
+  await openAndConnect(page, harness.program, harness.sshd);
 });
 
 after(async () => {
@@ -115,7 +101,7 @@ test('opening a file while no host is connected shows the server\'s 401 text', a
   assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
   await page.keyboard.press('Escape');
   assert.equal(await isHidden('#modal-md-viewer'), true);
-  await connect();
+  await openAndConnect(page, harness.program, harness.sshd);
 });
 
 test('Markdown renders headings, a table, a task list and a highlighted code block with a copy button', async () => {
