@@ -54,6 +54,9 @@ test('the first connection makes the host group with its two bookmarks; reconnec
   assert.equal(typeof group.port, 'number');
   assert.match(group.hostKey, new RegExp(`^${host.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')}:\\d+`));
   assert.ok(!group.hostKey.includes('@' + sshd.user + '@'), 'the key does not repeat the user');
+  // The alias names a key file in the SSH configuration: the connection's key is in the key.
+  assert.ok(group.identity_file.endsWith('id_ed25519'), group.identity_file);
+  assert.ok(group.hostKey.endsWith(` [${group.identity_file}]`), group.hostKey);
   assert.deepEqual(group.bookmarks, [
     { name: 'Home (~)', path: home },
     { name: 'Root (/)', path: '/' },
@@ -114,6 +117,10 @@ test('adding from the button, the item menu, a tree row and drops; duplicates ar
   await treeNode(page, '/', rootIndex).locator(':scope > .tree-row').click({ button: 'right' });
   await waitForToast(page, 'Added "Root (/)" to Quick Access', mark);
   assert.equal(await page.locator('.context-menu:not(.hidden)').count(), 0);
+
+  // A tree row can be dragged there too (its folder, the home folder, is there already).
+  await treeNode(page, home).locator(':scope > .tree-row').dragTo(page.locator('#group-quick-access'));
+  await waitForToast(page, `"${home}" is already in Quick Access`, mark);
 
   // Dragging a folder row onto Quick Access adds it as a folder.
   await rowOf(page, 'photos').dragTo(page.locator('#group-quick-access'));
