@@ -18,6 +18,7 @@
 
 #include "app/arguments.h"
 #include "support/command.h"
+#include "support/held_port.h"
 #include "support/program.h"
 #include "support/sshd_fixture.h"
 #include "support/temp_home.h"
@@ -111,41 +112,7 @@ using namespace std::chrono_literals;
 
 const std::string started_line = "[Wrenfield] Sparkle updater initialized.\n";
 
-// A listening socket on 127.0.0.1 that keeps a port taken while it lives.
-class HeldPort {
-  public:
-    explicit HeldPort(uint16_t port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(fd_, 1) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            release();
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-    }
-    ~HeldPort() { release(); }
-    HeldPort(const HeldPort&) = delete;
-    HeldPort& operator=(const HeldPort&) = delete;
-
-    bool held() const { return fd_ >= 0; }
-    uint16_t port() const { return port_; }
-    void release() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
+using testing::HeldPort;
 
 // A port that was free a moment ago.
 uint16_t free_port() {

@@ -11,6 +11,7 @@
 #include "config/text.h"
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
+#include "support/held_port.h"
 #include "support/sshd_fixture.h"
 
 using namespace wrenfield;
@@ -95,10 +96,10 @@ TEST_F(RemoteTest, ProbeLearnsTheRemoteFacts) {
 }
 
 TEST_F(RemoteTest, ProbeOfAClosedPortFailsWithTheClientMessage) {
-    // A port that was free a moment ago; nothing listens there.
-    const uint16_t closed =
-        static_cast<uint16_t>(server().port() == 65535 ? 1 : server().port() + 1);
-    SshConnection connection = SshConnection::create("127.0.0.1", closed, server().user());
+    // Bound but not listening: connections are refused, and no parallel test can take the port.
+    wrenfield::testing::HeldPort closed(0, wrenfield::testing::HeldPort::Listening::No);
+    ASSERT_TRUE(closed.held());
+    SshConnection connection = SshConnection::create("127.0.0.1", closed.port(), server().user());
     auto probe = connect_probe(connection);
     ASSERT_FALSE(probe.has_value());
     EXPECT_NE(probe.error().find("Connection refused"), std::string::npos) << probe.error();

@@ -522,7 +522,12 @@
     track.scrollLeft = track.scrollWidth;
   }
 
+  // The blur handler closes the input after a short delay; reopening it in the meantime must
+  // cancel that pending close, or the input shuts right after it opened.
+  let pathInputBlurTimer = null;
+
   function activatePathInput() {
+    clearTimeout(pathInputBlurTimer);
     elements.breadcrumbContainer.dataset.state = 'editing';
     elements.pathInput.value = state.currentPath;
     elements.pathInput.focus();
@@ -2179,7 +2184,8 @@
     elements.copyPathButton.addEventListener('click', copyCurrentPath);
     elements.pathInput.addEventListener('keydown', handlePathInputKeydown);
     elements.pathInput.addEventListener('blur', () => {
-      setTimeout(deactivatePathInput, PATH_INPUT_BLUR_DELAY_MS);
+      clearTimeout(pathInputBlurTimer);
+      pathInputBlurTimer = setTimeout(deactivatePathInput, PATH_INPUT_BLUR_DELAY_MS);
     });
   }
 
