@@ -40,6 +40,8 @@ const HOSTILE = [
   '<details open ontoggle="window.__hostile = \'toggle\'"><summary>More</summary>kept</details>',
   '<p id="host-label">fake host</p>',
   '',
+  '[elsewhere](http://127.0.0.1:9/elsewhere)',
+  '',
   '| kept | table |',
   '|---|---|',
   '| a | b |',
@@ -310,6 +312,13 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   assert.equal(await page.$$eval(`${pane} img[src="missing.png"]`, (found) => found.length), 1);
   assert.equal(await text(`${pane} details`), 'Morekept');
   assert.equal(await page.$$eval(`${pane} table td`, (cells) => cells.length), 2);
+  // An outside link opens apart from the interface and never navigates it away.
+  const address = page.url();
+  const popup = page.context().waitForEvent('page', { timeout: 5000 }).catch(() => null);
+  await page.click(`${pane} a[href="http://127.0.0.1:9/elsewhere"]`);
+  await (await popup)?.close();
+  assert.equal(page.url(), address);
+  assert.equal(await isHidden('#modal-md-viewer'), false);
   await page.keyboard.press('Escape');
 });
 

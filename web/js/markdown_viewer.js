@@ -166,7 +166,19 @@
       return;
     }
     previewPane.innerHTML = window.DOMPurify.sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+    keepLinksOffThePage();
     addCodeCopyButtons();
+  }
+
+  // A link in a viewed document must never replace the interface (and any unsaved edit with
+  // it): links to other places open apart from the page; in the native window that means not
+  // at all, since it opens no second window.
+  function keepLinksOffThePage() {
+    previewPane.querySelectorAll('a[href]').forEach((link) => {
+      if (link.getAttribute('href').startsWith('#')) return;
+      link.target = '_blank';
+      link.rel = 'noopener noreferrer';
+    });
   }
 
   function showPaneMessage(text, color, padding, centred) {
