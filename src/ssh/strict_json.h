@@ -1,0 +1,61 @@
+// The strict JSON reader of records described by a table of fields, giving the messages and
+// positions of the JSON library the listing and the API payloads were defined with.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace wrenfield::strict_json {
+
+// What a field takes. An optional field also takes null, and may be left out of an object.
+enum class FieldKind { string, optional_string, boolean, optional_u16, u64, i64 };
+
+struct FieldDescription {
+    std::string_view name;
+    FieldKind kind;
+};
+
+// Which JSON values may hold a record: only an object, or also an array that lists the field
+// values in declared order.
+enum class RecordForms { object, object_or_array };
+
+struct RecordDescription {
+    std::string_view name;  // "struct FileItem", used in "invalid type" messages
+    std::span<const FieldDescription> fields;
+    RecordForms forms = RecordForms::object;
+};
+
+// The two sets of messages in use. They agree but for a few details of malformed input, and
+// each is kept as its callers know it.
+enum class Conventions {
+    // Exactly the JSON library's: a value under an unknown key is checked for form only.
+    library,
+    // The listing's: a value under an unknown key is read like a field value (its strings
+    // decoded, its numbers read whole), a comma before the closing bracket of such a value is a
+    // "trailing comma", an unclosed "[" there ends "while parsing a value", a bad hex digit
+    // is reported where it stands, and a duplicate key before the closing brace.
+    listing,
+};
+
+// A field's value once read: monostate for an optional field that was absent or null, the
+// string, the boolean, or the number (`optional_u16` and `u64` as uint64_t).
+using FieldValue = std::variant<std::monostate, std::string, bool, uint64_t, int64_t>;
+
+// Reads `text` as one record with nothing but white space around it. The error is the
+// message followed by " at line L column C".
+std::expected<std::vector<FieldValue>, std::string> read_record(std::string_view text,
+                                                                const RecordDescription& record,
+                                                                Conventions conventions);
+
+// Reads `text` as one JSON array of records, handing each record's values to `take` in order.
+std::expected<void, std::string> read_record_array(
+    std::string_view text, const RecordDescription& record, Conventions conventions,
+    const std::function<void(std::vector<FieldValue>&)>& take);
+
+}  // namespace wrenfield::strict_json
