@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, rmSync, statSync, writeFileSync, chmodSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { startSshd, startProgram, launchBrowser, saveScreenshot, makeScratchDirectory, makeRemoteFiles } from './harness.mjs';
+import { startSshd, startProgram, launchBrowser, saveScreenshot, makeScratchDirectory, makeRemoteFiles, waitFor } from './harness.mjs';
 
 let sshd;
 let browser;
@@ -77,6 +77,8 @@ server.serve_forever()
     const program = await startProgram({ sshd, bin: standIn });
     try {
       assert.match(program.url, /^http:\/\/127\.0\.0\.1:\d+$/);
+      // The opener runs after the start-up line, so its record may come a moment later.
+      await waitFor(() => program.openedAddresses().length > 0, { what: 'the fake opener' });
       assert.deepEqual(program.openedAddresses(), [program.url]);
       const { page } = browser;
       await page.goto(program.url);
