@@ -20,7 +20,17 @@ RouteAnswer answer(Reply reply) {
 }
 
 RouteAnswer answer(Reply reply, std::unique_lock<std::mutex> lock) {
-    return RouteAnswer{std::move(reply), std::move(lock)};
+    return RouteAnswer{std::move(reply), std::move(lock), nullptr};
+}
+
+// A reply whose body is sent as it is made.
+struct StreamedReply {
+    Reply reply;
+    BodyPieces body_pieces;
+};
+
+RouteAnswer answer(StreamedReply streamed, std::unique_lock<std::mutex> lock) {
+    return RouteAnswer{std::move(streamed.reply), std::move(lock), std::move(streamed.body_pieces)};
 }
 
 // A body for a JSON route: the bytes must be UTF-8, then the record is read from the text.
@@ -202,16 +212,28 @@ std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerCon
         if (!file) {
             return answer(error_reply("Missing path query parameter", 400));
         }
-        auto body = request.read_body();
-        if (!body) {
-            return answer(error_reply("Failed to read upload payload: " + body.error(), 400));
+        // The body goes to the remote side as it arrives, and the remote program checks its
+        // length before it replaces the file; a chunked body has no length to check against.
+        if (!request.body_length) {
+            return answer(error_reply(
+                "Failed to read upload payload: the request must give its Content-Length", 411));
         }
-        return run_locked(
+        bool body_complete = true;
+        RouteAnswer uploaded = run_locked(
             context,
             [&](const SshConnection& connection) {
-                return remote_write_file(connection, *file, *body);
+                return remote_write_stream(connection, *file, *request.body_length,
+                                           [&](const auto& receive) {
+                                               body_complete = request.stream_body(receive);
+                                               return body_complete;
+                                           });
             },
             [] { return message_reply("File uploaded successfully"); });
+        if (!body_complete) {
+            uploaded.reply =
+                error_reply("Failed to read upload payload: " + std::string(body_cut_short), 400);
+        }
+        return uploaded;
     }
     if (path == "/api/download" && get) {
         auto file = query_path_param(query);
@@ -219,15 +241,21 @@ std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerCon
             return answer(error_reply("Missing path parameter", 400));
         }
         std::string disposition = attachment_disposition(download_file_name(*file));
+        // A failure before the first byte still gets the error reply; after it, the headers
+        // have gone out and only a cut body can tell the client.
         return run_locked(
             context,
-            [&](const SshConnection& connection) { return remote_download(connection, *file); },
-            [&](std::string& bytes) {
-                return Reply{200,
-                             {{"Content-Type", "application/octet-stream"},
-                              {"Content-Disposition", std::move(disposition)},
-                              {"Access-Control-Allow-Origin", "*"}},
-                             std::move(bytes)};
+            [&](const SshConnection& connection) {
+                return RemoteDownload::start(connection, *file);
+            },
+            [&](RemoteDownload& download) {
+                auto running = std::make_shared<RemoteDownload>(std::move(download));
+                return StreamedReply{Reply{200,
+                                           {{"Content-Type", "application/octet-stream"},
+                                            {"Content-Disposition", std::move(disposition)},
+                                            {"Access-Control-Allow-Origin", "*"}},
+                                           {}},
+                                     [running] { return running->next_piece(); }};
             });
     }
     return std::nullopt;

@@ -21,13 +21,23 @@ struct ApiRequest {
     std::string_view path;  // the URL path, still percent-encoded
     std::optional<std::string_view> query;
     BodyReader read_body;
+    // The body piece by piece, for a route that passes it on as it arrives.
+    BodyStream stream_body;
+    // The length the request declares for its body; none when the body comes chunked.
+    std::optional<uint64_t> body_length;
 };
 
+// The next piece of a body that is sent as it is made: empty at its end; an error when making
+// it failed part way, which must end the reply so that it cannot pass for complete.
+using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
+
 // A route's answer. When the route holds the connection lock, the lock travels with the reply
-// and is released only once the reply has been written.
+// and is released only once the reply has been written. With `body_pieces` the reply's body
+// is sent chunked as the pieces come, after the status and headers of `reply`.
 struct RouteAnswer {
     Reply reply;
     std::unique_lock<std::mutex> lock;
+    BodyPieces body_pieces;
 };
 
 RouteAnswer handle_api_request(const ApiRequest& request, const ServerContext& context);

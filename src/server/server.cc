@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -99,23 +100,52 @@ class ThreadPerConnection final : public httplib::TaskQueue {
 
 // Hands a built reply to the library. A route that holds the connection lock passes it in;
 // it is released by the body's releaser, which the library runs once the reply has been
-// written (or abandoned).
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {}) {
+// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
+// part way the provider gives up, and the library closes the connection without the closing
+// chunk, so that the client sees a cut reply, never a complete one.
+void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
+                BodyPieces body_pieces = nullptr) {
     response.status = reply.status;
+    const bool provided = lock.owns_lock() || body_pieces;
     std::string content_type;
     for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type" && lock.owns_lock()) {
+        if (name == "Content-Type" && provided) {
             content_type = value;  // the content provider below sets it
             continue;
         }
         response.set_header(name, value);
     }
-    if (!lock.owns_lock()) {
+    if (!provided) {
         response.body = std::move(reply.body);
         return;
     }
-    auto body = std::make_shared<const std::string>(std::move(reply.body));
     auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
+    if (body_pieces) {
+        auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
+        response.set_chunked_content_provider(
+            content_type,
+            [pieces](size_t, httplib::DataSink& sink) {
+                auto piece = (*pieces)();
+                if (!piece) {
+                    std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
+                    return false;
+                }
+                if (piece->empty()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(piece->data(), piece->size());
+            },
+            // Whatever makes the pieces (a running child) goes before the lock is let go.
+            [held, pieces](bool) {
+                *pieces = nullptr;
+                if (held->owns_lock()) {
+                    held->unlock();
+                }
+            });
+        return;
+    }
+    auto body = std::make_shared<const std::string>(std::move(reply.body));
     response.set_content_provider(
         body->size(), content_type,
         [body](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -165,10 +195,26 @@ bool carries_body(const std::string& method) {
     return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
 }
 
+// The length a request declares for its body: its Content-Length, 0 without one; none when the
+// body comes chunked.
+std::optional<uint64_t> declared_body_length(const httplib::Request& request) {
+    if (ascii_lower(request.get_header_value("Transfer-Encoding")).find("chunked") !=
+        std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string text = request.get_header_value("Content-Length");
+    uint64_t length = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return 0;
+    }
+    return length;
+}
+
 }  // namespace
 
 void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const BodyReader& read_body, const ServerContext& context) {
+                    const BodyStream& body, const ServerContext& context) {
     auto url = parse_request_url(request.target);
     if (!url) {
         send_reply(response, error_reply("Invalid URL", 400));
@@ -195,9 +241,21 @@ void handle_request(const httplib::Request& request, httplib::Response& response
     if (url->query) {
         query = *url->query;
     }
-    RouteAnswer answer =
-        handle_api_request(ApiRequest{request.method, path, query, read_body}, context);
-    send_reply(response, std::move(answer.reply), std::move(answer.lock));
+    BodyReader read_body = [&body]() -> std::expected<std::string, std::string> {
+        std::string whole;
+        if (!body([&whole](std::string_view piece) {
+                whole.append(piece);
+                return true;
+            })) {
+            return std::unexpected(std::string(body_cut_short));
+        }
+        return whole;
+    };
+    RouteAnswer answer = handle_api_request(
+        ApiRequest{request.method, path, query, read_body, body, declared_body_length(request)},
+        context);
+    send_reply(response, std::move(answer.reply), std::move(answer.lock),
+               std::move(answer.body_pieces));
 }
 
 std::expected<BoundServer, std::string> bind_server(uint16_t port) {
@@ -252,7 +310,7 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
                 const_cast<httplib::Request&>(request).path = "/";
                 return httplib::Server::HandlerResponse::Unhandled;
             }
-            BodyReader no_body = [] { return std::expected<std::string, std::string>(); };
+            BodyStream no_body = [](const auto&) { return true; };
             handle_request(request, response, no_body, *context);
             return httplib::Server::HandlerResponse::Handled;
         });
@@ -260,19 +318,13 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
     auto with_body = [context](const httplib::Request& request, httplib::Response& response,
                                const httplib::ContentReader& content_reader) {
         bool consumed = false;
-        BodyReader read_body = [&]() -> std::expected<std::string, std::string> {
+        BodyStream body = [&](const std::function<bool(std::string_view)>& receive) {
             consumed = true;
-            std::string body;
-            bool complete = content_reader([&](const char* data, size_t length) {
-                body.append(data, length);
-                return true;
+            return content_reader([&receive](const char* data, size_t length) {
+                return receive(std::string_view(data, length));
             });
-            if (!complete) {
-                return std::unexpected("the connection ended before the whole body arrived");
-            }
-            return body;
         };
-        handle_request(request, response, read_body, *context);
+        handle_request(request, response, body, *context);
         // A body that nobody read is drained so that the next request on this connection
         // starts where it should.
         if (!consumed) {

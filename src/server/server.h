@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "server/shared_connection.h"
 
@@ -45,9 +46,17 @@ struct ServerContext {
 // Reads the whole request body; the error is the reason the read failed.
 using BodyReader = std::function<std::expected<std::string, std::string>()>;
 
+// Hands the request body to `receive` piece by piece as it arrives; false when the body ended
+// before all of it came (or `receive` refused a piece).
+using BodyStream = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
+
+// Why a body read failed: the client stopped sending or went away.
+inline constexpr std::string_view body_cut_short =
+    "the connection ended before the whole body arrived";
+
 // Answers one request: the URL check, the CORS preflight, the static assets, the same-origin
 // guard and the router for "/api/", else 404.
 void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const BodyReader& read_body, const ServerContext& context);
+                    const BodyStream& body, const ServerContext& context);
 
 }  // namespace wrenfield

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -155,13 +156,87 @@ void ignore_broken_pipe() {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
-                                                      const ProcessStreams& streams) {
+// The started child with our ends of its pipes, and one round of exchanging data with it.
+struct RunningProcess::Child {
+    explicit Child(pid_t pid) : process(pid) {}
+
+    // Declared first, so destroyed last: the pipes are closed before the child is killed.
+    ChildProcess process;
+    FileDescriptor input;
+    FileDescriptor output;
+    FileDescriptor error_output;
+    std::string output_buffer = std::string(64 * 1024, '\0');
+    std::string error_buffer = std::string(64 * 1024, '\0');
+    std::string kept_error_output;
+
+    bool outputs_open() const { return output.is_open() || error_output.is_open(); }
+
+    // Waits until a stream is ready, then writes what the input pipe takes of `pending` (only
+    // when there is some) and hands what has arrived on the outputs to the sinks. A failed
+    // write closes the input and is reported with stage WriteInput; the outputs stay open.
+    std::expected<void, ProcessFailure> step(
+        std::string_view& pending, const std::function<void(std::string_view)>& on_output,
+        const std::function<void(std::string_view)>& on_error) {
+        pollfd fds[3];
+        nfds_t count = 0;
+        int output_index = -1, error_index = -1, input_index = -1;
+        if (output.is_open()) {
+            output_index = static_cast<int>(count);
+            fds[count++] = {output.get(), POLLIN, 0};
+        }
+        if (error_output.is_open()) {
+            error_index = static_cast<int>(count);
+            fds[count++] = {error_output.get(), POLLIN, 0};
+        }
+        if (input.is_open() && !pending.empty()) {
+            input_index = static_cast<int>(count);
+            fds[count++] = {input.get(), POLLOUT, 0};
+        }
+        if (count == 0)
+            return {};
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR)
+                return {};
+            return failure(ProcessStage::Wait, errno);
+        }
+
+        const auto readable = [&](int index) {
+            return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+        };
+        int read_error = 0;
+        if (readable(output_index))
+            read_available(output, output_buffer, on_output, read_error);
+        if (readable(error_index))
+            read_available(error_output, error_buffer, on_error, read_error);
+        if (read_error != 0)
+            return failure(ProcessStage::Wait, read_error);
+
+        if (input_index >= 0 && fds[input_index].revents != 0) {
+            const ssize_t written = ::write(input.get(), pending.data(), pending.size());
+            if (written >= 0) {
+                pending.remove_prefix(static_cast<size_t>(written));
+            } else if (errno != EINTR && errno != EAGAIN) {
+                const int write_error = errno;
+                input.reset();
+                return failure(ProcessStage::WriteInput, write_error);
+            }
+        }
+        return {};
+    }
+
+    void keep_error_output(std::string_view piece) {
+        const size_t room = error_output_limit - kept_error_output.size();
+        kept_error_output.append(piece.substr(0, std::min(room, piece.size())));
+    }
+};
+
+std::expected<RunningProcess, ProcessFailure> RunningProcess::start(
+    const std::vector<std::string>& arguments, bool with_input) {
     if (arguments.empty())
         return failure(ProcessStage::Start, EINVAL);
 
     std::optional<Pipe> input_pipe;
-    if (streams.next_input) {
+    if (with_input) {
         auto made = make_pipe();
         if (!made)
             return failure(ProcessStage::Start, made.error());
@@ -204,75 +279,102 @@ std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::str
         ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
     if (spawn_error != 0)
         return failure(ProcessStage::Start, spawn_error);
-    ChildProcess child(pid);
+    auto child = std::make_unique<Child>(pid);
 
     // Only the child keeps these ends; holding them here would hide the end of its streams.
     output_pipe->write_end.reset();
     error_pipe->write_end.reset();
-    FileDescriptor input;
     if (input_pipe) {
         input_pipe->read_end.reset();
-        input = std::move(input_pipe->write_end);
+        child->input = std::move(input_pipe->write_end);
         // Writes must never block: the child may be waiting for us to read its output.
-        ::fcntl(input.get(), F_SETFL, ::fcntl(input.get(), F_GETFL) | O_NONBLOCK);
+        ::fcntl(child->input.get(), F_SETFL, ::fcntl(child->input.get(), F_GETFL) | O_NONBLOCK);
     }
-    FileDescriptor output = std::move(output_pipe->read_end);
-    FileDescriptor error_output = std::move(error_pipe->read_end);
+    child->output = std::move(output_pipe->read_end);
+    child->error_output = std::move(error_pipe->read_end);
+    return RunningProcess(std::move(child));
+}
 
-    std::string buffer(64 * 1024, '\0');
+RunningProcess::RunningProcess(std::unique_ptr<Child> child) : child_(std::move(child)) {}
+RunningProcess::RunningProcess(RunningProcess&&) noexcept = default;
+RunningProcess& RunningProcess::operator=(RunningProcess&&) noexcept = default;
+RunningProcess::~RunningProcess() = default;
+
+std::expected<void, ProcessFailure> RunningProcess::write_input(std::string_view data) {
+    const auto keep_error = [this](std::string_view piece) { child_->keep_error_output(piece); };
+    while (!data.empty()) {
+        if (!child_->input.is_open())
+            return failure(ProcessStage::WriteInput, EPIPE);
+        auto stepped = child_->step(data, nullptr, keep_error);
+        if (!stepped)
+            return std::unexpected(stepped.error());
+    }
+    return {};
+}
+
+void RunningProcess::close_input() {
+    child_->input.reset();
+}
+
+std::expected<std::string_view, ProcessFailure> RunningProcess::read_output() {
+    const auto keep_error = [this](std::string_view piece) { child_->keep_error_output(piece); };
+    std::string_view received;
+    const auto take = [&received](std::string_view piece) { received = piece; };
+    std::string_view nothing;
+    while (received.empty() && child_->output.is_open()) {
+        auto stepped = child_->step(nothing, take, keep_error);
+        if (!stepped)
+            return std::unexpected(stepped.error());
+    }
+    return received;
+}
+
+std::expected<ExitStatus, ProcessFailure> RunningProcess::finish() {
+    close_input();
+    const auto keep_error = [this](std::string_view piece) { child_->keep_error_output(piece); };
+    std::string_view nothing;
+    while (child_->outputs_open()) {
+        auto stepped = child_->step(nothing, nullptr, keep_error);
+        if (!stepped)
+            return std::unexpected(stepped.error());
+    }
+    auto status = child_->process.wait();
+    if (!status)
+        return failure(ProcessStage::Wait, status.error());
+    return *status;
+}
+
+const std::string& RunningProcess::error_output() const {
+    return child_->kept_error_output;
+}
+
+std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
+                                                      const ProcessStreams& streams) {
+    auto started = RunningProcess::start(arguments, static_cast<bool>(streams.next_input));
+    if (!started)
+        return std::unexpected(started.error());
+    RunningProcess::Child& child = *started->child_;
+
     std::string_view pending;
     int write_error = 0;
-    int read_error = 0;
-    while (output.is_open() || error_output.is_open() || input.is_open()) {
-        pollfd fds[3];
-        nfds_t count = 0;
-        int output_index = -1, error_index = -1, input_index = -1;
-        if (output.is_open()) {
-            output_index = static_cast<int>(count);
-            fds[count++] = {output.get(), POLLIN, 0};
-        }
-        if (error_output.is_open()) {
-            error_index = static_cast<int>(count);
-            fds[count++] = {error_output.get(), POLLIN, 0};
-        }
-        if (input.is_open()) {
-            input_index = static_cast<int>(count);
-            fds[count++] = {input.get(), POLLOUT, 0};
-        }
-        if (::poll(fds, count, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return failure(ProcessStage::Wait, errno);
-        }
-
-        if (input_index >= 0 && fds[input_index].revents != 0) {
-            if (pending.empty())
-                pending = streams.next_input();
+    while (child.outputs_open() || child.input.is_open()) {
+        if (child.input.is_open() && pending.empty()) {
+            pending = streams.next_input();
             if (pending.empty()) {
-                input.reset();  // end of input: the child sees end of file
-            } else {
-                const ssize_t written = ::write(input.get(), pending.data(), pending.size());
-                if (written >= 0) {
-                    pending.remove_prefix(static_cast<size_t>(written));
-                } else if (errno != EINTR && errno != EAGAIN) {
-                    // Stop feeding, but go on draining and reap the child below.
-                    write_error = errno;
-                    input.reset();
-                }
+                child.input.reset();  // end of input: the child sees end of file
+                continue;
             }
         }
-        const auto readable = [&](int index) {
-            return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-        };
-        if (readable(output_index))
-            read_available(output, buffer, streams.on_output, read_error);
-        if (readable(error_index))
-            read_available(error_output, buffer, streams.on_error_output, read_error);
-        if (read_error != 0)
-            return failure(ProcessStage::Wait, read_error);
+        auto stepped = child.step(pending, streams.on_output, streams.on_error_output);
+        if (stepped)
+            continue;
+        // After a failed write stop feeding, but go on draining and reap the child below.
+        if (stepped.error().stage != ProcessStage::WriteInput)
+            return std::unexpected(stepped.error());
+        write_error = stepped.error().error_number;
     }
 
-    auto status = child.wait();
+    auto status = child.process.wait();
     if (write_error != 0)
         return failure(ProcessStage::WriteInput, write_error);
     if (!status)

@@ -5,6 +5,7 @@
 
 #include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,47 @@ struct ProcessStreams {
 // through `streams` until both output streams end, and reaps the child.
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams);
+
+// A child whose streams its caller drives a step at a time: input handed over in pieces, output
+// passed on as it arrives, so that no more than one buffer of either is held here whatever the
+// amount of data. Standard error is kept, up to `error_output_limit` bytes, for the message of a
+// failure. Going away before finish() kills the child, and it is always reaped.
+class RunningProcess {
+  public:
+    static constexpr size_t error_output_limit = 64 * 1024;
+
+    // Starts `arguments[0]` (looked up on PATH). With `with_input` its standard input is a pipe
+    // fed by write_input(); without it the null device.
+    static std::expected<RunningProcess, ProcessFailure> start(
+        const std::vector<std::string>& arguments, bool with_input);
+
+    RunningProcess(RunningProcess&&) noexcept;
+    RunningProcess& operator=(RunningProcess&&) noexcept;
+    ~RunningProcess();
+
+    // Writes all of `data` to standard input; standard output that arrives meanwhile is
+    // dropped. Fails (stage WriteInput) when the child no longer reads; its input is closed
+    // then.
+    std::expected<void, ProcessFailure> write_input(std::string_view data);
+    // The child sees the end of its input.
+    void close_input();
+    // Waits for the next bytes of standard output and returns them, valid until the next call;
+    // empty once standard output has ended.
+    std::expected<std::string_view, ProcessFailure> read_output();
+    // Closes standard input, reads both outputs to their end (standard output is dropped) and
+    // reaps the child.
+    std::expected<ExitStatus, ProcessFailure> finish();
+
+    // Standard error so far, at most `error_output_limit` bytes of it.
+    const std::string& error_output() const;
+
+  private:
+    friend std::expected<ExitStatus, ProcessFailure> run_process(
+        const std::vector<std::string>& arguments, const ProcessStreams& streams);
+    struct Child;
+    explicit RunningProcess(std::unique_ptr<Child> child);
+    std::unique_ptr<Child> child_;
+};
 
 struct CapturedOutput {
     ExitStatus status;

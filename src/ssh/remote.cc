@@ -1,5 +1,8 @@
 #include "ssh/remote.h"
 
+#include <optional>
+#include <utility>
+
 #include "config/text.h"
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
@@ -176,11 +179,71 @@ std::expected<FileContent, Error> read_remote_file(const SshConnection& connecti
     return content;
 }
 
+std::expected<RemoteDownload, Error> RemoteDownload::start(const SshConnection& connection,
+                                                           std::string_view path) {
+    if (!connection.has_safe_destination())
+        return unsafe_destination(connection);
+    auto process = RunningProcess::start(
+        remote_command(connection,
+                       remote_programs::fill_program(remote_programs::kRead, {encoded(path)})),
+        false);
+    if (!process)
+        return std::unexpected("SSH download error: " + process.error().description());
+    RemoteDownload download(std::move(*process), std::string(path));
+    auto first = download.read_piece();
+    if (!first)
+        return std::unexpected(std::move(first.error()));
+    // The piece lies in the runner's buffer, which stays where it is when the download moves.
+    download.first_piece_ = *first;
+    return download;
+}
+
+std::expected<std::string_view, Error> RemoteDownload::next_piece() {
+    if (first_piece_)
+        return *std::exchange(first_piece_, std::nullopt);
+    return read_piece();
+}
+
+std::expected<std::string_view, Error> RemoteDownload::read_piece() {
+    if (failure_)
+        return std::unexpected(*failure_);
+    if (finished_)
+        return std::string_view();
+    const auto fail = [this](Error message) {
+        failure_ = message;
+        return std::unexpected(std::move(message));
+    };
+    auto piece = process_.read_output();
+    if (!piece)
+        return fail("SSH download error: " + piece.error().description());
+    if (!piece->empty())
+        return *piece;
+    // Standard output has ended: only the run's outcome tells whether the file ended there.
+    auto status = process_.finish();
+    finished_ = true;
+    if (!status)
+        return fail("SSH download error: " + status.error().description());
+    if (!status->success()) {
+        std::string message = trimmed_error_text(process_.error_output());
+        return fail(message.empty() ? "Failed to download file: " + path_ : std::move(message));
+    }
+    return std::string_view();
+}
+
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path) {
-    return run_remote_program(
-        connection, remote_programs::fill_program(remote_programs::kRead, {encoded(path)}),
-        "SSH download error: ", "Failed to download file: " + std::string(path));
+    auto download = RemoteDownload::start(connection, path);
+    if (!download)
+        return std::unexpected(std::move(download.error()));
+    std::string bytes;
+    for (;;) {
+        auto piece = download->next_piece();
+        if (!piece)
+            return std::unexpected(std::move(piece.error()));
+        if (piece->empty())
+            return bytes;
+        bytes.append(*piece);
+    }
 }
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path) {
@@ -214,33 +277,76 @@ std::expected<void, Error> remote_rename(const SshConnection& connection, std::s
     return {};
 }
 
-std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data) {
-    if (!connection.has_safe_destination())
+std::expected<void, Error> remote_write_stream(const SshConnection& connection,
+                                               std::string_view path, uint64_t size,
+                                               const DataSource& source) {
+    const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
+    if (!connection.has_safe_destination()) {
+        drop_source();
         return unsafe_destination(connection);
+    }
     // The remote program checks that exactly this many bytes arrived before it replaces
     // anything, so a cut stream can never pass for a short file.
     const std::string program = remote_programs::fill_program(
-        remote_programs::kWrite, {encoded(path), std::to_string(data.size())});
-    auto run = run_captured(remote_command(connection, program), data);
-    if (!run) {
-        const std::string description = run.error().description();
-        switch (run.error().stage) {
-            case ProcessStage::Start:
-                return std::unexpected("Failed to spawn ssh write process: " + description);
-            case ProcessStage::WriteInput:
-                return std::unexpected("Failed to write to ssh stdin: " + description);
-            case ProcessStage::Wait:
-                break;
+        remote_programs::kWrite, {encoded(path), std::to_string(size)});
+    auto process = RunningProcess::start(remote_command(connection, program), true);
+    if (!process) {
+        drop_source();
+        return std::unexpected("Failed to spawn ssh write process: " +
+                               process.error().description());
+    }
+
+    // Small pieces (a request body arrives a few KiB at a time) are gathered into one batch,
+    // so that the pipe is written in large steps; large pieces go straight through.
+    constexpr size_t batch_size = 256 * 1024;
+    std::string batch;
+    std::optional<ProcessFailure> write_failure;
+    const auto send = [&](std::string_view data) {
+        if (write_failure)
+            return;
+        if (auto written = process->write_input(data); !written) {
+            write_failure = written.error();
+            // The child is not fed any more: let it end now rather than after the source.
+            (void)process->finish();
         }
+    };
+    source([&](std::string_view piece) {
+        if (write_failure)
+            return true;  // the rest is read and dropped
+        if (batch.size() + piece.size() > batch_size) {
+            send(batch);
+            batch.clear();
+        }
+        if (piece.size() >= batch_size)
+            send(piece);
+        else
+            batch.append(piece);
+        return true;
+    });
+    if (!batch.empty())
+        send(batch);
+
+    if (write_failure) {
+        const std::string description = write_failure->description();
+        if (write_failure->stage == ProcessStage::WriteInput)
+            return std::unexpected("Failed to write to ssh stdin: " + description);
         return std::unexpected("Failed waiting for ssh write: " + description);
     }
-    if (!run->status.success()) {
-        std::string message = trimmed_error_text(run->error_output);
+    auto status = process->finish();
+    if (!status)
+        return std::unexpected("Failed waiting for ssh write: " + status.error().description());
+    if (!status->success()) {
+        std::string message = trimmed_error_text(process->error_output());
         return std::unexpected(message.empty() ? "Failed to write file: " + std::string(path)
                                                : std::move(message));
     }
     return {};
+}
+
+std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
+                                             std::string_view data) {
+    return remote_write_stream(connection, path, data.size(),
+                               [data](const auto& receive) { return receive(data); });
 }
 
 nlohmann::ordered_json to_json(const ConnectResult& result) {

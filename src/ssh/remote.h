@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ssh/connection.h"
+#include "ssh/process.h"
 
 namespace wrenfield {
 
@@ -54,6 +56,46 @@ std::expected<FileContent, Error> read_remote_file(const SshConnection& connecti
                                                    std::string_view path);
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path);
+// A download in progress: the READ run of one file, its bytes handed on as they arrive, so that
+// a file of any size passes through one buffer.
+class RemoteDownload {
+  public:
+    // Starts the run and waits for its first bytes (or its end), so that a run that fails
+    // before sending anything gives its message here, with the texts of remote_download.
+    static std::expected<RemoteDownload, Error> start(const SshConnection& connection,
+                                                      std::string_view path);
+
+    // The next bytes of the file, valid until the next call; empty once the whole file has
+    // come and the run succeeded. An error means the run failed part way: what came before it
+    // is not the whole file.
+    std::expected<std::string_view, Error> next_piece();
+
+  private:
+    RemoteDownload(RunningProcess process, std::string path)
+        : process_(std::move(process)), path_(std::move(path)) {}
+    std::expected<std::string_view, Error> read_piece();
+
+    RunningProcess process_;
+    std::string path_;
+    // The first piece, read by start() and handed out by the first next_piece().
+    std::optional<std::string_view> first_piece_;
+    bool finished_ = false;
+    // Once the run has failed, every later call gives the same message.
+    std::optional<Error> failure_;
+};
+
+// Where the bytes of a streamed write come from: hands them to `receive` in order, piece by
+// piece, and returns false when they ended before all of them had come.
+using DataSource = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
+
+// Writes exactly `size` bytes taken from `source` as the new content of the remote file, with
+// the texts of remote_write_file. The source is always read to its end, also when the write
+// has failed before. When it ends early the remote program finds fewer bytes than announced
+// and leaves the old file as it was.
+std::expected<void, Error> remote_write_stream(const SshConnection& connection,
+                                               std::string_view path, uint64_t size,
+                                               const DataSource& source);
+
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
                                              std::string_view data);

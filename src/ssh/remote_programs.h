@@ -40,13 +40,14 @@ items.sort(key=lambda x: (not x['is_dir'], x['name'].lower()))
 print(json.dumps(items))
 ")";
 
-// Writes the whole file to standard output, unchanged.
+// Copies the whole file to standard output, unchanged, a buffer at a time: the interpreter never
+// holds more than one buffer of it, whatever the file's size.
 inline constexpr std::string_view kRead = R"(python3 -c "
-import sys, base64
+import sys, base64, shutil
 target = base64.b64decode('{}').decode('utf-8')
 try:
     with open(target, 'rb') as f:
-        sys.stdout.buffer.write(f.read())
+        shutil.copyfileobj(f, sys.stdout.buffer)
 except Exception as e:
     sys.stderr.write(str(e))
     sys.exit(1)

@@ -1,0 +1,336 @@
+// Downloads and uploads that stream through the server without holding the file, against the
+// local OpenSSH server: large files arrive byte for byte, failures before the first byte still
+// get the JSON error reply, and a transfer cut part way never passes for a complete one.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <future>
+
+#include <nlohmann/json.hpp>
+
+#include "support/command.h"
+#include "support/in_process_server.h"
+#include "support/program.h"
+#include "support/sshd_fixture.h"
+
+namespace wrenfield::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+constexpr size_t block_size = 1 << 20;
+
+std::string encode(const std::string& text) {
+    return httplib::detail::encode_query_param(text);
+}
+
+// Block `index` of the test data: every block differs, so that a lost, repeated or misplaced
+// block shows.
+std::string data_block(size_t index) {
+    std::string block(block_size, '\0');
+    uint64_t state = index * 0x9E3779B97F4A7C15ull + 1;
+    for (size_t at = 0; at < block.size(); at += 8) {
+        state += 0x9E3779B97F4A7C15ull;
+        uint64_t word = state;
+        word = (word ^ (word >> 30)) * 0xBF58476D1CE4E5B9ull;
+        word = (word ^ (word >> 27)) * 0x94D049BB133111EBull;
+        word ^= word >> 31;
+        std::memcpy(block.data() + at, &word, 8);
+    }
+    return block;
+}
+
+bool write_data_file(const std::string& path, size_t blocks) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0;
+    for (size_t index = 0; ok && index < blocks; ++index) {
+        const std::string block = data_block(index);
+        ok = ::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size());
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+// Compares a stream of pieces with the test data as they come, holding one block at a time.
+class DataChecker {
+  public:
+    void take(std::string_view piece) {
+        while (!piece.empty()) {
+            if (offset_ == block_.size()) {
+                block_ = data_block(index_++);
+                offset_ = 0;
+            }
+            const size_t length = std::min(piece.size(), block_.size() - offset_);
+            same_ = same_ &&
+                    piece.substr(0, length) == std::string_view(block_).substr(offset_, length);
+            offset_ += length;
+            total_ += length;
+            piece.remove_prefix(length);
+        }
+    }
+    bool same() const { return same_; }
+    size_t total() const { return total_; }
+
+  private:
+    std::string block_;
+    size_t offset_ = 0;
+    size_t index_ = 0;
+    size_t total_ = 0;
+    bool same_ = true;
+};
+
+bool file_matches_data(const std::string& path, size_t blocks) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    DataChecker checker;
+    std::string buffer(block_size, '\0');
+    ssize_t count;
+    while ((count = ::read(fd, buffer.data(), buffer.size())) > 0) {
+        checker.take(std::string_view(buffer.data(), static_cast<size_t>(count)));
+    }
+    ::close(fd);
+    return checker.same() && checker.total() == blocks * block_size;
+}
+
+// A reply read raw, with its chunked body taken apart: what the chunks held, and whether the
+// closing zero-length chunk came.
+struct ChunkedReply {
+    std::string head;
+    size_t body_bytes = 0;
+    bool complete = false;
+};
+
+ChunkedReply decode_chunked(const std::string& response) {
+    ChunkedReply reply;
+    size_t at = response.find("\r\n\r\n");
+    if (at == std::string::npos) {
+        return reply;
+    }
+    reply.head = response.substr(0, at);
+    at += 4;
+    for (;;) {
+        const size_t line_end = response.find("\r\n", at);
+        if (line_end == std::string::npos) {
+            return reply;
+        }
+        const size_t size = std::stoul(response.substr(at, line_end - at), nullptr, 16);
+        if (line_end + 2 + size + 2 > response.size()) {
+            reply.body_bytes += std::min(size, response.size() - line_end - 2);
+            return reply;
+        }
+        if (size == 0) {
+            reply.complete = true;
+            return reply;
+        }
+        reply.body_bytes += size;
+        at = line_end + 2 + size + 2;
+    }
+}
+
+class StreamingTest : public SshServerTest {
+  protected:
+    void connect() {
+        HttpReply reply = http_post_json(web.port(), "/api/connect",
+                                         Json{{"host", server().host_alias()}}.dump());
+        ASSERT_EQ(reply.status, 200) << reply.body << server().log();
+    }
+    // Answered only once no route holds the connection lock.
+    bool status_answers_within(std::chrono::milliseconds timeout) {
+        auto state =
+            std::async(std::launch::async, [&] { return http_get(web.port(), "/api/status"); });
+        return state.wait_for(timeout) == std::future_status::ready && state.get().status == 200;
+    }
+    std::string control_path() {
+        std::lock_guard lock(web.connection()->mutex);
+        return web.connection()->connection->control_path;
+    }
+    std::string request_head(const std::string& method, const std::string& target) {
+        return method + " " + target + " HTTP/1.1\r\nHost: " + web.host() + "\r\n";
+    }
+    static void expect_no_children() {
+        int status;
+        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+
+    InProcessServer web;
+};
+
+TEST_F(StreamingTest, LargeFilesGoBothWaysByteForByte) {
+    connect();
+    constexpr size_t blocks = 300;
+    const std::string source = scratch_path("source.bin");
+    ASSERT_TRUE(write_data_file(source, blocks));
+
+    httplib::Client client("127.0.0.1", web.port());
+    client.set_read_timeout(60s);
+    client.set_write_timeout(60s);
+    DataChecker downloaded;
+    std::string content_type;
+    auto got = client.Get(
+        "/api/download?path=" + encode(source), httplib::Headers{},
+        [&](const httplib::Response& response) {
+            content_type = response.get_header_value("Content-Type");
+            return true;
+        },
+        [&](const char* data, size_t length) {
+            downloaded.take(std::string_view(data, length));
+            return true;
+        });
+    ASSERT_TRUE(got) << httplib::to_string(got.error());
+    EXPECT_EQ(got->status, 200);
+    EXPECT_EQ(content_type, "application/octet-stream");
+    EXPECT_EQ(got->get_header_value("Content-Disposition"), "attachment; filename=\"source.bin\"");
+    EXPECT_EQ(downloaded.total(), blocks * block_size);
+    EXPECT_TRUE(downloaded.same());
+
+    const std::string target = scratch_path("target.bin");
+    ASSERT_TRUE(write_file(target, "old content"));
+    auto sent = client.Post(
+        "/api/upload?path=" + encode(target), blocks * block_size,
+        [](size_t offset, size_t, httplib::DataSink& sink) {
+            const std::string block = data_block(offset / block_size);
+            return sink.write(block.data() + offset % block_size, block_size - offset % block_size);
+        },
+        "application/octet-stream");
+    ASSERT_TRUE(sent) << httplib::to_string(sent.error());
+    EXPECT_EQ(sent->body, R"({"success":true,"message":"File uploaded successfully"})");
+    EXPECT_TRUE(file_matches_data(target, blocks));
+    expect_no_children();
+}
+
+TEST_F(StreamingTest, FailuresBeforeAnyByteGetTheJsonReply) {
+    // Input checks come first, also without a connection; then the missing connection.
+    const std::string file = scratch_path("file.txt");
+    EXPECT_EQ(http_request(web.port(), "POST", "/api/upload", "x").status, 400);
+    EXPECT_EQ(http_request(web.port(), "POST", "/api/upload?path=" + encode(file), "x").body,
+              R"({"success":false,"error":"Not connected to SSH host"})");
+    EXPECT_EQ(http_get(web.port(), "/api/download").status, 400);
+    connect();
+
+    const std::string missing = scratch_path("missing");
+    HttpReply failed = http_get(web.port(), "/api/download?path=" + encode(missing));
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_EQ(failed.header("Content-Type"), "application/json; charset=utf-8");
+    EXPECT_EQ(failed.body, R"({"success":false,"error":"[Errno 2] No such file or directory: ')" +
+                               missing + R"('"})");
+
+    // An empty file is a complete, empty download.
+    ASSERT_TRUE(write_file(file, ""));
+    std::string empty =
+        raw_http_exchange(web.port(), request_head("GET", "/api/download?path=" + encode(file)) +
+                                          "Connection: close\r\n\r\n");
+    ChunkedReply empty_reply = decode_chunked(empty);
+    EXPECT_TRUE(empty_reply.head.starts_with("HTTP/1.1 200")) << empty;
+    EXPECT_TRUE(empty_reply.complete);
+    EXPECT_EQ(empty_reply.body_bytes, 0u);
+
+    // A chunked upload has no length for the remote side to check: refused before any run.
+    httplib::Client client("127.0.0.1", web.port());
+    auto chunked = client.Post(
+        "/api/upload?path=" + encode(file),
+        [](size_t, httplib::DataSink& sink) {
+            sink.write("data", 4);
+            sink.done();
+            return true;
+        },
+        "application/octet-stream");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->status, 411);
+    EXPECT_EQ(read_file(file), "");
+
+    // An upload the remote side refuses at once: the body is still read to its end, so the
+    // reply arrives and the connection serves the next request.
+    const std::string nowhere = scratch_path("no/such/dir/file");
+    auto refused = client.Post("/api/upload?path=" + encode(nowhere), std::string(8 << 20, 'x'),
+                               "application/octet-stream");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 500);
+    EXPECT_EQ(Json::parse(refused->body)["success"], false);
+    auto after = client.Get("/api/status");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 200);
+    EXPECT_FALSE(std::filesystem::exists(scratch_path("no")));
+}
+
+TEST_F(StreamingTest, DownloadCutPartWayIsNotComplete) {
+    connect();
+    constexpr size_t blocks = 64;
+    const std::string source = scratch_path("source.bin");
+    ASSERT_TRUE(write_data_file(source, blocks));
+    const std::string socket = control_path();
+
+    RawConnection download(web.port());
+    ASSERT_TRUE(download.send(request_head("GET", "/api/download?path=" + encode(source)) +
+                              "Connection: close\r\n\r\n"));
+    ASSERT_TRUE(download.wait_readable(30s));
+    // The stream has begun and stalls on the unread socket: end the SSH connection under it.
+    CommandResult closed = run_command({"/usr/bin/ssh", "-F", "/dev/null", "-o",
+                                        "ControlPath=" + socket, "-O", "exit", "placeholder"});
+    EXPECT_EQ(closed.exit_code, 0) << closed.error;
+
+    ChunkedReply reply = decode_chunked(download.read_to_end(30s));
+    EXPECT_TRUE(reply.head.starts_with("HTTP/1.1 200")) << reply.head;
+    EXPECT_NE(reply.head.find("Transfer-Encoding: chunked"), std::string::npos);
+    EXPECT_FALSE(reply.complete);
+    EXPECT_LT(reply.body_bytes, blocks * block_size);
+
+    // The lock is free again and the connection slot still works (with a new master).
+    EXPECT_TRUE(status_answers_within(10s));
+    EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(scratch())).status, 200);
+    expect_no_children();
+}
+
+TEST_F(StreamingTest, ClientLeavingEndsTheDownload) {
+    connect();
+    constexpr size_t blocks = 64;
+    const std::string source = scratch_path("source.bin");
+    ASSERT_TRUE(write_data_file(source, blocks));
+    {
+        RawConnection download(web.port());
+        ASSERT_TRUE(
+            download.send(request_head("GET", "/api/download?path=" + encode(source)) + "\r\n"));
+        ASSERT_TRUE(download.wait_readable(30s));
+    }
+    // The server's next write fails; the child is ended and reaped and the lock let go, well
+    // before the file could have been read to its end by anyone.
+    EXPECT_TRUE(status_answers_within(5s));
+    expect_no_children();
+}
+
+TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
+    connect();
+    const std::string target = scratch_path("kept.txt");
+    ASSERT_TRUE(write_file(target, "old content"));
+    const size_t length = 8 << 20;
+    {
+        RawConnection upload(web.port());
+        ASSERT_TRUE(upload.send(request_head("POST", "/api/upload?path=" + encode(target)) +
+                                "Content-Length: " + std::to_string(length) + "\r\n\r\n"));
+        ASSERT_TRUE(upload.send(std::string(length / 2, 'n')));
+    }
+    // Answered once the cut upload has been dealt with under the lock.
+    EXPECT_TRUE(status_answers_within(30s));
+    EXPECT_EQ(read_file(target), "old content");
+    // Nothing is left beside it: the half-written replacement was removed.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch())) {
+        names.push_back(entry.path().filename());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"kept.txt"});
+    expect_no_children();
+}
+
+}  // namespace
+}  // namespace wrenfield::testing
