@@ -160,7 +160,7 @@ TEST(ListingReader, SyntaxFaultsAreReportedWithTheirPosition) {
     EXPECT_EQ(parse_error("[{},]"), "missing field `name` at line 1 column 3");
     EXPECT_EQ(parse_error("Welcome\n[]"), "expected value at line 1 column 1");
     EXPECT_EQ(parse_error("[{\"name\" 1}]"), "expected `:` at line 1 column 10");
-    EXPECT_EQ(parse_error("[{\"x\":[1,]}]"), "trailing comma at line 1 column 10");
+    EXPECT_EQ(parse_error("[{\"x\":[1,]}]"), "expected value at line 1 column 10");
     EXPECT_EQ(parse_error("[{\"x\":01}]"), "invalid number at line 1 column 8");
     // A skipped value is only checked for its form, not its range.
     EXPECT_EQ(parse_error("[{\"x\":1e999}]"), "missing field `name` at line 1 column 12");

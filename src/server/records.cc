@@ -19,8 +19,7 @@ using strict_json::RecordForms;
 
 std::expected<std::vector<FieldValue>, std::string> read_fields(
     std::string_view body, std::string_view name, std::span<const FieldDescription> fields) {
-    return strict_json::read_record(body, {name, fields, RecordForms::object_or_array},
-                                    strict_json::Conventions::library);
+    return strict_json::read_record(body, {name, fields, RecordForms::object_or_array});
 }
 
 std::string take_text(FieldValue& value) {

@@ -22,8 +22,7 @@ constexpr strict_json::RecordDescription kFileItem = {"struct FileItem", kFileIt
 std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view json_text) {
     std::vector<FileItem> items;
     auto read = strict_json::read_record_array(
-        json_text, kFileItem, strict_json::Conventions::listing,
-        [&](std::vector<strict_json::FieldValue>& values) {
+        json_text, kFileItem, [&](std::vector<strict_json::FieldValue>& values) {
             items.push_back(FileItem{
                 .name = std::move(std::get<std::string>(values[0])),
                 .path = std::move(std::get<std::string>(values[1])),

@@ -113,8 +113,7 @@ bool is_optional(FieldKind kind) {
 
 class Reader {
   public:
-    Reader(std::string_view input, Conventions conventions)
-        : input_(input), conventions_(conventions) {}
+    explicit Reader(std::string_view input) : input_(input) {}
 
     Result<std::vector<FieldValue>> read_record(const RecordDescription& record) {
         auto values = deserialize_record(record);
@@ -216,8 +215,8 @@ class Reader {
 
     // ---- strings ----
 
-    // The library takes all four digits before it looks at them; the listing stops at the
-    // first one that is not a hex digit.
+    // All four digits are taken before any is looked at, so a bad digit is reported after the
+    // fourth.
     Result<uint16_t> decode_hex_escape() {
         if (input_.size() - index_ < 4) {
             index_ = input_.size();
@@ -227,7 +226,7 @@ class Reader {
         for (size_t i = 0; i < 4; ++i) {
             const int digit = hex_value(input_[index_ + i]);
             if (digit < 0) {
-                index_ += conventions_ == Conventions::listing ? i + 1 : 4;
+                index_ += 4;
                 return std::unexpected(error("invalid escape"));
             }
             value = value * 16 + digit;
@@ -533,20 +532,12 @@ class Reader {
             eat_char();
             return parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse");
         }
-        const bool listing = conventions_ == Conventions::listing;
         if (c == '"') {
             eat_char();
-            if (!listing)
-                return ignore_str();
-            auto text = parse_str();
-            return text ? Result<void>() : std::unexpected(text.error());
+            return ignore_str();
         }
         if (c != '-' && !is_digit(c))
             return std::unexpected(peek_error("expected value"));
-        if (listing) {
-            auto number = parse_number();
-            return number ? Result<void>() : std::unexpected(number.error());
-        }
         if (c == '-')
             eat_char();
         return ignore_integer();
@@ -555,7 +546,6 @@ class Reader {
     // Skips one well-formed value of any depth. Nesting is kept on a stack of its own rather
     // than by recursion, so no depth of nesting can exhaust the thread's stack.
     Result<void> ignore_value() {
-        const bool listing = conventions_ == Conventions::listing;
         std::vector<char> open;  // the containers being skipped, innermost last
         while (true) {
             // A value starts here.
@@ -580,8 +570,6 @@ class Reader {
                 const int next = parse_whitespace();
                 if (next == ',' && !just_opened) {
                     eat_char();
-                    if (listing && parse_whitespace() == closer)
-                        return std::unexpected(peek_error("trailing comma"));
                     break;
                 }
                 if (next == closer) {
@@ -593,10 +581,8 @@ class Reader {
                     continue;
                 }
                 if (next == -1) {
-                    return std::unexpected(peek_error(listing && just_opened && in_list
-                                                          ? "EOF while parsing a value"
-                                                      : in_list ? "EOF while parsing a list"
-                                                                : "EOF while parsing an object"));
+                    return std::unexpected(peek_error(in_list ? "EOF while parsing a list"
+                                                              : "EOF while parsing an object"));
                 }
                 if (!just_opened) {
                     return std::unexpected(
@@ -779,14 +765,8 @@ class Reader {
             size_t field = 0;
             while (field < fields.size() && fields[field].name != *key)
                 ++field;
-            if (field < fields.size() && seen[field]) {
-                std::string message = "duplicate field `" + *key + "`";
-                if (conventions_ == Conventions::listing) {
-                    parse_whitespace();
-                    return std::unexpected(error(std::move(message)));
-                }
-                return std::unexpected(custom_error(std::move(message)));
-            }
+            if (field < fields.size() && seen[field])
+                return std::unexpected(custom_error("duplicate field `" + *key + "`"));
             if (auto colon = parse_object_colon(); !colon)
                 return std::unexpected(colon.error());
             if (field == fields.size()) {
@@ -879,24 +859,22 @@ class Reader {
 
     std::string_view input_;
     size_t index_ = 0;
-    Conventions conventions_;
 };
 
 }  // namespace
 
 std::expected<std::vector<FieldValue>, std::string> read_record(std::string_view text,
-                                                                const RecordDescription& record,
-                                                                Conventions conventions) {
-    auto values = Reader(text, conventions).read_record(record);
+                                                                const RecordDescription& record) {
+    auto values = Reader(text).read_record(record);
     if (!values)
         return std::unexpected(values.error().text());
     return std::move(*values);
 }
 
 std::expected<void, std::string> read_record_array(
-    std::string_view text, const RecordDescription& record, Conventions conventions,
+    std::string_view text, const RecordDescription& record,
     const std::function<void(std::vector<FieldValue>&)>& take) {
-    auto read = Reader(text, conventions).read_record_array(record, take);
+    auto read = Reader(text).read_record_array(record, take);
     if (!read)
         return std::unexpected(read.error().text());
     return {};

@@ -31,18 +31,6 @@ struct RecordDescription {
     RecordForms forms = RecordForms::object;
 };
 
-// The two sets of messages in use. They agree but for a few details of malformed input, and
-// each is kept as its callers know it.
-enum class Conventions {
-    // Exactly the JSON library's: a value under an unknown key is checked for form only.
-    library,
-    // The listing's: a value under an unknown key is read like a field value (its strings
-    // decoded, its numbers read whole), a comma before the closing bracket of such a value is a
-    // "trailing comma", an unclosed "[" there ends "while parsing a value", a bad hex digit
-    // is reported where it stands, and a duplicate key before the closing brace.
-    listing,
-};
-
 // A field's value once read: monostate for an optional field that was absent or null, the
 // string, the boolean, or the number (`optional_u16` and `u64` as uint64_t).
 using FieldValue = std::variant<std::monostate, std::string, bool, uint64_t, int64_t>;
@@ -50,12 +38,11 @@ using FieldValue = std::variant<std::monostate, std::string, bool, uint64_t, int
 // Reads `text` as one record with nothing but white space around it. The error is the
 // message followed by " at line L column C".
 std::expected<std::vector<FieldValue>, std::string> read_record(std::string_view text,
-                                                                const RecordDescription& record,
-                                                                Conventions conventions);
+                                                                const RecordDescription& record);
 
 // Reads `text` as one JSON array of records, handing each record's values to `take` in order.
 std::expected<void, std::string> read_record_array(
-    std::string_view text, const RecordDescription& record, Conventions conventions,
+    std::string_view text, const RecordDescription& record,
     const std::function<void(std::vector<FieldValue>&)>& take);
 
 }  // namespace wrenfield::strict_json
