@@ -245,7 +245,7 @@ export const chromiumOptions = Object.freeze({
 
 // Headless Chromium with a fresh context and page. `colorScheme` ('light' or 'dark') sets the
 // media feature the page's automatic theme follows. Returns { browser, context, page, close() }.
-export async function launchBrowser({ viewport = { width: 1150, height: 750 }, colorScheme = 'light', timeout = 15000 } = {}) {
+export async function launchBrowser({ viewport = { width: 1150, height: 750 }, colorScheme = 'light', timeout = 30000 } = {}) {
   const browser = await chromium.launch({ ...chromiumOptions, timeout: 30000 });
   try {
     const context = await browser.newContext({ viewport, colorScheme, acceptDownloads: true });
