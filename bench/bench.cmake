@@ -11,3 +11,11 @@ add_dependencies(bench ssh_bench server_bench)
 # "/api/list" against the bare ssh run.
 add_executable(server_bench ${CMAKE_SOURCE_DIR}/bench/server_bench.cc)
 target_link_libraries(server_bench PRIVATE wrenfield_test_support)
+
+# Streaming: 1 GiB each way through the real program beside the bare `ssh cat` pipe, with the
+# peak memory of the program and of the remote python3 (needs root, like ssh_bench).
+add_executable(stream_bench ${CMAKE_SOURCE_DIR}/bench/stream_bench.cc)
+target_link_libraries(stream_bench PRIVATE wrenfield_test_support)
+add_dependencies(stream_bench wrenfield)
+add_custom_target(stream_bench_run COMMAND stream_bench USES_TERMINAL)
+add_dependencies(stream_bench_run stream_bench)

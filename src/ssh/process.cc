@@ -116,10 +116,27 @@ std::unexpected<ProcessFailure> failure(ProcessStage stage, int error_number) {
 }
 
 // Reads what is there; false once the stream has ended or failed (`error` says which).
-bool read_available(FileDescriptor& fd, std::string& buffer,
+// A buffer for reads, left uninitialised: its pages are touched only as far as reads fill it.
+struct ReadBuffer {
+    explicit ReadBuffer(size_t size)
+        : bytes(std::make_unique_for_overwrite<char[]>(size)), size(size) {}
+    char* data() const { return bytes.get(); }
+    std::unique_ptr<char[]> bytes;
+    size_t size;
+};
+
+// Pipes to and from a child carry up to this much, so that a large transfer moves in large
+// steps and the child is not held up by every pause of ours (the kernel may give less).
+constexpr int large_pipe_size = 1024 * 1024;
+
+void enlarge_pipe(const FileDescriptor& fd) {
+    (void)::fcntl(fd.get(), F_SETPIPE_SZ, large_pipe_size);
+}
+
+bool read_available(FileDescriptor& fd, const ReadBuffer& buffer,
                     const std::function<void(std::string_view)>& sink, int& error) {
     for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+        const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size);
         if (count > 0) {
             if (sink)
                 sink(std::string_view(buffer.data(), static_cast<size_t>(count)));
@@ -165,8 +182,8 @@ struct RunningProcess::Child {
     FileDescriptor input;
     FileDescriptor output;
     FileDescriptor error_output;
-    std::string output_buffer = std::string(64 * 1024, '\0');
-    std::string error_buffer = std::string(64 * 1024, '\0');
+    ReadBuffer output_buffer{static_cast<size_t>(large_pipe_size)};
+    ReadBuffer error_buffer{64 * 1024};
     std::string kept_error_output;
 
     bool outputs_open() const { return output.is_open() || error_output.is_open(); }
@@ -291,6 +308,9 @@ std::expected<RunningProcess, ProcessFailure> RunningProcess::start(
         ::fcntl(child->input.get(), F_SETFL, ::fcntl(child->input.get(), F_GETFL) | O_NONBLOCK);
     }
     child->output = std::move(output_pipe->read_end);
+    enlarge_pipe(child->output);
+    if (child->input.is_open())
+        enlarge_pipe(child->input);
     child->error_output = std::move(error_pipe->read_end);
     return RunningProcess(std::move(child));
 }

@@ -1,0 +1,516 @@
+// Moves 1 GiB each way through the real program (build/wrenfield in browser mode): download
+// and upload beside the bare `ssh cat` pipe through the same master connection in the same
+// run, with the peak memory of the program and of the remote python3.
+//
+// Runs as root: it makes a test account whose logins go through a forced command that puts a
+// python3 wrapper first on PATH; the wrapper runs the real interpreter under GNU time and
+// appends its peak resident size to a log. The data lies on tmpfs, so that the disk is not
+// what is measured. Account, server and data are removed at the end.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "ssh/connection.h"
+#include "support/command.h"
+#include "support/process.h"
+#include "support/program.h"
+#include "support/sshd_fixture.h"
+
+namespace {
+
+using namespace wrenfield;
+using namespace wrenfield::testing;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* account = "wrenfield-stream";
+constexpr size_t file_size = size_t{1} << 30;
+constexpr size_t buffer_size = 1 << 20;
+
+std::function<void()> undo_on_failure;
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "stream_bench: %s\n", message.c_str());
+    if (auto undo = std::exchange(undo_on_failure, nullptr)) {
+        undo();
+    }
+    std::exit(1);
+}
+
+std::string checked_output(const std::vector<std::string>& arguments) {
+    CommandResult result = run_command(arguments, {}, std::chrono::minutes(5));
+    if (result.exit_code != 0) {
+        fail(arguments[0] + " failed: " + result.error + result.output);
+    }
+    return result.output;
+}
+
+// The account's home, made with useradd when missing; `created` says whether this run made it.
+std::string prepare_account(bool& created) {
+    created = false;
+    if (::getpwnam(account) == nullptr) {
+        checked_output({"useradd", "--create-home", "--shell", "/bin/sh", account});
+        created = true;
+    }
+    // Without PAM sshd refuses a locked account even for a key; "*" matches no password.
+    checked_output({"usermod", "--password", "*", account});
+    const passwd* entry = ::getpwnam(account);
+    if (entry == nullptr) {
+        fail("no account " + std::string(account) + " after useradd");
+    }
+    return entry->pw_dir;
+}
+
+// Logins with the test key run their command with `wrappers` first on PATH.
+void authorize_key(const std::string& home, const LocalSshServer& server,
+                   const std::string& wrappers) {
+    auto key = read_file(server.key_path() + ".pub");
+    const std::string forced =
+        "command=\"PATH=" + wrappers +
+        ":$PATH; export PATH; exec /bin/sh -c \\\"$SSH_ORIGINAL_COMMAND\\\"\" ";
+    if (!key || !write_file(home + "/.ssh/authorized_keys", forced + *key)) {
+        fail("cannot write " + home + "/.ssh/authorized_keys");
+    }
+    checked_output({"chown", "-R", std::string(account) + ":", home + "/.ssh"});
+    ::chmod((home + "/.ssh").c_str(), 0700);
+    ::chmod((home + "/.ssh/authorized_keys").c_str(), 0600);
+}
+
+long status_kib(pid_t pid, const char* field) {
+    auto status = read_file("/proc/" + std::to_string(pid) + "/status").value_or("");
+    auto at = status.find(std::string(field) + ":");
+    return at == std::string::npos
+               ? -1
+               : std::strtol(status.c_str() + at + std::strlen(field) + 1, nullptr, 10);
+}
+
+// User and system CPU time of the process so far, in seconds.
+double cpu_seconds(pid_t pid) {
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
+    size_t at = stat.rfind(')');
+    if (at == std::string::npos) {
+        return 0;
+    }
+    // After the command name: state is field 3; utime and stime are fields 14 and 15.
+    std::vector<std::string> fields;
+    size_t start = at + 2;
+    while (start < stat.size() && fields.size() < 13) {
+        size_t end = stat.find(' ', start);
+        fields.push_back(stat.substr(start, end - start));
+        start = end + 1;
+    }
+    if (fields.size() < 13) {
+        return 0;
+    }
+    return (std::stod(fields[11]) + std::stod(fields[12])) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Starts a new peak: VmHWM goes back to the present resident size.
+void reset_peak(pid_t pid) {
+    if (!write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5")) {
+        fail("cannot reset the peak memory of the program");
+    }
+}
+
+// The peak of the last python3 run, from the wrapper's log ("Command exited ..." lines skipped).
+long last_python_peak_kib(const std::string& log) {
+    std::string text = read_file(log).value_or("");
+    long peak = -1;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            peak = std::strtol(line.c_str(), nullptr, 10);
+        }
+        start = end + 1;
+    }
+    return peak;
+}
+
+int connect_to(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        fail("cannot connect to the program");
+    }
+    return fd;
+}
+
+bool send_all(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Reads a whole reply into nothing: the head is kept, a chunked body is taken apart and only
+// counted. Returns the body's byte count, or nothing when the reply was cut or not 200.
+std::optional<size_t> read_reply(int fd, std::string& head) {
+    std::string buffer(buffer_size, '\0');
+    std::string pending;
+    size_t body = 0;
+    bool chunked = false;
+    size_t chunk_left = 0;
+    bool in_head = true;
+    for (;;) {
+        ssize_t count = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (count <= 0) {
+            return in_head || chunked ? std::nullopt : std::optional<size_t>(body);
+        }
+        std::string_view data(buffer.data(), static_cast<size_t>(count));
+        if (in_head) {
+            pending.append(data);
+            size_t end = pending.find("\r\n\r\n");
+            if (end == std::string::npos) {
+                continue;
+            }
+            head = pending.substr(0, end);
+            in_head = false;
+            chunked = head.find("Transfer-Encoding: chunked") != std::string::npos;
+            pending.erase(0, end + 4);
+            if (!head.starts_with("HTTP/1.1 200")) {
+                return std::nullopt;
+            }
+            if (!chunked) {
+                body += pending.size();
+                pending.clear();
+                continue;
+            }
+            data = {};
+        } else if (!chunked) {
+            body += data.size();
+            continue;
+        }
+        // Chunked: whole chunk bodies are skipped without copying; framing lines are gathered.
+        while (!data.empty() || !pending.empty()) {
+            if (chunk_left > 0) {
+                if (!pending.empty()) {
+                    size_t take = std::min(chunk_left, pending.size());
+                    pending.erase(0, take);
+                    chunk_left -= take;
+                    body += take;
+                    continue;
+                }
+                size_t take = std::min(chunk_left, data.size());
+                data.remove_prefix(take);
+                chunk_left -= take;
+                body += take;
+                continue;
+            }
+            pending.append(data);
+            data = {};
+            // "\r\n" ending the previous chunk, then the size line.
+            if (pending.starts_with("\r\n")) {
+                pending.erase(0, 2);
+            }
+            size_t line_end = pending.find("\r\n");
+            if (line_end == std::string::npos) {
+                break;
+            }
+            size_t size = std::strtoul(pending.substr(0, line_end).c_str(), nullptr, 16);
+            pending.erase(0, line_end + 2);
+            if (size == 0) {
+                return body;
+            }
+            chunk_left = size;
+        }
+    }
+}
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double megabytes_per_second(double seconds) {
+    return file_size / seconds / 1e6;
+}
+
+std::string encode(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || std::strchr("-._~/", c) != nullptr) {
+            out += static_cast<char>(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            out += escape;
+        }
+    }
+    return out;
+}
+
+double our_download(uint16_t port, const std::string& path) {
+    auto start = Clock::now();
+    int fd = connect_to(port);
+    std::string request = "GET /api/download?path=" + encode(path) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                          "\r\nConnection: close\r\n\r\n";
+    std::string head;
+    std::optional<size_t> received;
+    if (send_all(fd, request.data(), request.size())) {
+        received = read_reply(fd, head);
+    }
+    ::close(fd);
+    double seconds = seconds_since(start);
+    if (received != file_size) {
+        fail("download failed: " + head);
+    }
+    return seconds;
+}
+
+double our_upload(uint16_t port, const std::string& path, const std::string& block) {
+    auto start = Clock::now();
+    int fd = connect_to(port);
+    std::string request = "POST /api/upload?path=" + encode(path) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                          "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                          std::to_string(file_size) + "\r\nConnection: close\r\n\r\n";
+    bool sent = send_all(fd, request.data(), request.size());
+    for (size_t done = 0; sent && done < file_size; done += block.size()) {
+        sent = send_all(fd, block.data(), block.size());
+    }
+    std::string head;
+    std::optional<size_t> received = read_reply(fd, head);
+    ::close(fd);
+    double seconds = seconds_since(start);
+    if (!sent || !received) {
+        fail("upload failed: " + head);
+    }
+    return seconds;
+}
+
+// The bare pipe: `ssh ... cat` through the program's master, its output read and dropped, or
+// `input_block` written to it until 1 GiB has gone.
+double bare_run(std::vector<std::string> command, const std::string& remote_command,
+                const std::string* input_block) {
+    command.push_back(remote_command);
+    auto start = Clock::now();
+    auto spawned = spawn_process(command, std::nullopt, input_block != nullptr);
+    if (!spawned) {
+        fail(spawned.error());
+    }
+    size_t written = 0;
+    std::string buffer(buffer_size, '\0');
+    std::string error_text;
+    while (spawned->output || spawned->error || spawned->input) {
+        pollfd watched[3];
+        int count = 0;
+        for (UniqueFd* fd : {&spawned->output, &spawned->error}) {
+            if (*fd) {
+                watched[count++] = {fd->get(), POLLIN, 0};
+            }
+        }
+        if (spawned->input) {
+            watched[count++] = {spawned->input.get(), POLLOUT, 0};
+        }
+        if (::poll(watched, count, -1) < 0) {
+            continue;
+        }
+        for (int index = 0; index < count; ++index) {
+            if (watched[index].revents == 0) {
+                continue;
+            }
+            int fd = watched[index].fd;
+            if (spawned->input && fd == spawned->input.get()) {
+                size_t offset = written % input_block->size();
+                ssize_t sent = ::write(fd, input_block->data() + offset,
+                                       std::min(input_block->size() - offset, file_size - written));
+                if (sent > 0) {
+                    written += static_cast<size_t>(sent);
+                }
+                if (sent < 0 || written == file_size) {
+                    spawned->input.reset();
+                }
+                continue;
+            }
+            ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got <= 0) {
+                (fd == spawned->output.get() ? spawned->output : spawned->error).reset();
+            } else if (fd == spawned->error.get()) {
+                error_text.append(buffer.data(), static_cast<size_t>(got));
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(spawned->pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fail("bare run failed: " + error_text);
+    }
+    return seconds_since(start);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::string quoted(const std::string& path) {
+    return "'" + path + "'";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN);
+    int rounds = argc == 2 && std::string(argv[1]) == "--quick" ? 1 : 3;
+    if (::geteuid() != 0) {
+        fail("run as root: the benchmark makes its own test account with useradd");
+    }
+
+    bool created_account = false;
+    std::string account_home = prepare_account(created_account);
+    std::string error;
+    auto server = LocalSshServer::start(&error, account);
+    if (!server) {
+        fail(error);
+    }
+    TemporaryDirectory data("wrenfield-stream-bench", "/dev/shm");
+    undo_on_failure = [&] {
+        std::filesystem::remove_all(data.path());
+        server->stop();
+        if (created_account) {
+            run_command({"userdel", "--remove", account});
+        }
+    };
+    if (data.path().empty()) {
+        fail("cannot make a directory under /dev/shm");
+    }
+    const std::string wrappers = data / "bin";
+    const std::string peak_log = data / "python-peak.log";
+    if (!write_file(wrappers + "/python3", "#!/bin/sh\nexec /usr/bin/time -a -o '" + peak_log +
+                                               "' -f '%M' /usr/bin/python3 \"$@\"\n")) {
+        fail("cannot write the python3 wrapper");
+    }
+    ::chmod((wrappers + "/python3").c_str(), 0755);
+    authorize_key(account_home, *server, wrappers);
+
+    const std::string source = data / "source.bin";
+    const std::string uploaded = data / "uploaded.bin";
+    const std::string bare_uploaded = data / "bare-uploaded.bin";
+    checked_output({"python3", "-c",
+                    "import os, sys\nblock = os.urandom(1 << 20)\nwith open(sys.argv[1], 'wb') as "
+                    "f:\n    for _ in range(1024):\n        f.write(block)\n",
+                    source});
+    checked_output({"chown", "-R", std::string(account) + ":", data.path()});
+    ::chmod(data.path().c_str(), 0755);
+
+    ScopedEnvironmentVariable home("HOME", server->home());
+    ScopedEnvironmentVariable path("PATH", server->path());
+    ScopedEnvironmentVariable agent("SSH_AUTH_SOCK", std::nullopt);
+    TemporaryDirectory opener("wrenfield-stream-opener");
+    write_file(opener / "xdg-open", "#!/bin/sh\nexit 0\n");
+    ::chmod((opener / "xdg-open").c_str(), 0755);
+
+    double download_ours = 0, download_bare = 0, upload_ours = 0, upload_bare = 0;
+    double download_cpu = 0, upload_cpu = 0;
+    long rss_before = 0, download_peak = 0, upload_peak = 0, python_download = 0, python_upload = 0;
+    {
+        RunningProgram program(RunningProgram::Options{
+            {"--browser", "--port", "0"}, {"PATH=" + opener.path() + ":" + server->path()}});
+        auto address = program.wait_for_start();
+        if (!address) {
+            fail("the program did not start: " + address.error());
+        }
+        const uint16_t port = program.port();
+        HttpReply connected = http_post_json(port, "/api/connect",
+                                             nlohmann::json{{"host", server->host_alias()}}.dump());
+        if (connected.status != 200) {
+            fail("connect failed: " + connected.body);
+        }
+        // The same record as the program's gives the same command line and control socket.
+        SshConnection connection = SshConnection::create(server->host_alias());
+        const std::vector<std::string> command = connection.ssh_command();
+        std::string block(buffer_size, '\0');
+        for (size_t at = 0; at < block.size(); ++at) {
+            block[at] = static_cast<char>(at * 131 + at / 977);
+        }
+
+        // One warm-up of each, then the measured rounds, alternating which side goes first.
+        our_download(port, source);
+        bare_run(command, "cat " + quoted(source), nullptr);
+        rss_before = status_kib(program.pid(), "VmRSS");
+        std::vector<double> ours_down, bare_down, ours_up, bare_up, cpu_down, cpu_up;
+        for (int round = 0; round < rounds; ++round) {
+            for (int side = 0; side < 2; ++side) {
+                if ((round + side) % 2 == 0) {
+                    reset_peak(program.pid());
+                    double cpu = cpu_seconds(program.pid());
+                    ours_down.push_back(our_download(port, source));
+                    cpu_down.push_back(cpu_seconds(program.pid()) - cpu);
+                    download_peak = std::max(download_peak, status_kib(program.pid(), "VmHWM"));
+                    python_download = std::max(python_download, last_python_peak_kib(peak_log));
+                    reset_peak(program.pid());
+                    cpu = cpu_seconds(program.pid());
+                    ours_up.push_back(our_upload(port, uploaded, block));
+                    cpu_up.push_back(cpu_seconds(program.pid()) - cpu);
+                    upload_peak = std::max(upload_peak, status_kib(program.pid(), "VmHWM"));
+                    python_upload = std::max(python_upload, last_python_peak_kib(peak_log));
+                } else {
+                    bare_down.push_back(bare_run(command, "cat " + quoted(source), nullptr));
+                    bare_up.push_back(bare_run(command, "cat > " + quoted(bare_uploaded), &block));
+                }
+            }
+        }
+        if (std::filesystem::file_size(uploaded) != file_size ||
+            std::filesystem::file_size(bare_uploaded) != file_size) {
+            fail("an uploaded file has the wrong size");
+        }
+        download_ours = median(ours_down);
+        download_bare = median(bare_down);
+        upload_ours = median(ours_up);
+        upload_bare = median(bare_up);
+        download_cpu = median(cpu_down);
+        upload_cpu = median(cpu_up);
+    }
+
+    std::printf(
+        "| 1 GiB | ours (MB/s) | bare ssh cat (MB/s) | ratio | program CPU (s) |\n"
+        "|---|---:|---:|---:|---:|\n");
+    std::printf("| download | %.0f | %.0f | %.2f | %.2f |\n", megabytes_per_second(download_ours),
+                megabytes_per_second(download_bare), download_bare / download_ours, download_cpu);
+    std::printf("| upload | %.0f | %.0f | %.2f | %.2f |\n\n", megabytes_per_second(upload_ours),
+                megabytes_per_second(upload_bare), upload_bare / upload_ours, upload_cpu);
+    std::printf("| peak memory (MiB) | program | remote python3 |\n|---|---:|---:|\n");
+    std::printf("| download of 1 GiB | %.1f | %.1f |\n", download_peak / 1024.0,
+                python_download / 1024.0);
+    std::printf("| upload of 1 GiB | %.1f | %.1f |\n", upload_peak / 1024.0,
+                python_upload / 1024.0);
+    std::printf("\nprogram resident before the transfers: %.1f MiB; rounds: %d\n",
+                rss_before / 1024.0, rounds);
+
+    std::exchange(undo_on_failure, nullptr)();
+    return 0;
+}
