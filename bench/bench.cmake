@@ -1,7 +1,7 @@
 # Benchmarks: built with everything else so that they keep compiling, never run by ctest.
 # `cmake --build build --target bench` runs them (the SSH benchmark needs root: it makes its own
 # test account).
-add_executable(ssh_bench ${CMAKE_SOURCE_DIR}/bench/ssh_bench.cc)
+add_executable(ssh_bench ${CMAKE_SOURCE_DIR}/bench/ssh_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
 target_link_libraries(ssh_bench PRIVATE wrenfield_test_support)
 
 add_custom_target(bench COMMAND ssh_bench COMMAND server_bench USES_TERMINAL)
@@ -14,7 +14,7 @@ target_link_libraries(server_bench PRIVATE wrenfield_test_support)
 
 # Streaming: 1 GiB each way through the real program beside the bare `ssh cat` pipe, with the
 # peak memory of the program and of the remote python3 (needs root, like ssh_bench).
-add_executable(stream_bench ${CMAKE_SOURCE_DIR}/bench/stream_bench.cc)
+add_executable(stream_bench ${CMAKE_SOURCE_DIR}/bench/stream_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
 target_link_libraries(stream_bench PRIVATE wrenfield_test_support)
 add_dependencies(stream_bench wrenfield)
 add_custom_target(stream_bench_run COMMAND stream_bench USES_TERMINAL)

@@ -5,8 +5,6 @@
 // hides our own cost), starts the local sshd of the tests for it and removes both at the end.
 // The exact ssh argument vector of each operation is recorded once through a wrapper on PATH
 // and replayed for the bare run, so both sides run the same remote program the same way.
-#include <poll.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "ssh/connection.h"
 #include "ssh/remote.h"
 #include "support/command.h"
@@ -32,58 +31,12 @@ namespace {
 
 using namespace wrenfield;
 using namespace wrenfield::testing;
+using namespace wrenfield::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* account = "wrenfield-bench";
 constexpr size_t big_file_size = 100u << 20;
 constexpr const char* end_of_call = "--end-of-call--";
-
-// What a failure must undo before the program ends: the account and the server.
-std::function<void()> undo_on_failure;
-
-[[noreturn]] void fail(const std::string& message) {
-    std::fprintf(stderr, "ssh_bench: %s\n", message.c_str());
-    if (auto undo = std::exchange(undo_on_failure, nullptr)) {
-        undo();
-    }
-    std::exit(1);
-}
-
-std::string checked_output(const std::vector<std::string>& arguments, std::string_view input = {}) {
-    CommandResult result = run_command(arguments, input, std::chrono::minutes(5));
-    if (result.exit_code != 0) {
-        fail(arguments[0] + " failed: " + result.error + result.output);
-    }
-    return result.output;
-}
-
-// The account's home, made with useradd when missing. Sets `created` when this run made it.
-std::string prepare_account(bool& created) {
-    created = false;
-    if (::getpwnam(account) == nullptr) {
-        checked_output({"useradd", "--create-home", "--shell", "/bin/sh", account});
-        created = true;
-    }
-    // A new account is locked (no password at all), and without PAM sshd refuses a locked
-    // account even for a key; "*" is "no password can match" without the lock.
-    checked_output({"usermod", "--password", "*", account});
-    const passwd* entry = ::getpwnam(account);
-    if (entry == nullptr) {
-        fail("no account " + std::string(account) + " after useradd");
-    }
-    return entry->pw_dir;
-}
-
-// Its own authorized_keys, holding the key of the test server's HOME.
-void authorize_key(const std::string& home, const LocalSshServer& server) {
-    auto key = read_file(server.key_path() + ".pub");
-    if (!key || !write_file(home + "/.ssh/authorized_keys", *key)) {
-        fail("cannot write " + home + "/.ssh/authorized_keys");
-    }
-    checked_output({"chown", "-R", std::string(account) + ":", home + "/.ssh"});
-    ::chmod((home + "/.ssh").c_str(), 0700);
-    ::chmod((home + "/.ssh/authorized_keys").c_str(), 0600);
-}
 
 // Directories of 1,000 / 10,000 / 100,000 files and a 100 MiB text file, owned by the account.
 void make_data(const std::string& root) {
@@ -113,64 +66,6 @@ with open(os.path.join(root, "big.txt"), "w") as handle:
     checked_output({"chown", "-R", std::string(account) + ":", root});
 }
 
-// Runs an ssh argument vector the way a shell would with its output to /dev/null: standard
-// output and error read and dropped, `input` written to standard input.
-void run_bare(const std::vector<std::string>& arguments, std::string_view input) {
-    auto spawned = spawn_process(arguments, std::nullopt, true);
-    if (!spawned) {
-        fail(spawned.error());
-    }
-    size_t written = 0;
-    if (input.empty()) {
-        spawned->input.reset();
-    }
-    std::string error_text;
-    while (spawned->output || spawned->error || spawned->input) {
-        pollfd watched[3];
-        int count = 0;
-        for (UniqueFd* fd : {&spawned->output, &spawned->error}) {
-            if (*fd) {
-                watched[count++] = {fd->get(), POLLIN, 0};
-            }
-        }
-        if (spawned->input) {
-            watched[count++] = {spawned->input.get(), POLLOUT, 0};
-        }
-        if (::poll(watched, count, -1) < 0) {
-            continue;
-        }
-        for (int index = 0; index < count; ++index) {
-            if (watched[index].revents == 0) {
-                continue;
-            }
-            int fd = watched[index].fd;
-            if (fd == spawned->input.get()) {
-                size_t chunk = std::min<size_t>(input.size() - written, 1 << 16);
-                ssize_t sent = ::write(fd, input.data() + written, chunk);
-                if (sent > 0) {
-                    written += static_cast<size_t>(sent);
-                }
-                if (sent < 0 || written == input.size()) {
-                    spawned->input.reset();
-                }
-                continue;
-            }
-            char buffer[1 << 16];
-            ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                (fd == spawned->output.get() ? spawned->output : spawned->error).reset();
-            } else if (fd == spawned->error.get()) {
-                error_text.append(buffer, static_cast<size_t>(got));
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(spawned->pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fail("bare run failed: " + error_text);
-    }
-}
-
 // Reads back the argument vectors that the recording wrapper appended to `file`.
 std::vector<std::vector<std::string>> recorded_calls(const std::string& file) {
     std::vector<std::vector<std::string>> calls(1);
@@ -196,12 +91,6 @@ struct Row {
     double bare_ms = 0;
     int repetitions = 0;
 };
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 double milliseconds_since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -245,7 +134,7 @@ class Bench {
                 } else {
                     for (auto call : calls) {
                         call.insert(call.begin(), "ssh");
-                        run_bare(call, input);
+                        run_bare(call, input, input.size());
                     }
                     bare.push_back(milliseconds_since(start));
                 }
@@ -327,17 +216,10 @@ int main(int argc, char** argv) {
         return measure_memory(argv[2], argv[3], argv[4]);
     }
     bool quick = argc == 2 && std::string(argv[1]) == "--quick";
-    if (::geteuid() != 0) {
-        fail("run as root: the benchmark makes its own test account with useradd");
-    }
-
-    bool created_account = false;
-    std::string account_home = prepare_account(created_account);
-    std::string error;
-    auto server = LocalSshServer::start(&error, account);
-    if (!server) {
-        fail(error);
-    }
+    AccountServer started = start_account_server(account);
+    const std::string& account_home = started.home;
+    const bool created_account = started.created_account;
+    auto& server = started.server;
     std::string data = account_home + "/bench-data";
     undo_on_failure = [&] {
         std::filesystem::remove_all(data);
@@ -346,7 +228,7 @@ int main(int argc, char** argv) {
             run_command({"userdel", "--remove", account});
         }
     };
-    authorize_key(account_home, *server);
+    authorize_key(account, account_home, *server);
     std::filesystem::remove_all(data);
     make_data(data);
 

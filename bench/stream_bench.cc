@@ -8,11 +8,8 @@
 // what is measured. Account, server and data are removed at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench_support.h"
 #include "ssh/connection.h"
 #include "support/command.h"
 #include "support/process.h"
@@ -40,59 +37,17 @@ namespace {
 
 using namespace wrenfield;
 using namespace wrenfield::testing;
+using namespace wrenfield::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* account = "wrenfield-stream";
 constexpr size_t file_size = size_t{1} << 30;
 constexpr size_t buffer_size = 1 << 20;
 
-std::function<void()> undo_on_failure;
-
-[[noreturn]] void fail(const std::string& message) {
-    std::fprintf(stderr, "stream_bench: %s\n", message.c_str());
-    if (auto undo = std::exchange(undo_on_failure, nullptr)) {
-        undo();
-    }
-    std::exit(1);
-}
-
-std::string checked_output(const std::vector<std::string>& arguments) {
-    CommandResult result = run_command(arguments, {}, std::chrono::minutes(5));
-    if (result.exit_code != 0) {
-        fail(arguments[0] + " failed: " + result.error + result.output);
-    }
-    return result.output;
-}
-
-// The account's home, made with useradd when missing; `created` says whether this run made it.
-std::string prepare_account(bool& created) {
-    created = false;
-    if (::getpwnam(account) == nullptr) {
-        checked_output({"useradd", "--create-home", "--shell", "/bin/sh", account});
-        created = true;
-    }
-    // Without PAM sshd refuses a locked account even for a key; "*" matches no password.
-    checked_output({"usermod", "--password", "*", account});
-    const passwd* entry = ::getpwnam(account);
-    if (entry == nullptr) {
-        fail("no account " + std::string(account) + " after useradd");
-    }
-    return entry->pw_dir;
-}
-
 // Logins with the test key run their command with `wrappers` first on PATH.
-void authorize_key(const std::string& home, const LocalSshServer& server,
-                   const std::string& wrappers) {
-    auto key = read_file(server.key_path() + ".pub");
-    const std::string forced =
-        "command=\"PATH=" + wrappers +
-        ":$PATH; export PATH; exec /bin/sh -c \\\"$SSH_ORIGINAL_COMMAND\\\"\" ";
-    if (!key || !write_file(home + "/.ssh/authorized_keys", forced + *key)) {
-        fail("cannot write " + home + "/.ssh/authorized_keys");
-    }
-    checked_output({"chown", "-R", std::string(account) + ":", home + "/.ssh"});
-    ::chmod((home + "/.ssh").c_str(), 0700);
-    ::chmod((home + "/.ssh/authorized_keys").c_str(), 0600);
+std::string forced_path_command(const std::string& wrappers) {
+    return "command=\"PATH=" + wrappers +
+           ":$PATH; export PATH; exec /bin/sh -c \\\"$SSH_ORIGINAL_COMMAND\\\"\"";
 }
 
 long status_kib(pid_t pid, const char* field) {
@@ -317,64 +272,8 @@ double bare_run(std::vector<std::string> command, const std::string& remote_comm
                 const std::string* input_block) {
     command.push_back(remote_command);
     auto start = Clock::now();
-    auto spawned = spawn_process(command, std::nullopt, input_block != nullptr);
-    if (!spawned) {
-        fail(spawned.error());
-    }
-    size_t written = 0;
-    std::string buffer(buffer_size, '\0');
-    std::string error_text;
-    while (spawned->output || spawned->error || spawned->input) {
-        pollfd watched[3];
-        int count = 0;
-        for (UniqueFd* fd : {&spawned->output, &spawned->error}) {
-            if (*fd) {
-                watched[count++] = {fd->get(), POLLIN, 0};
-            }
-        }
-        if (spawned->input) {
-            watched[count++] = {spawned->input.get(), POLLOUT, 0};
-        }
-        if (::poll(watched, count, -1) < 0) {
-            continue;
-        }
-        for (int index = 0; index < count; ++index) {
-            if (watched[index].revents == 0) {
-                continue;
-            }
-            int fd = watched[index].fd;
-            if (spawned->input && fd == spawned->input.get()) {
-                size_t offset = written % input_block->size();
-                ssize_t sent = ::write(fd, input_block->data() + offset,
-                                       std::min(input_block->size() - offset, file_size - written));
-                if (sent > 0) {
-                    written += static_cast<size_t>(sent);
-                }
-                if (sent < 0 || written == file_size) {
-                    spawned->input.reset();
-                }
-                continue;
-            }
-            ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got <= 0) {
-                (fd == spawned->output.get() ? spawned->output : spawned->error).reset();
-            } else if (fd == spawned->error.get()) {
-                error_text.append(buffer.data(), static_cast<size_t>(got));
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(spawned->pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fail("bare run failed: " + error_text);
-    }
+    run_bare(command, input_block ? *input_block : std::string_view(), input_block ? file_size : 0);
     return seconds_since(start);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 std::string quoted(const std::string& path) {
@@ -385,18 +284,22 @@ std::string quoted(const std::string& path) {
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
-    int rounds = argc == 2 && std::string(argv[1]) == "--quick" ? 1 : 3;
-    if (::geteuid() != 0) {
-        fail("run as root: the benchmark makes its own test account with useradd");
+    int rounds = 3;
+    std::string cipher;
+    for (int index = 1; index < argc; ++index) {
+        std::string argument = argv[index];
+        if (argument == "--quick") {
+            rounds = 1;
+        } else if (argument == "--cipher" && index + 1 < argc) {
+            cipher = argv[++index];
+        } else {
+            fail("usage: stream_bench [--quick] [--cipher NAME]");
+        }
     }
-
-    bool created_account = false;
-    std::string account_home = prepare_account(created_account);
-    std::string error;
-    auto server = LocalSshServer::start(&error, account);
-    if (!server) {
-        fail(error);
-    }
+    AccountServer started = start_account_server(account);
+    const std::string& account_home = started.home;
+    const bool created_account = started.created_account;
+    auto& server = started.server;
     TemporaryDirectory data("wrenfield-stream-bench", "/dev/shm");
     undo_on_failure = [&] {
         std::filesystem::remove_all(data.path());
@@ -415,7 +318,7 @@ int main(int argc, char** argv) {
         fail("cannot write the python3 wrapper");
     }
     ::chmod((wrappers + "/python3").c_str(), 0755);
-    authorize_key(account_home, *server, wrappers);
+    authorize_key(account, account_home, *server, forced_path_command(wrappers));
 
     const std::string source = data / "source.bin";
     const std::string uploaded = data / "uploaded.bin";
@@ -427,6 +330,14 @@ int main(int argc, char** argv) {
     checked_output({"chown", "-R", std::string(account) + ":", data.path()});
     ::chmod(data.path().c_str(), 0755);
 
+    // Another cipher for every ssh of the run (the program's and the bare one): the default
+    // is what the user gets, a faster one shows what the program adds when ssh is quicker.
+    if (!cipher.empty()) {
+        std::string config = read_file(server->ssh_config()).value_or("");
+        if (!write_file(server->ssh_config(), "Ciphers " + cipher + "\n" + config)) {
+            fail("cannot set the cipher");
+        }
+    }
     ScopedEnvironmentVariable home("HOME", server->home());
     ScopedEnvironmentVariable path("PATH", server->path());
     ScopedEnvironmentVariable agent("SSH_AUTH_SOCK", std::nullopt);
@@ -508,8 +419,8 @@ int main(int argc, char** argv) {
                 python_download / 1024.0);
     std::printf("| upload of 1 GiB | %.1f | %.1f |\n", upload_peak / 1024.0,
                 python_upload / 1024.0);
-    std::printf("\nprogram resident before the transfers: %.1f MiB; rounds: %d\n",
-                rss_before / 1024.0, rounds);
+    std::printf("\nprogram resident before the transfers: %.1f MiB; rounds: %d; cipher: %s\n",
+                rss_before / 1024.0, rounds, cipher.empty() ? "default" : cipher.c_str());
 
     std::exchange(undo_on_failure, nullptr)();
     return 0;

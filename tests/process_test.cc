@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 using namespace wrenfield;
@@ -137,4 +138,46 @@ TEST_F(ProcessTest, OutputArrivesInPiecesThroughTheCallbacks) {
     EXPECT_TRUE(status->success());
     EXPECT_EQ(bytes, 50 * chunk.size());
     EXPECT_GT(pieces, 1u);
+}
+
+// Driven a step at a time: input in pieces, output handed back as it comes, and the end of
+// standard output told apart from the child's outcome.
+TEST_F(ProcessTest, RunningProcessExchangesDataAStepAtATime) {
+    auto started = RunningProcess::start({"sh", "-c", "cat; echo done >&2; exit 3"}, true);
+    ASSERT_TRUE(started.has_value());
+    RunningProcess& process = *started;
+    const std::string piece(300000, 'p');
+    ASSERT_TRUE(process.write_input(piece).has_value());
+    process.close_input();
+    size_t received = 0;
+    for (;;) {
+        auto output = process.read_output();
+        ASSERT_TRUE(output.has_value());
+        if (output->empty())
+            break;
+        received += output->size();
+    }
+    EXPECT_EQ(received, piece.size());
+    auto status = process.finish();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(status->code, 3);
+    EXPECT_EQ(process.error_output(), "done\n");
+    expect_no_children();
+}
+
+// A run given up part way (its reader went away) ends the child at once and reaps it, and
+// standard error kept for the message stays within its limit.
+TEST_F(ProcessTest, RunningProcessGivenUpIsKilledAndReaped) {
+    const auto begun = std::chrono::steady_clock::now();
+    {
+        auto started = RunningProcess::start(
+            {"sh", "-c", "head -c 200000 /dev/zero >&2; echo first; exec sleep 60"}, false);
+        ASSERT_TRUE(started.has_value());
+        auto output = started->read_output();
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(*output, "first\n");
+        EXPECT_EQ(started->error_output().size(), RunningProcess::error_output_limit);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(30));
+    expect_no_children();
 }
