@@ -307,6 +307,8 @@ TEST_F(StreamingTest, ClientLeavingEndsTheDownload) {
     // before the file could have been read to its end by anyone.
     EXPECT_TRUE(status_answers_within(5s));
     expect_no_children();
+    // The shared master survived the end of that run.
+    EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(scratch())).status, 200);
 }
 
 TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
