@@ -192,10 +192,20 @@ test('the item menu entries: open, edit, download, copy path, add, rename and de
 
   await rowOf(page, 'data.bin').click({ button: 'right' });
   assert.equal(await page.isVisible('#ctx-download'), true);
+  // The browser saves the file itself: the page never holds its bytes in a blob.
+  await page.evaluate(() => {
+    window.__blobAddresses = 0;
+    const make = URL.createObjectURL;
+    URL.createObjectURL = (object) => {
+      window.__blobAddresses += 1;
+      return make(object);
+    };
+  });
   const [download] = await Promise.all([page.waitForEvent('download'), page.click('#ctx-download')]);
   assert.equal(download.suggestedFilename(), 'data.bin');
   const { readFileSync } = await import('node:fs');
   assert.deepEqual(readFileSync(await download.path()), Buffer.from([0, 1, 2, 3, 254, 255]));
+  assert.equal(await page.evaluate(() => window.__blobAddresses), 0);
 
   // A download whose reply is an error shows it in a toast and leaves the page in place.
   await rowOf(page, 'data.bin').click({ button: 'right' });

@@ -248,6 +248,13 @@ test('a failed save shows the remote error and keeps the text modified', async (
   assert.match(await text('#toast'), /^Error: .*No such file or directory/);
   assert.equal(await isHidden('#btn-md-save'), false);
   assert.equal(await page.inputValue('#md-raw-textarea'), 'doomed edited');
+
+  // Downloading the vanished file tells so in a toast; the sheet and the unsaved text stay.
+  await page.click('#btn-md-download');
+  await waitFor(async () => (await text('#toast')).startsWith('Download failed: '), { what: 'the download error' });
+  assert.match(await text('#toast'), /No such file or directory/);
+  assert.equal(await isHidden('#modal-md-viewer'), false);
+  assert.equal(await page.inputValue('#md-raw-textarea'), 'doomed edited');
   await page.keyboard.press('Escape');
 });
 

@@ -126,7 +126,6 @@
   // `success` is true). Otherwise rejects with an Error whose message is the reply's `error`,
   // or `fallbackError` when the reply has none, and with the HTTP status as its `status`; a
   // failed request or an unreadable reply rejects with the browser's own error (no `status`).
-  // With `responseType` "blob" a success reply resolves to its raw bytes (downloads).
   async function apiRequest(path, options = {}) {
     const {
       method = 'GET',
@@ -134,7 +133,6 @@
       body,
       requireSuccess = false,
       fallbackError = 'Request failed',
-      responseType = 'json',
     } = options;
     const init = {method};
     if (json !== undefined) {
@@ -144,9 +142,6 @@
       init.body = body;
     }
     const response = await fetch(path, init);
-    if (responseType === 'blob' && response.ok) {
-      return response.blob();
-    }
     const reply = await response.json();
     const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
     if (!succeeded) {
@@ -177,6 +172,7 @@
 
   window.showToast = showToast;
   window.showLoading = showLoading;
+  window.downloadRemoteFile = downloadRemoteFile;
 
   // ===========================================================================
   // Connection: status, connect form, configured hosts, key suggestions
@@ -1626,28 +1622,32 @@
     placeContextMenu(elements.globalContextMenu, x, y, GLOBAL_MENU_HEIGHT_ALLOWANCE);
   }
 
-  // Fetches the file and hands it to the browser as a download. An error reply (a missing or
-  // unreadable file) shows in a toast instead of replacing the page.
-  async function downloadItem(item) {
-    let blob;
+  // Hands a remote file to the browser as a download. The reply is looked at first, so that an
+  // error (a missing or unreadable file) shows in a toast instead of replacing the page; once
+  // it is the file itself, that request is dropped and the browser fetches the file anew as a
+  // download of its own, which goes to disk without passing through the page's memory.
+  async function downloadRemoteFile(path, name) {
+    const address = '/api/download?path=' + encodeURIComponent(path);
+    const check = new AbortController();
     try {
-      blob = await apiRequest('/api/download?path=' + encodeURIComponent(item.path), {
-        responseType: 'blob',
-        fallbackError: 'Download failed',
-      });
+      const response = await fetch(address, {signal: check.signal});
+      if (!response.ok) {
+        const reply = await response.json().catch(() => null);
+        throw new Error((reply && reply.error) || 'Download failed');
+      }
     } catch (error) {
       showToast('Download failed: ' + error.message);
       return;
+    } finally {
+      check.abort();
     }
-    const address = URL.createObjectURL(blob);
     const anchor = document.createElement('a');
     anchor.href = address;
-    anchor.download = item.name;
+    anchor.download = name;
     anchor.style.display = 'none';
     document.body.appendChild(anchor);
     anchor.click();
     anchor.remove();
-    setTimeout(() => URL.revokeObjectURL(address), 60000);
   }
 
   async function copySelectedPath() {
@@ -1697,7 +1697,7 @@
       'ctx-edit': withSelection(openViewerFor),
       'ctx-download': withSelection((item) => {
         if (!item.is_dir) {
-          downloadItem(item);
+          downloadRemoteFile(item.path, item.name);
         }
       }),
       'ctx-rename': openRenameModal,

@@ -314,9 +314,11 @@
     );
   }
 
+  // The page script downloads it: an error shows in a toast, never in place of the page (and
+  // of the text being edited).
   function downloadFile() {
-    if (!openFile) return;
-    window.location.href = '/api/download?path=' + encodeURIComponent(openFile.path);
+    if (!openFile || typeof window.downloadRemoteFile !== 'function') return;
+    window.downloadRemoteFile(openFile.path, openFile.name);
   }
 
   function toggleFullscreen() {
