@@ -1,7 +1,12 @@
-// The reply builders, the JSON text they write, the query map and the download file name.
+// The reply builders, the JSON text they write, the query map, the download file name, and the
+// handing of a reply that holds the connection lock to the HTTP library.
 #include "server/replies.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <thread>
 
 #include "server/routes.h"
 
@@ -93,6 +98,50 @@ TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
               "filename*=UTF-8''caf%C3%A9%20%221%22.txt");
     EXPECT_EQ(attachment_disposition("a\\b\r\n.txt"),
               "attachment; filename=\"a_b__.txt\"; filename*=UTF-8''a%5Cb%0D%0A.txt");
+}
+
+// A reply that holds the lock goes out through a body provider; one with an empty body must
+// still end, and let the lock go once it has been sent.
+TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
+    std::mutex slot;
+    httplib::Server server;
+    server.Get("/(.*)", [&](const httplib::Request& request, httplib::Response& response) {
+        std::string body = request.path == "/empty" ? "" : "{\"ok\":true}";
+        send_reply(response, Reply{200, {{"Content-Type", "application/json"}}, body},
+                   std::unique_lock(slot));
+    });
+    int port = server.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { server.listen_after_bind(); });
+    struct StopServer {
+        httplib::Server& server;
+        std::thread& serving;
+        ~StopServer() {
+            server.stop();
+            serving.join();
+        }
+    } stop{server, serving};
+
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(5, 0);
+    for (std::string path : {"/empty", "/full", "/empty"}) {
+        SCOPED_TRACE(path);
+        auto result = client.Get(path);
+        ASSERT_TRUE(result) << httplib::to_string(result.error());
+        EXPECT_EQ(result->status, 200);
+        EXPECT_EQ(result->body, path == "/empty" ? "" : "{\"ok\":true}");
+        EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
+        // The releaser runs on the server's thread just after the last byte went out.
+        bool free = false;
+        for (int tries = 0; tries < 500 && !free; ++tries) {
+            free = slot.try_lock();
+            if (!free) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        ASSERT_TRUE(free);
+        slot.unlock();
+    }
 }
 
 }  // namespace

@@ -98,14 +98,18 @@ class ThreadPerConnection final : public httplib::TaskQueue {
     size_t running_ = 0;
 };
 
-// Hands a built reply to the library. A route that holds the connection lock passes it in;
-// it is released by the body's releaser, which the library runs once the reply has been
-// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
-// part way the provider gives up, and the library closes the connection without the closing
-// chunk, so that the client sees a cut reply, never a complete one.
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
-                BodyPieces body_pieces = nullptr) {
+}  // namespace
+
+void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock,
+                BodyPieces body_pieces) {
     response.status = reply.status;
+    // The library keeps asking a provider of a known empty length for bytes and never ends;
+    // an empty body that must hold the lock until sent goes out chunked, ending at once.
+    if (lock.owns_lock() && !body_pieces && reply.body.empty()) {
+        body_pieces = [] {
+            return std::expected<std::string_view, std::string>(std::string_view{});
+        };
+    }
     const bool provided = lock.owns_lock() || body_pieces;
     std::string content_type;
     for (auto& [name, value] : reply.headers) {
@@ -153,6 +157,8 @@ void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::
         },
         [held](bool) { held->unlock(); });
 }
+
+namespace {
 
 void send_preflight(httplib::Response& response) {
     response.status = 204;
