@@ -365,6 +365,28 @@ TEST_F(RemoteTest, WriteFailuresLeaveEverythingAsItWas) {
     EXPECT_FALSE(fs::exists(scratch_path("missing")));
     EXPECT_EQ(remote_write_file(connection, scratch(), "data").error(),
               "[Errno 21] Is a directory: '" + scratch() + "'");
+
+    // Names that a plain open refuses are refused with its error, naming the path as given:
+    // a trailing "/" never names a file, and ".." only climbs out of a directory that exists.
+    const auto write_error = [&](const std::string& path) {
+        auto written = remote_write_file(connection, path, "new");
+        return written ? std::string("(written)") : written.error();
+    };
+    const std::string file = scratch_path("file");
+    ASSERT_TRUE(write_file(file, "old"));
+    EXPECT_EQ(write_error(file + "/"), "[Errno 21] Is a directory: '" + file + "/'");
+    EXPECT_EQ(write_error(scratch_path("new/")),
+              "[Errno 21] Is a directory: '" + scratch_path("new/") + "'");
+    EXPECT_EQ(write_error(scratch_path("missing/../file")),
+              "[Errno 2] No such file or directory: '" + scratch_path("missing/../file") + "'");
+    EXPECT_EQ(write_error(""), "[Errno 2] No such file or directory: ''");
+    fs::create_directory_symlink(scratch(), scratch_path("linked"));
+    fs::create_symlink("loop", scratch_path("loop"));
+    EXPECT_EQ(
+        write_error(scratch_path("linked/loop")),
+        "[Errno 40] Too many levels of symbolic links: '" + scratch_path("linked/loop") + "'");
+    EXPECT_EQ(read_file(file), "old");
+    EXPECT_FALSE(fs::exists(scratch_path("new")));
     EXPECT_TRUE(temporary_files(scratch()).empty());
 }
 

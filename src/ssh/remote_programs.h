@@ -97,15 +97,18 @@ except Exception as e:
 // Replaces a file without ever leaving it half written. Placeholders: the Base64 path, then
 // the exact number of bytes that standard input carries.
 //
-// A symbolic link at the path is followed, so its target is replaced and the link stays. The
-// data is streamed into a new file beside the target, checked against the announced count,
-// given the old file's permission bits (and owner, where allowed), flushed to disk and renamed
-// over the target, and then the directory is flushed too. Any failure removes the new file and
-// leaves the old one untouched. A file that could not be opened for writing is refused as it
-// would be by a plain write, although the directory would allow replacing it. A file with
-// several hard links, or one that is not a regular file, is rewritten in place so that it
-// stays one file; so is a file whose directory refuses new files while the file itself is
-// writable. In place, the whole input is taken in and counted before the file is touched.
+// The path is taken as the kernel takes it for a plain open: a name that such an open refuses
+// (empty, ending in "/", through a missing directory or a symbolic link loop) is refused with
+// the same error, naming the path as given. A symbolic link at the path is followed, so its
+// target is replaced and the link stays. The data is streamed into a new file beside the
+// target, checked against the announced count, given the old file's permission bits (and
+// owner, where allowed), flushed to disk and renamed over the target, and then the directory
+// is flushed too. Any failure removes the new file and leaves the old one untouched. A file
+// that could not be opened for writing is refused as it would be by a plain write, although
+// the directory would allow replacing it. A file with several hard links, or one that is not a
+// regular file, is rewritten in place so that it stays one file; so is a file whose directory
+// refuses new files while the file itself is writable. In place, the whole input is taken in
+// and counted before the file is touched.
 inline constexpr std::string_view kWrite = R"(python3 -c "
 import os, sys, stat, errno, base64
 target = base64.b64decode('{}').decode('utf-8')
@@ -123,6 +126,14 @@ def receive(take):
     if received == size:
         return
     raise IOError('Upload incomplete: expected ' + str(size) + ' bytes, received ' + str(received))
+def resolve_links(name):
+    for attempt in range(40):
+        try:
+            link = os.readlink(name)
+        except OSError:
+            return name
+        name = os.path.join(os.path.dirname(name), link)
+    return name
 def write_all(fd, data):
     view = memoryview(data)
     while len(view) > 0:
@@ -179,7 +190,7 @@ def write_replacing(path, old, name, fd):
             pass
         raise
     try:
-        directory_fd = os.open(os.path.dirname(path), os.O_RDONLY)
+        directory_fd = os.open(os.path.dirname(path) or '.', os.O_RDONLY)
         try:
             os.fsync(directory_fd)
         finally:
@@ -187,11 +198,16 @@ def write_replacing(path, old, name, fd):
     except OSError:
         pass
 try:
-    path = os.path.realpath(target)
+    if target == '' or target.endswith('/'):
+        os.close(os.open(target, os.O_WRONLY | os.O_CREAT, 0o666))
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+    path = resolve_links(target)
     try:
         old = os.stat(path)
     except FileNotFoundError:
         old = None
+    except OSError as e:
+        raise OSError(e.errno, e.strerror, target)
     if old is not None and stat.S_ISDIR(old.st_mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
     if old is not None and stat.S_ISREG(old.st_mode):
@@ -200,7 +216,7 @@ try:
         write_in_place(path)
     else:
         try:
-            name, fd = create_temporary(os.path.dirname(path))
+            name, fd = create_temporary(os.path.dirname(path) or '.')
         except PermissionError:
             if old is None:
                 raise
