@@ -380,6 +380,9 @@ TEST_F(RemoteTest, WriteFailuresLeaveEverythingAsItWas) {
     EXPECT_EQ(write_error(scratch_path("missing/../file")),
               "[Errno 2] No such file or directory: '" + scratch_path("missing/../file") + "'");
     EXPECT_EQ(write_error(""), "[Errno 2] No such file or directory: ''");
+    fs::create_symlink("new/", scratch_path("to_new"));
+    EXPECT_EQ(write_error(scratch_path("to_new")),
+              "[Errno 21] Is a directory: '" + scratch_path("to_new") + "'");
     fs::create_directory_symlink(scratch(), scratch_path("linked"));
     fs::create_symlink("loop", scratch_path("loop"));
     EXPECT_EQ(

@@ -198,10 +198,10 @@ def write_replacing(path, old, name, fd):
     except OSError:
         pass
 try:
-    if target == '' or target.endswith('/'):
+    path = resolve_links(target)
+    if path == '' or path.endswith('/'):
         os.close(os.open(target, os.O_WRONLY | os.O_CREAT, 0o666))
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
-    path = resolve_links(target)
     try:
         old = os.stat(path)
     except FileNotFoundError:
