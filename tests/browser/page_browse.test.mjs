@@ -330,6 +330,37 @@ test('the direct path input opens on a click on the bar, and Escape or Enter clo
   await page.waitForFunction(() => document.getElementById('breadcrumb-container').dataset.state === 'display');
 });
 
+test('files dragged over a scrolled listing find the drop overlay over the visible view', async () => {
+  await goToPath(page, root);
+  const viewport = page.viewportSize();
+  await page.setViewportSize({ width: viewport.width, height: 400 });
+  try {
+    const cover = await page.evaluate(() => {
+      const zone = document.getElementById('drop-zone');
+      zone.scrollTop = zone.scrollHeight;
+      const data = new DataTransfer();
+      data.items.add(new File(['x'], 'x.txt'));
+      zone.dispatchEvent(new DragEvent('dragenter', { dataTransfer: data, bubbles: true, cancelable: true }));
+      const overlay = document.getElementById('drop-overlay');
+      const shown = zone.getBoundingClientRect();
+      const covered = overlay.getBoundingClientRect();
+      const centre = document.elementFromPoint(shown.left + shown.width / 2, shown.top + shown.height / 2);
+      const result = {
+        scrolled: zone.scrollTop > 0,
+        top: covered.top - shown.top,
+        bottom: covered.bottom - shown.bottom,
+        centreOnOverlay: overlay.contains(centre),
+      };
+      overlay.dispatchEvent(new DragEvent('dragleave', { dataTransfer: data, bubbles: true, relatedTarget: null }));
+      return result;
+    });
+    assert.deepEqual(cover, { scrolled: true, top: 0, bottom: 0, centreOnOverlay: true });
+    assert.equal(await isHidden(page, '#drop-overlay'), true);
+  } finally {
+    await page.setViewportSize(viewport);
+  }
+});
+
 test('a folder that cannot be listed shows an error and leaves the page where it was', async () => {
   await goToPath(page, root);
   const before = await page.evaluate(() => ({ path: window.state.currentPath, length: window.state.history.length }));
