@@ -312,9 +312,12 @@ test('the direct path input opens on a click on the bar, and Escape or Enter clo
     return input.selectionStart === 0 && input.selectionEnd === input.value.length;
   }), true);
 
+  // Closing gives the focus back to the page, so that keys no longer edit the hidden input.
+  const pathInputFocused = () => page.evaluate(() => document.activeElement.id === 'path-direct-input');
   await page.press('#path-direct-input', 'Escape');
   assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
   assert.equal(await page.evaluate(() => window.state.currentPath), root);
+  assert.equal(await pathInputFocused(), false);
 
   // Whitespace around the typed path is dropped.
   await page.click('#btn-edit-path');
@@ -322,6 +325,7 @@ test('the direct path input opens on a click on the bar, and Escape or Enter clo
   await page.press('#path-direct-input', 'Enter');
   await waitForFolder(page, `${root}/beta`);
   assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
+  assert.equal(await pathInputFocused(), false);
   assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
 
   // Leaving the input closes it shortly after.

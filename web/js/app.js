@@ -530,8 +530,11 @@
     elements.pathInput.select();
   }
 
+  // The closed input is invisible, so it gives up the focus too: keys then reach the page
+  // again instead of editing a path nobody sees.
   function deactivatePathInput() {
     elements.breadcrumbContainer.dataset.state = 'display';
+    elements.pathInput.blur();
   }
 
   function handleBreadcrumbBarClick(event) {
