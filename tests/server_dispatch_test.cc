@@ -92,6 +92,19 @@ TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {
     EXPECT_EQ(get("/index.html#top").status, 200);
 }
 
+TEST_F(DispatchTest, RangeRequestsGetTheWholeReply) {
+    // An asset, a plain JSON reply, and one sent while holding the connection lock.
+    for (const char* path : {"/index.html", "/api/check-for-updates", "/api/status"}) {
+        SCOPED_TRACE(path);
+        const std::string whole = get(path).body;
+        HttpReply reply = get(path, {{"Range", "bytes=0-3"}});
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.header("Content-Range"), "");
+        EXPECT_EQ(reply.body.size(), whole.size());
+        EXPECT_TRUE(reply.body == whole);
+    }
+}
+
 TEST_F(DispatchTest, PathsAreComparedAfterUrlNormalisationButNotDecoded) {
     EXPECT_TRUE(raw_http_exchange(server.port(),
                                   "GET /css/../index.html HTTP/1.1\r\nHost: " + server.host() +

@@ -310,10 +310,13 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
     // matches paths with regular expressions that recurse once per character.
     server.set_pre_routing_handler(
         [context](const httplib::Request& request, httplib::Response& response) {
-            // Replies go out as they are built. The library would otherwise compress the page
-            // and the style sheets for every browser (they all offer gzip and br), which costs
-            // tens of milliseconds of Brotli per load of a text that is already in memory.
-            const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
+            // Replies go out whole and as they are built. The library would otherwise compress
+            // the page and the style sheets for every browser (they all offer gzip and br), at
+            // tens of milliseconds of Brotli per load, and answer a Range request with the
+            // requested bytes under status 200, which passes a fragment off as the whole.
+            auto& asked = const_cast<httplib::Request&>(request);
+            asked.headers.erase("Accept-Encoding");
+            asked.ranges.clear();
             if (carries_body(request.method)) {
                 // Let the library route it to the one content-reader handler below; its path is
                 // set to "/" so that the match stays trivial. Dispatch reads the raw target.
