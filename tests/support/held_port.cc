@@ -14,6 +14,12 @@ HeldPort::HeldPort(uint16_t port, Listening listening) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
+    // A listening holder takes the port as the program would, past connections of an earlier
+    // user still in TIME-WAIT; listening, it still keeps everybody else out.
+    if (fd_ >= 0 && listening == Listening::Yes) {
+        int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         (listening == Listening::Yes && ::listen(fd_, 1) != 0) ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
