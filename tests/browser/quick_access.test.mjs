@@ -264,6 +264,37 @@ test('a bookmark of another host connects to it first, reaching the same destina
   );
   assert.equal(await currentHost(), firstHost);
   assert.equal(await page.$eval('#loading-bar', (bar) => bar.classList.contains('hidden')), true);
+
+  // A switch to a group that uses no key file records none, although the connect form's key
+  // field still holds the key of an earlier connection (the reply is a stand-in: the test
+  // server's aliases all name a key file).
+  await page.evaluate(() => {
+    document.getElementById('input-key').value = '/elsewhere/id_other';
+    const groups = JSON.parse(localStorage.getItem('wrenfield_quick_access_v2'));
+    groups.push({ hostKey: 'default@keyless.invalid:22', host: 'keyless.invalid', user: '', port: 22,
+      identity_file: '', label: 'keyless', collapsed: false, bookmarks: [{ name: 'Root (/)', path: '/' }] });
+    localStorage.setItem('wrenfield_quick_access_v2', JSON.stringify(groups));
+  });
+  await page.route('**/api/connect', (route) =>
+    route.fulfill({
+      status: 200,
+      contentType: 'application/json',
+      body: JSON.stringify({ success: true, host: 'keyless.invalid', user: '', home_dir: '/', remote_os: 'Linux',
+        has_python: true, error: null, identity_file: null }),
+    }),
+  );
+  try {
+    await page.click('#btn-refresh');
+    await waitForFolder(page, '/');
+    const keylessMark = await toastMark(page);
+    await page.click('.qa-host-group:has-text("keyless") .qa-item-main');
+    await waitForToast(page, 'Connected to keyless.invalid', keylessMark);
+  } finally {
+    await page.unroute('**/api/connect');
+  }
+  assert.equal(await page.evaluate(() => window.state.identityFile), '');
+  const keyless = (await storedGroups(page)).find((group) => group.host === 'keyless.invalid');
+  assert.deepEqual([keyless.identity_file, keyless.hostKey], ['', 'default@keyless.invalid:22']);
 });
 
 const toastMarkTexts = (mark) => page.evaluate((from) => window.__toasts.slice(from), mark);

@@ -195,15 +195,16 @@
   }
 
   // Takes over a status or connect reply as the page's connection. Neither reply carries
-  // the SSH port, so the caller passes the one it connected with (22 when unknown).
-  function setConnectedState(reply, port) {
+  // the SSH port, so the caller passes the one it connected with (22 when unknown). A reply
+  // without a key file takes `keyFile`, by default the connect form's key field.
+  function setConnectedState(reply, port, keyFile = elements.keyInput.value.trim()) {
     state.connected = true;
     state.host = reply.host || '';
     state.user = reply.user || '';
     state.port = port || DEFAULT_SSH_PORT;
     state.homeDir = reply.home_dir || '';
     state.currentPath = reply.home_dir || '';
-    state.identityFile = reply.identity_file || elements.keyInput.value.trim();
+    state.identityFile = reply.identity_file || keyFile;
 
     elements.statusDot.className = 'status-dot connected';
     elements.hostLabel.textContent = connectionLabel(state.host, state.user);
@@ -1236,9 +1237,9 @@
         requireSuccess: true,
         fallbackError: 'Connection failed',
       });
-      // The key file falls back to the one the group used, not to the connect form's field.
-      const identityFile = reply.identity_file || payload.identity_file || null;
-      setConnectedState({...reply, identity_file: identityFile}, payload.port);
+      // The key file is the reply's, else the one the group used; never the connect form's
+      // field, which belongs to whatever connection was made through the form.
+      setConnectedState(reply, payload.port, payload.identity_file || '');
       renderQuickAccess();
       showToast('Connected to ' + group.host);
       return true;
