@@ -337,11 +337,13 @@ test('the direct path input opens on a click on the bar, and Escape or Enter clo
 test('files dragged over a scrolled listing find the drop overlay over the visible view', async () => {
   await goToPath(page, root);
   const viewport = page.viewportSize();
-  await page.setViewportSize({ width: viewport.width, height: 400 });
+  // Short and narrow: the listing scrolls down and sideways.
+  await page.setViewportSize({ width: 800, height: 400 });
   try {
     const cover = await page.evaluate(() => {
       const zone = document.getElementById('drop-zone');
       zone.scrollTop = zone.scrollHeight;
+      zone.scrollLeft = zone.scrollWidth;
       const data = new DataTransfer();
       data.items.add(new File(['x'], 'x.txt'));
       zone.dispatchEvent(new DragEvent('dragenter', { dataTransfer: data, bubbles: true, cancelable: true }));
@@ -350,15 +352,15 @@ test('files dragged over a scrolled listing find the drop overlay over the visib
       const covered = overlay.getBoundingClientRect();
       const centre = document.elementFromPoint(shown.left + shown.width / 2, shown.top + shown.height / 2);
       const result = {
-        scrolled: zone.scrollTop > 0,
+        scrolled: zone.scrollTop > 0 && zone.scrollLeft > 0,
         top: covered.top - shown.top,
-        bottom: covered.bottom - shown.bottom,
+        left: covered.left - shown.left,
         centreOnOverlay: overlay.contains(centre),
       };
       overlay.dispatchEvent(new DragEvent('dragleave', { dataTransfer: data, bubbles: true, relatedTarget: null }));
       return result;
     });
-    assert.deepEqual(cover, { scrolled: true, top: 0, bottom: 0, centreOnOverlay: true });
+    assert.deepEqual(cover, { scrolled: true, top: 0, left: 0, centreOnOverlay: true });
     assert.equal(await isHidden(page, '#drop-overlay'), true);
   } finally {
     await page.setViewportSize(viewport);
