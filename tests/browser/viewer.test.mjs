@@ -171,6 +171,16 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   assert.equal(await status(), 'Modified (unsaved)');
   await page.keyboard.press('Backspace');
   assert.equal(await status(), 'Ready');
+
+  // Selecting text and letting go beyond the sheet's edge keeps the sheet and the edit.
+  await page.keyboard.type('kept');
+  const editor = await page.locator('#md-raw-textarea').boundingBox();
+  await page.mouse.move(editor.x + 40, editor.y + 30);
+  await page.mouse.down();
+  await page.mouse.move(page.viewportSize().width - 3, editor.y + 30, { steps: 4 });
+  await page.mouse.up();
+  assert.equal(await isHidden('#modal-md-viewer'), false);
+  assert.equal(await page.inputValue('#md-raw-textarea'), saved + 'kept');
   await page.keyboard.press('Escape');
 });
 

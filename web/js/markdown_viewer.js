@@ -369,8 +369,15 @@
   saveButton.addEventListener('click', saveFile);
   fullscreenButton.addEventListener('click', toggleFullscreen);
   closeButton.addEventListener('click', closeModal);
+  // A click outside the sheet closes it. A press that began inside does not: selecting text in
+  // the editor and letting go beyond the sheet's edge ends in a click on the backdrop too, and
+  // closing then would drop the unsaved text.
+  let pressedOnBackdrop = false;
+  backdrop.addEventListener('mousedown', (event) => {
+    pressedOnBackdrop = event.target === backdrop;
+  });
   backdrop.addEventListener('click', (event) => {
-    if (event.target === backdrop) closeModal();
+    if (event.target === backdrop && pressedOnBackdrop) closeModal();
   });
   textArea.addEventListener('input', handleEditorInput);
   textArea.addEventListener('keydown', handleEditorKeydown);
