@@ -90,6 +90,27 @@ test('the first connection makes the host group with its two bookmarks; reconnec
   assert.deepEqual(await storedGroups(page), groups);
 });
 
+test('stored entries that are not records are skipped, and the page still starts', async () => {
+  const stored = [
+    null,
+    7,
+    {
+      host: 'elsewhere', label: 'elsewhere', hostKey: 'elsewhere:22', port: 22, collapsed: false,
+      bookmarks: [null, 'text', { name: 'Tmp', path: '/tmp' }],
+    },
+  ];
+  await page.evaluate(async (groups) => {
+    localStorage.setItem('wrenfield_quick_access_v2', JSON.stringify(groups));
+    await fetch('/api/disconnect', { method: 'POST' });
+  }, stored);
+  await page.reload();
+  await openAndConnect(page, harness.program, sshd);
+  const host = await currentHost();
+  const groups = await renderedGroups(page);
+  assert.deepEqual(groups.map((group) => group.label), ['elsewhere', host]);
+  assert.deepEqual(groups[0].bookmarks.map((bookmark) => bookmark.path), ['/tmp']);
+});
+
 test('adding from the button, the item menu, a tree row and drops; duplicates are refused', async () => {
   // Without a selection the button adds the folder shown, which is already there.
   let mark = await toastMark(page);

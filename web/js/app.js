@@ -1034,8 +1034,11 @@
     if (!Array.isArray(groups)) {
       return [];
     }
-    return groups.filter((group) => group && typeof group === 'object').map((group) => {
-      group.bookmarks = Array.isArray(group.bookmarks) ? group.bookmarks : [];
+    // Entries that are not objects (storage edited by hand, or left by another version) are
+    // skipped, so that drawing the list can never stop the page from starting.
+    const isRecord = (entry) => entry !== null && typeof entry === 'object';
+    return groups.filter(isRecord).map((group) => {
+      group.bookmarks = Array.isArray(group.bookmarks) ? group.bookmarks.filter(isRecord) : [];
       return group;
     });
   }
