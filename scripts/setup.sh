@@ -10,7 +10,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libgtest-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   openssh-client openssh-server python3
-  xvfb xauth xdotool x11-utils x11-apps chromium wrk
+  xvfb xauth xdotool x11-utils x11-apps iproute2 chromium wrk
   nodejs npm
 )
 
