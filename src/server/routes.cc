@@ -16,7 +16,7 @@ namespace {
 constexpr std::string_view not_connected = "Not connected to SSH host";
 
 RouteAnswer answer(Reply reply) {
-    return RouteAnswer{std::move(reply), {}};
+    return RouteAnswer{std::move(reply), {}, nullptr};
 }
 
 RouteAnswer answer(Reply reply, std::unique_lock<std::mutex> lock) {
@@ -70,6 +70,22 @@ RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSucc
     } else {
         return answer(on_success(*result), std::move(lock));
     }
+}
+
+// The routes that change remote files from a JSON body (write, mkdir, rename, delete): the
+// body is read into its record first, then the change runs under the lock, and its success is
+// answered with `message`.
+template <typename Payload, typename Change>
+RouteAnswer change_route(const ApiRequest& request, const ServerContext& context,
+                         std::expected<Payload, std::string> (*reader)(std::string_view body),
+                         Change change, std::string_view message) {
+    auto payload = read_payload(request, reader);
+    if (!payload) {
+        return answer(std::move(payload.error()));
+    }
+    return run_locked(
+        context, [&](const SshConnection& connection) { return change(connection, *payload); },
+        [message] { return message_reply(message); });
 }
 
 RouteAnswer status_route(const ServerContext& context) {
@@ -160,52 +176,36 @@ std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerCon
             [](const FileContent& content) { return json_response(content); });
     }
     if (path == "/api/write" && post) {
-        auto payload = read_payload(request, read_write_payload);
-        if (!payload) {
-            return answer(std::move(payload.error()));
-        }
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return remote_write_file(connection, payload->path, payload->content);
+        return change_route(
+            request, context, read_write_payload,
+            [](const SshConnection& connection, const WritePayload& payload) {
+                return remote_write_file(connection, payload.path, payload.content);
             },
-            [] { return message_reply("File saved successfully"); });
+            "File saved successfully");
     }
     if (path == "/api/mkdir" && post) {
-        auto payload = read_payload(request, read_mkdir_payload);
-        if (!payload) {
-            return answer(std::move(payload.error()));
-        }
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return remote_mkdir(connection, payload->path);
+        return change_route(
+            request, context, read_mkdir_payload,
+            [](const SshConnection& connection, const MkdirPayload& payload) {
+                return remote_mkdir(connection, payload.path);
             },
-            [] { return message_reply("Directory created successfully"); });
+            "Directory created successfully");
     }
     if (path == "/api/rename" && post) {
-        auto payload = read_payload(request, read_rename_payload);
-        if (!payload) {
-            return answer(std::move(payload.error()));
-        }
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return remote_rename(connection, payload->from, payload->to);
+        return change_route(
+            request, context, read_rename_payload,
+            [](const SshConnection& connection, const RenamePayload& payload) {
+                return remote_rename(connection, payload.from, payload.to);
             },
-            [] { return message_reply("Renamed successfully"); });
+            "Renamed successfully");
     }
     if (path == "/api/delete" && post) {
-        auto payload = read_payload(request, read_delete_payload);
-        if (!payload) {
-            return answer(std::move(payload.error()));
-        }
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return remote_delete(connection, payload->path, payload->is_dir);
+        return change_route(
+            request, context, read_delete_payload,
+            [](const SshConnection& connection, const DeletePayload& payload) {
+                return remote_delete(connection, payload.path, payload.is_dir);
             },
-            [] { return message_reply("Deleted successfully"); });
+            "Deleted successfully");
     }
     if (path == "/api/upload" && post) {
         auto file = query_path_param(query);
