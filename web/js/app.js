@@ -126,6 +126,8 @@
   // `success` is true). Otherwise rejects with an Error whose message is the reply's `error`,
   // or `fallbackError` when the reply has none, and with the HTTP status as its `status`; a
   // failed request or an unreadable reply rejects with the browser's own error (no `status`).
+  // With `onlyCheck` a success reply is not read (it may be a file's bytes) and resolves to
+  // null; `signal` can then abort the rest of it.
   async function apiRequest(path, options = {}) {
     const {
       method = 'GET',
@@ -133,8 +135,10 @@
       body,
       requireSuccess = false,
       fallbackError = 'Request failed',
+      onlyCheck = false,
+      signal,
     } = options;
-    const init = {method};
+    const init = {method, signal};
     if (json !== undefined) {
       init.headers = {'Content-Type': 'application/json'};
       init.body = JSON.stringify(json);
@@ -142,6 +146,9 @@
       init.body = body;
     }
     const response = await fetch(path, init);
+    if (onlyCheck && response.ok) {
+      return null;
+    }
     const reply = await response.json();
     const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
     if (!succeeded) {
@@ -1637,11 +1644,7 @@
     const address = '/api/download?path=' + encodeURIComponent(path);
     const check = new AbortController();
     try {
-      const response = await fetch(address, {signal: check.signal});
-      if (!response.ok) {
-        const reply = await response.json().catch(() => null);
-        throw new Error((reply && reply.error) || 'Download failed');
-      }
+      await apiRequest(address, {onlyCheck: true, signal: check.signal, fallbackError: 'Download failed'});
     } catch (error) {
       showToast('Download failed: ' + error.message);
       return;
