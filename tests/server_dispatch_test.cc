@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -22,8 +24,25 @@ constexpr const char* html = "text/html; charset=utf-8";
 constexpr const char* css = "text/css; charset=utf-8";
 constexpr const char* javascript = "application/javascript; charset=utf-8";
 
+// A file of the source tree; a folder (ending in "/") stands for its .js files joined in
+// file-name order, as the build joins the page script.
 std::string source_file(const std::string& relative) {
-    return read_file(std::string(WRENFIELD_SOURCE_DIR) + "/" + relative).value_or("");
+    const std::string path = std::string(WRENFIELD_SOURCE_DIR) + "/" + relative;
+    if (!relative.ends_with('/')) {
+        return read_file(path).value_or("");
+    }
+    std::vector<std::string> parts;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) {
+        if (entry.path().extension() == ".js") {
+            parts.push_back(entry.path().string());
+        }
+    }
+    std::ranges::sort(parts);
+    std::string joined;
+    for (const auto& part : parts) {
+        joined += read_file(part).value_or("");
+    }
+    return joined;
 }
 
 class DispatchTest : public ::testing::Test {
@@ -54,7 +73,7 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
          "node_modules/@highlightjs/cdn-assets/styles/github.min.css"},
         {"/css/highlight-dark.min.css", css,
          "node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"},
-        {"/js/app.js", javascript, "web/js/app.js"},
+        {"/js/app.js", javascript, "web/js/app/"},
         {"/js/markdown_viewer.js", javascript, "web/js/markdown_viewer.js"},
         {"/js/feedback.js", javascript, "web/js/feedback.js"},
         {"/vendor/marked.min.js", javascript, "node_modules/marked/marked.min.js"},

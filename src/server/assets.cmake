@@ -17,19 +17,30 @@ file(GLOB WRENFIELD_VENDOR_WATCH CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/node_modules/html2canvas/dist/html2canvas.min.js
   ${CMAKE_SOURCE_DIR}/node_modules/dompurify/dist/purify.min.js)
 
+# The page script is kept as several files by concern in web/js/app/; the page loads them as
+# the one /js/app.js, joined at build time in file-name order (their numeric prefixes).
+file(GLOB WRENFIELD_PAGE_SCRIPT_PARTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/web/js/app/*.js)
+set(WRENFIELD_PAGE_SCRIPT ${WRENFIELD_ASSET_DIR}/app.js)
+add_custom_command(OUTPUT ${WRENFIELD_PAGE_SCRIPT}
+  COMMAND ${CMAKE_COMMAND} -D PARTS_DIR=${CMAKE_SOURCE_DIR}/web/js/app
+          -D OUTPUT=${WRENFIELD_PAGE_SCRIPT} -P ${CMAKE_SOURCE_DIR}/src/server/join_page_script.cmake
+  DEPENDS ${WRENFIELD_PAGE_SCRIPT_PARTS} ${CMAKE_SOURCE_DIR}/src/server/join_page_script.cmake
+  COMMENT "Joining the page script"
+  VERBATIM)
+
 # The three content types, by kind (a ";" cannot stand inside a CMake list element).
 set(WRENFIELD_TYPE_html "text/html; charset=utf-8")
 set(WRENFIELD_TYPE_css "text/css; charset=utf-8")
 set(WRENFIELD_TYPE_javascript "application/javascript; charset=utf-8")
 
-# URL path | kind of content | file, relative to the source directory.
+# URL path | kind of content | file, relative to the source directory (or made by the build).
 set(WRENFIELD_ASSETS
   "/|html|web/index.html"
   "/index.html|html|web/index.html"
   "/css/styles.css|css|web/css/styles.css"
   "/css/highlight-light.min.css|css|node_modules/@highlightjs/cdn-assets/styles/github.min.css"
   "/css/highlight-dark.min.css|css|node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"
-  "/js/app.js|javascript|web/js/app.js"
+  "/js/app.js|javascript|${WRENFIELD_PAGE_SCRIPT}"
   "/js/markdown_viewer.js|javascript|web/js/markdown_viewer.js"
   "/js/feedback.js|javascript|web/js/feedback.js"
   "/vendor/marked.min.js|javascript|node_modules/marked/marked.min.js"
@@ -48,10 +59,15 @@ foreach(entry IN LISTS WRENFIELD_ASSETS)
   list(GET fields 1 kind)
   set(content_type "${WRENFIELD_TYPE_${kind}}")
   list(GET fields 2 relative_file)
-  set(file ${CMAKE_SOURCE_DIR}/${relative_file})
-  if(NOT EXISTS ${file})
-    message(STATUS "Embedding an empty placeholder for missing ${relative_file}")
-    set(file ${WRENFIELD_ASSET_DIR}/empty_placeholder)
+  if(IS_ABSOLUTE ${relative_file})
+    # Made by the build, so it need not exist yet.
+    set(file ${relative_file})
+  else()
+    set(file ${CMAKE_SOURCE_DIR}/${relative_file})
+    if(NOT EXISTS ${file})
+      message(STATUS "Embedding an empty placeholder for missing ${relative_file}")
+      set(file ${WRENFIELD_ASSET_DIR}/empty_placeholder)
+    endif()
   endif()
   # One blob per distinct file: "/" and "/index.html" share the page.
   list(FIND seen_files ${file} blob)

@@ -1,6 +1,7 @@
 // The file viewer and editor sheet: renders a remote file as Markdown (Preview) or shows it in a
 // text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
-// window.openMarkdownViewer and keeps everything else private.
+// window.openMarkdownViewer and keeps everything else private; its requests go through the page
+// script's window.apiRequest.
 (function () {
   'use strict';
 
@@ -225,10 +226,11 @@
   }
 
   async function readFile(path) {
-    const response = await fetch('/api/read?path=' + encodeURIComponent(path));
-    const reply = await response.json();
-    if (!response.ok || typeof reply.content !== 'string') {
-      throw new Error(reply.error || 'Failed to read file content');
+    const reply = await window.apiRequest('/api/read?path=' + encodeURIComponent(path), {
+      fallbackError: 'Failed to read file content',
+    });
+    if (!reply || typeof reply.content !== 'string') {
+      throw new Error((reply && reply.error) || 'Failed to read file content');
     }
     return reply;
   }
@@ -279,13 +281,12 @@
     container.classList.add('saving');
     setTimeout(() => container.classList.remove('saving'), SAVING_BAR_MS);
     try {
-      const response = await fetch('/api/write', {
+      await window.apiRequest('/api/write', {
         method: 'POST',
-        headers: { 'Content-Type': 'application/json' },
-        body: JSON.stringify({ path: target.path, content: content }),
+        json: { path: target.path, content: content },
+        requireSuccess: true,
+        fallbackError: 'Save failed',
       });
-      const reply = await response.json();
-      if (!response.ok || reply.success !== true) throw new Error(reply.error || 'Save failed');
       showToast('File saved to remote VM');
       // A reply that comes back after another file was opened leaves that file's state alone.
       if (target !== loadedDocument) return;

@@ -1,0 +1,612 @@
+  // Page script (see 00-head.js): navigation, breadcrumbs and path input, filter, sort and
+  // views, rendering, selection and opening, file kinds, icons and formatting.
+
+  // ===========================================================================
+  // Navigation: listing, history, back, forward, up, refresh
+  // ===========================================================================
+
+  async function navigateTo(path, addToHistory = true) {
+    if (!state.connected) {
+      openConnectModal();
+      return;
+    }
+    showLoading(true);
+    try {
+      const items = await apiRequest('/api/list?path=' + encodeURIComponent(path), {
+        fallbackError: 'Failed to list directory',
+      });
+      if (!Array.isArray(items)) {
+        throw new Error('Failed to list directory');
+      }
+      state.items = items;
+      state.currentPath = path;
+      state.selectedItem = null;
+      if (addToHistory) {
+        state.history = state.history.slice(0, state.historyIndex + 1);
+        state.history.push(path);
+        state.historyIndex = state.history.length - 1;
+      }
+      updateHistoryButtons();
+      renderBreadcrumbs(path);
+      renderFiles();
+      renderQuickAccess();
+      updateTreeActive(path);
+    } catch (error) {
+      showToast('Error: ' + error.message);
+    } finally {
+      showLoading(false);
+    }
+  }
+
+  function updateHistoryButtons() {
+    elements.backButton.disabled = state.historyIndex <= 0;
+    elements.forwardButton.disabled = state.historyIndex >= state.history.length - 1;
+  }
+
+  function goBack() {
+    if (state.historyIndex > 0) {
+      state.historyIndex -= 1;
+      navigateTo(state.history[state.historyIndex], false);
+    }
+  }
+
+  function goForward() {
+    if (state.historyIndex < state.history.length - 1) {
+      state.historyIndex += 1;
+      navigateTo(state.history[state.historyIndex], false);
+    }
+  }
+
+  // The enclosing folder: the path without its last "/" piece, or "/" when nothing is left.
+  function parentPath(path) {
+    const parent = path.split('/').slice(0, -1).join('/');
+    return parent === '' ? '/' : parent;
+  }
+
+  function goUp() {
+    const path = state.currentPath;
+    if (path && path !== '/') {
+      navigateTo(parentPath(path));
+    }
+  }
+
+  function refresh() {
+    navigateTo(state.currentPath, false);
+  }
+
+  // ===========================================================================
+  // Breadcrumbs, direct path input and copy path
+  // ===========================================================================
+
+  const GLOBE_ICON =
+      '<svg width="12" height="12" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
+      'stroke-width="2" stroke-linecap="round" stroke-linejoin="round" style="opacity: 0.7;">' +
+      '<circle cx="12" cy="12" r="10"/><line x1="2" y1="12" x2="22" y2="12"/>' +
+      '<path d="M12 2a15.3 15.3 0 0 1 4 10 15.3 15.3 0 0 1-4 10 15.3 15.3 0 0 1-4-10 ' +
+      '15.3 15.3 0 0 1 4-10z"/></svg>';
+
+  function renderBreadcrumbs(path) {
+    const track = elements.breadcrumbs;
+    track.replaceChildren();
+    const segments = path.split('/').filter((segment) => segment !== '');
+
+    const root = document.createElement('span');
+    root.className = 'breadcrumb-pill';
+    root.classList.toggle('active', segments.length === 0);
+    root.title = 'Root directory';
+    root.innerHTML = GLOBE_ICON + '<span>/</span>';
+    root.addEventListener('click', (event) => {
+      event.stopPropagation();
+      navigateTo('/');
+    });
+    track.appendChild(root);
+
+    // A path that does not start at the root ("~/notes") keeps its segments relative, so
+    // that each pill leads to the folder it names.
+    let cumulative = path.startsWith('/') ? '' : null;
+    segments.forEach((segment, index) => {
+      cumulative = cumulative === null ? segment : cumulative + '/' + segment;
+      const target = cumulative;
+
+      const separator = document.createElement('span');
+      separator.className = 'breadcrumb-separator';
+      separator.textContent = '›';
+      track.appendChild(separator);
+
+      const pill = document.createElement('span');
+      pill.className = 'breadcrumb-pill';
+      pill.classList.toggle('active', index === segments.length - 1);
+      pill.textContent = segment;
+      pill.title = target;
+      pill.addEventListener('click', (event) => {
+        event.stopPropagation();
+        navigateTo(target);
+      });
+      track.appendChild(pill);
+    });
+
+    track.scrollLeft = track.scrollWidth;
+  }
+
+  // The blur handler closes the input after a short delay; reopening it in the meantime must
+  // cancel that pending close, or the input shuts right after it opened.
+  let pathInputBlurTimer = null;
+
+  function activatePathInput() {
+    clearTimeout(pathInputBlurTimer);
+    elements.breadcrumbContainer.dataset.state = 'editing';
+    elements.pathInput.value = state.currentPath;
+    elements.pathInput.focus();
+    elements.pathInput.select();
+  }
+
+  // The closed input is invisible, so it gives up the focus too: keys then reach the page
+  // again instead of editing a path nobody sees.
+  function deactivatePathInput() {
+    elements.breadcrumbContainer.dataset.state = 'display';
+    elements.pathInput.blur();
+  }
+
+  function handleBreadcrumbBarClick(event) {
+    if (event.target.closest('.breadcrumb-pill, button, input')) {
+      return;
+    }
+    activatePathInput();
+  }
+
+  function handlePathInputKeydown(event) {
+    if (event.key === 'Enter') {
+      event.preventDefault();
+      const path = elements.pathInput.value.trim();
+      if (path) {
+        navigateTo(path);
+      }
+      deactivatePathInput();
+    } else if (event.key === 'Escape') {
+      event.preventDefault();
+      deactivatePathInput();
+    }
+  }
+
+  let copiedTimer = null;
+
+  async function copyCurrentPath(event) {
+    event.stopPropagation();
+    if (!state.currentPath) {
+      return;
+    }
+    try {
+      await navigator.clipboard.writeText(state.currentPath);
+    } catch (error) {
+      return;
+    }
+    const button = elements.copyPathButton;
+    button.classList.add('copied');
+    button.querySelector('.icon-copy').classList.add('hidden');
+    button.querySelector('.icon-check').classList.remove('hidden');
+    clearTimeout(copiedTimer);
+    copiedTimer = setTimeout(() => {
+      button.classList.remove('copied');
+      button.querySelector('.icon-copy').classList.remove('hidden');
+      button.querySelector('.icon-check').classList.add('hidden');
+    }, COPIED_FEEDBACK_MS);
+  }
+
+  // ===========================================================================
+  // Search filter, sorting and view switches
+  // ===========================================================================
+
+  function setFilterText(value) {
+    state.filterText = value.trim();
+    elements.clearSearchButton.classList.toggle('hidden', state.filterText === '');
+    renderFiles();
+  }
+
+  function clearSearch() {
+    elements.searchInput.value = '';
+    setFilterText('');
+  }
+
+  function handleSearchKeydown(event) {
+    if (event.key === 'Escape') {
+      clearSearch();
+      elements.searchInput.blur();
+    }
+  }
+
+  function handleSortHeaderClick(header) {
+    const column = header.dataset.sort;
+    if (state.sortCol === column) {
+      state.sortAsc = !state.sortAsc;
+    } else {
+      state.sortCol = column;
+      state.sortAsc = true;
+    }
+    document.querySelectorAll('.sort-indicator').forEach((indicator) => {
+      indicator.textContent = '';
+    });
+    header.querySelector('.sort-indicator').textContent = state.sortAsc ? ' ↑' : ' ↓';
+    renderFiles();
+  }
+
+  function setViewMode(mode) {
+    state.viewMode = mode;
+    elements.listViewButton.classList.toggle('active', mode === 'list');
+    elements.gridViewButton.classList.toggle('active', mode === 'grid');
+    renderFiles();
+  }
+
+  function toggleHiddenFiles() {
+    state.showHidden = !state.showHidden;
+    elements.toggleHiddenButton.classList.toggle('active', state.showHidden);
+    renderFiles();
+    treeState.treeCache.clear();
+    initTree();
+  }
+
+  // ===========================================================================
+  // Rendering: list and grid views, empty state, status bar
+  // ===========================================================================
+
+  // The entries to show: hidden ones only when asked for, the filter applied, folders first.
+  function visibleItems() {
+    const filter = state.filterText.toLowerCase();
+    const kept = state.items.filter((item) => {
+      if (item.is_hidden && !state.showHidden) {
+        return false;
+      }
+      return filter === '' || String(item.name).toLowerCase().includes(filter);
+    });
+    const direction = state.sortAsc ? 1 : -1;
+    // Array sort is stable, so entries that compare equal keep the listing's order.
+    return kept.sort((a, b) => {
+      if (a.is_dir !== b.is_dir) {
+        return a.is_dir ? -1 : 1;
+      }
+      const left = sortValue(a);
+      const right = sortValue(b);
+      if (left < right) {
+        return -direction;
+      }
+      if (left > right) {
+        return direction;
+      }
+      return 0;
+    });
+  }
+
+  function sortValue(item) {
+    switch (state.sortCol) {
+      case 'size':
+        return item.size;
+      case 'type':
+        return getFileKind(item);
+      case 'modified':
+        return item.modified;
+      default:
+        return String(item.name).toLowerCase();
+    }
+  }
+
+  function showEmptyState(title, description, offerConnect) {
+    elements.emptyState.classList.remove('hidden');
+    elements.listViewWrapper.classList.add('hidden');
+    elements.gridViewWrapper.classList.add('hidden');
+    elements.emptyTitle.textContent = title;
+    elements.emptyDesc.textContent = description;
+    elements.openConnectButton.classList.toggle('hidden', !offerConnect);
+  }
+
+  function renderFiles() {
+    if (!state.connected) {
+      showEmptyState(
+          'Not Connected', 'Connect to your remote VM over SSH to browse files.', true);
+      elements.statusItemsCount.textContent = '0 items';
+      elements.statusSelectionInfo.textContent = '';
+      elements.statusSeparator.classList.add('hidden');
+      return;
+    }
+    const items = visibleItems();
+    if (items.length === 0) {
+      const description = state.filterText !== '' ? 'No items matching filter.' :
+                                                    'This folder contains no files.';
+      showEmptyState('Empty Directory', description, false);
+    } else {
+      elements.emptyState.classList.add('hidden');
+      const listMode = state.viewMode !== 'grid';
+      elements.listViewWrapper.classList.toggle('hidden', !listMode);
+      elements.gridViewWrapper.classList.toggle('hidden', listMode);
+      if (listMode) {
+        renderListView(items);
+      } else {
+        renderGridView(items);
+      }
+    }
+    elements.statusItemsCount.textContent =
+        items.length + (items.length === 1 ? ' item' : ' items');
+    updateSelectionStatus();
+  }
+
+  function isSelected(item) {
+    return state.selectedItem !== null && state.selectedItem.path === item.path;
+  }
+
+  function renderListView(items) {
+    const body = elements.fileTableBody;
+    body.replaceChildren();
+    for (const item of items) {
+      const row = document.createElement('tr');
+      row.classList.toggle('selected', isSelected(item));
+      row.innerHTML =
+          '<td class="col-name"><div class="file-item-name-cell">' +
+          '<span class="file-item-icon">' + getFileIcon(item) + '</span>' +
+          '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
+          '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
+          '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
+          '<td class="col-modified">' + escapeHtml(formatDate(item.modified)) + '</td>' +
+          '<td class="col-perms">' + escapeHtml(item.permissions) + '</td>';
+      attachItemHandlers(row, item);
+      body.appendChild(row);
+    }
+  }
+
+  function renderGridView(items) {
+    const grid = elements.fileGrid;
+    grid.replaceChildren();
+    for (const item of items) {
+      const card = document.createElement('div');
+      card.className = 'grid-card';
+      card.classList.toggle('selected', isSelected(item));
+      card.innerHTML = '<div class="grid-card-icon">' + getFileIcon(item, 36) + '</div>' +
+          '<div class="grid-card-label" title="' + escapeHtml(item.name) + '">' +
+          escapeHtml(item.name) + '</div>';
+      attachItemHandlers(card, item);
+      grid.appendChild(card);
+    }
+  }
+
+  // The handlers that rows and cards share: drag, select, open and the item menu.
+  function attachItemHandlers(element, item) {
+    element.itemPath = item.path;
+    element.draggable = true;
+    element.addEventListener('dragstart', (event) => {
+      state.isDraggingInternal = true;
+      const record = {path: item.path, name: item.name, is_dir: item.is_dir === true};
+      event.dataTransfer.setData('application/json', JSON.stringify(record));
+      event.dataTransfer.setData('text/plain', item.path);
+      event.dataTransfer.effectAllowed = 'copy';
+    });
+    element.addEventListener('dragend', () => {
+      state.isDraggingInternal = false;
+    });
+    element.addEventListener('click', (event) => {
+      event.stopPropagation();
+      selectItem(item);
+    });
+    element.addEventListener('dblclick', (event) => {
+      event.stopPropagation();
+      element.classList.add('opening');
+      openItem(item);
+    });
+    element.addEventListener('animationend', () => element.classList.remove('opening'));
+    element.addEventListener('contextmenu', (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      selectItem(item);
+      showContextMenu(event.clientX, event.clientY);
+    });
+  }
+
+  function updateSelectionStatus() {
+    const item = state.selectedItem;
+    if (item) {
+      const size = item.is_dir ? 'folder' : formatFileSize(item.size);
+      elements.statusSelectionInfo.textContent = 'Selected: ' + item.name + ' (' + size + ')';
+      elements.statusSeparator.classList.remove('hidden');
+    } else {
+      elements.statusSelectionInfo.textContent = '';
+      elements.statusSeparator.classList.add('hidden');
+    }
+  }
+
+  // ===========================================================================
+  // Selection and opening
+  // ===========================================================================
+
+  function selectItem(item) {
+    state.selectedItem = item;
+    const shown = [...elements.fileTableBody.children, ...elements.fileGrid.children];
+    for (const element of shown) {
+      element.classList.toggle('selected', element.itemPath === item.path);
+    }
+    markActiveBookmarks();
+    updateSelectionStatus();
+  }
+
+  // A folder is listed; every file, whatever its kind, goes to the viewer sheet.
+  function openItem(item) {
+    if (item.is_dir) {
+      navigateTo(item.path);
+      return;
+    }
+    if (typeof window.openMarkdownViewer === 'function') {
+      window.openMarkdownViewer(item);
+    } else {
+      console.warn('The file viewer is not available.');
+    }
+  }
+
+  // ===========================================================================
+  // File kinds, icons and formatting
+  // ===========================================================================
+
+  const FILE_KINDS = {
+    md: 'Markdown',
+    markdown: 'Markdown',
+    txt: 'Text Document',
+    rs: 'Rust Source',
+    py: 'Python Script',
+    js: 'JavaScript',
+    ts: 'TypeScript',
+    html: 'HTML Document',
+    css: 'CSS Stylesheet',
+    json: 'JSON Document',
+    yaml: 'YAML Document',
+    yml: 'YAML Document',
+    sh: 'Shell Script',
+    bash: 'Shell Script',
+    png: 'PNG Image',
+    jpg: 'JPEG Image',
+    jpeg: 'JPEG Image',
+    gif: 'GIF Image',
+    svg: 'SVG Vector Image',
+    pdf: 'PDF Document',
+    zip: 'ZIP Archive',
+    tar: 'TAR Archive',
+    gz: 'GZIP Archive',
+  };
+
+  // The lower-cased text after the last "." of the name, or the whole name without one.
+  function fileExtension(name) {
+    const text = String(name || '');
+    return text.slice(text.lastIndexOf('.') + 1).toLowerCase();
+  }
+
+  function getFileKind(item) {
+    if (item.is_dir) {
+      return 'Folder';
+    }
+    const extension = fileExtension(item.name);
+    if (extension === '') {
+      return 'Document';
+    }
+    if (Object.hasOwn(FILE_KINDS, extension)) {
+      return FILE_KINDS[extension];
+    }
+    return extension.toUpperCase() + ' File';
+  }
+
+  const ICON_CLASSES = [
+    {name: 'markdown', extensions: ['md', 'markdown', 'mdown']},
+    {
+      name: 'code',
+      extensions: [
+        'py', 'rs', 'js', 'ts', 'jsx', 'tsx', 'html', 'css', 'scss', 'vue', 'svelte', 'go', 'c',
+        'cpp', 'h', 'java', 'sh', 'bash', 'zsh',
+      ],
+    },
+    {
+      name: 'data',
+      extensions:
+          ['json', 'yaml', 'yml', 'toml', 'xml', 'csv', 'env', 'sql', 'graphql', 'ini', 'conf'],
+    },
+    {
+      name: 'media',
+      extensions: [
+        'png', 'jpg', 'jpeg', 'gif', 'svg', 'webp', 'ico', 'bmp', 'tiff', 'mp4', 'webm', 'mov',
+        'mp3', 'wav',
+      ],
+    },
+    {name: 'archive', extensions: ['zip', 'tar', 'gz', 'bz2', 'xz', '7z', 'rar']},
+  ];
+
+  const PAGE_OUTLINE = 'M14 2H6a2 2 0 0 0-2 2v16a2 2 0 0 0 2 2h12a2 2 0 0 0 2-2V8z';
+  const PAGE_FOLD = 'M14 2v6h6';
+
+  // The drawings inside each icon class's 24-unit view box.
+  const ICON_DRAWINGS = {
+    folder: '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
+        'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
+        'stroke-linejoin="round"/>' +
+        '<path d="M3.8 11.5h16.4" stroke="#93c5fd" stroke-opacity="0.4" stroke-width="1" ' +
+        'stroke-dasharray="2 2"/>',
+    markdown: '<rect x="2.5" y="4.5" width="19" height="15" rx="3" fill="#818cf8" ' +
+        'fill-opacity="0.15" stroke="#818cf8" stroke-width="1.5"/>' +
+        '<path d="M6 15V9l2.5 3L11 9v6" stroke="#c7d2fe" stroke-width="1.5" ' +
+        'stroke-linecap="round" stroke-linejoin="round"/>' +
+        '<path d="M16 9v5.5M13.8 12.5l2.2 2.2 2.2-2.2" stroke="#a5b4fc" stroke-width="1.5" ' +
+        'stroke-linecap="round" stroke-linejoin="round"/>',
+    code: '<path d="' + PAGE_OUTLINE + '" fill="#f59e0b" fill-opacity="0.12" stroke="#fbbf24" ' +
+        'stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<path d="' + PAGE_FOLD + '" stroke="#fbbf24" stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<path d="M10 12.5l-2 2 2 2M14 12.5l2 2-2 2" stroke="#fef3c7" stroke-width="1.5" ' +
+        'stroke-linecap="round" stroke-linejoin="round"/>',
+    data: '<path d="' + PAGE_OUTLINE + '" fill="#10b981" fill-opacity="0.12" stroke="#34d399" ' +
+        'stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<path d="' + PAGE_FOLD + '" stroke="#34d399" stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<circle cx="8.5" cy="15" r="1" fill="#a7f3d0"/><circle cx="12" cy="15" r="1" ' +
+        'fill="#a7f3d0"/><circle cx="15.5" cy="15" r="1" fill="#a7f3d0"/>',
+    media: '<rect x="3" y="4" width="18" height="16" rx="3" fill="#a855f7" fill-opacity="0.15" ' +
+        'stroke="#c084fc" stroke-width="1.5"/>' +
+        '<circle cx="9" cy="9.5" r="1.6" stroke="#e9d5ff" stroke-width="1.3"/>' +
+        '<path d="M4 17.5l5-5 3.5 3.5 2.5-2.5 5 4.5" stroke="#e9d5ff" stroke-width="1.5" ' +
+        'stroke-linecap="round" stroke-linejoin="round"/>',
+    archive: '<rect x="4" y="3" width="16" height="18" rx="2" fill="#f43f5e" fill-opacity="0.12" ' +
+        'stroke="#fb7185" stroke-width="1.5"/>' +
+        '<path d="M12 3v9" stroke="#fda4af" stroke-width="1.5" stroke-dasharray="1.5 1.5"/>' +
+        '<rect x="10" y="12" width="4" height="4" rx="1" stroke="#fb7185" stroke-width="1.5"/>',
+    // The plain page is drawn in the text colour so that it shows on light and dark alike.
+    document: '<path d="' + PAGE_OUTLINE + '" fill="currentColor" fill-opacity="0.04" ' +
+        'stroke="currentColor" stroke-opacity="0.25" stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<path d="' + PAGE_FOLD + '" stroke="currentColor" stroke-opacity="0.25" ' +
+        'stroke-width="1.5" stroke-linejoin="round"/>' +
+        '<path d="M8 13h8M8 17h5" stroke="currentColor" stroke-opacity="0.18" ' +
+        'stroke-width="1.5" stroke-linecap="round"/>',
+  };
+
+  function iconClass(item) {
+    if (item.is_dir) {
+      return 'folder';
+    }
+    const extension = fileExtension(item.name);
+    const match = ICON_CLASSES.find((entry) => entry.extensions.includes(extension));
+    return match ? match.name : 'document';
+  }
+
+  function getFileIcon(item, size = 18) {
+    return '<svg width="' + size + '" height="' + size + '" viewBox="0 0 24 24" fill="none">' +
+        ICON_DRAWINGS[iconClass(item)] + '</svg>';
+  }
+
+  const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
+
+  // "1.5 KB": the unit is chosen first (sizes of 1024 TB and more stay in TB), then the value
+  // is taken to the nearer tenth.
+  function formatFileSize(bytes) {
+    const value = Number(bytes);
+    if (!(value > 0)) {
+      return '0 B';
+    }
+    let unit = 0;
+    while (unit < SIZE_UNITS.length - 1 && value >= Math.pow(1024, unit + 1)) {
+      unit += 1;
+    }
+    const rounded = Math.round((value / Math.pow(1024, unit)) * 10) / 10;
+    return rounded + ' ' + SIZE_UNITS[unit];
+  }
+
+  // Today's times as hours and minutes, other days as the date, in the browser's locale.
+  function formatDate(timestamp) {
+    if (!timestamp) {
+      return '--';
+    }
+    const date = new Date(Number(timestamp) * 1000);
+    if (Number.isNaN(date.getTime())) {
+      return '--';
+    }
+    const today = new Date();
+    if (date.toDateString() === today.toDateString()) {
+      return date.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
+    }
+    return date.toLocaleDateString([], {month: 'short', day: 'numeric', year: 'numeric'});
+  }
+
+  const HTML_ESCAPES = {'&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;'};
+
+  function escapeHtml(text) {
+    if (text === undefined || text === null || text === '') {
+      return '';
+    }
+    return String(text).replace(/[&<>'"]/g, (character) => HTML_ESCAPES[character]);
+  }
+

@@ -1,0 +1,578 @@
+  // Page script (see 00-head.js): context menus, keyboard, upload, file forms and theme.
+
+  // ===========================================================================
+  // Context menus
+  // ===========================================================================
+
+  // Menus open at the pointer, kept inside the window by a fixed width and a height allowance
+  // per menu.
+  const MENU_WIDTH_ALLOWANCE = 190;
+  const ITEM_MENU_HEIGHT_ALLOWANCE = 270;
+  const BACKGROUND_MENU_HEIGHT_ALLOWANCE = 200;
+  const GLOBAL_MENU_HEIGHT_ALLOWANCE = 80;
+
+  const menuElements = {
+    downloadEntry: byId('ctx-download'),
+    screenshotOverlay: byId('screenshot-select-overlay'),
+  };
+
+  function hideContextMenus() {
+    for (const menu of [elements.contextMenu, elements.bgContextMenu, elements.globalContextMenu]) {
+      menu.classList.add('hidden');
+    }
+  }
+
+  window.hideContextMenus = hideContextMenus;
+
+  function placeContextMenu(menu, x, y, heightAllowance) {
+    hideContextMenus();
+    menu.style.left = Math.min(x, window.innerWidth - MENU_WIDTH_ALLOWANCE) + 'px';
+    menu.style.top = Math.min(y, window.innerHeight - heightAllowance) + 'px';
+    menu.classList.remove('hidden');
+  }
+
+  // Folders cannot be downloaded, so their menu has no Download entry.
+  function showContextMenu(x, y) {
+    const item = state.selectedItem;
+    menuElements.downloadEntry.classList.toggle('hidden', !item || item.is_dir === true);
+    placeContextMenu(elements.contextMenu, x, y, ITEM_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  function showBgContextMenu(x, y) {
+    placeContextMenu(elements.bgContextMenu, x, y, BACKGROUND_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  function showGlobalContextMenu(x, y) {
+    placeContextMenu(elements.globalContextMenu, x, y, GLOBAL_MENU_HEIGHT_ALLOWANCE);
+  }
+
+  // Hands a remote file to the browser as a download. The reply is looked at first, so that an
+  // error (a missing or unreadable file) shows in a toast instead of replacing the page; once
+  // it is the file itself, that request is dropped and the browser fetches the file anew as a
+  // download of its own, which goes to disk without passing through the page's memory.
+  async function downloadRemoteFile(path, name) {
+    const address = '/api/download?path=' + encodeURIComponent(path);
+    const check = new AbortController();
+    try {
+      await apiRequest(address, {onlyCheck: true, signal: check.signal, fallbackError: 'Download failed'});
+    } catch (error) {
+      showToast('Download failed: ' + error.message);
+      return;
+    } finally {
+      check.abort();
+    }
+    const anchor = document.createElement('a');
+    anchor.href = address;
+    anchor.download = name;
+    anchor.style.display = 'none';
+    document.body.appendChild(anchor);
+    anchor.click();
+    anchor.remove();
+  }
+
+  async function copySelectedPath() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    try {
+      await navigator.clipboard.writeText(item.path);
+    } catch (error) {
+      return;
+    }
+    showToast('Path copied to clipboard');
+  }
+
+  function startFeedbackCapture() {
+    hideContextMenus();
+    if (window.FeedbackStudio && typeof window.FeedbackStudio.startCapture === 'function') {
+      window.FeedbackStudio.startCapture();
+    }
+  }
+
+  // The check itself runs in the native shell; its reply and failures are of no interest here.
+  function requestUpdateCheck() {
+    hideContextMenus();
+    apiRequest('/api/check-for-updates', {method: 'POST'}).catch(() => {});
+  }
+
+  // Runs `action` with the selected item when there is one.
+  function withSelection(action) {
+    return () => {
+      if (state.selectedItem) {
+        action(state.selectedItem);
+      }
+    };
+  }
+
+  function openViewerFor(item) {
+    if (typeof window.openMarkdownViewer === 'function') {
+      window.openMarkdownViewer(item);
+    }
+  }
+
+  function setupContextMenus() {
+    const entries = {
+      'ctx-open': withSelection(openItem),
+      'ctx-edit': withSelection(openViewerFor),
+      'ctx-download': withSelection((item) => {
+        if (!item.is_dir) {
+          downloadRemoteFile(item.path, item.name);
+        }
+      }),
+      'ctx-rename': openRenameModal,
+      'ctx-add-quick-access': addSelectionToQuickAccess,
+      'ctx-copy-path': copySelectedPath,
+      'ctx-delete': openDeleteModal,
+      'ctx-feedback': startFeedbackCapture,
+      'bg-ctx-new-file': openNewFileModal,
+      'bg-ctx-new-folder': openNewFolderModal,
+      'bg-ctx-upload': openUploadPicker,
+      'bg-ctx-refresh': refresh,
+      'bg-ctx-update': requestUpdateCheck,
+      'bg-ctx-feedback': startFeedbackCapture,
+      'global-ctx-update': requestUpdateCheck,
+      'global-ctx-feedback': startFeedbackCapture,
+    };
+    for (const [id, action] of Object.entries(entries)) {
+      byId(id).addEventListener('click', () => action());
+    }
+
+    // The file view's own background; rows (the header row too) and cards are left to the
+    // handlers of the rows and cards and to the window.
+    elements.dropZone.addEventListener('contextmenu', (event) => {
+      if (event.target.closest('tr, .grid-card')) {
+        return;
+      }
+      event.preventDefault();
+      event.stopPropagation();
+      showBgContextMenu(event.clientX, event.clientY);
+    });
+
+    // Everywhere else the page's global menu replaces the browser's, except in text fields
+    // and while a screenshot area is being chosen.
+    window.addEventListener('contextmenu', (event) => {
+      if (!menuElements.screenshotOverlay.classList.contains('hidden')) {
+        return;
+      }
+      const tag = event.target && event.target.tagName;
+      if (tag === 'INPUT' || tag === 'TEXTAREA') {
+        return;
+      }
+      event.preventDefault();
+      showGlobalContextMenu(event.clientX, event.clientY);
+    });
+
+    window.addEventListener('click', hideContextMenus);
+  }
+
+  // ===========================================================================
+  // Keyboard
+  // ===========================================================================
+
+  function focusSearch() {
+    elements.searchInput.focus();
+    elements.searchInput.select();
+  }
+
+  function isTextEntry(element) {
+    return element !== null && ['INPUT', 'TEXTAREA', 'SELECT'].includes(element.tagName);
+  }
+
+  // The first matching binding acts. Bindings with Cmd or Ctrl replace the browser's own action;
+  // the others leave it. Nothing runs while a modal is open, nor for a key that a field has
+  // already handled (Enter and Escape in the search and path inputs).
+  function handleKeyShortcuts(event) {
+    if (event.defaultPrevented || document.querySelector('.modal-backdrop:not(.hidden)')) {
+      return;
+    }
+    const command = event.metaKey || event.ctrlKey;
+    const key = String(event.key || '').toLowerCase();
+    const suppress = (action) => {
+      event.preventDefault();
+      action();
+    };
+    if (command && event.shiftKey && key === 'f') {
+      suppress(() => {
+        if (window.FeedbackStudio && typeof window.FeedbackStudio.startCapture === 'function') {
+          window.FeedbackStudio.startCapture();
+        }
+      });
+    } else if (command && key === 'l') {
+      suppress(activatePathInput);
+    } else if (command && key === 'f') {
+      suppress(focusSearch);
+    } else if (key === '/' && !isTextEntry(document.activeElement)) {
+      suppress(focusSearch);
+    } else if (command && event.shiftKey && key === 'c') {
+      suppress(() => elements.copyPathButton.click());
+    } else if (command && key === 'r') {
+      suppress(refresh);
+    } else if (command && event.shiftKey &&
+               (event.code === 'Period' || key === '.' || key === '>')) {
+      suppress(() => elements.toggleHiddenButton.click());
+    } else if (event.altKey && event.key === 'ArrowLeft') {
+      elements.backButton.click();
+    } else if (event.altKey && event.key === 'ArrowRight') {
+      elements.forwardButton.click();
+    } else if (command && event.key === 'ArrowUp') {
+      elements.upButton.click();
+    } else if (event.key === 'F2') {
+      openRenameModal();
+    } else if (event.key === 'Delete' || (event.metaKey && event.key === 'Backspace')) {
+      openDeleteModal();
+    } else if (event.key === 'Enter' && state.selectedItem) {
+      openItem(state.selectedItem);
+    }
+  }
+
+  // ===========================================================================
+  // Upload
+  // ===========================================================================
+
+  // Sends the files one after the other into the folder shown. Each failure has its own toast;
+  // when any file arrived, the count is shown and the folder listed again once.
+  async function uploadFiles(files) {
+    const chosen = Array.from(files || []);
+    if (!state.connected || chosen.length === 0) {
+      return;
+    }
+    showLoading(true);
+    const folder = state.currentPath.replace(/\/+$/, '');
+    let uploaded = 0;
+    for (const file of chosen) {
+      const target = folder + '/' + file.name;
+      try {
+        await apiRequest('/api/upload?path=' + encodeURIComponent(target), {
+          method: 'POST',
+          body: file,
+          requireSuccess: true,
+          fallbackError: 'Unknown error',
+        });
+        uploaded += 1;
+      } catch (error) {
+        const prefix = error.status !== undefined ? 'Upload failed for ' : 'Upload error for ';
+        showToast(prefix + file.name + ': ' + error.message);
+      }
+    }
+    showLoading(false);
+    if (uploaded > 0) {
+      showToast('Uploaded ' + uploaded + (uploaded === 1 ? ' file' : ' files') + ' successfully');
+      treeState.treeCache.delete(state.currentPath);
+      await navigateTo(state.currentPath, false);
+    }
+  }
+
+  function openUploadPicker() {
+    elements.fileUploadInput.click();
+  }
+
+  function isExternalFileDrag(event) {
+    const types = Array.from((event.dataTransfer && event.dataTransfer.types) || []);
+    return !state.isDraggingInternal && types.includes('Files');
+  }
+
+  function setupUploadEvents() {
+    const picker = elements.fileUploadInput;
+    const overlay = elements.dropOverlay;
+    elements.uploadButton.addEventListener('click', openUploadPicker);
+    picker.addEventListener('change', () => {
+      const files = Array.from(picker.files || []);
+      // Cleared so that choosing the same file again still counts as a change.
+      picker.value = '';
+      uploadFiles(files);
+    });
+
+    window.addEventListener('dragenter', (event) => {
+      if (!isExternalFileDrag(event)) {
+        return;
+      }
+      event.preventDefault();
+      if (state.connected) {
+        overlay.classList.remove('hidden');
+      }
+    });
+    // Files dragged from outside may only land on the overlay: anywhere else the browser would
+    // open the dropped file in place of the page.
+    window.addEventListener('dragover', (event) => {
+      if (isExternalFileDrag(event) && !overlay.contains(event.target)) {
+        event.preventDefault();
+        event.dataTransfer.dropEffect = 'none';
+      }
+    });
+    window.addEventListener('drop', (event) => {
+      if (isExternalFileDrag(event)) {
+        event.preventDefault();
+      }
+    });
+
+    overlay.addEventListener('dragover', (event) => {
+      event.preventDefault();
+      event.dataTransfer.dropEffect = 'copy';
+    });
+    overlay.addEventListener('dragleave', (event) => {
+      if (!event.relatedTarget || event.relatedTarget === elements.dropZone) {
+        overlay.classList.add('hidden');
+      }
+    });
+    overlay.addEventListener('drop', (event) => {
+      event.preventDefault();
+      event.stopPropagation();
+      overlay.classList.add('hidden');
+      uploadFiles(Array.from(event.dataTransfer.files || []));
+    });
+  }
+
+  // ===========================================================================
+  // File forms: new file, new folder, rename, delete
+  // ===========================================================================
+
+  const formElements = {
+    newFileForm: byId('form-new-file'),
+    newFileInput: byId('input-new-filename'),
+    newFileError: byId('new-file-error'),
+    newFolderForm: byId('form-new-folder'),
+    newFolderInput: byId('input-new-foldername'),
+    newFolderError: byId('new-folder-error'),
+    renameForm: byId('form-rename'),
+    renameInput: byId('input-rename'),
+    renameError: byId('rename-error'),
+    deleteMessage: byId('delete-message'),
+    deleteError: byId('delete-error'),
+    confirmDeleteButton: byId('btn-confirm-delete'),
+  };
+
+  // `folder` + "/" + `name`, without doubling a trailing "/" of the folder.
+  function childPath(folder, name) {
+    return folder.replace(/\/+$/, '') + '/' + name;
+  }
+
+  function openNameModal(modal, input, errorBox) {
+    if (!state.connected) {
+      return;
+    }
+    input.value = '';
+    errorBox.classList.add('hidden');
+    modal.classList.remove('hidden');
+    input.focus();
+  }
+
+  function openNewFileModal() {
+    openNameModal(elements.newFileModal, formElements.newFileInput, formElements.newFileError);
+  }
+
+  function openNewFolderModal() {
+    openNameModal(
+        elements.newFolderModal, formElements.newFolderInput, formElements.newFolderError);
+  }
+
+  function openRenameModal() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    formElements.renameInput.value = item.name;
+    formElements.renameError.classList.add('hidden');
+    elements.renameModal.classList.remove('hidden');
+    formElements.renameInput.focus();
+    formElements.renameInput.select();
+  }
+
+  function openDeleteModal() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    formElements.deleteMessage.textContent =
+        'Are you sure you want to permanently delete "' + item.name + '"?';
+    formElements.deleteError.classList.add('hidden');
+    elements.deleteModal.classList.remove('hidden');
+  }
+
+  // Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
+  // message goes to the modal's error box and the modal stays open.
+  async function runModalAction(modal, errorBox, path, payload, fallbackError, onSuccess) {
+    errorBox.classList.add('hidden');
+    try {
+      await apiRequest(path, {
+        method: 'POST',
+        json: payload,
+        requireSuccess: true,
+        fallbackError: fallbackError,
+      });
+    } catch (error) {
+      errorBox.textContent = error.message;
+      errorBox.classList.remove('hidden');
+      return;
+    }
+    closeModal(modal);
+    onSuccess();
+  }
+
+  function handleNewFileSubmit(event) {
+    event.preventDefault();
+    const name = formElements.newFileInput.value.trim();
+    const payload = {path: childPath(state.currentPath, name), content: ''};
+    runModalAction(elements.newFileModal, formElements.newFileError, '/api/write', payload,
+        'Create file failed', () => {
+          showToast('Created ' + name);
+          refresh();
+        });
+  }
+
+  function handleNewFolderSubmit(event) {
+    event.preventDefault();
+    const name = formElements.newFolderInput.value.trim();
+    const payload = {path: childPath(state.currentPath, name)};
+    runModalAction(elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,
+        'Create folder failed', () => {
+          showToast('Created folder ' + name);
+          treeState.treeCache.delete(state.currentPath);
+          refresh();
+        });
+  }
+
+  function handleRenameSubmit(event) {
+    event.preventDefault();
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    const parent = parentPath(item.path);
+    const payload = {from: item.path, to: childPath(parent, formElements.renameInput.value.trim())};
+    runModalAction(elements.renameModal, formElements.renameError, '/api/rename', payload,
+        'Rename failed', () => {
+          showToast('Renamed successfully');
+          treeState.treeCache.delete(parent);
+          refresh();
+        });
+  }
+
+  function handleDeleteConfirm() {
+    const item = state.selectedItem;
+    if (!item) {
+      return;
+    }
+    const payload = {path: item.path, is_dir: item.is_dir === true};
+    runModalAction(elements.deleteModal, formElements.deleteError, '/api/delete', payload,
+        'Delete failed', () => {
+          showToast('Deleted successfully');
+          treeState.treeCache.delete(state.currentPath);
+          state.selectedItem = null;
+          refresh();
+        });
+  }
+
+  function setupModalForms() {
+    const closers = {
+      'btn-close-new-file': elements.newFileModal,
+      'btn-cancel-new-file': elements.newFileModal,
+      'btn-close-new-folder': elements.newFolderModal,
+      'btn-cancel-new-folder': elements.newFolderModal,
+      'btn-close-rename': elements.renameModal,
+      'btn-cancel-rename': elements.renameModal,
+      'btn-close-delete': elements.deleteModal,
+      'btn-cancel-delete': elements.deleteModal,
+    };
+    for (const [id, modal] of Object.entries(closers)) {
+      byId(id).addEventListener('click', () => closeModal(modal));
+    }
+    elements.newFileButton.addEventListener('click', openNewFileModal);
+    elements.newFolderButton.addEventListener('click', openNewFolderModal);
+    formElements.newFileForm.addEventListener('submit', handleNewFileSubmit);
+    formElements.newFolderForm.addEventListener('submit', handleNewFolderSubmit);
+    formElements.renameForm.addEventListener('submit', handleRenameSubmit);
+    formElements.confirmDeleteButton.addEventListener('click', handleDeleteConfirm);
+  }
+
+  // ===========================================================================
+  // Theme
+  // ===========================================================================
+
+  // The stored choice is "auto", "light" or "dark"; "auto" follows the system's colour scheme.
+  const THEME_NAMES = ['auto', 'light', 'dark'];
+  const THEME_TOASTS = {
+    light: 'Theme: Light',
+    dark: 'Theme: Dark',
+    auto: 'Theme: Auto (macOS System)',
+  };
+
+  const darkSchemeQuery =
+      typeof window.matchMedia === 'function' ? window.matchMedia('(prefers-color-scheme: dark)') :
+                                                null;
+
+  function systemPrefersDark() {
+    return darkSchemeQuery !== null && darkSchemeQuery.matches;
+  }
+
+  // Storage that cannot be read counts as holding no theme.
+  function readStoredTheme() {
+    try {
+      return localStorage.getItem(THEME_STORAGE_KEY) || 'auto';
+    } catch (error) {
+      return 'auto';
+    }
+  }
+
+  function initTheme() {
+    applyTheme(readStoredTheme());
+    if (darkSchemeQuery !== null) {
+      darkSchemeQuery.addEventListener('change', (event) => {
+        if (readStoredTheme() === 'auto') {
+          updateSyntaxTheme(event.matches);
+        }
+      });
+    }
+  }
+
+  // An unknown stored name is applied as it is: its class matches no palette, so the base
+  // (light) colours show.
+  function applyTheme(theme) {
+    const root = document.documentElement;
+    root.classList.remove(...THEME_NAMES.map((name) => 'theme-' + name));
+    try {
+      root.classList.add('theme-' + theme);
+    } catch (error) {
+      // A stored name with a space cannot be a class; the base colours show.
+    }
+    try {
+      localStorage.setItem(THEME_STORAGE_KEY, theme);
+    } catch (error) {
+      // The choice is simply not kept.
+    }
+    state.theme = theme;
+    updateSyntaxTheme(theme === 'dark' || (theme === 'auto' && systemPrefersDark()));
+  }
+
+  // Exactly one of the two code-highlighting sheets is enabled.
+  function updateSyntaxTheme(isDark) {
+    const lightSheet = byId('hl-light-theme');
+    const darkSheet = byId('hl-dark-theme');
+    const [enabled, disabled] = isDark ? [darkSheet, lightSheet] : [lightSheet, darkSheet];
+    if (disabled) {
+      disabled.setAttribute('disabled', 'true');
+    }
+    if (enabled) {
+      enabled.removeAttribute('disabled');
+    }
+  }
+
+  // Light goes to dark, dark to auto, and auto to the opposite of the system's scheme.
+  function toggleTheme() {
+    const classes = document.documentElement.classList;
+    let next;
+    if (classes.contains('theme-light')) {
+      next = 'dark';
+    } else if (classes.contains('theme-dark')) {
+      next = 'auto';
+    } else {
+      next = systemPrefersDark() ? 'light' : 'dark';
+    }
+    applyTheme(next);
+    showToast(THEME_TOASTS[next]);
+  }
+
+  function setupThemeEvents() {
+    elements.toggleThemeButton.addEventListener('click', toggleTheme);
+  }
+
