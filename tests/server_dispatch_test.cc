@@ -93,7 +93,7 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
         EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
         EXPECT_EQ(reply.header("Cache-Control"), "");
         EXPECT_EQ(reply.header("Content-Encoding"), "");
-        // Byte for byte the file of the source tree (empty while a page file is yet to come).
+        // Byte for byte the file of the source tree.
         const std::string file = source_file(asset.file);
         EXPECT_EQ(reply.header("Content-Length"), std::to_string(file.size()));
         EXPECT_EQ(reply.body, file);

@@ -1,11 +1,10 @@
 # Embeds the page, its style sheets and scripts, and the pinned front-end libraries into the
 # core library. Each file goes in byte for byte through the assembler's .incbin, so nothing is
-# read from disk at run time. A file that does not exist yet is replaced by an empty placeholder
-# in the build directory, and the globs below re-run configuration when such a file appears.
+# read from disk at run time. A missing file stops the configuration with a message that says
+# how to get it, rather than leaving a page that is served empty.
 
 set(WRENFIELD_ASSET_DIR ${CMAKE_BINARY_DIR}/embedded_assets)
 file(MAKE_DIRECTORY ${WRENFIELD_ASSET_DIR})
-file(WRITE ${WRENFIELD_ASSET_DIR}/empty_placeholder "")
 
 # Reconfigure when a web file or a vendor file comes or goes.
 file(GLOB_RECURSE WRENFIELD_WEB_WATCH CONFIGURE_DEPENDS
@@ -64,9 +63,11 @@ foreach(entry IN LISTS WRENFIELD_ASSETS)
     set(file ${relative_file})
   else()
     set(file ${CMAKE_SOURCE_DIR}/${relative_file})
-    if(NOT EXISTS ${file})
-      message(STATUS "Embedding an empty placeholder for missing ${relative_file}")
-      set(file ${WRENFIELD_ASSET_DIR}/empty_placeholder)
+    if(NOT EXISTS ${file} AND relative_file MATCHES "^node_modules/")
+      message(FATAL_ERROR "${relative_file} is missing: the page's npm packages are not "
+        "installed. Run `make setup` (or `bash scripts/setup.sh`), then build again.")
+    elseif(NOT EXISTS ${file})
+      message(FATAL_ERROR "${relative_file} is missing from the source tree.")
     endif()
   endif()
   # One blob per distinct file: "/" and "/index.html" share the page.
