@@ -12,7 +12,7 @@
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
 #include "support/held_port.h"
-#include "support/sshd_fixture.h"
+#include "support/remote_fixture.h"
 
 using namespace wrenfield;
 using wrenfield::testing::CommandResult;
@@ -26,36 +26,13 @@ namespace {
 // A name holding what a shell or a quoting layer could trip over.
 const std::string kAwkwardName = "it's \"q\" $HOME `id` \\ a\nb \u00e9\u6587";
 
-class RemoteTest : public wrenfield::testing::SshServerTest {
+class RemoteTest : public wrenfield::testing::RemoteServerTest {
   protected:
-    void SetUp() override {
-        SshServerTest::SetUp();
-        ignore_broken_pipe();
-    }
-
-    // A probed connection to the test server through its alias.
-    SshConnection connect() {
-        SshConnection connection = SshConnection::create(server().host_alias());
-        auto probe = connect_probe(connection);
-        EXPECT_TRUE(probe.has_value()) << probe.error() << server().log();
-        return connection;
-    }
-
     std::vector<std::string> names(const std::vector<FileItem>& items) {
         std::vector<std::string> result;
         for (const FileItem& item : items)
             result.push_back(item.name);
         return result;
-    }
-
-    // Files in a directory whose names say they are left-over temporary files of a write.
-    std::vector<std::string> temporary_files(const std::string& directory) {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(directory)) {
-            if (entry.path().filename().string().starts_with(".wrenfield-"))
-                found.push_back(entry.path());
-        }
-        return found;
     }
 };
 

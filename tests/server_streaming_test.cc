@@ -258,6 +258,8 @@ TEST_F(StreamingTest, FailuresBeforeAnyByteGetTheJsonReply) {
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 500);
     EXPECT_EQ(Json::parse(refused->body)["success"], false);
+    EXPECT_EQ(Json::parse(refused->body)["error"],
+              "[Errno 2] No such file or directory: '" + nowhere + "'");
     auto after = client.Get("/api/status");
     ASSERT_TRUE(after);
     EXPECT_EQ(after->status, 200);

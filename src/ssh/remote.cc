@@ -301,13 +301,16 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     constexpr size_t batch_size = 256 * 1024;
     std::string batch;
     std::optional<ProcessFailure> write_failure;
+    // How the child ended, when it was collected after its input failed.
+    std::optional<ExitStatus> ended;
     const auto send = [&](std::string_view data) {
         if (write_failure)
             return;
         if (auto written = process->write_input(data); !written) {
             write_failure = written.error();
             // The child is not fed any more: let it end now rather than after the source.
-            (void)process->finish();
+            if (auto status = process->finish())
+                ended = *status;
         }
     };
     source([&](std::string_view piece) {
@@ -328,8 +331,15 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 
     if (write_failure) {
         const std::string description = write_failure->description();
-        if (write_failure->stage == ProcessStage::WriteInput)
+        if (write_failure->stage == ProcessStage::WriteInput) {
+            // The input usually breaks because the remote program has ended on an error
+            // before reading it all (a directory, a missing folder): its own text says why.
+            std::string message =
+                ended && !ended->success() ? trimmed_error_text(process->error_output()) : "";
+            if (!message.empty())
+                return std::unexpected(std::move(message));
             return std::unexpected("Failed to write to ssh stdin: " + description);
+        }
         return std::unexpected("Failed waiting for ssh write: " + description);
     }
     auto status = process->finish();

@@ -94,21 +94,28 @@ except Exception as e:
     sys.exit(1)
 ")";
 
-// Replaces a file without ever leaving it half written. Placeholders: the Base64 path, then
-// the exact number of bytes that standard input carries.
+// Replaces a file without ever losing its old content or identity. Placeholders: the Base64
+// path, then the exact number of bytes that standard input carries.
 //
 // The path is taken as the kernel takes it for a plain open: a name that such an open refuses
 // (empty, ending in "/", through a missing directory or a symbolic link loop) is refused with
 // the same error, naming the path as given. A symbolic link at the path is followed, so its
-// target is replaced and the link stays. The data is streamed into a new file beside the
-// target, checked against the announced count, given the old file's permission bits (and
-// owner, where allowed), flushed to disk and renamed over the target, and then the directory
-// is flushed too. Any failure removes the new file and leaves the old one untouched. A file
-// that could not be opened for writing is refused as it would be by a plain write, although
-// the directory would allow replacing it. A file with several hard links, or one that is not a
-// regular file, is rewritten in place so that it stays one file; so is a file whose directory
-// refuses new files while the file itself is writable. In place, the whole input is taken in
-// and counted before the file is touched.
+// target is replaced and the link stays. A file that could not be opened for writing is
+// refused as it would be by a plain write, although the directory would allow replacing it.
+//
+// The data is streamed into a new file beside the target: an unnamed one where the system
+// offers them (so that nothing is left behind when the program is killed), else a named one
+// removed on any failure. The count is checked, then the new file takes the old one's owner,
+// group, extended attributes and mode, is flushed to disk, given a name and renamed over the
+// target, and the directory is flushed too. When the identity cannot be carried over in full
+// or the system refuses the rename (a mount point, a sticky directory), the target is
+// rewritten in place from the new file instead; no error ever names the new file.
+//
+// A file with several hard links, or one that is not a regular file, is rewritten in place so
+// that it stays one file; so is a file whose directory refuses new files while the file itself
+// is writable. In place, the whole input is taken in and counted before the file is touched,
+// and the space the new content needs is reserved before the first old byte is overwritten:
+// a full disk fails with the file exactly as it was.
 inline constexpr std::string_view kWrite = R"(python3 -c "
 import os, sys, stat, errno, base64
 target = base64.b64decode('{}').decode('utf-8')
@@ -138,15 +145,23 @@ def write_all(fd, data):
     view = memoryview(data)
     while len(view) > 0:
         view = view[os.write(fd, view):]
-def write_in_place(path):
-    chunks = []
-    receive(chunks.append)
-    data = b''.join(chunks)
+def write_in_place(path, pieces):
     fd = os.open(path, os.O_WRONLY)
     try:
-        write_all(fd, data)
-        if stat.S_ISREG(os.fstat(fd).st_mode):
-            os.ftruncate(fd, len(data))
+        old = os.fstat(fd)
+        regular = stat.S_ISREG(old.st_mode)
+        if regular and size > 0 and hasattr(os, 'posix_fallocate'):
+            try:
+                os.posix_fallocate(fd, 0, size)
+            except OSError as e:
+                if os.fstat(fd).st_size > old.st_size:
+                    os.ftruncate(fd, old.st_size)
+                if e.errno not in (errno.EOPNOTSUPP, errno.EINVAL):
+                    raise
+        for piece in pieces:
+            write_all(fd, piece)
+        if regular:
+            os.ftruncate(fd, size)
             os.fsync(fd)
     finally:
         os.close(fd)
@@ -155,48 +170,78 @@ def check_writable(path):
         os.close(os.open(path, os.O_WRONLY))
     except OSError as e:
         raise OSError(e.errno, e.strerror, target)
-def create_temporary(directory):
+def unused_name(make):
     for attempt in range(100):
-        name = os.path.join(directory, '.wrenfield-' + os.urandom(8).hex() + '.tmp')
+        name = '.wrenfield-' + os.urandom(8).hex() + '.tmp'
         try:
-            return name, os.open(name, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+            return name, make(name)
         except FileExistsError:
             continue
-        except OSError as e:
-            raise OSError(e.errno, e.strerror, target)
     raise FileExistsError(errno.EEXIST, os.strerror(errno.EEXIST), target)
-def write_replacing(path, old, name, fd):
-    try:
+def create_temporary(directory):
+    if hasattr(os, 'O_TMPFILE') and os.path.isdir('/proc/self/fd'):
         try:
-            if old is None:
-                mask = os.umask(0)
-                os.umask(mask)
-                os.fchmod(fd, 0o666 & ~mask)
+            return None, os.open('.', os.O_TMPFILE | os.O_RDWR, 0o600, dir_fd=directory)
+        except OSError as e:
+            if e.errno not in (errno.EOPNOTSUPP, errno.EISDIR, errno.EINVAL):
+                raise
+    flags = os.O_RDWR | os.O_CREAT | os.O_EXCL
+    return unused_name(lambda name: os.open(name, flags, 0o600, dir_fd=directory))
+def attribute_names(file):
+    try:
+        return os.listxattr(file) if hasattr(os, 'listxattr') else []
+    except OSError as e:
+        if e.errno == errno.ENOTSUP:
+            return []
+        raise
+def take_identity(fd, path, old):
+    try:
+        if old is None:
+            mask = os.umask(0)
+            os.umask(mask)
+            os.fchmod(fd, 0o666 & ~mask)
+            return True
+        os.fchown(fd, old.st_uid, old.st_gid)
+        names = attribute_names(path)
+        for name in names:
+            os.setxattr(fd, name, os.getxattr(path, name))
+        for name in attribute_names(fd):
+            if name not in names:
+                os.removexattr(fd, name)
+        os.fchmod(fd, stat.S_IMODE(old.st_mode))
+        new = os.fstat(fd)
+        return (new.st_uid, new.st_gid, new.st_mode) == (old.st_uid, old.st_gid, old.st_mode)
+    except OSError:
+        return False
+def write_replacing(path, old, directory, name, fd):
+    try:
+        receive(lambda chunk: write_all(fd, chunk))
+        if take_identity(fd, path, old):
+            os.fsync(fd)
+            try:
+                if name is None:
+                    proc = '/proc/self/fd/' + str(fd)
+                    name = unused_name(lambda new: os.link(proc, new, dst_dir_fd=directory))[0]
+                os.replace(name, path, src_dir_fd=directory)
+            except OSError as e:
+                if old is None:
+                    raise OSError(e.errno, e.strerror, target)
             else:
+                name = None
                 try:
-                    os.fchown(fd, old.st_uid, old.st_gid)
+                    os.fsync(directory)
                 except OSError:
                     pass
-                os.fchmod(fd, stat.S_IMODE(old.st_mode))
-            receive(lambda chunk: write_all(fd, chunk))
-            os.fsync(fd)
-        finally:
-            os.close(fd)
-        os.replace(name, path)
-    except BaseException:
-        try:
-            os.unlink(name)
-        except OSError:
-            pass
-        raise
-    try:
-        directory_fd = os.open(os.path.dirname(path) or '.', os.O_RDONLY)
-        try:
-            os.fsync(directory_fd)
-        finally:
-            os.close(directory_fd)
-    except OSError:
-        pass
+                return
+        os.lseek(fd, 0, os.SEEK_SET)
+        write_in_place(path, iter(lambda: os.read(fd, 1048576), b''))
+    finally:
+        os.close(fd)
+        if name is not None:
+            try:
+                os.unlink(name, dir_fd=directory)
+            except OSError:
+                pass
 try:
     path = resolve_links(target)
     if path == '' or path.endswith('/'):
@@ -212,17 +257,21 @@ try:
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
     if old is not None and stat.S_ISREG(old.st_mode):
         check_writable(path)
-    if old is not None and (old.st_nlink > 1 or not stat.S_ISREG(old.st_mode)):
-        write_in_place(path)
-    else:
+    in_place = old is not None and (old.st_nlink > 1 or not stat.S_ISREG(old.st_mode))
+    if not in_place:
         try:
-            name, fd = create_temporary(os.path.dirname(path) or '.')
-        except PermissionError:
-            if old is None:
-                raise
-            write_in_place(path)
-        else:
-            write_replacing(path, old, name, fd)
+            directory = os.open(os.path.dirname(path) or '.', os.O_RDONLY)
+            name, fd = create_temporary(directory)
+        except OSError as e:
+            if old is None or not isinstance(e, PermissionError):
+                raise OSError(e.errno, e.strerror, target)
+            in_place = True
+    if in_place:
+        chunks = []
+        receive(chunks.append)
+        write_in_place(path, chunks)
+    else:
+        write_replacing(path, old, directory, name, fd)
 except Exception as e:
     sys.stderr.write(str(e))
     sys.exit(1)

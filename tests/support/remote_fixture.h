@@ -1,0 +1,24 @@
+// The fixture of the tests that run the remote operations against the local server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ssh/connection.h"
+#include "support/sshd_fixture.h"
+
+namespace wrenfield::testing {
+
+class RemoteServerTest : public SshServerTest {
+  protected:
+    // A failed write to a child that has ended comes back as an error, as in the program.
+    void SetUp() override;
+
+    // A probed connection to the test server through its alias, as `user` when one is given.
+    SshConnection connect(const std::string& user = "");
+
+    // Files in a directory whose names say they are left-over temporary files of a write.
+    static std::vector<std::string> temporary_files(const std::string& directory);
+};
+
+}  // namespace wrenfield::testing
