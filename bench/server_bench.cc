@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.h"
 #include "ssh/connection.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"

@@ -31,21 +31,6 @@ CommandLine scan(std::vector<std::string> arguments) {
     return scan_arguments(arguments);
 }
 
-TEST(ParsePort, AcceptsDecimalWithOptionalPlus) {
-    EXPECT_EQ(parse_port("8080"), 8080);
-    EXPECT_EQ(parse_port("+8080"), 8080);
-    EXPECT_EQ(parse_port("0"), 0);
-    EXPECT_EQ(parse_port("65535"), 65535);
-    EXPECT_EQ(parse_port("000080"), 80);
-}
-
-TEST(ParsePort, RefusesEverythingElse) {
-    for (const char* text : {"", "+", "-", "-1", "65536", "99999999999999999999", "80a", " 80",
-                             "80 ", "++80", "0x50", "８０", "+-1"}) {
-        EXPECT_EQ(parse_port(text), std::nullopt) << '"' << text << '"';
-    }
-}
-
 TEST(ScanArguments, NothingGivenMeansDefaults) {
     CommandLine settings = scan({});
     EXPECT_FALSE(settings.show_usage);

@@ -7,8 +7,8 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "base/text.h"
 #include "config/files.h"
-#include "config/text.h"
 
 namespace wrenfield {
 namespace {
@@ -40,7 +40,7 @@ std::optional<std::string> lower_ascii_keyword(std::string_view keyword) {
         if (c == 0x212A) {
             lowered += 'k';
         } else if (c < 0x80) {
-            lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            lowered += ascii_lower(static_cast<char>(c));
         } else {
             return std::nullopt;
         }
@@ -67,23 +67,6 @@ std::optional<Keyword> keyword_of(std::string_view text) {
             return keyword;
     }
     return std::nullopt;
-}
-
-// An optional "+", then one or more ASCII digits, at most 65535. Leading zeros are fine.
-std::optional<uint16_t> parse_port(std::string_view text) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty())
-        return std::nullopt;
-    uint32_t value = 0;
-    for (const char ch : text) {
-        if (ch < '0' || ch > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<uint32_t>(ch - '0');
-        if (value > 65535)
-            return std::nullopt;
-    }
-    return static_cast<uint16_t>(value);
 }
 
 // The identity of a file for the guard against Include cycles: its canonical path, or the

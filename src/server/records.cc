@@ -6,20 +6,20 @@
 #include <variant>
 #include <vector>
 
-#include "ssh/strict_json.h"
+#include "base/json_reader.h"
 
 namespace wrenfield {
 
 namespace {
 
-using strict_json::FieldDescription;
-using strict_json::FieldKind;
-using strict_json::FieldValue;
-using strict_json::RecordForms;
+using json_reader::FieldDescription;
+using json_reader::FieldKind;
+using json_reader::FieldValue;
+using json_reader::RecordForms;
 
 std::expected<std::vector<FieldValue>, std::string> read_fields(
     std::string_view body, std::string_view name, std::span<const FieldDescription> fields) {
-    return strict_json::read_record(body, {name, fields, RecordForms::object_or_array});
+    return json_reader::read_record(body, {name, fields, RecordForms::object_or_array});
 }
 
 std::string take_text(FieldValue& value) {

@@ -1,28 +1,28 @@
 // The strict reader of the remote listing: one JSON array of FileItem objects, with the
 // messages and positions of the JSON library the listing format was defined with, such as
 // "invalid type: {found}, expected {what} at line L column C".
+#include "base/json_reader.h"
 #include "ssh/remote.h"
-#include "ssh/strict_json.h"
 
 namespace wrenfield {
 namespace {
 
-using strict_json::FieldKind;
+using json_reader::FieldKind;
 
-constexpr strict_json::FieldDescription kFileItemFields[] = {
+constexpr json_reader::FieldDescription kFileItemFields[] = {
     {"name", FieldKind::string},        {"path", FieldKind::string},
     {"is_dir", FieldKind::boolean},     {"is_symlink", FieldKind::boolean},
     {"size", FieldKind::u64},           {"modified", FieldKind::i64},
     {"permissions", FieldKind::string}, {"is_hidden", FieldKind::boolean}};
 
-constexpr strict_json::RecordDescription kFileItem = {"struct FileItem", kFileItemFields};
+constexpr json_reader::RecordDescription kFileItem = {"struct FileItem", kFileItemFields};
 
 }  // namespace
 
 std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view json_text) {
     std::vector<FileItem> items;
-    auto read = strict_json::read_record_array(
-        json_text, kFileItem, [&](std::vector<strict_json::FieldValue>& values) {
+    auto read = json_reader::read_record_array(
+        json_text, kFileItem, [&](std::vector<json_reader::FieldValue>& values) {
             items.push_back(FileItem{
                 .name = std::move(std::get<std::string>(values[0])),
                 .path = std::move(std::get<std::string>(values[1])),

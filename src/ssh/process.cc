@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "base/os_error.h"
+
 extern char** environ;
 
 namespace wrenfield {
@@ -157,13 +159,6 @@ bool read_available(FileDescriptor& fd, const ReadBuffer& buffer,
 }
 
 }  // namespace
-
-std::string os_error_text(int error_number) {
-    char buffer[256];
-    // The GNU form returns a pointer that may or may not be the buffer.
-    const char* text = ::strerror_r(error_number, buffer, sizeof buffer);
-    return std::string(text) + " (os error " + std::to_string(error_number) + ")";
-}
 
 std::string ProcessFailure::description() const {
     return os_error_text(error_number);

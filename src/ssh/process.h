@@ -110,8 +110,4 @@ std::expected<CapturedOutput, ProcessFailure> run_captured(
 // Called once at start-up; children still start with the default action.
 void ignore_broken_pipe();
 
-// "No such file or directory (os error 2)": the system's text for the error number, then
-// the number.
-std::string os_error_text(int error_number);
-
 }  // namespace wrenfield

@@ -104,8 +104,6 @@ std::expected<void, Error> remote_delete(const SshConnection& connection, std::s
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
                                          std::string_view to);
 
-std::string base64_encode(std::string_view bytes);
-
 // JSON forms, keys in declared order.
 nlohmann::ordered_json to_json(const ConnectResult& result);
 nlohmann::ordered_json to_json(const FileItem& item);

@@ -12,7 +12,7 @@
 
 #include <httplib.h>
 
-#include "config/text.h"
+#include "base/text.h"
 
 namespace wrenfield::testing {
 
