@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "support/command.h"
-#include "support/process.h"
+#include "support/local_system.h"
+#include "support/spawn.h"
 
 namespace wrenfield::bench {
 
@@ -83,7 +83,7 @@ void authorize_key(const std::string& account, const std::string& home,
 
 void run_bare(const std::vector<std::string>& arguments, std::string_view input_block,
               size_t input_size) {
-    auto spawned = testing::spawn_process(arguments, std::nullopt, true);
+    auto spawned = testing::spawn_process(arguments, std::nullopt, ChildInput::Pipe);
     if (!spawned) {
         fail(spawned.error());
     }

@@ -20,8 +20,8 @@
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"
-#include "support/command.h"
 #include "support/in_process_server.h"
+#include "support/local_system.h"
 #include "support/sshd_fixture.h"
 
 namespace {
@@ -63,12 +63,15 @@ std::string field_after(const std::string& output, const std::string& label, int
     return index < static_cast<int>(words.size()) ? words[index] : "?";
 }
 
+// Whether wrk keeps each connection for many requests or closes it after one.
+enum class Connection { KeepAlive, Close };
+
 WrkFigures run_wrk(uint16_t port, const std::string& path, int connections, int seconds,
-                   bool keep_alive) {
+                   Connection connection) {
     std::vector<std::string> arguments = {"wrk", "-t" + std::to_string(std::min(connections, 4)),
                                           "-c" + std::to_string(connections),
                                           "-d" + std::to_string(seconds) + "s", "--latency"};
-    if (!keep_alive) {
+    if (connection == Connection::Close) {
         arguments.insert(arguments.end(), {"-H", "Connection: close"});
     }
     arguments.push_back("http://127.0.0.1:" + std::to_string(port) + path);
@@ -228,9 +231,9 @@ int main(int argc, char** argv) {
                     std::string(10, '-').c_str());
         for (const char* path : {"/css/styles.css", "/api/status"}) {
             print_row(std::string(path) + ", keep-alive",
-                      run_wrk(web.port(), path, 16, seconds, true));
+                      run_wrk(web.port(), path, 16, seconds, Connection::KeepAlive));
             print_row(std::string(path) + ", new connection each",
-                      run_wrk(web.port(), path, 16, seconds, false));
+                      run_wrk(web.port(), path, 16, seconds, Connection::Close));
         }
     }
 
@@ -245,7 +248,7 @@ int main(int argc, char** argv) {
     for (bool nodelay : {true, false}) {
         InProcessServer web(nodelay);
         print_row(nodelay ? "on (as the program runs)" : "off (for comparison)",
-                  run_wrk(web.port(), "/api/status", 1, seconds, true));
+                  run_wrk(web.port(), "/api/status", 1, seconds, Connection::KeepAlive));
     }
 
     measure_listing(quick ? 10 : 40);

@@ -28,9 +28,9 @@
 
 #include "bench_support.h"
 #include "ssh/connection.h"
-#include "support/command.h"
-#include "support/process.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
+#include "support/spawn.h"
 #include "support/sshd_fixture.h"
 
 namespace {
@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
     double download_cpu = 0, upload_cpu = 0;
     long rss_before = 0, download_peak = 0, upload_peak = 0, python_download = 0, python_upload = 0;
     {
-        RunningProgram program(RunningProgram::Options{
+        LaunchedProgram program(LaunchedProgram::Options{
             {"--browser", "--port", "0"}, {"PATH=" + opener.path() + ":" + server->path()}});
         auto address = program.wait_for_start();
         if (!address) {

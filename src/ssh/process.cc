@@ -243,12 +243,12 @@ struct RunningProcess::Child {
 };
 
 std::expected<RunningProcess, ProcessFailure> RunningProcess::start(
-    const std::vector<std::string>& arguments, bool with_input) {
+    const std::vector<std::string>& arguments, ChildInput input) {
     if (arguments.empty())
         return failure(ProcessStage::Start, EINVAL);
 
     std::optional<Pipe> input_pipe;
-    if (with_input) {
+    if (input == ChildInput::Pipe) {
         auto made = make_pipe();
         if (!made)
             return failure(ProcessStage::Start, made.error());
@@ -365,7 +365,8 @@ const std::string& RunningProcess::error_output() const {
 
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams) {
-    auto started = RunningProcess::start(arguments, static_cast<bool>(streams.next_input));
+    auto started = RunningProcess::start(
+        arguments, streams.next_input ? ChildInput::Pipe : ChildInput::NullDevice);
     if (!started)
         return std::unexpected(started.error());
     RunningProcess::Child& child = *started->child_;

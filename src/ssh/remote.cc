@@ -160,7 +160,7 @@ std::expected<RemoteDownload, Error> RemoteDownload::start(const SshConnection& 
     auto process = RunningProcess::start(
         remote_command(connection,
                        remote_programs::fill_program(remote_programs::kRead, {encoded(path)})),
-        false);
+        ChildInput::NullDevice);
     if (!process)
         return std::unexpected("SSH download error: " + process.error().description());
     RemoteDownload download(std::move(*process), std::string(path));
@@ -263,7 +263,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     // anything, so a cut stream can never pass for a short file.
     const std::string program = remote_programs::fill_program(
         remote_programs::kWrite, {encoded(path), std::to_string(size)});
-    auto process = RunningProcess::start(remote_command(connection, program), true);
+    auto process = RunningProcess::start(remote_command(connection, program), ChildInput::Pipe);
     if (!process) {
         drop_source();
         return std::unexpected("Failed to spawn ssh write process: " +
@@ -325,13 +325,15 @@ std::expected<void, Error> remote_write_file(const SshConnection& connection, st
 
 nlohmann::ordered_json to_json(const ConnectResult& result) {
     nlohmann::ordered_json json;
-    json["success"] = result.success;
+    // A failed probe is an error, never a result, so the reply's "success" and "error" are
+    // fixed.
+    json["success"] = true;
     json["host"] = result.host;
     json["user"] = result.user;
     json["home_dir"] = result.home_dir;
     json["remote_os"] = result.remote_os;
     json["has_python"] = result.has_python;
-    json["error"] = result.error ? nlohmann::ordered_json(*result.error) : nullptr;
+    json["error"] = nullptr;
     json["identity_file"] =
         result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
     return json;

@@ -18,13 +18,11 @@
 namespace wrenfield {
 
 struct ConnectResult {
-    bool success = true;
     std::string host;
     std::string user;
     std::string home_dir;
     std::string remote_os;
     bool has_python = false;
-    std::optional<std::string> error;
     std::optional<std::string> identity_file;
 };
 

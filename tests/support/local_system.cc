@@ -1,4 +1,4 @@
-#include "support/command.h"
+#include "support/local_system.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/process.h"
+#include "support/spawn.h"
 
 namespace wrenfield::testing {
 
@@ -44,7 +44,8 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
     if (!environment_overrides.empty()) {
         environment = environment_with(environment_overrides);
     }
-    auto spawned = spawn_process(arguments, environment, !input.empty());
+    auto spawned = spawn_process(arguments, environment,
+                                 input.empty() ? ChildInput::NullDevice : ChildInput::Pipe);
     if (!spawned) {
         result.error = spawned.error();
         return result;
@@ -103,7 +104,7 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
     int status = 0;
     while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    ExitStatus exit = decode_wait_status(status);
+    ChildExit exit = decode_wait_status(status);
     result.exit_code = result.timed_out ? -1 : exit.exit_code;
     result.signal = exit.signal;
     return result;

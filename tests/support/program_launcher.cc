@@ -1,4 +1,4 @@
-#include "support/program.h"
+#include "support/program_launcher.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,11 +25,12 @@ constexpr std::string_view local_address_prefix = "http://127.0.0.1:";
 
 }  // namespace
 
-RunningProgram::RunningProgram(Options options) {
+LaunchedProgram::LaunchedProgram(Options options) {
     ::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> arguments = std::move(options.arguments);
     arguments.insert(arguments.begin(), options.binary);
-    auto spawned = spawn_process(arguments, environment_with(options.environment), false);
+    auto spawned =
+        spawn_process(arguments, environment_with(options.environment), ChildInput::NullDevice);
     if (!spawned) {
         start_error_ = spawned.error();
         streams_closed_ = true;
@@ -46,7 +47,7 @@ RunningProgram::RunningProgram(Options options) {
     reader_ = std::thread([this] { read_streams(); });
 }
 
-RunningProgram::~RunningProgram() {
+LaunchedProgram::~LaunchedProgram() {
     if (pid_ > 0 && !exit_status_) {
         send_signal(SIGTERM);
         if (!wait_exit(std::chrono::seconds(3))) {
@@ -67,7 +68,7 @@ RunningProgram::~RunningProgram() {
     }
 }
 
-void RunningProgram::read_streams() {
+void LaunchedProgram::read_streams() {
     while (output_fd_ || error_fd_) {
         pollfd watched[3];
         int count = 0;
@@ -111,8 +112,8 @@ void RunningProgram::read_streams() {
     changed_.notify_all();
 }
 
-bool RunningProgram::wait_for(const std::function<bool()>& condition,
-                              std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for(const std::function<bool()>& condition,
+                               std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     std::unique_lock lock(mutex_);
     while (!condition()) {
@@ -125,7 +126,7 @@ bool RunningProgram::wait_for(const std::function<bool()>& condition,
     return true;
 }
 
-std::expected<std::string, std::string> RunningProgram::wait_for_start(
+std::expected<std::string, std::string> LaunchedProgram::wait_for_start(
     std::chrono::milliseconds timeout) {
     if (!start_error_.empty()) {
         return std::unexpected("the program did not start: " + start_error_);
@@ -167,26 +168,26 @@ std::expected<std::string, std::string> RunningProgram::wait_for_start(
     return url_;
 }
 
-bool RunningProgram::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
     return wait_for([&] { return output_.find(text) != std::string::npos; }, timeout);
 }
 
-bool RunningProgram::wait_for_error_output(const std::string& text,
-                                           std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for_error_output(const std::string& text,
+                                            std::chrono::milliseconds timeout) {
     return wait_for([&] { return error_output_.find(text) != std::string::npos; }, timeout);
 }
 
-std::string RunningProgram::output() const {
+std::string LaunchedProgram::output() const {
     std::lock_guard lock(mutex_);
     return output_;
 }
 
-std::string RunningProgram::error_output() const {
+std::string LaunchedProgram::error_output() const {
     std::lock_guard lock(mutex_);
     return error_output_;
 }
 
-std::optional<ExitStatus> RunningProgram::wait_exit(std::chrono::milliseconds timeout) {
+std::optional<ChildExit> LaunchedProgram::wait_exit(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
         return std::nullopt;
     }
@@ -210,11 +211,11 @@ std::optional<ExitStatus> RunningProgram::wait_exit(std::chrono::milliseconds ti
     return exit_status_;
 }
 
-void RunningProgram::finish_reading(std::chrono::milliseconds grace) {
+void LaunchedProgram::finish_reading(std::chrono::milliseconds grace) {
     wait_for([&] { return streams_closed_; }, grace);
 }
 
-void RunningProgram::send_signal(int signal) {
+void LaunchedProgram::send_signal(int signal) {
     if (pid_ > 0 && !exit_status_) {
         ::kill(pid_, signal);
     }

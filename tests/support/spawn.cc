@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "support/spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -75,7 +75,7 @@ struct SpawnSetup {
 
 std::expected<SpawnedProcess, std::string> spawn_process(
     const std::vector<std::string>& arguments,
-    const std::optional<std::vector<std::string>>& environment, bool with_input_pipe) {
+    const std::optional<std::vector<std::string>>& environment, ChildInput standard_input) {
     if (arguments.empty()) {
         return std::unexpected(std::string("no program to run"));
     }
@@ -85,7 +85,7 @@ std::expected<SpawnedProcess, std::string> spawn_process(
         return std::unexpected(!output ? output.error() : error.error());
     }
     std::optional<std::pair<UniqueFd, UniqueFd>> input;
-    if (with_input_pipe) {
+    if (standard_input == ChildInput::Pipe) {
         auto made = make_pipe();
         if (!made) {
             return std::unexpected(made.error());
@@ -157,14 +157,14 @@ std::vector<std::string> environment_with(const std::vector<std::string>& overri
     return result;
 }
 
-ExitStatus decode_wait_status(int status) {
+ChildExit decode_wait_status(int status) {
     if (WIFEXITED(status)) {
-        return ExitStatus{WEXITSTATUS(status), 0};
+        return ChildExit{WEXITSTATUS(status), 0};
     }
     if (WIFSIGNALED(status)) {
-        return ExitStatus{-1, WTERMSIG(status)};
+        return ChildExit{-1, WTERMSIG(status)};
     }
-    return ExitStatus{};
+    return ChildExit{};
 }
 
 }  // namespace wrenfield::testing
