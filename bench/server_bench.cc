@@ -44,18 +44,16 @@ struct WrkFigures {
 // The value after `label` on the line that begins with it (after leading spaces).
 std::string field_after(const std::string& output, const std::string& label, int index) {
     size_t at = output.find(label);
-    if (at == std::string::npos) {
+    if (at == std::string::npos)
         return "?";
-    }
     size_t end = output.find('\n', at);
     std::string line = output.substr(at + label.size(), end - at - label.size());
     std::vector<std::string> words;
     size_t position = 0;
     while (position < line.size()) {
         size_t start = line.find_first_not_of(" \t", position);
-        if (start == std::string::npos) {
+        if (start == std::string::npos)
             break;
-        }
         size_t stop = line.find_first_of(" \t", start);
         words.push_back(line.substr(start, stop - start));
         position = stop == std::string::npos ? line.size() : stop;
@@ -71,14 +69,12 @@ WrkFigures run_wrk(uint16_t port, const std::string& path, int connections, int 
     std::vector<std::string> arguments = {"wrk", "-t" + std::to_string(std::min(connections, 4)),
                                           "-c" + std::to_string(connections),
                                           "-d" + std::to_string(seconds) + "s", "--latency"};
-    if (connection == Connection::Close) {
+    if (connection == Connection::Close)
         arguments.insert(arguments.end(), {"-H", "Connection: close"});
-    }
     arguments.push_back("http://127.0.0.1:" + std::to_string(port) + path);
     CommandResult result = run_command(arguments, {}, std::chrono::seconds(seconds + 60));
-    if (result.exit_code != 0) {
+    if (result.exit_code != 0)
         fail("wrk failed: " + result.error + result.output);
-    }
     const std::string& out = result.output;
     WrkFigures figures;
     figures.requests_per_second = std::atof(field_after(out, "Requests/sec:", 0).c_str());
@@ -115,17 +111,15 @@ double milliseconds_since(Clock::time_point start) {
 void measure_listing(int rounds) {
     std::string error;
     LocalSshServer* ssh_server = LocalSshServer::shared();
-    if (ssh_server == nullptr) {
+    if (ssh_server == nullptr)
         fail("the local sshd did not start: " + LocalSshServer::start_error());
-    }
     ::setenv("HOME", ssh_server->home().c_str(), 1);
     ::setenv("PATH", ssh_server->path().c_str(), 1);
     ::unsetenv("SSH_AUTH_SOCK");
 
     TemporaryDirectory directory("wrenfield-server-bench", ssh_server->scratch_root());
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
         write_file(directory / ("file-" + std::to_string(i) + ".txt"), "x");
-    }
 
     InProcessServer web;
     httplib::Client client("127.0.0.1", web.port());
@@ -139,9 +133,8 @@ void measure_listing(int rounds) {
     }
 
     SshConnection connection = SshConnection::create(ssh_server->host_alias());
-    if (auto probe = connect_probe(connection); !probe) {
+    if (auto probe = connect_probe(connection); !probe)
         fail("probe failed: " + probe.error());
-    }
     std::vector<std::string> bare_command = connection.ssh_command();
     bare_command.push_back(
         remote_programs::fill_program(remote_programs::kList, {base64_encode(directory.path())}));
@@ -158,25 +151,22 @@ void measure_listing(int rounds) {
                 case 0: {
                     auto bare_run = run_captured(bare_command);
                     bare_ms = milliseconds_since(start);
-                    if (!bare_run || !bare_run->status.success()) {
+                    if (!bare_run || !bare_run->status.success())
                         fail("bare ssh run failed");
-                    }
                     break;
                 }
                 case 1: {
                     auto items = list_remote_dir(connection, directory.path());
                     direct_ms = milliseconds_since(start);
-                    if (!items || items->size() != 1000) {
+                    if (!items || items->size() != 1000)
                         fail("list_remote_dir failed");
-                    }
                     break;
                 }
                 default: {
                     auto reply = client.Get(target);
                     served_ms = milliseconds_since(start);
-                    if (!reply || reply->status != 200) {
+                    if (!reply || reply->status != 200)
                         fail("GET /api/list failed");
-                    }
                 }
             }
         }

@@ -167,9 +167,8 @@ TEST_F(StartUpTest, BrowserModeHandsTheAddressToTheOpener) {
     ASSERT_TRUE(program.wait_for_output("Opening in web browser: " + address + "\n"));
     EXPECT_EQ(program.output(),
               "Wrenfield started at: " + address + "\nOpening in web browser: " + address + "\n");
-    for (int tries = 0; tries < 100 && opened().empty(); ++tries) {
+    for (int tries = 0; tries < 100 && opened().empty(); ++tries)
         std::this_thread::sleep_for(50ms);
-    }
     EXPECT_EQ(opened(), address + "\n");
     EXPECT_EQ(status(port), nlohmann::json({{"connected", false}}));
 }
