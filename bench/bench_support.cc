@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "support/command.h"
-#include "support/process.h"
+#include "support/local_system.h"
+#include "support/spawn.h"
 
 namespace wrenfield::bench {
 
@@ -22,17 +22,15 @@ std::function<void()> undo_on_failure;
 
 void fail(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, message.c_str());
-    if (auto undo = std::exchange(undo_on_failure, nullptr)) {
+    if (auto undo = std::exchange(undo_on_failure, nullptr))
         undo();
-    }
     std::exit(1);
 }
 
 std::string checked_output(const std::vector<std::string>& arguments, std::string_view input) {
     testing::CommandResult result = testing::run_command(arguments, input, std::chrono::minutes(5));
-    if (result.exit_code != 0) {
+    if (result.exit_code != 0)
         fail(arguments[0] + " failed: " + result.error + result.output);
-    }
     return result.output;
 }
 
@@ -46,24 +44,21 @@ std::string prepare_account(const std::string& account, bool& created) {
     // account even for a key; "*" is "no password can match" without the lock.
     checked_output({"usermod", "--password", "*", account});
     const passwd* entry = ::getpwnam(account.c_str());
-    if (entry == nullptr) {
+    if (entry == nullptr)
         fail("no account " + account + " after useradd");
-    }
     return entry->pw_dir;
 }
 
 AccountServer start_account_server(const std::string& account) {
-    if (::geteuid() != 0) {
+    if (::geteuid() != 0)
         fail("run as root: the benchmark makes its own test account with useradd");
-    }
     AccountServer started;
     started.home = prepare_account(account, started.created_account);
     std::string error;
     started.server = testing::LocalSshServer::start(&error, account);
     if (!started.server) {
-        if (started.created_account) {
+        if (started.created_account)
             testing::run_command({"userdel", "--remove", account});
-        }
         fail(error);
     }
     return started;
@@ -73,9 +68,8 @@ void authorize_key(const std::string& account, const std::string& home,
                    const testing::LocalSshServer& server, const std::string& key_options) {
     auto key = testing::read_file(server.key_path() + ".pub");
     std::string line = key_options.empty() ? std::string() : key_options + " ";
-    if (!key || !testing::write_file(home + "/.ssh/authorized_keys", line + *key)) {
+    if (!key || !testing::write_file(home + "/.ssh/authorized_keys", line + *key))
         fail("cannot write " + home + "/.ssh/authorized_keys");
-    }
     checked_output({"chown", "-R", account + ":", home + "/.ssh"});
     ::chmod((home + "/.ssh").c_str(), 0700);
     ::chmod((home + "/.ssh/authorized_keys").c_str(), 0600);
@@ -83,45 +77,37 @@ void authorize_key(const std::string& account, const std::string& home,
 
 void run_bare(const std::vector<std::string>& arguments, std::string_view input_block,
               size_t input_size) {
-    auto spawned = testing::spawn_process(arguments, std::nullopt, true);
-    if (!spawned) {
+    auto spawned = testing::spawn_process(arguments, std::nullopt, ChildInput::Pipe);
+    if (!spawned)
         fail(spawned.error());
-    }
     size_t written = 0;
-    if (input_size == 0) {
+    if (input_size == 0)
         spawned->input.reset();
-    }
     std::string buffer(1 << 20, '\0');
     std::string error_text;
     while (spawned->output || spawned->error || spawned->input) {
         pollfd watched[3];
         int count = 0;
         for (testing::UniqueFd* fd : {&spawned->output, &spawned->error}) {
-            if (*fd) {
+            if (*fd)
                 watched[count++] = {fd->get(), POLLIN, 0};
-            }
         }
-        if (spawned->input) {
+        if (spawned->input)
             watched[count++] = {spawned->input.get(), POLLOUT, 0};
-        }
-        if (::poll(watched, count, -1) < 0) {
+        if (::poll(watched, count, -1) < 0)
             continue;
-        }
         for (int index = 0; index < count; ++index) {
-            if (watched[index].revents == 0) {
+            if (watched[index].revents == 0)
                 continue;
-            }
             int fd = watched[index].fd;
             if (spawned->input && fd == spawned->input.get()) {
                 size_t offset = written % input_block.size();
                 size_t chunk = std::min(input_block.size() - offset, input_size - written);
                 ssize_t sent = ::write(fd, input_block.data() + offset, chunk);
-                if (sent > 0) {
+                if (sent > 0)
                     written += static_cast<size_t>(sent);
-                }
-                if (sent < 0 || written == input_size) {
+                if (sent < 0 || written == input_size)
                     spawned->input.reset();
-                }
                 continue;
             }
             ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -134,9 +120,8 @@ void run_bare(const std::vector<std::string>& arguments, std::string_view input_
     }
     int status = 0;
     ::waitpid(spawned->pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         fail("bare run failed: " + error_text);
-    }
 }
 
 double median(std::vector<double> values) {

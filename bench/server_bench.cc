@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.h"
 #include "ssh/connection.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"
-#include "support/command.h"
 #include "support/in_process_server.h"
+#include "support/local_system.h"
 #include "support/sshd_fixture.h"
 
 namespace {
@@ -43,18 +44,16 @@ struct WrkFigures {
 // The value after `label` on the line that begins with it (after leading spaces).
 std::string field_after(const std::string& output, const std::string& label, int index) {
     size_t at = output.find(label);
-    if (at == std::string::npos) {
+    if (at == std::string::npos)
         return "?";
-    }
     size_t end = output.find('\n', at);
     std::string line = output.substr(at + label.size(), end - at - label.size());
     std::vector<std::string> words;
     size_t position = 0;
     while (position < line.size()) {
         size_t start = line.find_first_not_of(" \t", position);
-        if (start == std::string::npos) {
+        if (start == std::string::npos)
             break;
-        }
         size_t stop = line.find_first_of(" \t", start);
         words.push_back(line.substr(start, stop - start));
         position = stop == std::string::npos ? line.size() : stop;
@@ -62,19 +61,20 @@ std::string field_after(const std::string& output, const std::string& label, int
     return index < static_cast<int>(words.size()) ? words[index] : "?";
 }
 
+// Whether wrk keeps each connection for many requests or closes it after one.
+enum class Connection { KeepAlive, Close };
+
 WrkFigures run_wrk(uint16_t port, const std::string& path, int connections, int seconds,
-                   bool keep_alive) {
+                   Connection connection) {
     std::vector<std::string> arguments = {"wrk", "-t" + std::to_string(std::min(connections, 4)),
                                           "-c" + std::to_string(connections),
                                           "-d" + std::to_string(seconds) + "s", "--latency"};
-    if (!keep_alive) {
+    if (connection == Connection::Close)
         arguments.insert(arguments.end(), {"-H", "Connection: close"});
-    }
     arguments.push_back("http://127.0.0.1:" + std::to_string(port) + path);
     CommandResult result = run_command(arguments, {}, std::chrono::seconds(seconds + 60));
-    if (result.exit_code != 0) {
+    if (result.exit_code != 0)
         fail("wrk failed: " + result.error + result.output);
-    }
     const std::string& out = result.output;
     WrkFigures figures;
     figures.requests_per_second = std::atof(field_after(out, "Requests/sec:", 0).c_str());
@@ -111,17 +111,15 @@ double milliseconds_since(Clock::time_point start) {
 void measure_listing(int rounds) {
     std::string error;
     LocalSshServer* ssh_server = LocalSshServer::shared();
-    if (ssh_server == nullptr) {
+    if (ssh_server == nullptr)
         fail("the local sshd did not start: " + LocalSshServer::start_error());
-    }
     ::setenv("HOME", ssh_server->home().c_str(), 1);
     ::setenv("PATH", ssh_server->path().c_str(), 1);
     ::unsetenv("SSH_AUTH_SOCK");
 
     TemporaryDirectory directory("wrenfield-server-bench", ssh_server->scratch_root());
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
         write_file(directory / ("file-" + std::to_string(i) + ".txt"), "x");
-    }
 
     InProcessServer web;
     httplib::Client client("127.0.0.1", web.port());
@@ -135,9 +133,8 @@ void measure_listing(int rounds) {
     }
 
     SshConnection connection = SshConnection::create(ssh_server->host_alias());
-    if (auto probe = connect_probe(connection); !probe) {
+    if (auto probe = connect_probe(connection); !probe)
         fail("probe failed: " + probe.error());
-    }
     std::vector<std::string> bare_command = connection.ssh_command();
     bare_command.push_back(
         remote_programs::fill_program(remote_programs::kList, {base64_encode(directory.path())}));
@@ -154,25 +151,22 @@ void measure_listing(int rounds) {
                 case 0: {
                     auto bare_run = run_captured(bare_command);
                     bare_ms = milliseconds_since(start);
-                    if (!bare_run || !bare_run->status.success()) {
+                    if (!bare_run || !bare_run->status.success())
                         fail("bare ssh run failed");
-                    }
                     break;
                 }
                 case 1: {
                     auto items = list_remote_dir(connection, directory.path());
                     direct_ms = milliseconds_since(start);
-                    if (!items || items->size() != 1000) {
+                    if (!items || items->size() != 1000)
                         fail("list_remote_dir failed");
-                    }
                     break;
                 }
                 default: {
                     auto reply = client.Get(target);
                     served_ms = milliseconds_since(start);
-                    if (!reply || reply->status != 200) {
+                    if (!reply || reply->status != 200)
                         fail("GET /api/list failed");
-                    }
                 }
             }
         }
@@ -227,9 +221,9 @@ int main(int argc, char** argv) {
                     std::string(10, '-').c_str());
         for (const char* path : {"/css/styles.css", "/api/status"}) {
             print_row(std::string(path) + ", keep-alive",
-                      run_wrk(web.port(), path, 16, seconds, true));
+                      run_wrk(web.port(), path, 16, seconds, Connection::KeepAlive));
             print_row(std::string(path) + ", new connection each",
-                      run_wrk(web.port(), path, 16, seconds, false));
+                      run_wrk(web.port(), path, 16, seconds, Connection::Close));
         }
     }
 
@@ -244,7 +238,7 @@ int main(int argc, char** argv) {
     for (bool nodelay : {true, false}) {
         InProcessServer web(nodelay);
         print_row(nodelay ? "on (as the program runs)" : "off (for comparison)",
-                  run_wrk(web.port(), "/api/status", 1, seconds, true));
+                  run_wrk(web.port(), "/api/status", 1, seconds, Connection::KeepAlive));
     }
 
     measure_listing(quick ? 10 : 40);

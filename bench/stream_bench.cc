@@ -28,9 +28,9 @@
 
 #include "bench_support.h"
 #include "ssh/connection.h"
-#include "support/command.h"
-#include "support/process.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
+#include "support/spawn.h"
 #include "support/sshd_fixture.h"
 
 namespace {
@@ -62,9 +62,8 @@ long status_kib(pid_t pid, const char* field) {
 double cpu_seconds(pid_t pid) {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
     size_t at = stat.rfind(')');
-    if (at == std::string::npos) {
+    if (at == std::string::npos)
         return 0;
-    }
     // After the command name: state is field 3; utime and stime are fields 14 and 15.
     std::vector<std::string> fields;
     size_t start = at + 2;
@@ -73,18 +72,16 @@ double cpu_seconds(pid_t pid) {
         fields.push_back(stat.substr(start, end - start));
         start = end + 1;
     }
-    if (fields.size() < 13) {
+    if (fields.size() < 13)
         return 0;
-    }
     return (std::stod(fields[11]) + std::stod(fields[12])) /
            static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // Starts a new peak: VmHWM goes back to the present resident size.
 void reset_peak(pid_t pid) {
-    if (!write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5")) {
+    if (!write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5"))
         fail("cannot reset the peak memory of the program");
-    }
 }
 
 // The peak of the last python3 run, from the wrapper's log ("Command exited ..." lines skipped).
@@ -94,13 +91,11 @@ long last_python_peak_kib(const std::string& log) {
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
+        if (end == std::string::npos)
             end = text.size();
-        }
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
             peak = std::strtol(line.c_str(), nullptr, 10);
-        }
         start = end + 1;
     }
     return peak;
@@ -112,18 +107,16 @@ int connect_to(uint16_t port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         fail("cannot connect to the program");
-    }
     return fd;
 }
 
 bool send_all(int fd, const char* data, size_t length) {
     while (length > 0) {
         ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent <= 0) {
+        if (sent <= 0)
             return false;
-        }
         data += sent;
         length -= static_cast<size_t>(sent);
     }
@@ -141,23 +134,20 @@ std::optional<size_t> read_reply(int fd, std::string& head) {
     bool in_head = true;
     for (;;) {
         ssize_t count = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (count <= 0) {
+        if (count <= 0)
             return in_head || chunked ? std::nullopt : std::optional<size_t>(body);
-        }
         std::string_view data(buffer.data(), static_cast<size_t>(count));
         if (in_head) {
             pending.append(data);
             size_t end = pending.find("\r\n\r\n");
-            if (end == std::string::npos) {
+            if (end == std::string::npos)
                 continue;
-            }
             head = pending.substr(0, end);
             in_head = false;
             chunked = head.find("Transfer-Encoding: chunked") != std::string::npos;
             pending.erase(0, end + 4);
-            if (!head.starts_with("HTTP/1.1 200")) {
+            if (!head.starts_with("HTTP/1.1 200"))
                 return std::nullopt;
-            }
             if (!chunked) {
                 body += pending.size();
                 pending.clear();
@@ -187,18 +177,15 @@ std::optional<size_t> read_reply(int fd, std::string& head) {
             pending.append(data);
             data = {};
             // "\r\n" ending the previous chunk, then the size line.
-            if (pending.starts_with("\r\n")) {
+            if (pending.starts_with("\r\n"))
                 pending.erase(0, 2);
-            }
             size_t line_end = pending.find("\r\n");
-            if (line_end == std::string::npos) {
+            if (line_end == std::string::npos)
                 break;
-            }
             size_t size = std::strtoul(pending.substr(0, line_end).c_str(), nullptr, 16);
             pending.erase(0, line_end + 2);
-            if (size == 0) {
+            if (size == 0)
                 return body;
-            }
             chunk_left = size;
         }
     }
@@ -234,14 +221,12 @@ double our_download(uint16_t port, const std::string& path) {
                           "\r\nConnection: close\r\n\r\n";
     std::string head;
     std::optional<size_t> received;
-    if (send_all(fd, request.data(), request.size())) {
+    if (send_all(fd, request.data(), request.size()))
         received = read_reply(fd, head);
-    }
     ::close(fd);
     double seconds = seconds_since(start);
-    if (received != file_size) {
+    if (received != file_size)
         fail("download failed: " + head);
-    }
     return seconds;
 }
 
@@ -253,16 +238,14 @@ double our_upload(uint16_t port, const std::string& path, const std::string& blo
                           "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                           std::to_string(file_size) + "\r\nConnection: close\r\n\r\n";
     bool sent = send_all(fd, request.data(), request.size());
-    for (size_t done = 0; sent && done < file_size; done += block.size()) {
+    for (size_t done = 0; sent && done < file_size; done += block.size())
         sent = send_all(fd, block.data(), block.size());
-    }
     std::string head;
     std::optional<size_t> received = read_reply(fd, head);
     ::close(fd);
     double seconds = seconds_since(start);
-    if (!sent || !received) {
+    if (!sent || !received)
         fail("upload failed: " + head);
-    }
     return seconds;
 }
 
@@ -304,13 +287,11 @@ int main(int argc, char** argv) {
     undo_on_failure = [&] {
         std::filesystem::remove_all(data.path());
         server->stop();
-        if (created_account) {
+        if (created_account)
             run_command({"userdel", "--remove", account});
-        }
     };
-    if (data.path().empty()) {
+    if (data.path().empty())
         fail("cannot make a directory under /dev/shm");
-    }
     const std::string wrappers = data / "bin";
     const std::string peak_log = data / "python-peak.log";
     if (!write_file(wrappers + "/python3", "#!/bin/sh\nexec /usr/bin/time -a -o '" + peak_log +
@@ -334,9 +315,8 @@ int main(int argc, char** argv) {
     // is what the user gets, a faster one shows what the program adds when ssh is quicker.
     if (!cipher.empty()) {
         std::string config = read_file(server->ssh_config()).value_or("");
-        if (!write_file(server->ssh_config(), "Ciphers " + cipher + "\n" + config)) {
+        if (!write_file(server->ssh_config(), "Ciphers " + cipher + "\n" + config))
             fail("cannot set the cipher");
-        }
     }
     ScopedEnvironmentVariable home("HOME", server->home());
     ScopedEnvironmentVariable path("PATH", server->path());
@@ -349,25 +329,22 @@ int main(int argc, char** argv) {
     double download_cpu = 0, upload_cpu = 0;
     long rss_before = 0, download_peak = 0, upload_peak = 0, python_download = 0, python_upload = 0;
     {
-        RunningProgram program(RunningProgram::Options{
+        LaunchedProgram program(LaunchedProgram::Options{
             {"--browser", "--port", "0"}, {"PATH=" + opener.path() + ":" + server->path()}});
         auto address = program.wait_for_start();
-        if (!address) {
+        if (!address)
             fail("the program did not start: " + address.error());
-        }
         const uint16_t port = program.port();
         HttpReply connected = http_post_json(port, "/api/connect",
                                              nlohmann::json{{"host", server->host_alias()}}.dump());
-        if (connected.status != 200) {
+        if (connected.status != 200)
             fail("connect failed: " + connected.body);
-        }
         // The same record as the program's gives the same command line and control socket.
         SshConnection connection = SshConnection::create(server->host_alias());
         const std::vector<std::string> command = connection.ssh_command();
         std::string block(buffer_size, '\0');
-        for (size_t at = 0; at < block.size(); ++at) {
+        for (size_t at = 0; at < block.size(); ++at)
             block[at] = static_cast<char>(at * 131 + at / 977);
-        }
 
         // One warm-up of each, then the measured rounds, alternating which side goes first.
         our_download(port, source);

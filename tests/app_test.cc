@@ -17,9 +17,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/arguments.h"
-#include "support/command.h"
 #include "support/held_port.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
 #include "support/temp_home.h"
 
@@ -29,21 +29,6 @@ namespace {
 CommandLine scan(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "wrenfield");
     return scan_arguments(arguments);
-}
-
-TEST(ParsePort, AcceptsDecimalWithOptionalPlus) {
-    EXPECT_EQ(parse_port("8080"), 8080);
-    EXPECT_EQ(parse_port("+8080"), 8080);
-    EXPECT_EQ(parse_port("0"), 0);
-    EXPECT_EQ(parse_port("65535"), 65535);
-    EXPECT_EQ(parse_port("000080"), 80);
-}
-
-TEST(ParsePort, RefusesEverythingElse) {
-    for (const char* text : {"", "+", "-", "-1", "65536", "99999999999999999999", "80a", " 80",
-                             "80 ", "++80", "0x50", "８０", "+-1"}) {
-        EXPECT_EQ(parse_port(text), std::nullopt) << '"' << text << '"';
-    }
 }
 
 TEST(ScanArguments, NothingGivenMeansDefaults) {
@@ -107,7 +92,7 @@ TEST(UsageText, HasTenLines) {
     EXPECT_TRUE(text.starts_with("Wrenfield\n\nUSAGE:\n  wrenfield [OPTIONS]\n\nOPTIONS:\n"));
 }
 
-using testing::RunningProgram;
+using testing::LaunchedProgram;
 using namespace std::chrono_literals;
 
 const std::string started_line = "[Wrenfield] Sparkle updater initialized.\n";
@@ -129,7 +114,7 @@ class StartUpTest : public ::testing::Test {
         ASSERT_EQ(::chmod((opener_directory_ / "xdg-open").c_str(), 0755), 0);
     }
 
-    RunningProgram::Options browser_mode(std::vector<std::string> arguments) const {
+    LaunchedProgram::Options browser_mode(std::vector<std::string> arguments) const {
         arguments.insert(arguments.begin(), "--browser");
         const char* path = std::getenv("PATH");
         return {std::move(arguments),
@@ -142,7 +127,7 @@ class StartUpTest : public ::testing::Test {
     }
 
     // Starts the program and returns the port of its start-up line (0 when there was none).
-    static uint16_t start(RunningProgram& program) {
+    static uint16_t start(LaunchedProgram& program) {
         auto address = program.wait_for_start();
         EXPECT_TRUE(address.has_value()) << (address ? std::string() : address.error());
         return address ? program.port() : 0;
@@ -163,7 +148,7 @@ TEST_F(StartUpTest, HelpPrintsTheUsageAndExitsWithoutBinding) {
                                                {"-h"},
                                                {"--port", "8080", "--help"},
                                                {"--host", "x", "--port", "1", "-h"}}) {
-        RunningProgram program(browser_mode(arguments));
+        LaunchedProgram program(browser_mode(arguments));
         auto status = program.wait_exit();
         ASSERT_TRUE(status.has_value());
         EXPECT_EQ(status->exit_code, 0);
@@ -175,22 +160,21 @@ TEST_F(StartUpTest, HelpPrintsTheUsageAndExitsWithoutBinding) {
 }
 
 TEST_F(StartUpTest, BrowserModeHandsTheAddressToTheOpener) {
-    RunningProgram program(browser_mode({"--port", "0"}));
+    LaunchedProgram program(browser_mode({"--port", "0"}));
     uint16_t port = start(program);
     ASSERT_NE(port, 0);
     std::string address = "http://127.0.0.1:" + std::to_string(port);
     ASSERT_TRUE(program.wait_for_output("Opening in web browser: " + address + "\n"));
     EXPECT_EQ(program.output(),
               "Wrenfield started at: " + address + "\nOpening in web browser: " + address + "\n");
-    for (int tries = 0; tries < 100 && opened().empty(); ++tries) {
+    for (int tries = 0; tries < 100 && opened().empty(); ++tries)
         std::this_thread::sleep_for(50ms);
-    }
     EXPECT_EQ(opened(), address + "\n");
     EXPECT_EQ(status(port), nlohmann::json({{"connected", false}}));
 }
 
 TEST_F(StartUpTest, BrowserModeRunsQueuedUpdateChecks) {
-    RunningProgram program(browser_mode({"--port", "0"}));
+    LaunchedProgram program(browser_mode({"--port", "0"}));
     uint16_t port = start(program);
     ASSERT_NE(port, 0);
     for (int check = 0; check < 2; ++check) {
@@ -204,15 +188,15 @@ TEST_F(StartUpTest, BrowserModeRunsQueuedUpdateChecks) {
 
 TEST_F(StartUpTest, AMissingOrFailingOpenerIsIgnored) {
     // No xdg-open anywhere on PATH.
-    RunningProgram without_opener(RunningProgram::Options{{"--browser", "--port", "0"},
-                                                          {"PATH=" + opener_directory_ / "none"}});
+    LaunchedProgram without_opener(LaunchedProgram::Options{
+        {"--browser", "--port", "0"}, {"PATH=" + opener_directory_ / "none"}});
     uint16_t port = start(without_opener);
     ASSERT_NE(port, 0);
     EXPECT_TRUE(without_opener.wait_for_output("Opening in web browser: "));
     EXPECT_EQ(status(port)["connected"], false);
 
     ASSERT_TRUE(testing::write_file(opener_directory_ / "xdg-open", "#!/bin/sh\nexit 3\n"));
-    RunningProgram failing_opener(browser_mode({"--port", "0"}));
+    LaunchedProgram failing_opener(browser_mode({"--port", "0"}));
     port = start(failing_opener);
     ASSERT_NE(port, 0);
     EXPECT_TRUE(failing_opener.wait_for_output("Opening in web browser: "));
@@ -230,13 +214,13 @@ TEST_F(StartUpTest, ExplicitPortValues) {
              {{"--port", "abc", "--port", std::to_string(port)}, port},
              {{"--port", std::to_string(port), "--port"}, port},
          }) {
-        RunningProgram program(browser_mode(value.arguments));
+        LaunchedProgram program(browser_mode(value.arguments));
         EXPECT_EQ(start(program), value.expected) << value.arguments[1];
         EXPECT_EQ(status(port)["connected"], false);
     }
 
     // Port 0 asks for any free port, and the start-up line shows the one given.
-    RunningProgram any_port(browser_mode({"--port", "0"}));
+    LaunchedProgram any_port(browser_mode({"--port", "0"}));
     uint16_t assigned = start(any_port);
     EXPECT_NE(assigned, 0);
     EXPECT_EQ(status(assigned)["connected"], false);
@@ -246,7 +230,7 @@ TEST_F(StartUpTest, ExplicitPortTakenIsAnError) {
     HeldPort taken(0);
     ASSERT_TRUE(taken.held());
     std::string port = std::to_string(taken.port());
-    RunningProgram program(browser_mode({"--port", port}));
+    LaunchedProgram program(browser_mode({"--port", port}));
     auto status = program.wait_exit();
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(status->exit_code, 1);
@@ -273,7 +257,7 @@ TEST_F(StartUpTest, WithoutAnExplicitPortFallsBackWhen5050IsTaken) {
              {"--port=8080"},
              {"--PORT", "8080"},
          }) {
-        RunningProgram program(browser_mode(arguments));
+        LaunchedProgram program(browser_mode(arguments));
         uint16_t port = start(program);
         EXPECT_NE(port, 0);
         EXPECT_NE(port, 5050);
@@ -286,14 +270,14 @@ TEST_F(StartUpTest, WithoutAnExplicitPortFallsBackWhen5050IsTaken) {
 
     if (held.held()) {
         held.release();
-        RunningProgram program(browser_mode({}));
+        LaunchedProgram program(browser_mode({}));
         EXPECT_EQ(start(program), 5050);
     }
 }
 
 TEST_F(StartUpTest, WindowModeWithoutADisplayEndsWithTheError) {
-    RunningProgram program(
-        RunningProgram::Options{{"--port", "0"}, {"DISPLAY", "WAYLAND_DISPLAY"}});
+    LaunchedProgram program(
+        LaunchedProgram::Options{{"--port", "0"}, {"DISPLAY", "WAYLAND_DISPLAY"}});
     auto status = program.wait_exit();
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(status->exit_code, 1);
@@ -308,7 +292,7 @@ TEST_F(StartUpTest, FailedAutoConnectWarnsAndServesUnconnected) {
     testing::TemporaryHome home;
     home.write(".ssh/config", "Host unreachable-alias\n  HostName 127.0.0.1\n  Port " +
                                   std::to_string(free_port()) + "\n");
-    RunningProgram program(browser_mode({"--port", "0", "--host", "unreachable-alias"}));
+    LaunchedProgram program(browser_mode({"--port", "0", "--host", "unreachable-alias"}));
     uint16_t port = start(program);
     ASSERT_NE(port, 0);
     EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
@@ -323,7 +307,7 @@ TEST_F(StartUpTest, FailedAutoConnectWarnsAndServesUnconnected) {
 }
 
 TEST_F(StartUpTest, TrailingHostDoesNotConnect) {
-    RunningProgram program(browser_mode({"--port", "0", "--host"}));
+    LaunchedProgram program(browser_mode({"--port", "0", "--host"}));
     ASSERT_NE(start(program), 0);
     EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
     EXPECT_EQ(program.output().find("Auto-connecting"), std::string::npos);
@@ -332,7 +316,7 @@ TEST_F(StartUpTest, TrailingHostDoesNotConnect) {
 class AutoConnectTest : public testing::SshServerTest {};
 
 TEST_F(AutoConnectTest, ConnectsBeforeServing) {
-    RunningProgram program(RunningProgram::Options{
+    LaunchedProgram program(LaunchedProgram::Options{
         {"--browser", "--port", "0", "--host", "nowhere", "--host", server().host_alias()},
         {"PATH=" + server().path()}});
     auto address = program.wait_for_start();

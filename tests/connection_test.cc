@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "ssh/remote.h"
-#include "support/command.h"
 #include "support/fake_ssh.h"
+#include "support/local_system.h"
 #include "support/temp_home.h"
 
 using namespace wrenfield;

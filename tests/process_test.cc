@@ -143,7 +143,8 @@ TEST_F(ProcessTest, OutputArrivesInPiecesThroughTheCallbacks) {
 // Driven a step at a time: input in pieces, output handed back as it comes, and the end of
 // standard output told apart from the child's outcome.
 TEST_F(ProcessTest, RunningProcessExchangesDataAStepAtATime) {
-    auto started = RunningProcess::start({"sh", "-c", "cat; echo done >&2; exit 3"}, true);
+    auto started =
+        RunningProcess::start({"sh", "-c", "cat; echo done >&2; exit 3"}, ChildInput::Pipe);
     ASSERT_TRUE(started.has_value());
     RunningProcess& process = *started;
     const std::string piece(300000, 'p');
@@ -171,7 +172,8 @@ TEST_F(ProcessTest, RunningProcessGivenUpIsKilledAndReaped) {
     const auto begun = std::chrono::steady_clock::now();
     {
         auto started = RunningProcess::start(
-            {"sh", "-c", "head -c 200000 /dev/zero >&2; echo first; exec sleep 60"}, false);
+            {"sh", "-c", "head -c 200000 /dev/zero >&2; echo first; exec sleep 60"},
+            ChildInput::NullDevice);
         ASSERT_TRUE(started.has_value());
         auto output = started->read_output();
         ASSERT_TRUE(output.has_value());

@@ -1,4 +1,4 @@
-#include "support/program.h"
+#include "support/program_launcher.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "support/command.h"
+#include "support/local_system.h"
 
 using namespace wrenfield::testing;
 
@@ -57,7 +57,7 @@ class ProgramLauncherTest : public ::testing::Test {
         ASSERT_EQ(::chmod(stand_in_.c_str(), 0755), 0);
     }
 
-    RunningProgram::Options options(std::vector<std::string> arguments) const {
+    LaunchedProgram::Options options(std::vector<std::string> arguments) const {
         return {std::move(arguments), {}, stand_in_};
     }
 
@@ -66,7 +66,7 @@ class ProgramLauncherTest : public ::testing::Test {
 };
 
 TEST_F(ProgramLauncherTest, StartLineGivesAddressAndHttpHelpersReachIt) {
-    RunningProgram program(options({"serve"}));
+    LaunchedProgram program(options({"serve"}));
     auto url = program.wait_for_start();
     ASSERT_TRUE(url.has_value()) << url.error();
     EXPECT_EQ(*url, "http://127.0.0.1:" + std::to_string(program.port()));
@@ -85,7 +85,7 @@ TEST_F(ProgramLauncherTest, StartLineGivesAddressAndHttpHelpersReachIt) {
 TEST_F(ProgramLauncherTest, ExitStatusArgumentsEnvironmentAndStandardError) {
     auto settings = options({"exit", "--port", "0"});
     settings.environment = {"WRENFIELD_MARKER=set by the test"};
-    RunningProgram program(settings);
+    LaunchedProgram program(settings);
     auto url = program.wait_for_start();
     ASSERT_TRUE(url.has_value()) << url.error();
     EXPECT_EQ(program.port(), 5050);
@@ -98,7 +98,7 @@ TEST_F(ProgramLauncherTest, ExitStatusArgumentsEnvironmentAndStandardError) {
 }
 
 TEST_F(ProgramLauncherTest, EndingBeforeTheStartLineIsReportedWithTheOutput) {
-    RunningProgram program(options({"crash"}));
+    LaunchedProgram program(options({"crash"}));
     auto url = program.wait_for_start();
     ASSERT_FALSE(url.has_value());
     EXPECT_NE(url.error().find("ended"), std::string::npos) << url.error();
@@ -112,7 +112,7 @@ TEST_F(ProgramLauncherTest, EndingBeforeTheStartLineIsReportedWithTheOutput) {
 TEST_F(ProgramLauncherTest, TimeOutsAreBoundedAndDestructionKillsTheProgram) {
     pid_t pid = -1;
     {
-        RunningProgram program(options({"silent"}));
+        LaunchedProgram program(options({"silent"}));
         pid = program.pid();
         ASSERT_GT(pid, 0);
         EXPECT_TRUE(program.wait_for_output("nothing to see"));
@@ -127,7 +127,7 @@ TEST_F(ProgramLauncherTest, TimeOutsAreBoundedAndDestructionKillsTheProgram) {
 }
 
 TEST_F(ProgramLauncherTest, MissingProgramAndClosedPortAreErrorsNotHangs) {
-    RunningProgram program(RunningProgram::Options{{}, {}, directory_ / "no-such-program"});
+    LaunchedProgram program(LaunchedProgram::Options{{}, {}, directory_ / "no-such-program"});
     EXPECT_FALSE(program.start_error().empty());
     EXPECT_FALSE(program.wait_for_start().has_value());
 

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "base/base64.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"

@@ -8,7 +8,8 @@
 
 #include <filesystem>
 
-#include "config/text.h"
+#include "base/base64.h"
+#include "base/text.h"
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
 #include "support/held_port.h"

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <vector>
 
-#include "support/command.h"
 #include "support/in_process_server.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
 
 namespace wrenfield::testing {
 namespace {

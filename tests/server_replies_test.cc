@@ -135,9 +135,8 @@ TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
         bool free = false;
         for (int tries = 0; tries < 500 && !free; ++tries) {
             free = slot.try_lock();
-            if (!free) {
+            if (!free)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
         }
         ASSERT_TRUE(free);
         slot.unlock();

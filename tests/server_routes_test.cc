@@ -11,9 +11,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/command.h"
 #include "support/in_process_server.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
 
 namespace wrenfield::testing {

@@ -14,9 +14,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/command.h"
 #include "support/in_process_server.h"
-#include "support/program.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
 
 namespace wrenfield::testing {
@@ -54,9 +54,8 @@ bool write_data_file(const std::string& path, size_t blocks) {
         const std::string block = data_block(index);
         ok = ::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size());
     }
-    if (fd >= 0) {
+    if (fd >= 0)
         ::close(fd);
-    }
     return ok;
 }
 
@@ -90,15 +89,13 @@ class DataChecker {
 
 bool file_matches_data(const std::string& path, size_t blocks) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0)
         return false;
-    }
     DataChecker checker;
     std::string buffer(block_size, '\0');
     ssize_t count;
-    while ((count = ::read(fd, buffer.data(), buffer.size())) > 0) {
+    while ((count = ::read(fd, buffer.data(), buffer.size())) > 0)
         checker.take(std::string_view(buffer.data(), static_cast<size_t>(count)));
-    }
     ::close(fd);
     return checker.same() && checker.total() == blocks * block_size;
 }
@@ -114,16 +111,14 @@ struct ChunkedReply {
 ChunkedReply decode_chunked(const std::string& response) {
     ChunkedReply reply;
     size_t at = response.find("\r\n\r\n");
-    if (at == std::string::npos) {
+    if (at == std::string::npos)
         return reply;
-    }
     reply.head = response.substr(0, at);
     at += 4;
     for (;;) {
         const size_t line_end = response.find("\r\n", at);
-        if (line_end == std::string::npos) {
+        if (line_end == std::string::npos)
             return reply;
-        }
         const size_t size = std::stoul(response.substr(at, line_end - at), nullptr, 16);
         if (line_end + 2 + size + 2 > response.size()) {
             reply.body_bytes += std::min(size, response.size() - line_end - 2);
@@ -329,9 +324,8 @@ TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
     EXPECT_EQ(read_file(target), "old content");
     // Nothing is left beside it: the half-written replacement was removed.
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch())) {
+    for (const auto& entry : std::filesystem::directory_iterator(scratch()))
         names.push_back(entry.path().filename());
-    }
     EXPECT_EQ(names, std::vector<std::string>{"kept.txt"});
     expect_no_children();
 }

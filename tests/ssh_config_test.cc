@@ -235,6 +235,38 @@ TEST_F(SshConfigTest, MutualIncludesAndDeepChainsEnd) {
     EXPECT_EQ(hosts.back().name, "level0");
 }
 
+// Every file of ~/.ssh includes every other: each order of the chain would be a different
+// path through the same files, far too many to read each one (this test would not end).
+TEST_F(SshConfigTest, FilesThatAllIncludeEachOtherEndQuicklyWithEveryHostOnce) {
+    for (int index = 1; index <= 12; ++index) {
+        const std::string number = std::to_string(index);
+        home.write(".ssh/f" + number, "Host f" + number + "\n User u" + number + "\nInclude *\n");
+    }
+    const auto hosts = load("Include *\n");
+    // The first file read reaches all the others, the deepest of them first.
+    EXPECT_EQ(names(hosts),
+              (Names{"f9", "f8", "f7", "f6", "f5", "f4", "f3", "f2", "f12", "f11", "f10", "f1"}));
+    for (const SshConfigHost& host : hosts)
+        EXPECT_EQ(host.user, "u" + host.name.substr(1));
+}
+
+// A file first met deep in a chain, where the depth bound cuts off what it includes, and then
+// again near the top gives there what it reaches from the top.
+TEST_F(SshConfigTest, FileMetAgainHigherUpReachesFurther) {
+    for (int level = 0; level < 30; ++level) {
+        home.write(".ssh/chain" + std::to_string(level), "Host level" + std::to_string(level) +
+                                                             "\nInclude chain" +
+                                                             std::to_string(level + 1) + "\n");
+    }
+    const auto hosts = load("Include chain0\nInclude chain10\n");
+    Names expected;
+    for (int level = 14; level >= 0; --level)
+        expected.push_back("level" + std::to_string(level));
+    for (int level = 24; level >= 15; --level)
+        expected.push_back("level" + std::to_string(level));
+    EXPECT_EQ(names(hosts), expected);
+}
+
 TEST_F(SshConfigTest, ParseWithoutParentDirectoryResolvesIncludesAgainstHome) {
     home.write("inc", "Host from-home\n");
     home.write("work/inc", "Host from-working-directory\n");

@@ -5,7 +5,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cc)
-add_library(wrenfield_test_support STATIC ${TEST_SUPPORT_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/empty.cc)
+add_library(wrenfield_test_support STATIC ${TEST_SUPPORT_SOURCES})
 target_include_directories(wrenfield_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(wrenfield_test_support PUBLIC wrenfield_core GTest::gtest)
 target_compile_definitions(wrenfield_test_support PUBLIC

@@ -1,4 +1,4 @@
-#include "config/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +39,21 @@ TEST(Text, AsciiCaseFoldingLeavesOtherBytesExact) {
     EXPECT_FALSE(ascii_iequals("web", "webs"));
     EXPECT_FALSE(ascii_iequals("\xc3\x89", "\xc3\xa9"));  // É and é differ
     EXPECT_EQ(ascii_lower("HoSt\xc3\x89"), "host\xc3\x89");
+}
+
+TEST(ParsePort, AcceptsDecimalWithOptionalPlus) {
+    EXPECT_EQ(parse_port("8080"), 8080);
+    EXPECT_EQ(parse_port("+8080"), 8080);
+    EXPECT_EQ(parse_port("0"), 0);
+    EXPECT_EQ(parse_port("65535"), 65535);
+    EXPECT_EQ(parse_port("000080"), 80);
+}
+
+TEST(ParsePort, RefusesEverythingElse) {
+    for (const char* text : {"", "+", "-", "-1", "65536", "99999999999999999999", "80a", " 80",
+                             "80 ", "++80", "0x50", "８０", "+-1"}) {
+        EXPECT_EQ(parse_port(text), std::nullopt) << '"' << text << '"';
+    }
 }
 
 TEST(Text, DebugQuoteEscapesLikeTheControlPathKey) {

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/command.h"
+#include "support/local_system.h"
 
 using namespace wrenfield;
 

@@ -41,13 +41,11 @@ std::expected<BoundServer, std::string> bind_for(std::optional<uint16_t> explici
         }
         return bound;
     }
-    if (auto bound = bind_server(5050)) {
+    if (auto bound = bind_server(5050))
         return bound;
-    }
     auto bound = bind_server(0);
-    if (!bound) {
+    if (!bound)
         return std::unexpected("Failed to bind to port: " + bound.error());
-    }
     return bound;
 }
 
@@ -102,17 +100,15 @@ std::expected<void, std::string> app_main(int argc, char** argv) {
     }
 
     auto bound = bind_for(settings.port);
-    if (!bound) {
+    if (!bound)
         return std::unexpected(bound.error());
-    }
     std::string page_address = "http://127.0.0.1:" + std::to_string(bound->port);
     std::printf("Wrenfield started at: %s\n", page_address.c_str());
     std::fflush(stdout);
 
     std::optional<SshConnection> connection;
-    if (settings.host) {
+    if (settings.host)
         connection = auto_connect(*settings.host);
-    }
     SharedConnection shared = std::make_shared<ConnectionCell>();
     shared->connection = std::move(connection);
 

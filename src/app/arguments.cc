@@ -1,5 +1,7 @@
 #include "app/arguments.h"
 
+#include "base/text.h"
+
 namespace wrenfield {
 
 const std::string_view usage_text =
@@ -13,26 +15,6 @@ const std::string_view usage_text =
     "  --host <target>    Auto-connect to SSH host on launch (e.g. user@hostname or alias)\n"
     "  --port <port>      Specify local HTTP server port (default: auto)\n"
     "  --help, -h         Show help information\n";
-
-std::optional<uint16_t> parse_port(std::string_view text) {
-    if (text.starts_with('+')) {
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-        if (value > UINT16_MAX) {
-            return std::nullopt;
-        }
-    }
-    return static_cast<uint16_t>(value);
-}
 
 CommandLine scan_arguments(std::span<const std::string> arguments) {
     CommandLine settings;

@@ -22,9 +22,6 @@ struct CommandLine {
 // looks like, and are ignored when they come last. Everything else is ignored.
 CommandLine scan_arguments(std::span<const std::string> arguments);
 
-// An unsigned 16-bit decimal number: one optional leading "+", then only the digits 0 to 9.
-std::optional<uint16_t> parse_port(std::string_view text);
-
 // The ten lines printed for "--help".
 extern const std::string_view usage_text;
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/app_main.h"
-#include "config/text.h"
+#include "base/text.h"
 
 int main(int argc, char** argv) {
     auto result = wrenfield::app_main(argc, argv);

@@ -83,9 +83,8 @@ const Menu menus[] = {
 
 void on_activate(GtkMenuItem*, gpointer data) {
     MainWindow* main_window = find_main_window();
-    if (main_window == nullptr) {
+    if (main_window == nullptr)
         return;
-    }
     GtkWindow* window = main_window->window;
     const MenuRow& row = *static_cast<const MenuRow*>(data);
     switch (row.action) {
@@ -130,9 +129,8 @@ void on_activate(GtkMenuItem*, gpointer data) {
 }
 
 GtkWidget* make_item(const MenuRow& row, GtkAccelGroup* accelerators) {
-    if (row.action == MenuAction::Separator) {
+    if (row.action == MenuAction::Separator)
         return gtk_separator_menu_item_new();
-    }
     GtkWidget* item = gtk_menu_item_new_with_label(row.title);
     // The rows are constant and live as long as the program.
     g_signal_connect(item, "activate", G_CALLBACK(on_activate), const_cast<MenuRow*>(&row));
@@ -187,12 +185,10 @@ void print_menu_bar(GtkWidget* bar) {
             std::string line =
                 std::string("  \"") + gtk_menu_item_get_label(GTK_MENU_ITEM(item)) + "\"";
             std::string accelerator = accelerator_of(item);
-            if (!accelerator.empty()) {
+            if (!accelerator.empty())
                 line += " " + accelerator;
-            }
-            if (!gtk_widget_get_sensitive(item)) {
+            if (!gtk_widget_get_sensitive(item))
                 line += " disabled";
-            }
             std::fprintf(stderr, "%s\n", line.c_str());
         }
         g_list_free(items);
@@ -205,9 +201,8 @@ void print_menu_bar(GtkWidget* bar) {
 
 void build_main_menu() {
     MainWindow* main_window = find_main_window();
-    if (main_window == nullptr || main_window->menu_bar != nullptr) {
+    if (main_window == nullptr || main_window->menu_bar != nullptr)
         return;
-    }
     GtkAccelGroup* accelerators = gtk_accel_group_new();
     gtk_window_add_accel_group(main_window->window, accelerators);
 
@@ -215,9 +210,8 @@ void build_main_menu() {
     for (const Menu& menu : menus) {
         GtkWidget* submenu = gtk_menu_new();
         gtk_menu_set_accel_group(GTK_MENU(submenu), accelerators);
-        for (const MenuRow& row : menu.rows) {
+        for (const MenuRow& row : menu.rows)
             gtk_menu_shell_append(GTK_MENU_SHELL(submenu), make_item(row, accelerators));
-        }
         GtkWidget* top_item = gtk_menu_item_new_with_label(menu.title);
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(top_item), submenu);
         gtk_menu_shell_append(GTK_MENU_SHELL(bar), top_item);
@@ -226,9 +220,8 @@ void build_main_menu() {
     gtk_widget_show_all(bar);
     main_window->menu_bar = bar;
 
-    if (g_getenv("WRENFIELD_PRINT_MENU") != nullptr) {
+    if (g_getenv("WRENFIELD_PRINT_MENU") != nullptr)
         print_menu_bar(bar);
-    }
 }
 
 }  // namespace wrenfield

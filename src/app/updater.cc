@@ -33,9 +33,8 @@ static void queue_on_main_loop(void (*function)()) {
 }
 
 void init_sparkle() {
-    if (updater_controller() != nullptr) {
+    if (updater_controller() != nullptr)
         return;
-    }
     log_line("[Wrenfield] Sparkle updater initialized.");
     queue_on_main_loop(build_main_menu);
 }

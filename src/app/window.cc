@@ -19,9 +19,8 @@ constexpr const char* main_window_key = "wrenfield-main-window";
 
 std::string download_directory() {
     const char* directory = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
-    if (directory != nullptr) {
+    if (directory != nullptr)
         return directory;
-    }
     gchar* fallback = g_build_filename(g_get_home_dir(), "Downloads", nullptr);
     std::string result = fallback;
     g_free(fallback);
@@ -34,9 +33,8 @@ std::string unused_download_path(const std::string& directory, const char* sugge
     gchar* base = g_path_get_basename(suggested_name != nullptr ? suggested_name : "");
     std::string name = base;
     g_free(base);
-    if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S) {
+    if (name.empty() || name == "." || name == ".." || name == G_DIR_SEPARATOR_S)
         name = "download";
-    }
     size_t dot = name.rfind('.');
     if (dot == 0 || dot == std::string::npos) {
         dot = name.size();
@@ -57,9 +55,8 @@ gboolean on_decide_destination(WebKitDownload* download, gchar* suggested_filena
     g_mkdir_with_parents(directory.c_str(), 0755);
     std::string path = unused_download_path(directory, suggested_filename);
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    if (uri == nullptr) {
+    if (uri == nullptr)
         return FALSE;
-    }
     webkit_download_set_destination(download, uri);
     g_free(uri);
     return TRUE;
@@ -83,9 +80,8 @@ void end_process() {
 MainWindow* find_main_window() {
     GList* toplevels = gtk_window_list_toplevels();
     MainWindow* found = nullptr;
-    for (GList* node = toplevels; node != nullptr && found == nullptr; node = node->next) {
+    for (GList* node = toplevels; node != nullptr && found == nullptr; node = node->next)
         found = static_cast<MainWindow*>(g_object_get_data(G_OBJECT(node->data), main_window_key));
-    }
     g_list_free(toplevels);
     return found;
 }

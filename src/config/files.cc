@@ -4,7 +4,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "config/text.h"
+#include "base/text.h"
 
 namespace wrenfield {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/text.h"
 #include "config/files.h"
 #include "config/ssh_config.h"
-#include "config/text.h"
 
 namespace wrenfield {
 namespace {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <set>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 
+#include "base/text.h"
 #include "config/files.h"
-#include "config/text.h"
 
 namespace wrenfield {
 namespace {
@@ -20,10 +22,26 @@ namespace fs = std::filesystem;
 // that includes itself, directly or through others, ends.
 constexpr int maximum_include_depth = 16;
 
+// How many files one top-level parse reads at the most, far more than a written configuration
+// holds; what lies beyond contributes nothing.
+constexpr int maximum_files_read = 4096;
+
+// How a file was read earlier in the same parse: the shallowest depth at which it was read,
+// and whether the depth bound left some of what it includes unread that time.
+struct EarlierRead {
+    int depth = 0;
+    bool cut_short = false;
+};
+
 // What one top-level parse carries down through its Include lines.
 struct IncludeGuard {
     std::set<std::string> files_being_read;
+    std::map<std::string, EarlierRead> files_read;
+    int files_read_count = 0;
     int depth = 0;
+    // Set when the depth bound left an Include of the file being read, or of one it
+    // includes, unread.
+    bool cut_short = false;
 };
 
 enum class Keyword { host, match, include, hostname, user, port, identity_file, identities_only };
@@ -40,7 +58,7 @@ std::optional<std::string> lower_ascii_keyword(std::string_view keyword) {
         if (c == 0x212A) {
             lowered += 'k';
         } else if (c < 0x80) {
-            lowered += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            lowered += ascii_lower(static_cast<char>(c));
         } else {
             return std::nullopt;
         }
@@ -67,23 +85,6 @@ std::optional<Keyword> keyword_of(std::string_view text) {
             return keyword;
     }
     return std::nullopt;
-}
-
-// An optional "+", then one or more ASCII digits, at most 65535. Leading zeros are fine.
-std::optional<uint16_t> parse_port(std::string_view text) {
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    if (text.empty())
-        return std::nullopt;
-    uint32_t value = 0;
-    for (const char ch : text) {
-        if (ch < '0' || ch > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<uint32_t>(ch - '0');
-        if (value > 65535)
-            return std::nullopt;
-    }
-    return static_cast<uint16_t>(value);
 }
 
 // The identity of a file for the guard against Include cycles: its canonical path, or the
@@ -250,22 +251,49 @@ std::vector<SshConfigHost> parse_text(std::string_view text, const fs::path& pat
     return result;
 }
 
+// True when an earlier read of the same file in this parse already gave every entry that
+// reading it again here could give. The entries of a later read come after those of the
+// earlier one, so the final removal of repeated names would drop them all; reading again is
+// only worth it where the earlier read was cut short by the depth bound and this one starts
+// higher up. Files that include each other are thus read a bounded number of times instead
+// of once for every order in which the chain can visit them. Skipping a file whose earlier
+// read was cut short cuts this one short too, so that its includer is read again should it
+// come up higher in the chain.
+bool read_before(IncludeGuard& guard, const std::string& identity) {
+    const auto earlier = guard.files_read.find(identity);
+    if (earlier == guard.files_read.end())
+        return false;
+    if (!earlier->second.cut_short)
+        return true;
+    if (guard.depth < earlier->second.depth)
+        return false;
+    guard.cut_short = true;
+    return true;
+}
+
 std::vector<SshConfigHost> parse_file(const fs::path& path, std::string_view home,
                                       IncludeGuard& guard) {
-    if (guard.depth >= maximum_include_depth)
+    if (guard.depth >= maximum_include_depth) {
+        guard.cut_short = true;
         return {};
+    }
     const std::string identity = file_identity(path);
-    if (guard.files_being_read.contains(identity))
+    if (guard.files_being_read.contains(identity) || read_before(guard, identity) ||
+        guard.files_read_count >= maximum_files_read)
         return {};
     const std::optional<std::string> text = read_utf8_file(path);
     if (!text)
         return {};
 
+    ++guard.files_read_count;
+    const bool includer_cut_short = std::exchange(guard.cut_short, false);
     guard.files_being_read.insert(identity);
     ++guard.depth;
     std::vector<SshConfigHost> hosts = parse_text(*text, path, home, guard);
     --guard.depth;
     guard.files_being_read.erase(identity);
+    guard.files_read[identity] = EarlierRead{guard.depth, guard.cut_short};
+    guard.cut_short = guard.cut_short || includer_cut_short;
     return hosts;
 }
 

@@ -4,9 +4,8 @@ namespace wrenfield {
 
 const StaticAsset* find_static_asset(std::string_view path) {
     for (const StaticAsset& asset : static_assets()) {
-        if (asset.path == path) {
+        if (asset.path == path)
             return &asset;
-        }
     }
     return nullptr;
 }

@@ -6,20 +6,20 @@
 #include <variant>
 #include <vector>
 
-#include "ssh/strict_json.h"
+#include "base/json_reader.h"
 
 namespace wrenfield {
 
 namespace {
 
-using strict_json::FieldDescription;
-using strict_json::FieldKind;
-using strict_json::FieldValue;
-using strict_json::RecordForms;
+using json_reader::FieldDescription;
+using json_reader::FieldKind;
+using json_reader::FieldValue;
+using json_reader::RecordForms;
 
 std::expected<std::vector<FieldValue>, std::string> read_fields(
     std::string_view body, std::string_view name, std::span<const FieldDescription> fields) {
-    return strict_json::read_record(body, {name, fields, RecordForms::object_or_array});
+    return json_reader::read_record(body, {name, fields, RecordForms::object_or_array});
 }
 
 std::string take_text(FieldValue& value) {
@@ -34,18 +34,35 @@ std::optional<std::string> take_optional_text(FieldValue& value) {
     return std::nullopt;
 }
 
+// Each record's fields in the order the reader hands their values over, and the positions of
+// those values by name.
 constexpr FieldDescription connect_fields[] = {{"host", FieldKind::string},
                                                {"port", FieldKind::optional_u16},
                                                {"user", FieldKind::optional_string},
                                                {"identity_file", FieldKind::optional_string},
                                                {"key_path", FieldKind::optional_string}};
+enum ConnectField : size_t {
+    connect_host,
+    connect_port,
+    connect_user,
+    connect_identity_file,
+    connect_key_path
+};
+
 constexpr FieldDescription mkdir_fields[] = {{"path", FieldKind::string}};
+enum MkdirField : size_t { mkdir_path };
+
 constexpr FieldDescription rename_fields[] = {{"from", FieldKind::string},
                                               {"to", FieldKind::string}};
+enum RenameField : size_t { rename_from, rename_to };
+
 constexpr FieldDescription delete_fields[] = {{"path", FieldKind::string},
                                               {"is_dir", FieldKind::boolean}};
+enum DeleteField : size_t { delete_path, delete_is_dir };
+
 constexpr FieldDescription write_fields[] = {{"path", FieldKind::string},
                                              {"content", FieldKind::string}};
+enum WriteField : size_t { write_path, write_content };
 
 }  // namespace
 
@@ -55,13 +72,13 @@ std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view
         return std::unexpected(fields.error());
     }
     ConnectPayload payload;
-    payload.host = take_text((*fields)[0]);
-    if (std::holds_alternative<uint64_t>((*fields)[1])) {
-        payload.port = static_cast<uint16_t>(std::get<uint64_t>((*fields)[1]));
+    payload.host = take_text((*fields)[connect_host]);
+    if (std::holds_alternative<uint64_t>((*fields)[connect_port])) {
+        payload.port = static_cast<uint16_t>(std::get<uint64_t>((*fields)[connect_port]));
     }
-    payload.user = take_optional_text((*fields)[2]);
-    payload.identity_file = take_optional_text((*fields)[3]);
-    payload.key_path = take_optional_text((*fields)[4]);
+    payload.user = take_optional_text((*fields)[connect_user]);
+    payload.identity_file = take_optional_text((*fields)[connect_identity_file]);
+    payload.key_path = take_optional_text((*fields)[connect_key_path]);
     return payload;
 }
 
@@ -70,7 +87,7 @@ std::expected<MkdirPayload, std::string> read_mkdir_payload(std::string_view bod
     if (!fields) {
         return std::unexpected(fields.error());
     }
-    return MkdirPayload{take_text((*fields)[0])};
+    return MkdirPayload{take_text((*fields)[mkdir_path])};
 }
 
 std::expected<RenamePayload, std::string> read_rename_payload(std::string_view body) {
@@ -78,7 +95,7 @@ std::expected<RenamePayload, std::string> read_rename_payload(std::string_view b
     if (!fields) {
         return std::unexpected(fields.error());
     }
-    return RenamePayload{take_text((*fields)[0]), take_text((*fields)[1])};
+    return RenamePayload{take_text((*fields)[rename_from]), take_text((*fields)[rename_to])};
 }
 
 std::expected<DeletePayload, std::string> read_delete_payload(std::string_view body) {
@@ -86,7 +103,8 @@ std::expected<DeletePayload, std::string> read_delete_payload(std::string_view b
     if (!fields) {
         return std::unexpected(fields.error());
     }
-    return DeletePayload{take_text((*fields)[0]), std::get<bool>((*fields)[1])};
+    return DeletePayload{take_text((*fields)[delete_path]),
+                         std::get<bool>((*fields)[delete_is_dir])};
 }
 
 std::expected<WritePayload, std::string> read_write_payload(std::string_view body) {
@@ -94,7 +112,7 @@ std::expected<WritePayload, std::string> read_write_payload(std::string_view bod
     if (!fields) {
         return std::unexpected(fields.error());
     }
-    return WritePayload{take_text((*fields)[0]), take_text((*fields)[1])};
+    return WritePayload{take_text((*fields)[write_path]), take_text((*fields)[write_content])};
 }
 
 }  // namespace wrenfield

@@ -1,6 +1,6 @@
 #include "server/replies.h"
 
-#include "config/text.h"
+#include "base/text.h"
 
 namespace wrenfield {
 
@@ -55,19 +55,6 @@ Reply asset_response(std::string_view bytes, std::string_view content_type) {
 
 namespace {
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // "+" as a space, then percent-escapes decoded; a "%" without two hex digits stays as it is.
 std::string form_decode(std::string_view text) {
     std::string bytes;
@@ -78,9 +65,10 @@ std::string form_decode(std::string_view text) {
             bytes += ' ';
             continue;
         }
-        if (c == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
-            hex_digit(text[i + 2]) >= 0) {
-            bytes += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+        if (c == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
+            hex_digit_value(text[i + 2]) >= 0) {
+            bytes +=
+                static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
             i += 2;
             continue;
         }

@@ -2,9 +2,9 @@
 
 #include <utility>
 
+#include "base/text.h"
 #include "config/keys.h"
 #include "config/ssh_config.h"
-#include "config/text.h"
 #include "server/records.h"
 #include "ssh/connection.h"
 #include "ssh/remote.h"

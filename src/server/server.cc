@@ -12,12 +12,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "config/text.h"
+#include "base/os_error.h"
+#include "base/text.h"
 #include "server/assets.h"
 #include "server/replies.h"
 #include "server/routes.h"
 #include "server/url.h"
-#include "ssh/process.h"
 
 namespace wrenfield {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "config/text.h"
+#include "base/text.h"
 
 namespace wrenfield {
 namespace {
@@ -25,13 +25,7 @@ bool is_ascii_digit(char32_t c) {
 }
 
 bool is_ascii_hex_digit(char32_t c) {
-    return is_ascii_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned hex_value(char32_t c) {
-    if (is_ascii_digit(c))
-        return c - '0';
-    return (c | 0x20) - 'a' + 10;
+    return hex_digit_value(c) >= 0;
 }
 
 bool is_c0_control_or_space(char32_t c) {
@@ -95,7 +89,7 @@ std::optional<uint64_t> parse_ipv4_number(std::string_view text) {
             radix == 16 ? is_ascii_hex_digit(ch) : ch >= '0' && ch < static_cast<char>('0' + radix);
         if (!valid)
             return std::nullopt;
-        value = std::min<uint64_t>(value * radix + hex_value(ch), uint64_t{1} << 40);
+        value = std::min<uint64_t>(value * radix + hex_digit_value(ch), uint64_t{1} << 40);
     }
     return value;
 }
@@ -185,7 +179,7 @@ std::expected<std::array<uint16_t, 8>, std::string> parse_ipv6_pieces(std::u32st
         unsigned value = 0;
         size_t length = 0;
         while (length < 4 && is_ascii_hex_digit(at(pointer))) {
-            value = value * 16 + hex_value(at(pointer));
+            value = value * 16 + hex_digit_value(at(pointer));
             ++pointer;
             ++length;
         }
@@ -296,7 +290,8 @@ std::expected<std::string, std::string> parse_host(std::u32string_view input) {
         const char32_t c = input[i];
         if (c == '%' && i + 2 < input.size() && is_ascii_hex_digit(input[i + 1]) &&
             is_ascii_hex_digit(input[i + 2])) {
-            domain += static_cast<char>(hex_value(input[i + 1]) * 16 + hex_value(input[i + 2]));
+            domain += static_cast<char>(hex_digit_value(input[i + 1]) * 16 +
+                                        hex_digit_value(input[i + 2]));
             i += 2;
         } else if (c < 0x80) {
             domain += static_cast<char>(c);
@@ -325,17 +320,18 @@ std::expected<std::string, std::string> parse_host(std::u32string_view input) {
 std::expected<std::optional<uint16_t>, std::string> parse_port(std::u32string_view digits) {
     if (digits.empty())
         return std::nullopt;
-    uint32_t value = 0;
-    for (const char32_t c : digits) {
-        if (!is_ascii_digit(c))
-            return Failure("invalid port");
-        value = value * 10 + (c - '0');
-        if (value > 65535)
-            return Failure("port out of range");
-    }
-    if (value == 80)
+    // Read as bytes with every non-ASCII code point standing as a non-digit in its place, so
+    // that the first fault from the left still decides the message.
+    std::string ascii;
+    for (const char32_t c : digits)
+        ascii += c < 0x80 ? static_cast<char>(c) : '\x7f';
+    const auto port = parse_port_digits(ascii);
+    if (!port)
+        return Failure(port.error() == PortError::out_of_range ? "port out of range"
+                                                               : "invalid port");
+    if (*port == 80)
         return std::nullopt;
-    return static_cast<uint16_t>(value);
+    return *port;
 }
 
 bool is_single_dot_segment(std::string_view segment) {

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/siphash.h"
+#include "base/text.h"
 #include "config/ssh_config.h"
-#include "config/text.h"
 #include "ssh/process.h"
-#include "ssh/siphash.h"
 
 namespace wrenfield {
 namespace {

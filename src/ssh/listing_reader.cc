@@ -2,36 +2,54 @@
 // messages and positions of the JSON library the listing format was defined with, such as
 // "invalid type: {found}, expected {what} at line L column C".
 #include "ssh/remote.h"
-#include "ssh/strict_json.h"
+
+#include <iterator>
+
+#include "base/json_reader.h"
 
 namespace wrenfield {
 namespace {
 
-using strict_json::FieldKind;
+using json_reader::FieldKind;
 
-constexpr strict_json::FieldDescription kFileItemFields[] = {
+// The position of each field in kFileItemFields, which is where the reader hands its value.
+enum FileItemField : size_t {
+    kName,
+    kPath,
+    kIsDir,
+    kIsSymlink,
+    kSize,
+    kModified,
+    kPermissions,
+    kIsHidden,
+    kFileItemFieldCount
+};
+
+constexpr json_reader::FieldDescription kFileItemFields[] = {
     {"name", FieldKind::string},        {"path", FieldKind::string},
     {"is_dir", FieldKind::boolean},     {"is_symlink", FieldKind::boolean},
     {"size", FieldKind::u64},           {"modified", FieldKind::i64},
     {"permissions", FieldKind::string}, {"is_hidden", FieldKind::boolean}};
 
-constexpr strict_json::RecordDescription kFileItem = {"struct FileItem", kFileItemFields};
+static_assert(std::size(kFileItemFields) == kFileItemFieldCount);
+
+constexpr json_reader::RecordDescription kFileItem = {"struct FileItem", kFileItemFields};
 
 }  // namespace
 
 std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view json_text) {
     std::vector<FileItem> items;
-    auto read = strict_json::read_record_array(
-        json_text, kFileItem, [&](std::vector<strict_json::FieldValue>& values) {
+    auto read = json_reader::read_record_array(
+        json_text, kFileItem, [&](std::vector<json_reader::FieldValue>& values) {
             items.push_back(FileItem{
-                .name = std::move(std::get<std::string>(values[0])),
-                .path = std::move(std::get<std::string>(values[1])),
-                .is_dir = std::get<bool>(values[2]),
-                .is_symlink = std::get<bool>(values[3]),
-                .size = std::get<uint64_t>(values[4]),
-                .modified = std::get<int64_t>(values[5]),
-                .permissions = std::move(std::get<std::string>(values[6])),
-                .is_hidden = std::get<bool>(values[7]),
+                .name = std::move(std::get<std::string>(values[kName])),
+                .path = std::move(std::get<std::string>(values[kPath])),
+                .is_dir = std::get<bool>(values[kIsDir]),
+                .is_symlink = std::get<bool>(values[kIsSymlink]),
+                .size = std::get<uint64_t>(values[kSize]),
+                .modified = std::get<int64_t>(values[kModified]),
+                .permissions = std::move(std::get<std::string>(values[kPermissions])),
+                .is_hidden = std::get<bool>(values[kIsHidden]),
             });
         });
     if (!read)

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "base/os_error.h"
+
 extern char** environ;
 
 namespace wrenfield {
@@ -158,13 +160,6 @@ bool read_available(FileDescriptor& fd, const ReadBuffer& buffer,
 
 }  // namespace
 
-std::string os_error_text(int error_number) {
-    char buffer[256];
-    // The GNU form returns a pointer that may or may not be the buffer.
-    const char* text = ::strerror_r(error_number, buffer, sizeof buffer);
-    return std::string(text) + " (os error " + std::to_string(error_number) + ")";
-}
-
 std::string ProcessFailure::description() const {
     return os_error_text(error_number);
 }
@@ -248,12 +243,12 @@ struct RunningProcess::Child {
 };
 
 std::expected<RunningProcess, ProcessFailure> RunningProcess::start(
-    const std::vector<std::string>& arguments, bool with_input) {
+    const std::vector<std::string>& arguments, ChildInput input) {
     if (arguments.empty())
         return failure(ProcessStage::Start, EINVAL);
 
     std::optional<Pipe> input_pipe;
-    if (with_input) {
+    if (input == ChildInput::Pipe) {
         auto made = make_pipe();
         if (!made)
             return failure(ProcessStage::Start, made.error());
@@ -370,7 +365,8 @@ const std::string& RunningProcess::error_output() const {
 
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams) {
-    auto started = RunningProcess::start(arguments, static_cast<bool>(streams.next_input));
+    auto started = RunningProcess::start(
+        arguments, streams.next_input ? ChildInput::Pipe : ChildInput::NullDevice);
     if (!started)
         return std::unexpected(started.error());
     RunningProcess::Child& child = *started->child_;

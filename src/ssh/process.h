@@ -53,6 +53,12 @@ struct ProcessStreams {
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams);
 
+// Where a child's standard input comes from.
+enum class ChildInput {
+    NullDevice,  // it reads nothing
+    Pipe,        // the caller feeds it
+};
+
 // A child whose streams its caller drives a step at a time: input handed over in pieces, output
 // passed on as it arrives, so that no more than one buffer of either is held here whatever the
 // amount of data. Standard error is kept, up to `error_output_limit` bytes, for the message of a
@@ -61,10 +67,10 @@ class RunningProcess {
   public:
     static constexpr size_t error_output_limit = 64 * 1024;
 
-    // Starts `arguments[0]` (looked up on PATH). With `with_input` its standard input is a pipe
-    // fed by write_input(); without it the null device.
+    // Starts `arguments[0]` (looked up on PATH). With ChildInput::Pipe its standard input is
+    // fed by write_input().
     static std::expected<RunningProcess, ProcessFailure> start(
-        const std::vector<std::string>& arguments, bool with_input);
+        const std::vector<std::string>& arguments, ChildInput input);
 
     RunningProcess(RunningProcess&&) noexcept;
     RunningProcess& operator=(RunningProcess&&) noexcept;
@@ -109,9 +115,5 @@ std::expected<CapturedOutput, ProcessFailure> run_captured(
 // Makes a write to a closed pipe or socket fail with an error instead of ending the program.
 // Called once at start-up; children still start with the default action.
 void ignore_broken_pipe();
-
-// "No such file or directory (os error 2)": the system's text for the error number, then
-// the number.
-std::string os_error_text(int error_number);
 
 }  // namespace wrenfield

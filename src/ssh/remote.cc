@@ -3,7 +3,8 @@
 #include <optional>
 #include <utility>
 
-#include "config/text.h"
+#include "base/base64.h"
+#include "base/text.h"
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
 
@@ -75,33 +76,6 @@ std::string encoded(std::string_view path) {
 }
 
 }  // namespace
-
-std::string base64_encode(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    const auto byte = [&](size_t index) {
-        return static_cast<uint32_t>(static_cast<unsigned char>(bytes[index]));
-    };
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const uint32_t group = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        out += kAlphabet[(group >> 6) & 63];
-        out += kAlphabet[group & 63];
-    }
-    const size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        const uint32_t group = (byte(i) << 16) | (rest == 2 ? byte(i + 1) << 8 : 0);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(group >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
     if (!connection.has_safe_destination())
@@ -186,7 +160,7 @@ std::expected<RemoteDownload, Error> RemoteDownload::start(const SshConnection& 
     auto process = RunningProcess::start(
         remote_command(connection,
                        remote_programs::fill_program(remote_programs::kRead, {encoded(path)})),
-        false);
+        ChildInput::NullDevice);
     if (!process)
         return std::unexpected("SSH download error: " + process.error().description());
     RemoteDownload download(std::move(*process), std::string(path));
@@ -289,7 +263,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     // anything, so a cut stream can never pass for a short file.
     const std::string program = remote_programs::fill_program(
         remote_programs::kWrite, {encoded(path), std::to_string(size)});
-    auto process = RunningProcess::start(remote_command(connection, program), true);
+    auto process = RunningProcess::start(remote_command(connection, program), ChildInput::Pipe);
     if (!process) {
         drop_source();
         return std::unexpected("Failed to spawn ssh write process: " +
@@ -361,13 +335,15 @@ std::expected<void, Error> remote_write_file(const SshConnection& connection, st
 
 nlohmann::ordered_json to_json(const ConnectResult& result) {
     nlohmann::ordered_json json;
-    json["success"] = result.success;
+    // A failed probe is an error, never a result, so the reply's "success" and "error" are
+    // fixed.
+    json["success"] = true;
     json["host"] = result.host;
     json["user"] = result.user;
     json["home_dir"] = result.home_dir;
     json["remote_os"] = result.remote_os;
     json["has_python"] = result.has_python;
-    json["error"] = result.error ? nlohmann::ordered_json(*result.error) : nullptr;
+    json["error"] = nullptr;
     json["identity_file"] =
         result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
     return json;

@@ -18,13 +18,11 @@
 namespace wrenfield {
 
 struct ConnectResult {
-    bool success = true;
     std::string host;
     std::string user;
     std::string home_dir;
     std::string remote_os;
     bool has_python = false;
-    std::optional<std::string> error;
     std::optional<std::string> identity_file;
 };
 
@@ -103,8 +101,6 @@ std::expected<void, Error> remote_delete(const SshConnection& connection, std::s
                                          bool is_dir);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
                                          std::string_view to);
-
-std::string base64_encode(std::string_view bytes);
 
 // JSON forms, keys in declared order.
 nlohmann::ordered_json to_json(const ConnectResult& result);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/command.h"
+#include "support/local_system.h"
 
 namespace wrenfield::testing {
 

@@ -34,9 +34,8 @@ HeldPort::~HeldPort() {
 }
 
 void HeldPort::release() {
-    if (fd_ >= 0) {
+    if (fd_ >= 0)
         ::close(fd_);
-    }
     fd_ = -1;
 }
 

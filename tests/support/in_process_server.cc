@@ -23,9 +23,8 @@ std::expected<BoundServer, std::string> bind_without_nodelay() {
     server->set_tcp_nodelay(false);
     server->set_keep_alive_max_count(100000);
     int port = server->bind_to_any_port("127.0.0.1");
-    if (port <= 0) {
+    if (port <= 0)
         return std::unexpected("bind failed");
-    }
     return BoundServer{std::move(server), static_cast<uint16_t>(port)};
 }
 
@@ -37,25 +36,22 @@ InProcessServer::InProcessServer(bool tcp_nodelay)
     // As in the program: a write to a socket the client has closed must not end the process.
     signal(SIGPIPE, SIG_IGN);
     auto bound = tcp_nodelay ? bind_server(0) : bind_without_nodelay();
-    if (!bound) {
+    if (!bound)
         throw std::runtime_error("cannot bind the test server: " + bound.error());
-    }
     server_ = bound->server.get();
     port_ = bound->port;
     auto counter = update_checks_;
     thread_ = std::thread([bound = std::move(*bound), connection = connection_, counter]() mutable {
         serve_requests(std::move(bound), connection, [counter] { ++*counter; });
     });
-    for (int attempt = 0; attempt < 500 && !server_->is_running(); ++attempt) {
+    for (int attempt = 0; attempt < 500 && !server_->is_running(); ++attempt)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
 }
 
 InProcessServer::~InProcessServer() {
     // Wait until the loop has really started, so that stop() is not lost.
-    while (!server_->is_running()) {
+    while (!server_->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     server_->stop();
     thread_.join();
 }
@@ -73,9 +69,8 @@ RawConnection::RawConnection(uint16_t port) {
 }
 
 RawConnection::~RawConnection() {
-    if (fd_ >= 0) {
+    if (fd_ >= 0)
         ::close(fd_);
-    }
 }
 
 bool RawConnection::send(const std::string& bytes) {
@@ -94,13 +89,11 @@ std::string RawConnection::read_to_end(std::chrono::milliseconds timeout) {
     std::vector<char> buffer(1 << 16);
     while (fd_ >= 0 && std::chrono::steady_clock::now() < deadline) {
         pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, 50) <= 0) {
+        if (::poll(&entry, 1, 50) <= 0)
             continue;
-        }
         ssize_t count = ::recv(fd_, buffer.data(), buffer.size(), 0);
-        if (count <= 0) {
+        if (count <= 0)
             break;
-        }
         response.append(buffer.data(), count);
     }
     return response;
@@ -108,9 +101,8 @@ std::string RawConnection::read_to_end(std::chrono::milliseconds timeout) {
 
 std::string raw_http_exchange(uint16_t port, const std::string& request, int timeout_ms) {
     RawConnection connection(port);
-    if (!connection.send(request)) {
+    if (!connection.send(request))
         return {};
-    }
     return connection.read_to_end(std::chrono::milliseconds(timeout_ms));
 }
 

@@ -15,9 +15,8 @@ const std::string sshd_script = std::string(WRENFIELD_SOURCE_DIR) + "/tests/supp
 std::string unquote(std::string_view value) {
     std::string result;
     for (size_t index = 0; index < value.size(); ++index) {
-        if (value[index] == '\\' && index + 1 < value.size()) {
+        if (value[index] == '\\' && index + 1 < value.size())
             ++index;
-        }
         result.push_back(value[index]);
     }
     return result;
@@ -29,9 +28,8 @@ std::map<std::string, std::string> parse_facts(const std::string& text) {
     std::string line;
     while (std::getline(lines, line)) {
         auto equals = line.find('=');
-        if (equals == std::string::npos || line.compare(0, 10, "WRENFIELD_") != 0) {
+        if (equals == std::string::npos || line.compare(0, 10, "WRENFIELD_") != 0)
             continue;
-        }
         facts[line.substr(0, equals)] = unquote(std::string_view(line).substr(equals + 1));
     }
     return facts;
@@ -63,9 +61,8 @@ std::unique_ptr<LocalSshServer> LocalSshServer::start(std::string* error,
     }
     std::vector<std::string> environment = {"WRENFIELD_SSHD_WATCH_PID=" +
                                             std::to_string(::getpid())};
-    if (!login_user.empty()) {
+    if (!login_user.empty())
         environment.push_back("WRENFIELD_SSHD_LOGIN_USER=" + login_user);
-    }
     CommandResult started = run_command({"bash", sshd_script, "start", server->directory_->path()},
                                         {}, std::chrono::seconds(60), environment);
     server->facts_ = parse_facts(started.output);
@@ -87,9 +84,8 @@ LocalSshServer::~LocalSshServer() {
 }
 
 void LocalSshServer::stop() {
-    if (!running_) {
+    if (!running_)
         return;
-    }
     running_ = false;
     run_command({"bash", sshd_script, "stop", directory_->path()}, {}, std::chrono::seconds(60));
 }
@@ -125,9 +121,8 @@ void SshServerTest::SetUp() {
 void SshServerTest::TearDown() {
     scratch_.reset();
     // Put the variables back in the reverse order of setting them.
-    while (!environment_.empty()) {
+    while (!environment_.empty())
         environment_.pop_back();
-    }
 }
 
 }  // namespace wrenfield::testing

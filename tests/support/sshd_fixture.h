@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/command.h"
+#include "support/local_system.h"
 
 namespace wrenfield::testing {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "support/command.h"
+#include "support/local_system.h"
 
 namespace wrenfield::testing {
 

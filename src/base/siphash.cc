@@ -1,4 +1,4 @@
-#include "ssh/siphash.h"
+#include "base/siphash.h"
 
 namespace wrenfield {
 namespace {

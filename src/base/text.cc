@@ -1,4 +1,4 @@
-#include "config/text.h"
+#include "base/text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -179,12 +179,7 @@ bool ascii_iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x += 32;
-        if (y >= 'A' && y <= 'Z')
-            y += 32;
-        if (x != y)
+        if (ascii_lower(a[i]) != ascii_lower(b[i]))
             return false;
     }
     return true;
@@ -192,11 +187,40 @@ bool ascii_iequals(std::string_view a, std::string_view b) {
 
 std::string ascii_lower(std::string_view text) {
     std::string out(text);
-    for (char& ch : out) {
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch + 32);
-    }
+    for (char& ch : out)
+        ch = ascii_lower(ch);
     return out;
+}
+
+int hex_digit_value(char32_t c) {
+    if (c >= '0' && c <= '9')
+        return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
+std::expected<uint16_t, PortError> parse_port_digits(std::string_view digits) {
+    if (digits.empty())
+        return std::unexpected(PortError::not_a_number);
+    uint32_t value = 0;
+    for (const char ch : digits) {
+        if (ch < '0' || ch > '9')
+            return std::unexpected(PortError::not_a_number);
+        value = value * 10 + static_cast<uint32_t>(ch - '0');
+        if (value > UINT16_MAX)
+            return std::unexpected(PortError::out_of_range);
+    }
+    return static_cast<uint16_t>(value);
+}
+
+std::optional<uint16_t> parse_port(std::string_view text) {
+    if (text.starts_with('+'))
+        text.remove_prefix(1);
+    const auto port = parse_port_digits(text);
+    return port ? std::optional<uint16_t>(*port) : std::nullopt;
 }
 
 char32_t next_code_point(std::string_view text, size_t& pos) {

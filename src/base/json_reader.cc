@@ -3,7 +3,7 @@
 // column (counted in bytes from 1; column 0 for an empty line) at which each is reported. A
 // syntax error is placed at the offending byte; a type or field error after the value, or for
 // a missing field after the closing bracket.
-#include "ssh/strict_json.h"
+#include "base/json_reader.h"
 
 #include <charconv>
 #include <cmath>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <system_error>
 
-#include "config/text.h"
+#include "base/text.h"
 
-namespace wrenfield::strict_json {
+namespace wrenfield::json_reader {
 namespace {
 
 // An error without a position (line 0) gets one when it travels out of the record it concerns.
@@ -95,16 +95,6 @@ std::string describe_number(const ParsedNumber& number) {
 
 bool is_digit(int c) {
     return c >= '0' && c <= '9';
-}
-
-int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool is_optional(FieldKind kind) {
@@ -224,7 +214,7 @@ class Reader {
         }
         int value = 0;
         for (size_t i = 0; i < 4; ++i) {
-            const int digit = hex_value(input_[index_ + i]);
+            const int digit = hex_digit_value(input_[index_ + i]);
             if (digit < 0) {
                 index_ += 4;
                 return std::unexpected(error("invalid escape"));
@@ -880,4 +870,4 @@ std::expected<void, std::string> read_record_array(
     return {};
 }
 
-}  // namespace wrenfield::strict_json
+}  // namespace wrenfield::json_reader

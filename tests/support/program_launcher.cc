@@ -1,4 +1,4 @@
-#include "support/program.h"
+#include "support/program_launcher.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 
 #include <httplib.h>
 
-#include "config/text.h"
+#include "base/text.h"
 
 namespace wrenfield::testing {
 
@@ -25,11 +25,12 @@ constexpr std::string_view local_address_prefix = "http://127.0.0.1:";
 
 }  // namespace
 
-RunningProgram::RunningProgram(Options options) {
+LaunchedProgram::LaunchedProgram(Options options) {
     ::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> arguments = std::move(options.arguments);
     arguments.insert(arguments.begin(), options.binary);
-    auto spawned = spawn_process(arguments, environment_with(options.environment), false);
+    auto spawned =
+        spawn_process(arguments, environment_with(options.environment), ChildInput::NullDevice);
     if (!spawned) {
         start_error_ = spawned.error();
         streams_closed_ = true;
@@ -46,7 +47,7 @@ RunningProgram::RunningProgram(Options options) {
     reader_ = std::thread([this] { read_streams(); });
 }
 
-RunningProgram::~RunningProgram() {
+LaunchedProgram::~LaunchedProgram() {
     if (pid_ > 0 && !exit_status_) {
         send_signal(SIGTERM);
         if (!wait_exit(std::chrono::seconds(3))) {
@@ -67,36 +68,30 @@ RunningProgram::~RunningProgram() {
     }
 }
 
-void RunningProgram::read_streams() {
+void LaunchedProgram::read_streams() {
     while (output_fd_ || error_fd_) {
         pollfd watched[3];
         int count = 0;
-        if (output_fd_) {
+        if (output_fd_)
             watched[count++] = {output_fd_.get(), POLLIN, 0};
-        }
-        if (error_fd_) {
+        if (error_fd_)
             watched[count++] = {error_fd_.get(), POLLIN, 0};
-        }
         watched[count++] = {wake_read_.get(), POLLIN, 0};
         if (::poll(watched, count, -1) < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR)
                 continue;
-            }
             break;
         }
-        if (watched[count - 1].revents != 0) {
+        if (watched[count - 1].revents != 0)
             break;
-        }
         for (int index = 0; index < count - 1; ++index) {
-            if (watched[index].revents == 0) {
+            if (watched[index].revents == 0)
                 continue;
-            }
             bool is_output = watched[index].fd == output_fd_.get();
             char buffer[65536];
             ssize_t got = ::read(watched[index].fd, buffer, sizeof buffer);
-            if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
-            }
             std::lock_guard lock(mutex_);
             if (got <= 0) {
                 (is_output ? output_fd_ : error_fd_).reset();
@@ -111,25 +106,23 @@ void RunningProgram::read_streams() {
     changed_.notify_all();
 }
 
-bool RunningProgram::wait_for(const std::function<bool()>& condition,
-                              std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for(const std::function<bool()>& condition,
+                               std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     std::unique_lock lock(mutex_);
     while (!condition()) {
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline)
             return false;
-        }
         // Woken by new output; the slice bounds how late an exit without output is noticed.
         changed_.wait_for(lock, std::chrono::milliseconds(50));
     }
     return true;
 }
 
-std::expected<std::string, std::string> RunningProgram::wait_for_start(
+std::expected<std::string, std::string> LaunchedProgram::wait_for_start(
     std::chrono::milliseconds timeout) {
-    if (!start_error_.empty()) {
+    if (!start_error_.empty())
         return std::unexpected("the program did not start: " + start_error_);
-    }
     std::string line;
     bool ended = false;
     wait_for(
@@ -152,44 +145,41 @@ std::expected<std::string, std::string> RunningProgram::wait_for_start(
             " before its start-up line; standard output: " + debug_quote(output_) +
             ", standard error: " + debug_quote(error_output_));
     }
-    if (!line.starts_with(local_address_prefix)) {
+    if (!line.starts_with(local_address_prefix))
         return std::unexpected("unexpected start-up line: " + debug_quote(line));
-    }
     std::string_view port_text = std::string_view(line).substr(local_address_prefix.size());
     uint16_t port = 0;
     auto [end, failure] =
         std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-    if (failure != std::errc() || end != port_text.data() + port_text.size() || port == 0) {
+    if (failure != std::errc() || end != port_text.data() + port_text.size() || port == 0)
         return std::unexpected("no port in the start-up line: " + debug_quote(line));
-    }
     url_ = line;
     port_ = port;
     return url_;
 }
 
-bool RunningProgram::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
     return wait_for([&] { return output_.find(text) != std::string::npos; }, timeout);
 }
 
-bool RunningProgram::wait_for_error_output(const std::string& text,
-                                           std::chrono::milliseconds timeout) {
+bool LaunchedProgram::wait_for_error_output(const std::string& text,
+                                            std::chrono::milliseconds timeout) {
     return wait_for([&] { return error_output_.find(text) != std::string::npos; }, timeout);
 }
 
-std::string RunningProgram::output() const {
+std::string LaunchedProgram::output() const {
     std::lock_guard lock(mutex_);
     return output_;
 }
 
-std::string RunningProgram::error_output() const {
+std::string LaunchedProgram::error_output() const {
     std::lock_guard lock(mutex_);
     return error_output_;
 }
 
-std::optional<ExitStatus> RunningProgram::wait_exit(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) {
+std::optional<ChildExit> LaunchedProgram::wait_exit(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0)
         return std::nullopt;
-    }
     auto deadline = Clock::now() + timeout;
     while (!exit_status_) {
         int status = 0;
@@ -198,33 +188,29 @@ std::optional<ExitStatus> RunningProgram::wait_exit(std::chrono::milliseconds ti
             exit_status_ = decode_wait_status(status);
             break;
         }
-        if (reaped < 0 && errno != EINTR) {
+        if (reaped < 0 && errno != EINTR)
             return std::nullopt;
-        }
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline)
             return std::nullopt;
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     finish_reading(std::chrono::seconds(1));
     return exit_status_;
 }
 
-void RunningProgram::finish_reading(std::chrono::milliseconds grace) {
+void LaunchedProgram::finish_reading(std::chrono::milliseconds grace) {
     wait_for([&] { return streams_closed_; }, grace);
 }
 
-void RunningProgram::send_signal(int signal) {
-    if (pid_ > 0 && !exit_status_) {
+void LaunchedProgram::send_signal(int signal) {
+    if (pid_ > 0 && !exit_status_)
         ::kill(pid_, signal);
-    }
 }
 
 std::string HttpReply::header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
-        if (ascii_iequals(key, name)) {
+        if (ascii_iequals(key, name))
             return value;
-        }
     }
     return "";
 }
@@ -239,12 +225,10 @@ HttpReply http_request(uint16_t port, const std::string& method, const std::stri
     httplib::Request request;
     request.method = method;
     request.path = path;
-    for (const auto& [name, value] : headers) {
+    for (const auto& [name, value] : headers)
         request.headers.emplace(name, value);
-    }
-    if (!content_type.empty()) {
+    if (!content_type.empty())
         request.headers.emplace("Content-Type", content_type);
-    }
     request.body = body;
 
     HttpReply reply;
@@ -255,9 +239,8 @@ HttpReply http_request(uint16_t port, const std::string& method, const std::stri
     }
     reply.status = result->status;
     reply.body = result->body;
-    for (const auto& [name, value] : result->headers) {
+    for (const auto& [name, value] : result->headers)
         reply.headers.emplace(name, value);
-    }
     return reply;
 }
 

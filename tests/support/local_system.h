@@ -1,5 +1,5 @@
 // Test helpers around the local system: running a command for a check, temporary directories,
-// whole-file reads and writes.
+// whole-file reads and writes, and environment variables set for a scope.
 #pragma once
 
 #include <chrono>

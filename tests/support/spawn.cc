@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "support/spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,9 +14,8 @@ extern char** environ;
 namespace wrenfield::testing {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
+    if (this != &other)
         reset(other.release());
-    }
     return *this;
 }
 
@@ -27,9 +26,8 @@ int UniqueFd::release() {
 }
 
 void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) {
+    if (fd_ >= 0)
         ::close(fd_);
-    }
     fd_ = fd;
 }
 
@@ -42,18 +40,16 @@ std::string system_message(const char* what, int error_number) {
 std::vector<char*> pointers_to(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
     pointers.reserve(strings.size() + 1);
-    for (auto& text : strings) {
+    for (auto& text : strings)
         pointers.push_back(text.data());
-    }
     pointers.push_back(nullptr);
     return pointers;
 }
 
 std::expected<std::pair<UniqueFd, UniqueFd>, std::string> make_pipe() {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
+    if (::pipe2(ends, O_CLOEXEC) != 0)
         return std::unexpected(system_message("pipe", errno));
-    }
     return std::pair{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 
@@ -75,21 +71,18 @@ struct SpawnSetup {
 
 std::expected<SpawnedProcess, std::string> spawn_process(
     const std::vector<std::string>& arguments,
-    const std::optional<std::vector<std::string>>& environment, bool with_input_pipe) {
-    if (arguments.empty()) {
+    const std::optional<std::vector<std::string>>& environment, ChildInput standard_input) {
+    if (arguments.empty())
         return std::unexpected(std::string("no program to run"));
-    }
     auto output = make_pipe();
     auto error = make_pipe();
-    if (!output || !error) {
+    if (!output || !error)
         return std::unexpected(!output ? output.error() : error.error());
-    }
     std::optional<std::pair<UniqueFd, UniqueFd>> input;
-    if (with_input_pipe) {
+    if (standard_input == ChildInput::Pipe) {
         auto made = make_pipe();
-        if (!made) {
+        if (!made)
             return std::unexpected(made.error());
-        }
         input = std::move(*made);
     }
 
@@ -124,25 +117,22 @@ std::expected<SpawnedProcess, std::string> spawn_process(
     int result =
         posix_spawnp(&pid, argument_pointers[0], &setup.actions, &setup.attributes,
                      argument_pointers.data(), environment ? environment_pointers.data() : environ);
-    if (result != 0) {
+    if (result != 0)
         return std::unexpected(system_message(arguments[0].c_str(), result));
-    }
 
     SpawnedProcess process;
     process.pid = pid;
     process.output = std::move(output->first);
     process.error = std::move(error->first);
-    if (input) {
+    if (input)
         process.input = std::move(input->second);
-    }
     return process;
 }
 
 std::vector<std::string> environment_with(const std::vector<std::string>& overrides) {
     std::vector<std::string> result;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
+    for (char** entry = environ; *entry != nullptr; ++entry)
         result.emplace_back(*entry);
-    }
     for (const auto& override_entry : overrides) {
         auto equals = override_entry.find('=');
         std::string name = override_entry.substr(0, equals);
@@ -150,21 +140,18 @@ std::vector<std::string> environment_with(const std::vector<std::string>& overri
             return existing.size() > name.size() && existing.compare(0, name.size(), name) == 0 &&
                    existing[name.size()] == '=';
         });
-        if (equals != std::string::npos) {
+        if (equals != std::string::npos)
             result.push_back(override_entry);
-        }
     }
     return result;
 }
 
-ExitStatus decode_wait_status(int status) {
-    if (WIFEXITED(status)) {
-        return ExitStatus{WEXITSTATUS(status), 0};
-    }
-    if (WIFSIGNALED(status)) {
-        return ExitStatus{-1, WTERMSIG(status)};
-    }
-    return ExitStatus{};
+ChildExit decode_wait_status(int status) {
+    if (WIFEXITED(status))
+        return ChildExit{WEXITSTATUS(status), 0};
+    if (WIFSIGNALED(status))
+        return ChildExit{-1, WTERMSIG(status)};
+    return ChildExit{};
 }
 
 }  // namespace wrenfield::testing

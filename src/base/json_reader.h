@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace wrenfield::strict_json {
+namespace wrenfield::json_reader {
 
 // What a field takes. An optional field also takes null, and may be left out of an object.
 enum class FieldKind { string, optional_string, boolean, optional_u16, u64, i64 };
@@ -45,4 +45,4 @@ std::expected<void, std::string> read_record_array(
     std::string_view text, const RecordDescription& record,
     const std::function<void(std::vector<FieldValue>&)>& take);
 
-}  // namespace wrenfield::strict_json
+}  // namespace wrenfield::json_reader

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ssh/process.h"
+
 namespace wrenfield::testing {
 
 // Closes the descriptor it holds.
@@ -32,7 +34,7 @@ class UniqueFd {
 
 struct SpawnedProcess {
     pid_t pid = -1;
-    UniqueFd input;  // Only when asked for; otherwise the child reads /dev/null.
+    UniqueFd input;  // Only with ChildInput::Pipe; otherwise the child reads /dev/null.
     UniqueFd output;
     UniqueFd error;
 };
@@ -42,17 +44,17 @@ struct SpawnedProcess {
 // the child inherits ours. The error is the system's message.
 std::expected<SpawnedProcess, std::string> spawn_process(
     const std::vector<std::string>& arguments,
-    const std::optional<std::vector<std::string>>& environment, bool with_input_pipe);
+    const std::optional<std::vector<std::string>>& environment, ChildInput standard_input);
 
 // Our environment with `overrides` applied: "NAME=value" replaces or adds, a bare "NAME"
 // removes.
 std::vector<std::string> environment_with(const std::vector<std::string>& overrides);
 
-struct ExitStatus {
+struct ChildExit {
     int exit_code = -1;  // -1 when a signal ended the process.
     int signal = 0;
 };
 
-ExitStatus decode_wait_status(int status);
+ChildExit decode_wait_status(int status);
 
 }  // namespace wrenfield::testing

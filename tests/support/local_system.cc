@@ -1,4 +1,4 @@
-#include "support/command.h"
+#include "support/local_system.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/process.h"
+#include "support/spawn.h"
 
 namespace wrenfield::testing {
 
@@ -41,18 +41,17 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
 
     CommandResult result;
     std::optional<std::vector<std::string>> environment;
-    if (!environment_overrides.empty()) {
+    if (!environment_overrides.empty())
         environment = environment_with(environment_overrides);
-    }
-    auto spawned = spawn_process(arguments, environment, !input.empty());
+    auto spawned = spawn_process(arguments, environment,
+                                 input.empty() ? ChildInput::NullDevice : ChildInput::Pipe);
     if (!spawned) {
         result.error = spawned.error();
         return result;
     }
     SpawnedProcess& process = *spawned;
-    if (process.input) {
+    if (process.input)
         ::fcntl(process.input.get(), F_SETFL, O_NONBLOCK);
-    }
 
     auto deadline = Clock::now() + timeout;
     size_t written = 0;
@@ -66,23 +65,18 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
         }
         pollfd watched[3];
         int count = 0;
-        if (process.output) {
+        if (process.output)
             watched[count++] = {process.output.get(), POLLIN, 0};
-        }
-        if (process.error) {
+        if (process.error)
             watched[count++] = {process.error.get(), POLLIN, 0};
-        }
-        if (process.input) {
+        if (process.input)
             watched[count++] = {process.input.get(), POLLOUT, 0};
-        }
         int ready = ::poll(watched, count, static_cast<int>(remaining.count()));
-        if (ready < 0 && errno != EINTR) {
+        if (ready < 0 && errno != EINTR)
             break;
-        }
         for (int index = 0; index < count; ++index) {
-            if (watched[index].revents == 0) {
+            if (watched[index].revents == 0)
                 continue;
-            }
             int fd = watched[index].fd;
             if (fd == process.output.get() && !drain(fd, result.output)) {
                 process.output.reset();
@@ -90,12 +84,10 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
                 process.error.reset();
             } else if (fd == process.input.get()) {
                 ssize_t sent = ::write(fd, input.data() + written, input.size() - written);
-                if (sent > 0) {
+                if (sent > 0)
                     written += static_cast<size_t>(sent);
-                }
-                if ((sent < 0 && errno != EINTR && errno != EAGAIN) || written == input.size()) {
+                if ((sent < 0 && errno != EINTR && errno != EAGAIN) || written == input.size())
                     process.input.reset();
-                }
             }
         }
     }
@@ -103,7 +95,7 @@ CommandResult run_command(const std::vector<std::string>& arguments, std::string
     int status = 0;
     while (::waitpid(process.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    ExitStatus exit = decode_wait_status(status);
+    ChildExit exit = decode_wait_status(status);
     result.exit_code = result.timed_out ? -1 : exit.exit_code;
     result.signal = exit.signal;
     return result;
@@ -116,15 +108,13 @@ TemporaryDirectory::TemporaryDirectory(std::string_view prefix, std::string_view
         base = variable != nullptr && *variable != '\0' ? variable : "/tmp";
     }
     std::string pattern = base + "/" + std::string(prefix) + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
+    if (::mkdtemp(pattern.data()) != nullptr)
         path_ = pattern;
-    }
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
-    if (path_.empty()) {
+    if (path_.empty())
         return;
-    }
     std::error_code ignored;
     // Tests make read-only directories; give write access back so that everything goes.
     for (auto it = std::filesystem::recursive_directory_iterator(
@@ -152,9 +142,8 @@ bool write_file(const std::string& path, std::string_view content) {
 
 std::optional<std::string> read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    if (!file)
         return std::nullopt;
-    }
     std::ostringstream content;
     content << file.rdbuf();
     return content.str();
@@ -163,9 +152,8 @@ std::optional<std::string> read_file(const std::string& path) {
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
                                                      const std::optional<std::string>& value)
     : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) {
+    if (const char* old = std::getenv(name_.c_str()))
         previous_ = old;
-    }
     if (value) {
         ::setenv(name_.c_str(), value->c_str(), 1);
     } else {

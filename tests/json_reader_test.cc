@@ -1,11 +1,11 @@
 // The shared strict reader on its own: what it checks in a value it skips, where it reports
 // malformed input, and the forms a record may take. The messages of each user are tested with
 // that user.
-#include "ssh/strict_json.h"
+#include "base/json_reader.h"
 
 #include <gtest/gtest.h>
 
-namespace wrenfield::strict_json {
+namespace wrenfield::json_reader {
 namespace {
 
 constexpr FieldDescription kOneString[] = {{"a", FieldKind::string}};
@@ -17,7 +17,7 @@ std::string outcome(std::string_view text, const RecordDescription& record) {
 
 // A value under an unknown key is checked for its form only (a lone surrogate escape or a number
 // out of range passes), and a fault inside it is named after the container it is in.
-TEST(StrictJsonTest, SkippedValuesAndMalformedInputGiveTheLibrarysMessages) {
+TEST(JsonReaderTest, SkippedValuesAndMalformedInputGiveTheLibrarysMessages) {
     struct Case {
         std::string_view text;
         std::string_view expected;
@@ -44,7 +44,7 @@ TEST(StrictJsonTest, SkippedValuesAndMalformedInputGiveTheLibrarysMessages) {
     }
 }
 
-TEST(StrictJsonTest, RecordFormsAndArraysOfRecords) {
+TEST(JsonReaderTest, RecordFormsAndArraysOfRecords) {
     const FieldDescription fields[] = {{"a", FieldKind::string}, {"n", FieldKind::optional_u16}};
     const RecordDescription object_only{"struct R", fields};
     const RecordDescription either{"struct R", fields, RecordForms::object_or_array};
@@ -72,4 +72,4 @@ TEST(StrictJsonTest, RecordFormsAndArraysOfRecords) {
 }
 
 }  // namespace
-}  // namespace wrenfield::strict_json
+}  // namespace wrenfield::json_reader

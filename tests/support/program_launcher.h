@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "support/process.h"
+#include "support/spawn.h"
 
 namespace wrenfield::testing {
 
 // The program under test, started at construction; killed (SIGTERM, then SIGKILL) and reaped on
 // destruction. Its standard input is /dev/null; both output streams are collected in the
 // background as they come.
-class RunningProgram {
+class LaunchedProgram {
   public:
     struct Options {
         std::vector<std::string> arguments;
@@ -33,12 +33,12 @@ class RunningProgram {
         std::string binary = WRENFIELD_BIN;
     };
 
-    explicit RunningProgram(Options options);
-    explicit RunningProgram(std::vector<std::string> arguments)
-        : RunningProgram(Options{std::move(arguments), {}, WRENFIELD_BIN}) {}
-    ~RunningProgram();
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
+    explicit LaunchedProgram(Options options);
+    explicit LaunchedProgram(std::vector<std::string> arguments)
+        : LaunchedProgram(Options{std::move(arguments), {}, WRENFIELD_BIN}) {}
+    ~LaunchedProgram();
+    LaunchedProgram(const LaunchedProgram&) = delete;
+    LaunchedProgram& operator=(const LaunchedProgram&) = delete;
 
     // Empty when the process started; otherwise the system's reason.
     const std::string& start_error() const { return start_error_; }
@@ -66,7 +66,7 @@ class RunningProgram {
     // Waits for the process to end and returns how it ended; nullopt when it is still
     // running after `timeout`. Once it has ended, the output streams have been read to their
     // end (or for at most a second longer, when a child of the program holds them open).
-    std::optional<ExitStatus> wait_exit(
+    std::optional<ChildExit> wait_exit(
         std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
     // Sends a signal to the program (only while it has not been reaped).
@@ -79,7 +79,7 @@ class RunningProgram {
 
     std::string start_error_;
     pid_t pid_ = -1;
-    std::optional<ExitStatus> exit_status_;
+    std::optional<ChildExit> exit_status_;
     std::string url_;
     uint16_t port_ = 0;
 

@@ -1,7 +1,11 @@
 // Text helpers shared by every layer: Unicode White_Space trimming, UTF-8 checks and
-// decoding, ASCII case folding and the double-quoted debug form of a text.
+// decoding, ASCII case folding, hexadecimal digits and port numbers, and the double-quoted
+// debug form of a text.
 #pragma once
 
+#include <cstdint>
+#include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +30,23 @@ bool ascii_iequals(std::string_view a, std::string_view b);
 
 // Lower-cases ASCII letters only.
 std::string ascii_lower(std::string_view text);
+constexpr char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// The value of an ASCII hexadecimal digit of either case, or -1 for any other character.
+int hex_digit_value(char32_t c);
+
+// Why a text is not a port number.
+enum class PortError { not_a_number, out_of_range };
+
+// A port number written as one or more ASCII digits (leading zeros are fine), at most 65535.
+// The digits are read from the left, so the first fault met decides the error.
+std::expected<uint16_t, PortError> parse_port_digits(std::string_view digits);
+
+// An optional "+", then a port number as parse_port_digits reads it; nullopt for anything else.
+// The form ssh configuration files and the command line take.
+std::optional<uint16_t> parse_port(std::string_view text);
 
 // Decodes the code point at `pos` and moves `pos` past it. A byte that does not start a
 // well-formed sequence reads as U+FFFD and moves `pos` by its maximal invalid subpart.
