@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base64.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"
@@ -306,7 +307,7 @@ TEST_F(SafeWriteTest, KilledSaveLeavesNoTemporaryFile) {
     std::vector<std::string> command = connection.ssh_command();
     command.push_back(
         remote_programs::fill_program(remote_programs::kWrite, {base64_encode(file), "16777216"}));
-    auto process = RunningProcess::start(command, true);
+    auto process = RunningProcess::start(command, ChildInput::Pipe);
     ASSERT_TRUE(process.has_value());
     ASSERT_TRUE(process->write_input(std::string(1 << 20, 'n')).has_value());
 
