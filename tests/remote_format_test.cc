@@ -44,7 +44,7 @@ TEST(Base64, StandardAlphabetWithPadding) {
 // expand the quoting, and python needs its indentation intact.
 TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     const std::pair<std::string_view, int> programs[] = {
-        {remote_programs::kList, 1},   {remote_programs::kRead, 1},   {remote_programs::kMkdir, 1},
+        {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 1},
         {remote_programs::kRemove, 1}, {remote_programs::kRmtree, 1}, {remote_programs::kRename, 2},
         {remote_programs::kWrite, 2}};
     for (const auto& [program, placeholders] : programs) {
@@ -284,6 +284,25 @@ TEST_F(FakeSshTest, StartFailuresGetTheOperationsStartText) {
     EXPECT_EQ(remote_rename(record, "a", "b").error(), "SSH rename error: " + error);
     EXPECT_EQ(remote_write_file(record, "w", "").error(),
               "Failed to spawn ssh write process: " + error);
+}
+
+// Whatever the remote side does, the viewer's read holds no more than its bound: the READ
+// program's refusal names the size it found, and a run that sends more than the bound is
+// stopped without waiting for its end. A download gives the plain failure texts.
+TEST_F(FakeSshTest, ViewerReadStopsAtItsBound) {
+    const std::string too_large = "File is too large to view (more than 64 MB); use Download";
+    {
+        FakeSsh ssh("printf 1288490189 >&2; exit 3");
+        EXPECT_EQ(read_remote_file(connection(), "f").error(),
+                  "File is too large to view (1.2 GB; the limit is 64 MB); use Download");
+    }
+    {
+        FakeSsh ssh("exit 3");
+        EXPECT_EQ(read_remote_file(connection(), "f").error(), too_large);
+        EXPECT_EQ(remote_download(connection(), "f").error(), "Failed to download file: f");
+    }
+    FakeSsh ssh("case \"${@: -1}\" in python3*) head -c 70000000 /dev/zero; exec sleep 60;; esac");
+    EXPECT_EQ(read_remote_file(connection(), "f").error(), too_large);
 }
 
 TEST_F(FakeSshTest, ListingThatIsNotJsonQuotesTheWholeOutput) {

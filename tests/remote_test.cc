@@ -3,7 +3,9 @@
 #include "ssh/remote.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -254,6 +256,47 @@ TEST_F(RemoteTest, ReadingTellsTextFromBinaryAndDownloadKeepsTheBytes) {
               "[Errno 2] No such file or directory: '" + scratch_path("missing") + "'");
     EXPECT_EQ(remote_download(connection, scratch()).error(),
               "[Errno 21] Is a directory: '" + scratch() + "'");
+}
+
+// Only files that end are read: pipes, devices and sockets are refused before they are opened
+// (opening a pipe waits for a writer), by the viewer's read and the download alike, while /proc
+// files, which report a size of 0, are read to their end. The viewer's read refuses a file over
+// its bound from the size alone; a download takes any size.
+TEST_F(RemoteTest, ReadsTakeOnlyFilesThatEnd) {
+    SshConnection connection = connect();
+    const std::string fifo = scratch_path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string socket_path = scratch_path("socket");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    socket_path.copy(address.sun_path, socket_path.size());
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const std::string& path : {fifo, socket_path, std::string("/dev/zero")}) {
+        EXPECT_EQ(read_remote_file(connection, path).error(), "Not a regular file: " + path);
+        EXPECT_EQ(remote_download(connection, path).error(), "Not a regular file: " + path);
+    }
+    ::close(socket);
+    auto status = read_remote_file(connection, "/proc/self/status");
+    ASSERT_TRUE(status.has_value()) << status.error();
+    EXPECT_NE(status->content.find("\nPid:"), std::string::npos);
+
+    const auto sparse_file = [this](const std::string& name, uint64_t size) {
+        const std::string path = scratch_path(name);
+        EXPECT_TRUE(write_file(path, ""));
+        fs::resize_file(path, size);
+        return path;
+    };
+    EXPECT_EQ(read_remote_file(connection, sparse_file("huge", 1288490189)).error(),
+              "File is too large to view (1.2 GB; the limit is 64 MB); use Download");
+    const std::string over = sparse_file("over", read_size_limit + 1);
+    EXPECT_EQ(read_remote_file(connection, over).error(),
+              "File is too large to view (64 MB; the limit is 64 MB); use Download");
+    EXPECT_EQ(remote_download(connection, over).value_or("").size(), read_size_limit + 1);
+    auto at_limit = read_remote_file(connection, sparse_file("at-limit", read_size_limit));
+    ASSERT_TRUE(at_limit.has_value()) << at_limit.error();
+    EXPECT_EQ(at_limit->size, read_size_limit);
 }
 
 TEST_F(RemoteTest, MakeDirectoryDeleteAndRename) {

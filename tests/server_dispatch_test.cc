@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
+#include "base/text.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
@@ -268,6 +270,58 @@ TEST_F(DispatchTest, UnreadBodiesDoNotDisturbTheNextRequestOnTheConnection) {
         ASSERT_TRUE(status);
         EXPECT_EQ(status->body, R"({"connected":false})");
     }
+}
+
+// A body is what the request's framing says it is: none without Content-Length or
+// Transfer-Encoding, and whatever bytes came, of any type. The reply's status is the route's.
+TEST_F(DispatchTest, BodiesAreWhatTheFramingSays) {
+    const std::string head = "POST /api/disconnect HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    const std::string disconnected = R"({"success":true,"message":"Disconnected"})";
+    // No length: answered at once, not after a wait for a body that never comes.
+    const std::string reply =
+        raw_http_exchange(server.port(), head + "Connection: close\r\n\r\n", 3000);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
+    EXPECT_NE(reply.find(disconnected), std::string::npos) << reply;
+    {
+        // The body of a route that does not read it stops coming: when the server gives up
+        // waiting for the rest, the route has acted, and its reply says so.
+        RawConnection connection(server.port());
+        ASSERT_TRUE(connection.send(head + "Connection: close\r\nContent-Length: 10\r\n\r\nabc"));
+        const std::string cut = connection.read_to_end(15s);
+        EXPECT_TRUE(cut.starts_with("HTTP/1.1 200")) << cut;
+        EXPECT_NE(cut.find(disconnected), std::string::npos) << cut;
+    }
+    // A form upload is bytes like any other: the JSON route reads them as its text, the other
+    // routes leave them, and the guard refuses them from another site.
+    const std::string form =
+        "--b\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nx\r\n--b--\r\n";
+    const std::string form_type = "multipart/form-data; boundary=b";
+    HttpReply connect = http_request(server.port(), "POST", "/api/connect", form, form_type);
+    EXPECT_EQ(connect.status, 400);
+    EXPECT_TRUE(connect.body.starts_with(R"({"success":false,"error":"Invalid JSON: )"))
+        << connect.body;
+    HttpReply unread = http_request(server.port(), "POST", "/api/disconnect", form, form_type);
+    EXPECT_EQ(unread.status, 200);
+    EXPECT_EQ(unread.body, disconnected);
+    HttpReply refused = http_request(server.port(), "POST", "/api/upload?path=/tmp/x", form,
+                                     form_type, {{"Origin", "http://evil.example"}});
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_EQ(refused.body, R"({"success":false,"error":"Forbidden: cross-origin request"})");
+}
+
+// The queue of connections not yet accepted is the longest the system allows (the Send-Q that
+// ss shows for a listening socket), so a burst of connects is not dropped.
+TEST_F(DispatchTest, ListensWithTheSystemsLongestQueue) {
+    const std::string maximum = read_file("/proc/sys/net/core/somaxconn").value_or("");
+    ASSERT_FALSE(maximum.empty());
+    CommandResult listing =
+        run_command({"ss", "-ltnH", "sport = :" + std::to_string(server.port())});
+    ASSERT_EQ(listing.exit_code, 0) << listing.error;
+    std::istringstream fields(listing.output);
+    std::string state, received, queue;
+    fields >> state >> received >> queue;
+    EXPECT_EQ(state, "LISTEN") << listing.output;
+    EXPECT_EQ(queue, std::string(trim_whitespace(maximum))) << listing.output;
 }
 
 // ---- the same-origin guard ----

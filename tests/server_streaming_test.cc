@@ -11,13 +11,16 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "support/fake_ssh.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
+#include "support/temp_home.h"
 
 namespace wrenfield::testing {
 namespace {
@@ -133,6 +136,18 @@ ChunkedReply decode_chunked(const std::string& response) {
     }
 }
 
+// Answered only once no route holds the connection lock.
+bool status_answers_within(uint16_t port, std::chrono::milliseconds timeout) {
+    auto state = std::async(std::launch::async, [&] { return http_get(port, "/api/status"); });
+    return state.wait_for(timeout) == std::future_status::ready && state.get().status == 200;
+}
+
+void expect_no_children() {
+    int status;
+    EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
 class StreamingTest : public SshServerTest {
   protected:
     void connect() {
@@ -140,11 +155,8 @@ class StreamingTest : public SshServerTest {
                                          Json{{"host", server().host_alias()}}.dump());
         ASSERT_EQ(reply.status, 200) << reply.body << server().log();
     }
-    // Answered only once no route holds the connection lock.
     bool status_answers_within(std::chrono::milliseconds timeout) {
-        auto state =
-            std::async(std::launch::async, [&] { return http_get(web.port(), "/api/status"); });
-        return state.wait_for(timeout) == std::future_status::ready && state.get().status == 200;
+        return testing::status_answers_within(web.port(), timeout);
     }
     std::string control_path() {
         std::lock_guard lock(web.connection()->mutex);
@@ -153,12 +165,6 @@ class StreamingTest : public SshServerTest {
     std::string request_head(const std::string& method, const std::string& target) {
         return method + " " + target + " HTTP/1.1\r\nHost: " + web.host() + "\r\n";
     }
-    static void expect_no_children() {
-        int status;
-        EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
-        EXPECT_EQ(errno, ECHILD);
-    }
-
     InProcessServer web;
 };
 
@@ -308,6 +314,32 @@ TEST_F(StreamingTest, ClientLeavingEndsTheDownload) {
     EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(scratch())).status, 200);
 }
 
+// An upload's body is the bytes that came: none when the request gives no length (answered at
+// once, not after a wait for a body that never comes), and a form's bytes as they are.
+TEST_F(StreamingTest, UploadBodiesAreTheBytesThatCame) {
+    connect();
+    const std::string target = scratch_path("keep.txt");
+    ASSERT_TRUE(write_file(target, "old content"));
+    const std::string reply = raw_http_exchange(
+        web.port(),
+        request_head("POST", "/api/upload?path=" + encode(target)) + "Connection: close\r\n\r\n",
+        3000);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
+    EXPECT_NE(reply.find("File uploaded successfully"), std::string::npos) << reply;
+    EXPECT_EQ(read_file(target), "");
+
+    httplib::Client client("127.0.0.1", web.port());
+    auto form =
+        client.Post("/api/upload?path=" + encode(target),
+                    httplib::MultipartFormDataItems{{"file", "x\ny", "x.txt", "text/plain"}});
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 200) << form->body;
+    const std::string stored = read_file(target).value_or("");
+    EXPECT_TRUE(stored.starts_with("--")) << stored;
+    EXPECT_NE(stored.find("filename=\"x.txt\""), std::string::npos) << stored;
+    EXPECT_NE(stored.find("\r\n\r\nx\ny\r\n"), std::string::npos) << stored;
+}
+
 TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
     connect();
     const std::string target = scratch_path("kept.txt");
@@ -327,6 +359,37 @@ TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
     for (const auto& entry : std::filesystem::directory_iterator(scratch()))
         names.push_back(entry.path().filename());
     EXPECT_EQ(names, std::vector<std::string>{"kept.txt"});
+    expect_no_children();
+}
+
+// A read or a download whose client goes away while the remote side sends nothing (a slow
+// disk, a stuck mount) is stopped then, and the lock let go, not when the remote side ends.
+TEST(ClientLeavingTest, StopsTheRemoteRunAndFreesTheConnection) {
+    TemporaryHome home;
+    FakeSsh ssh(
+        "case \"${@: -1}\" in\n"
+        "uname*) printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n';;\n"
+        "python3*) exec sleep 60;;\n"
+        "esac");
+    InProcessServer web;
+    const std::string host = "fake-host-" + std::to_string(::getpid());
+    HttpReply connected = http_post_json(web.port(), "/api/connect", Json{{"host", host}}.dump());
+    ASSERT_EQ(connected.status, 200) << connected.body;
+    for (const char* route : {"/api/read", "/api/download"}) {
+        SCOPED_TRACE(route);
+        const size_t calls = ssh.calls().size();
+        {
+            RawConnection request(web.port());
+            ASSERT_TRUE(request.send(std::string("GET ") + route +
+                                     "?path=slow HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n"));
+            // Wait until the remote run, started under the lock, has begun.
+            for (int wait = 0; wait < 500 && ssh.calls().size() == calls; ++wait) {
+                std::this_thread::sleep_for(10ms);
+            }
+            ASSERT_GT(ssh.calls().size(), calls);
+        }
+        EXPECT_TRUE(status_answers_within(web.port(), 5s));
+    }
     expect_no_children();
 }
 

@@ -151,6 +151,10 @@ nlohmann::ordered_json json_array_of(const auto& items) {
     return array;
 }
 
+int client_socket_of(const ApiRequest& request) {
+    return request.client_socket ? request.client_socket() : -1;
+}
+
 // The routes that read the query: list, read, download, mkdir, write, rename, delete, upload.
 std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerContext& context) {
     const QueryMap query = parse_query(request.query);
@@ -172,7 +176,9 @@ std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerCon
         }
         return run_locked(
             context,
-            [&](const SshConnection& connection) { return read_remote_file(connection, *file); },
+            [&](const SshConnection& connection) {
+                return read_remote_file(connection, *file, client_socket_of(request));
+            },
             [](const FileContent& content) { return json_response(content); });
     }
     if (path == "/api/write" && post) {
@@ -246,7 +252,7 @@ std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerCon
         return run_locked(
             context,
             [&](const SshConnection& connection) {
-                return RemoteDownload::start(connection, *file);
+                return RemoteDownload::start(connection, *file, client_socket_of(request));
             },
             [&](RemoteDownload& download) {
                 auto running = std::make_shared<RemoteDownload>(std::move(download));

@@ -25,6 +25,9 @@ struct ApiRequest {
     BodyStream stream_body;
     // The length the request declares for its body; none when the body comes chunked.
     std::optional<uint64_t> body_length;
+    // Finds the socket of the client's connection (-1 when it cannot be found), so that a
+    // remote read can stop once its client has gone away.
+    std::function<int()> client_socket;
 };
 
 // The next piece of a body that is sent as it is made: empty at its end; an error when making

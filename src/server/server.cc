@@ -1,15 +1,19 @@
 #include "server/server.h"
 
 #include <httplib.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <limits>
 #include <mutex>
 
 #include "base/os_error.h"
@@ -217,6 +221,46 @@ std::optional<uint64_t> declared_body_length(const httplib::Request& request) {
     return length;
 }
 
+// Whether one end of a socket (`peer` false: ours, true: the other side's) has the address
+// and port the library wrote into a request, in the library's own numeric form.
+bool socket_end_is(int socket, bool peer, const std::string& address, int port) {
+    sockaddr_storage end{};
+    socklen_t length = sizeof end;
+    auto* at = reinterpret_cast<sockaddr*>(&end);
+    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0) {
+        return false;
+    }
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    if (::getnameinfo(at, length, host, sizeof host, service, sizeof service,
+                      NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return false;
+    }
+    return address == host && std::to_string(port) == service;
+}
+
+// The socket of the connection a request came on: the one whose two ends have the request's
+// addresses. The library does not hand its sockets to the handlers, but the socket stays open
+// while its request is being answered.
+int find_client_socket(const httplib::Request& request) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        const std::string name = entry.path().filename();
+        int socket = -1;
+        const auto [end, failed] = std::from_chars(name.data(), name.data() + name.size(), socket);
+        struct stat info {};
+        if (failed != std::errc() || end != name.data() + name.size() ||
+            ::fstat(socket, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+            continue;
+        }
+        if (socket_end_is(socket, false, request.local_addr, request.local_port) &&
+            socket_end_is(socket, true, request.remote_addr, request.remote_port)) {
+            return socket;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 void handle_request(const httplib::Request& request, httplib::Response& response,
@@ -258,7 +302,8 @@ void handle_request(const httplib::Request& request, httplib::Response& response
         return whole;
     };
     RouteAnswer answer = handle_api_request(
-        ApiRequest{request.method, path, query, read_body, body, declared_body_length(request)},
+        ApiRequest{request.method, path, query, read_body, body, declared_body_length(request),
+                   [&request] { return find_client_socket(request); }},
         context);
     send_reply(response, std::move(answer.reply), std::move(answer.lock),
                std::move(answer.body_pieces));
@@ -273,13 +318,20 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     // connections are kept open for as long as the page uses them.
     server->set_keep_alive_max_count(keep_alive_requests);
     // Only SO_REUSEADDR: a second program must not be able to share our port.
-    server->set_socket_options([](int socket) {
+    auto listening = std::make_shared<int>(-1);
+    server->set_socket_options([listening](int socket) {
         int on = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        *listening = socket;
     });
     int bound = port == 0 ? server->bind_to_any_port("127.0.0.1")
                           : (server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound > 0) {
+        // The library listens with a queue of 5 pending connections, so a burst of connects
+        // (a page loading its files, a script) has some dropped and retried a second later.
+        // Listening again only sets the queue length; the system caps a length beyond its own
+        // maximum (net.core.somaxconn) at that maximum.
+        ::listen(*listening, std::numeric_limits<int>::max());
         return BoundServer{std::move(server), static_cast<uint16_t>(bound)};
     }
     // The library does not say why binding failed; the same bind on a socket of our own does.
@@ -320,7 +372,12 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
             if (carries_body(request.method)) {
                 // Let the library route it to the one content-reader handler below; its path is
                 // set to "/" so that the match stays trivial. Dispatch reads the raw target.
-                const_cast<httplib::Request&>(request).path = "/";
+                asked.path = "/";
+                // A body is the bytes that came: the library would take a multipart/form-data
+                // body apart itself (and fails without a receiver for its parts), and undo a
+                // Content-Encoding. Nothing here looks at either header.
+                asked.headers.erase("Content-Type");
+                asked.headers.erase("Content-Encoding");
                 return httplib::Server::HandlerResponse::Unhandled;
             }
             BodyStream no_body = [](const auto&) { return true; };
@@ -330,8 +387,15 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
 
     auto with_body = [context](const httplib::Request& request, httplib::Response& response,
                                const httplib::ContentReader& content_reader) {
-        bool consumed = false;
+        // A request with neither Content-Length nor Transfer-Encoding has no body (the library
+        // would wait for one until the connection's read timeout).
+        const bool framed =
+            request.has_header("Content-Length") || request.has_header("Transfer-Encoding");
+        bool consumed = !framed;
         BodyStream body = [&](const std::function<bool(std::string_view)>& receive) {
+            if (!framed) {
+                return true;
+            }
             consumed = true;
             return content_reader([&receive](const char* data, size_t length) {
                 return receive(std::string_view(data, length));
@@ -339,9 +403,12 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
         };
         handle_request(request, response, body, *context);
         // A body that nobody read is drained so that the next request on this connection
-        // starts where it should.
+        // starts where it should. When that fails the library marks the reply 400, but the
+        // route has already acted: its reply keeps the status that says what was done.
         if (!consumed) {
+            const int status = response.status;
             content_reader([](const char*, size_t) { return true; });
+            response.status = status;
         }
     };
     server.Post("/", with_body);

@@ -180,6 +180,7 @@ struct RunningProcess::Child {
     ReadBuffer output_buffer{static_cast<size_t>(large_pipe_size)};
     ReadBuffer error_buffer{64 * 1024};
     std::string kept_error_output;
+    int watched_socket = -1;
 
     bool outputs_open() const { return output.is_open() || error_output.is_open(); }
 
@@ -189,9 +190,9 @@ struct RunningProcess::Child {
     std::expected<void, ProcessFailure> step(
         std::string_view& pending, const std::function<void(std::string_view)>& on_output,
         const std::function<void(std::string_view)>& on_error) {
-        pollfd fds[3];
+        pollfd fds[4];
         nfds_t count = 0;
-        int output_index = -1, error_index = -1, input_index = -1;
+        int output_index = -1, error_index = -1, input_index = -1, watched_index = -1;
         if (output.is_open()) {
             output_index = static_cast<int>(count);
             fds[count++] = {output.get(), POLLIN, 0};
@@ -206,11 +207,17 @@ struct RunningProcess::Child {
         }
         if (count == 0)
             return {};
+        if (watched_socket >= 0) {
+            watched_index = static_cast<int>(count);
+            fds[count++] = {watched_socket, POLLRDHUP, 0};
+        }
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR)
                 return {};
             return failure(ProcessStage::Wait, errno);
         }
+        if (watched_index >= 0 && (fds[watched_index].revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return failure(ProcessStage::Wait, ECONNABORTED);
 
         const auto readable = [&](int index) {
             return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -361,6 +368,10 @@ std::expected<ExitStatus, ProcessFailure> RunningProcess::finish() {
 
 const std::string& RunningProcess::error_output() const {
     return child_->kept_error_output;
+}
+
+void RunningProcess::abandon_on_hang_up(int fd) {
+    child_->watched_socket = fd;
 }
 
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,

@@ -92,6 +92,11 @@ class RunningProcess {
     // Standard error so far, at most `error_output_limit` bytes of it.
     const std::string& error_output() const;
 
+    // From now on read_output() and finish() give up (stage Wait, ECONNABORTED) as soon as the
+    // socket `fd` reports that its peer has hung up: the one waiting for this run has gone.
+    // The socket stays the caller's; -1 watches nothing.
+    void abandon_on_hang_up(int fd);
+
   private:
     friend std::expected<ExitStatus, ProcessFailure> run_process(
         const std::vector<std::string>& arguments, const ProcessStreams& streams);

@@ -1,5 +1,8 @@
 #include "ssh/remote.h"
 
+#include <charconv>
+#include <cmath>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -139,31 +142,89 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
 }
 
 std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path) {
-    auto output = run_remote_program(
-        connection, remote_programs::fill_program(remote_programs::kRead, {encoded(path)}),
-        "SSH read error: ", "Failed to read file: " + std::string(path));
-    if (!output)
-        return std::unexpected(output.error());
+                                                   std::string_view path, int client_socket) {
+    auto read =
+        RemoteDownload::begin(connection, path, RemoteDownload::Purpose::View, client_socket);
+    if (!read)
+        return std::unexpected(std::move(read.error()));
+    auto whole = read->read_all();
+    if (!whole)
+        return std::unexpected(std::move(whole.error()));
+    std::string& bytes = *whole;
     FileContent content;
     content.path = std::string(path);
-    content.size = output->size();
-    content.is_binary = !is_valid_utf8(*output);
-    content.content = content.is_binary ? base64_encode(*output) : std::move(*output);
+    content.size = bytes.size();
+    content.is_binary = !is_valid_utf8(bytes);
+    content.content = content.is_binary ? base64_encode(bytes) : std::move(bytes);
     return content;
 }
 
+namespace {
+
+// A size as the page shows sizes: "1.2 GB", the unit chosen first, then the value taken to the
+// nearer tenth.
+std::string format_size(uint64_t bytes) {
+    static constexpr std::string_view units[] = {"B", "KB", "MB", "GB", "TB"};
+    size_t unit = 0;
+    double scale = 1;
+    while (unit + 1 < std::size(units) && static_cast<double>(bytes) >= scale * 1024) {
+        scale *= 1024;
+        ++unit;
+    }
+    const auto tenths =
+        static_cast<uint64_t>(std::llround(static_cast<double>(bytes) / scale * 10));
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += "." + std::to_string(tenths % 10);
+    return text + " " + std::string(units[unit]);
+}
+
+// The viewer's refusal of a file over the bound; `size` is the file's own, when it said it.
+std::string too_large_to_view(std::optional<uint64_t> size) {
+    const std::string limit = format_size(read_size_limit);
+    return "File is too large to view (" +
+           (size ? format_size(*size) + "; the limit is " + limit : "more than " + limit) +
+           "); use Download";
+}
+
+// The size the READ program wrote to standard error when it refused a file by its size.
+std::optional<uint64_t> refused_size(std::string_view error_output) {
+    const std::string_view text = trim_whitespace(error_output);
+    uint64_t size = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return size;
+}
+
+// The READ program's exit status when the file is over the bound it was given.
+constexpr int read_over_limit_status = 3;
+
+}  // namespace
+
 std::expected<RemoteDownload, Error> RemoteDownload::start(const SshConnection& connection,
-                                                           std::string_view path) {
+                                                           std::string_view path,
+                                                           int client_socket) {
+    return begin(connection, path, Purpose::Download, client_socket);
+}
+
+std::expected<RemoteDownload, Error> RemoteDownload::begin(const SshConnection& connection,
+                                                           std::string_view path, Purpose purpose,
+                                                           int client_socket) {
     if (!connection.has_safe_destination())
         return unsafe_destination(connection);
+    const std::string limit =
+        purpose == Purpose::View ? std::to_string(read_size_limit) : std::string("-1");
     auto process = RunningProcess::start(
-        remote_command(connection,
-                       remote_programs::fill_program(remote_programs::kRead, {encoded(path)})),
+        remote_command(connection, remote_programs::fill_program(remote_programs::kRead,
+                                                                 {encoded(path), limit})),
         ChildInput::NullDevice);
     if (!process)
-        return std::unexpected("SSH download error: " + process.error().description());
-    RemoteDownload download(std::move(*process), std::string(path));
+        return std::unexpected(
+            (purpose == Purpose::View ? "SSH read error: " : "SSH download error: ") +
+            process.error().description());
+    process->abandon_on_hang_up(client_socket);
+    RemoteDownload download(std::move(*process), std::string(path), purpose);
     auto first = download.read_piece();
     if (!first)
         return std::unexpected(std::move(first.error()));
@@ -183,23 +244,34 @@ std::expected<std::string_view, Error> RemoteDownload::read_piece() {
         return std::unexpected(*failure_);
     if (finished_)
         return std::string_view();
+    const bool view = purpose_ == Purpose::View;
+    const std::string_view run_failure = view ? "SSH read error: " : "SSH download error: ";
     const auto fail = [this](Error message) {
         failure_ = message;
         return std::unexpected(std::move(message));
     };
     auto piece = process_.read_output();
     if (!piece)
-        return fail("SSH download error: " + piece.error().description());
-    if (!piece->empty())
+        return fail(std::string(run_failure) + piece.error().description());
+    if (!piece->empty()) {
+        received_ += piece->size();
+        // The program stops at the bound itself; this holds whatever the other side sends.
+        if (view && received_ > read_size_limit)
+            return fail(too_large_to_view(std::nullopt));
         return *piece;
+    }
     // Standard output has ended: only the run's outcome tells whether the file ended there.
     auto status = process_.finish();
     finished_ = true;
     if (!status)
-        return fail("SSH download error: " + status.error().description());
+        return fail(std::string(run_failure) + status.error().description());
+    if (view && !status->signaled && status->code == read_over_limit_status)
+        return fail(too_large_to_view(refused_size(process_.error_output())));
     if (!status->success()) {
         std::string message = trimmed_error_text(process_.error_output());
-        return fail(message.empty() ? "Failed to download file: " + path_ : std::move(message));
+        if (message.empty())
+            message = (view ? "Failed to read file: " : "Failed to download file: ") + path_;
+        return fail(std::move(message));
     }
     return std::string_view();
 }
@@ -209,9 +281,13 @@ std::expected<std::string, Error> remote_download(const SshConnection& connectio
     auto download = RemoteDownload::start(connection, path);
     if (!download)
         return std::unexpected(std::move(download.error()));
+    return download->read_all();
+}
+
+std::expected<std::string, Error> RemoteDownload::read_all() {
     std::string bytes;
     for (;;) {
-        auto piece = download->next_piece();
+        auto piece = next_piece();
         if (!piece)
             return std::unexpected(std::move(piece.error()));
         if (piece->empty())

@@ -41,13 +41,47 @@ print(json.dumps(items))
 ")";
 
 // Copies the whole file to standard output, unchanged, a buffer at a time: the interpreter never
-// holds more than one buffer of it, whatever the file's size.
+// holds more than one buffer of it, whatever the file's size. Placeholders: the Base64 path,
+// then the most bytes the caller takes (-1: any number).
+//
+// Only files that end are read: a named pipe, a device or a socket is refused before it is
+// opened (opening a pipe waits for a writer; a device may never end). The open does not wait
+// either, and the opened file is checked again, in case the name changed meanwhile. A regular
+// file is read to its end whatever size it reports, since /proc and /sys files report 0. With
+// a bound, a file that reports more bytes is refused before reading, writing its size to
+// standard error, and a read that finds more than the bound stops there; both exit with 3.
 inline constexpr std::string_view kRead = R"(python3 -c "
-import sys, base64, shutil
+import os, sys, stat, errno, base64
 target = base64.b64decode('{}').decode('utf-8')
+limit = {}
+def check(mode):
+    if stat.S_ISFIFO(mode) or stat.S_ISCHR(mode) or stat.S_ISBLK(mode) or stat.S_ISSOCK(mode):
+        sys.stderr.write('Not a regular file: ' + target)
+        sys.exit(1)
+    if stat.S_ISDIR(mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
 try:
-    with open(target, 'rb') as f:
-        shutil.copyfileobj(f, sys.stdout.buffer)
+    check(os.stat(target).st_mode)
+    fd = os.open(target, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        info = os.fstat(fd)
+        check(info.st_mode)
+        os.set_blocking(fd, True)
+        if limit >= 0 and info.st_size > limit:
+            sys.stderr.write(str(info.st_size))
+            sys.exit(3)
+        out = sys.stdout.buffer
+        total = 0
+        while True:
+            chunk = os.read(fd, 1048576 if limit < 0 else min(1048576, limit + 1 - total))
+            if not chunk:
+                break
+            total += len(chunk)
+            if limit >= 0 and total > limit:
+                sys.exit(3)
+            out.write(chunk)
+    finally:
+        os.close(fd)
 except Exception as e:
     sys.stderr.write(str(e))
     sys.exit(1)
