@@ -3,7 +3,7 @@
 // non-UTF-8 and hostile files, and read replies that come back late.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync } from 'node:fs';
+import { readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot, waitFor } from './harness.mjs';
 import { openAndConnect } from './page_helpers.mjs';
@@ -52,6 +52,30 @@ let harness;
 let page;
 let root;
 
+// Markdown and HTML that point at the program's own API in every way a URL can; each request
+// that reached it would carry "probe-".
+function apiProbes(programUrl) {
+  const { origin, port } = new URL(programUrl);
+  return [
+    '# Probes',
+    '![zero](/api/read?path=/probe-1)',
+    '![relative](api/read?path=/probe-2)',
+    `![absolute](${origin}/api/read?path=/probe-3)`,
+    `![other name](http://localhost:${port}/api/read?path=/probe-4)`,
+    `<img src="//127.0.0.1:${port}/api/read?path=/probe-5">`,
+    '<img src="missing.png" srcset="/api/read?path=/probe-6 2x, missing.png 1x">',
+    '<div style="background-image:url(/api/read?path=/probe-7);height:20px">styled</div>',
+    '<video poster="./api/read?path=/probe-8"></video>',
+    '<svg width="10" height="10"><image href="/api/read?path=/probe-9" width="10" height="10"/></svg>',
+    '<table background="/api/read?path=/probe-10"><tr><td>t</td></tr></table>',
+    '[api link](/api/download?path=/probe-11)',
+    '<a href="/x/../api/read?path=/probe-12">dots</a>',
+    '<div style="background:u\\72l(/api/read?path=/probe-13)">escaped</div>',
+    '[outside](https://example.com/docs) and ![kept](picture.png)',
+    '',
+  ].join('\n\n');
+}
+
 const text = (selector) => page.textContent(selector);
 const status = () => text('#md-save-status');
 const isHidden = (selector) => page.$eval(selector, (element) => element.classList.contains('hidden'));
@@ -62,11 +86,25 @@ async function openFile(path) {
   await waitFor(async () => !['Loading...', 'Ready'].includes(await status()), { what: `the read of ${path}` });
 }
 
+// Saves with Ctrl+S and waits until the save has succeeded.
+async function saveByShortcut() {
+  await page.keyboard.press('Control+s');
+  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+}
+
 async function typeInEditor(addition) {
   await page.click('#tab-md-edit');
   await page.focus('#md-raw-textarea');
   await page.keyboard.press('Control+End');
   await page.keyboard.type(addition);
+}
+
+// Opens `path`, types `addition` at its end, saves with Ctrl+S and closes the sheet.
+async function appendAndSave(path, addition) {
+  await openFile(path);
+  await typeInEditor(addition);
+  await saveByShortcut();
+  await page.keyboard.press('Escape');
 }
 
 before(async () => {
@@ -87,6 +125,12 @@ before(async () => {
     'archive.tar.gz': 'not really compressed',
     'racing.md': 'start',
     'gone/doomed.md': 'doomed',
+    'crlf.txt': 'line1\r\nline2\r\n',
+    'cr.txt': 'a\rb\rc',
+    'mixed.txt': 'a\r\nb\r\nc\nd',
+    'bom-nul.txt': '\uFEFFx\u0000y\n',
+    'undo.md': 'first line\nsecond line\n',
+    'cover.md': '# Covered?\n\n<div style="position:fixed;inset:0;z-index:99999;background:red">cover</div>\n',
   });
   await openAndConnect(page, harness.program, harness.sshd);
 });
@@ -336,6 +380,108 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   await (await popup)?.close();
   assert.equal(page.url(), address);
   assert.equal(await isHidden('#modal-md-viewer'), false);
+  await page.keyboard.press('Escape');
+});
+
+test('rendered Markdown never makes a request to the program\'s API', async () => {
+  const path = join(root, 'probes.md');
+  writeFileSync(path, apiProbes(harness.program.url));
+  const probes = [];
+  await page.route(/probe-/, (route) => {
+    probes.push(route.request().url());
+    route.fulfill({ status: 404, body: '' });
+  });
+  try {
+    await openFile(path);
+    await page.click('#md-rendered-content a:text-is("api link")').catch(() => {});
+    await page.click('#md-rendered-content a:text-is("dots")').catch(() => {});
+    await page.waitForTimeout(500);
+    assert.deepEqual(probes, []);
+    const attributes = await page.$$eval('#md-rendered-content *', (elements) =>
+      elements.flatMap((element) => [...element.attributes].map((attribute) => `${attribute.name}=${attribute.value}`)),
+    );
+    assert.deepEqual(attributes.filter((attribute) => attribute.includes('probe-')), []);
+    // What points elsewhere stays.
+    assert.equal(await page.$$eval('#md-rendered-content a[href="https://example.com/docs"]', (found) => found.length), 1);
+    assert.equal(await page.$$eval('#md-rendered-content img[src="picture.png"]', (found) => found.length), 1);
+    assert.equal(await text('#md-rendered-content a:text-is("api link")'), 'api link');
+  } finally {
+    await page.unroute(/probe-/);
+  }
+  await page.keyboard.press('Escape');
+});
+
+test('a document cannot cover the viewer\'s controls', async () => {
+  await openFile(join(root, 'cover.md'));
+  const hits = await page.evaluate(() =>
+    ['btn-close-md-viewer', 'btn-md-copy', 'btn-md-download', 'tab-md-edit', 'md-save-status'].map((id) => {
+      const box = document.getElementById(id).getBoundingClientRect();
+      const found = document.elementFromPoint(box.x + box.width / 2, box.y + box.height / 2);
+      return found && found.closest('#' + id) ? id : `${id} covered by ${found && found.outerHTML.slice(0, 60)}`;
+    }),
+  );
+  assert.deepEqual(hits, ['btn-close-md-viewer', 'btn-md-copy', 'btn-md-download', 'tab-md-edit', 'md-save-status']);
+  await page.click('#btn-close-md-viewer', { timeout: 2000 });
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+});
+
+test('line endings: a CRLF or CR file stays unmodified and keeps its style when saved', async () => {
+  const crlf = join(root, 'crlf.txt');
+  await openFile(crlf);
+  assert.equal(await text('#md-char-count'), '14 characters, 3 lines');
+  await page.click('#tab-md-edit');
+  await page.click('#tab-md-view');
+  assert.equal(await isHidden('#btn-md-save'), true);
+  await saveByShortcut();
+  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
+  await typeInEditor('line3\nline4');
+  assert.equal(await status(), 'Modified (unsaved)');
+  assert.equal(await text('#md-char-count'), '26 characters, 4 lines');
+  await saveByShortcut();
+  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\nline3\r\nline4');
+  await page.keyboard.press('Escape');
+
+  const cr = join(root, 'cr.txt');
+  await appendAndSave(cr, '\nd');
+  assert.equal(readFileSync(cr, 'utf8'), 'a\rb\rc\rd');
+
+  // A mixed file is written back as it is until edited, then with its most common ending.
+  const mixed = join(root, 'mixed.txt');
+  await openFile(mixed);
+  await saveByShortcut();
+  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\nd');
+  await typeInEditor('!');
+  await saveByShortcut();
+  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\r\nd!');
+  await page.keyboard.press('Escape');
+
+  // A byte-order mark and NUL bytes come back as they were.
+  const marked = join(root, 'bom-nul.txt');
+  await appendAndSave(marked, 'z');
+  assert.deepEqual(readFileSync(marked), Buffer.from('\uFEFFx\u0000y\nz'));
+});
+
+test('Edit starts with the caret at the top; Tab keeps the undo history', async () => {
+  const original = 'first line\nsecond line\n';
+  await openFile(join(root, 'undo.md'));
+  await page.click('#tab-md-edit');
+  await page.waitForFunction(() => document.activeElement.id === 'md-raw-textarea');
+  assert.deepEqual(
+    await page.$eval('#md-raw-textarea', (area) => [area.selectionStart, area.selectionEnd, area.scrollTop]),
+    [0, 0, 0],
+  );
+  await page.keyboard.press('Control+End');
+  await page.keyboard.type('abc');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc  ');
+  await page.keyboard.press('Control+z');
+  assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc');
+  // Then the typing, in as many steps as the browser recorded it.
+  for (let step = 0; step < 3 && (await page.inputValue('#md-raw-textarea')) !== original; step += 1) {
+    await page.keyboard.press('Control+z');
+  }
+  assert.equal(await page.inputValue('#md-raw-textarea'), original);
+  assert.equal(await status(), 'Ready');
   await page.keyboard.press('Escape');
 });
 
