@@ -71,6 +71,10 @@ function apiProbes(programUrl) {
     '[api link](/api/download?path=/probe-11)',
     '<a href="/x/../api/read?path=/probe-12">dots</a>',
     '<div style="background:u\\72l(/api/read?path=/probe-13)">escaped</div>',
+    '<svg width="10" height="10"><rect width="10" height="10" fill="url(/api/read?path=/probe-14#g)"/></svg>',
+    '<div style="background-image:image-set(\'/api/read?path=/probe-15\' 1x);height:20px">set</div>',
+    '<div style="--x:url(/api/read?path=/probe-16);background:var(--x)">variable</div>',
+    `<input type="image" src="http://[::1]:${port}/api/read?path=/probe-17">`,
     '[outside](https://example.com/docs) and ![kept](picture.png)',
     '',
   ].join('\n\n');
