@@ -25,6 +25,9 @@ before(async () => {
     'work/old-name.txt': 'keep me\n',
     'work/doomed/inside/file.txt': 'x\n',
     'work/sub/': null,
+    'clash/keep.txt': 'precious\n',
+    'clash/other.txt': 'other\n',
+    'clash/victim.txt': 'to delete\n',
   });
   await page.goto(harness.program.url);
   await page.evaluate(() => localStorage.clear());
@@ -290,6 +293,55 @@ test('deleting a folder sends is_dir true; a failure shows in the modal', async 
   assert.equal(existsSync(`${scratch}/work/doomed`), false);
   await page.waitForFunction(() => ![...document.querySelectorAll('.file-item-name')].some((cell) => cell.textContent === 'doomed'));
   assert.equal(await page.evaluate(() => window.state.selectedItem), null);
+});
+
+test('new file and rename refuse a name already in the folder shown; delete keeps its item', async () => {
+  await goToPath(page, `${scratch}/clash`);
+  const taken = 'A file or folder named "keep.txt" already exists.';
+  await page.click('#btn-new-file');
+  await page.fill('#input-new-filename', ' keep.txt ');
+  await page.press('#input-new-filename', 'Enter');
+  await page.waitForSelector('#new-file-error:not(.hidden)');
+  assert.deepEqual([await page.textContent('#new-file-error'), await page.isVisible('#modal-new-file')], [taken, true]);
+  await page.click('#btn-cancel-new-file');
+  await rowOf(page, 'other.txt').click();
+  await page.keyboard.press('F2');
+  await page.fill('#input-rename', 'keep.txt');
+  await page.press('#input-rename', 'Enter');
+  await page.waitForSelector('#rename-error:not(.hidden)');
+  assert.deepEqual([await page.textContent('#rename-error'), await page.isVisible('#modal-rename')], [taken, true]);
+  await page.click('#btn-cancel-rename');
+  assert.deepEqual([readFileSync(`${scratch}/clash/keep.txt`, 'utf8'), existsSync(`${scratch}/clash/other.txt`)], ['precious\n', true]);
+
+  // A listing that arrives while the delete modal is open clears the selection, not the modal's item.
+  await rowOf(page, 'victim.txt').click();
+  await page.keyboard.press('Delete');
+  await page.evaluate(() => document.getElementById('btn-refresh').click());
+  await page.waitForFunction(() => window.state.selectedItem === null);
+  await loadingHidden();
+  const mark = await toastMark(page);
+  await page.click('#btn-confirm-delete');
+  await waitForToast(page, 'Deleted successfully', mark);
+  assert.equal(existsSync(`${scratch}/clash/victim.txt`), false);
+});
+
+test('a long toast shows a few lines cut with an ellipsis; a click unfolds the whole text', async () => {
+  const long = 'Failed to list directory: ' + Array.from({ length: 400 }, (_, i) => `entry-${i} bad name`).join(' ');
+  await page.evaluate((message) => window.showToast(message, 60000), long);
+  const look = () =>
+    page.$eval('#toast', (toast) => ({
+      whole: toast.textContent === toast.title,
+      lines: toast.getBoundingClientRect().height / parseFloat(getComputedStyle(toast).lineHeight),
+    }));
+  const cut = await look();
+  assert.ok(cut.whole && cut.lines <= 6, JSON.stringify(cut));
+  await saveScreenshot(page, 'toast-long');
+  await page.click('#toast');
+  assert.ok((await look()).lines > 6);
+  await page.click('#toast');
+  // A short toast has no tooltip and lets clicks through.
+  await page.evaluate(() => window.showToast('Deleted successfully'));
+  assert.deepEqual(await page.$eval('#toast', (toast) => [toast.title, getComputedStyle(toast).pointerEvents]), ['', 'none']);
 });
 
 test('the theme: "auto" stored at first start, the toggle cycle, the highlight sheets', async () => {

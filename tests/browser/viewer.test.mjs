@@ -3,7 +3,7 @@
 // non-UTF-8 and hostile files, and read replies that come back late.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync } from 'node:fs';
+import { readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot, waitFor } from './harness.mjs';
 import { openAndConnect } from './page_helpers.mjs';
@@ -52,6 +52,35 @@ let harness;
 let page;
 let root;
 
+// Markdown and HTML that point at the program's own API in every way a URL can (each request
+// that reached it would carry "probe-"), and an element that tries to cover the whole window.
+function apiProbes(programUrl) {
+  const { origin, port } = new URL(programUrl);
+  return [
+    '# Probes',
+    '![zero](/api/read?path=/probe-1)',
+    '![relative](api/read?path=/probe-2)',
+    `![absolute](${origin}/api/read?path=/probe-3)`,
+    `![other name](http://localhost:${port}/api/read?path=/probe-4)`,
+    `<img src="//127.0.0.1:${port}/api/read?path=/probe-5">`,
+    '<img src="missing.png" srcset="/api/read?path=/probe-6 2x, missing.png 1x">',
+    '<div style="background-image:url(/api/read?path=/probe-7);height:20px">styled</div>',
+    '<video poster="./api/read?path=/probe-8"></video>',
+    '<svg width="10" height="10"><image href="/api/read?path=/probe-9" width="10" height="10"/></svg>',
+    '<table background="/api/read?path=/probe-10"><tr><td>t</td></tr></table>',
+    '[api link](/api/download?path=/probe-11)',
+    '<a href="/x/../api/read?path=/probe-12">dots</a>',
+    '<div style="background:u\\72l(/api/read?path=/probe-13)">escaped</div>',
+    '<svg width="10" height="10"><rect width="10" height="10" fill="url(/api/read?path=/probe-14#g)"/></svg>',
+    '<div style="background-image:image-set(\'/api/read?path=/probe-15\' 1x);height:20px">set</div>',
+    '<div style="--x:url(/api/read?path=/probe-16);background:var(--x)">variable</div>',
+    `<input type="image" src="http://[::1]:${port}/api/read?path=/probe-17">`,
+    '[outside](https://example.com/docs) and ![kept](picture.png)',
+    '<div style="position:fixed;inset:0;z-index:99999;background:red">cover</div>',
+    '',
+  ].join('\n\n');
+}
+
 const text = (selector) => page.textContent(selector);
 const status = () => text('#md-save-status');
 const isHidden = (selector) => page.$eval(selector, (element) => element.classList.contains('hidden'));
@@ -62,11 +91,25 @@ async function openFile(path) {
   await waitFor(async () => !['Loading...', 'Ready'].includes(await status()), { what: `the read of ${path}` });
 }
 
+// Saves with Ctrl+S and waits until the save has succeeded.
+async function saveByShortcut() {
+  await page.keyboard.press('Control+s');
+  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+}
+
 async function typeInEditor(addition) {
   await page.click('#tab-md-edit');
   await page.focus('#md-raw-textarea');
   await page.keyboard.press('Control+End');
   await page.keyboard.type(addition);
+}
+
+// Opens `path`, types `addition` at its end, saves with Ctrl+S and closes the sheet.
+async function appendAndSave(path, addition) {
+  await openFile(path);
+  await typeInEditor(addition);
+  await saveByShortcut();
+  await page.keyboard.press('Escape');
 }
 
 before(async () => {
@@ -87,6 +130,11 @@ before(async () => {
     'archive.tar.gz': 'not really compressed',
     'racing.md': 'start',
     'gone/doomed.md': 'doomed',
+    'crlf.txt': 'line1\r\nline2\r\n',
+    'cr.txt': 'a\rb\rc',
+    'mixed.txt': 'a\r\nb\r\nc\nd',
+    'bom-nul.txt': '\uFEFFx\u0000y\n',
+    'undo.md': 'first line\nsecond line\n',
   });
   await openAndConnect(page, harness.program, harness.sshd);
 });
@@ -336,6 +384,97 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   await (await popup)?.close();
   assert.equal(page.url(), address);
   assert.equal(await isHidden('#modal-md-viewer'), false);
+  await page.keyboard.press('Escape');
+});
+
+test('rendered Markdown neither reaches the program\'s API nor covers the sheet\'s controls', async () => {
+  const path = join(root, 'probes.md');
+  writeFileSync(path, apiProbes(harness.program.url));
+  const probes = [];
+  await page.route(/probe-/, (route) => {
+    probes.push(route.request().url());
+    route.fulfill({ status: 404, body: '' });
+  });
+  try {
+    await openFile(path);
+    await page.waitForTimeout(500);
+    assert.deepEqual(probes, []);
+  } finally {
+    await page.unroute(/probe-/);
+  }
+  const pane = '#md-rendered-content';
+  const attributes = await page.$$eval(`${pane} *`, (elements) =>
+    elements.flatMap((element) => [...element.attributes].map((attribute) => `${attribute.name}=${attribute.value}`)),
+  );
+  assert.deepEqual(attributes.filter((attribute) => attribute.includes('probe-')), []);
+  // What points elsewhere stays; the link to the API stays as text.
+  assert.equal(await page.$$eval(`${pane} a[href="https://example.com/docs"], ${pane} img[src="picture.png"]`, (found) => found.length), 2);
+  assert.equal(await text(`${pane} a:text-is("api link")`), 'api link');
+  // The fixed, full-window element stays inside the preview pane.
+  const covered = await page.evaluate(() =>
+    ['btn-close-md-viewer', 'btn-md-copy', 'btn-md-download', 'tab-md-edit', 'md-save-status'].filter((id) => {
+      const box = document.getElementById(id).getBoundingClientRect();
+      return !document.elementFromPoint(box.x + box.width / 2, box.y + box.height / 2)?.closest('#' + id);
+    }),
+  );
+  assert.deepEqual(covered, []);
+  await page.keyboard.press('Escape');
+});
+
+test('line endings: a CRLF or CR file stays unmodified and keeps its style when saved', async () => {
+  const crlf = join(root, 'crlf.txt');
+  await openFile(crlf);
+  assert.equal(await text('#md-char-count'), '14 characters, 3 lines');
+  await page.click('#tab-md-edit');
+  await page.click('#tab-md-view');
+  assert.equal(await isHidden('#btn-md-save'), true);
+  await saveByShortcut();
+  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
+  await typeInEditor('line3\nline4');
+  assert.equal(await status(), 'Modified (unsaved)');
+  assert.equal(await text('#md-char-count'), '26 characters, 4 lines');
+  await saveByShortcut();
+  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\nline3\r\nline4');
+  await page.keyboard.press('Escape');
+
+  const cr = join(root, 'cr.txt');
+  await appendAndSave(cr, '\nd');
+  assert.equal(readFileSync(cr, 'utf8'), 'a\rb\rc\rd');
+
+  // A mixed file is written back as it is until edited, then with its most common ending.
+  const mixed = join(root, 'mixed.txt');
+  await openFile(mixed);
+  await saveByShortcut();
+  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\nd');
+  await typeInEditor('!');
+  await saveByShortcut();
+  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\r\nd!');
+  await page.keyboard.press('Escape');
+
+  // A byte-order mark and NUL bytes come back as they were.
+  const marked = join(root, 'bom-nul.txt');
+  await appendAndSave(marked, 'z');
+  assert.deepEqual(readFileSync(marked), Buffer.from('\uFEFFx\u0000y\nz'));
+});
+
+test('Edit starts with the caret at the top; Tab keeps the undo history', async () => {
+  const original = 'first line\nsecond line\n';
+  await openFile(join(root, 'undo.md'));
+  await page.click('#tab-md-edit');
+  await page.waitForFunction(() => document.activeElement.id === 'md-raw-textarea');
+  assert.deepEqual(await page.$eval('#md-raw-textarea', (area) => [area.selectionStart, area.selectionEnd]), [0, 0]);
+  await page.keyboard.press('Control+End');
+  await page.keyboard.type('abc');
+  await page.keyboard.press('Tab');
+  assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc  ');
+  await page.keyboard.press('Control+z');
+  assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc');
+  // Then the typing, in as many steps as the browser recorded it.
+  for (let step = 0; step < 3 && (await page.inputValue('#md-raw-textarea')) !== original; step += 1) {
+    await page.keyboard.press('Control+z');
+  }
+  assert.equal(await page.inputValue('#md-raw-textarea'), original);
+  assert.equal(await status(), 'Ready');
   await page.keyboard.press('Escape');
 });
 

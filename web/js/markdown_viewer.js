@@ -22,6 +22,14 @@
     SANITIZE_NAMED_PROPS: true,
   };
 
+  // The attributes whose value is a URL (or, for the srcset ones, a list of them) that the
+  // browser may request or follow.
+  const URL_ATTRIBUTES = new Set([
+    'href', 'xlink:href', 'src', 'srcset', 'imagesrcset', 'poster', 'background', 'action',
+    'formaction', 'data', 'cite', 'longdesc', 'ping', 'lowsrc', 'dynsrc', 'codebase', 'manifest',
+    'icon',
+  ]);
+
   const backdrop = document.getElementById('modal-md-viewer');
   if (!backdrop) return;
   const container = backdrop.querySelector('.md-viewer-container');
@@ -43,6 +51,11 @@
 
   // The file the sheet was opened for (only name and path are read), or null while closed.
   let openFile = null;
+  // The file's text as it is on the remote side, and the line break it is saved with. The text
+  // area holds it with "\n" line breaks only (it turns "\r\n" and a lone "\r" into "\n"), so the
+  // editor works on that form and a save puts the file's own line break back.
+  let savedContent = '';
+  let lineBreak = '\n';
   // The file whose content the text area holds: { path, editable }. It is set only by a finished
   // load of the open file, so a save can never send one file's text to another path.
   let loadedDocument = null;
@@ -78,6 +91,28 @@
     return extension ? extension.toUpperCase() : 'MD';
   }
 
+  // The line break a text uses: its only one, the most common one when it mixes them, "\n" when
+  // it has none (ties go to "\n", then to "\r\n").
+  function lineBreakOf(text) {
+    let crlf = 0;
+    let cr = 0;
+    for (let at = text.indexOf('\r'); at !== -1; at = text.indexOf('\r', at + 1)) {
+      if (text.charCodeAt(at + 1) === 10) crlf += 1;
+      else cr += 1;
+    }
+    const lf = text.split('\n').length - 1 - crlf;
+    if (crlf > lf && crlf >= cr) return '\r\n';
+    if (cr > lf && cr > crlf) return '\r';
+    return '\n';
+  }
+
+  // The text to write for the text area's text: the file as it was while unmodified (a mixed
+  // file keeps every line break), otherwise every line ending in the file's line break.
+  function fileText() {
+    if (!isModified()) return savedContent;
+    return lineBreak === '\n' ? textArea.value : textArea.value.replace(/\n/g, lineBreak);
+  }
+
   function isModified() {
     return textArea.value !== savedText;
   }
@@ -98,10 +133,13 @@
     textArea.readOnly = !editable;
   }
 
+  // Counts the text as it will be written, with the file's line breaks.
   function updateCharCount() {
     const text = textArea.value;
     const lines = text.split('\n').length;
-    charCount.textContent = text.length.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
+    let characters = isModified() ? text.length : savedContent.length;
+    if (isModified() && lineBreak === '\r\n') characters += lines - 1;
+    charCount.textContent = characters.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
   }
 
   // Fenced code is coloured by highlight.js; the code element keeps the class marked gives it
@@ -166,9 +204,95 @@
       previewPane.textContent = text;
       return;
     }
-    previewPane.innerHTML = window.DOMPurify.sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+    previewPane.innerHTML = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
     keepLinksOffThePage();
     addCodeCopyButtons();
+  }
+
+  // The program's API answers on the page's own port; reads there can be endless (a device, a
+  // pipe) and a viewed document must never make the program act. So every URL of the document
+  // that would reach that port under /api is removed, whatever its spelling: relative,
+  // protocol-relative, another name of this machine, dot segments or percent escapes.
+  function targetsProgramApi(value) {
+    let url;
+    try {
+      url = new URL(value.trim(), document.baseURI);
+    } catch (error) {
+      return false; // the browser cannot parse it either, so it requests nothing
+    }
+    if (url.protocol !== 'http:' && url.protocol !== 'https:') return false;
+    const defaultPort = url.protocol === 'https:' ? '443' : '80';
+    const pagePort = window.location.port || (window.location.protocol === 'https:' ? '443' : '80');
+    if ((url.port || defaultPort) !== pagePort) return false;
+    let path = url.pathname;
+    try {
+      path = decodeURIComponent(path);
+    } catch (error) {
+      // A malformed escape stays as it is.
+    }
+    path = path.toLowerCase();
+    return path === '/api' || path.startsWith('/api/');
+  }
+
+  // The URLs a srcset list may name. The browser's own split (a URL runs up to white space, so
+  // it may hold commas) and a split at every comma are both taken, so no reading is missed.
+  function srcsetCandidates(value) {
+    const byWhiteSpace = value.split(/\s+/).map((piece) => piece.replace(/^,+|,+$/g, ''));
+    const byComma = value.split(',').map((piece) => piece.trim().split(/\s+/)[0]);
+    return byWhiteSpace.concat(byComma).filter((candidate) => candidate !== '');
+  }
+
+  // The URLs named in CSS text: those of url(...) and every quoted string (image-set takes
+  // plain strings). The text is the browser's own serialization, where escapes are resolved.
+  function cssUrlCandidates(cssText) {
+    const found = [];
+    for (const match of cssText.matchAll(/url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^)\s]*))/gi)) {
+      found.push((match[1] ?? match[2] ?? match[3]).replace(/\\(.)/g, '$1'));
+    }
+    for (const match of cssText.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
+      found.push(match[1].replace(/\\(.)/g, '$1'));
+    }
+    return found;
+  }
+
+  function keepsAwayFromApi(node, attributeName, value) {
+    if (attributeName === 'srcset' || attributeName === 'imagesrcset') {
+      return !srcsetCandidates(value).some(targetsProgramApi);
+    }
+    if (URL_ATTRIBUTES.has(attributeName)) return !targetsProgramApi(value);
+    if (node.namespaceURI === 'http://www.w3.org/1999/xhtml') return true;
+    // SVG presentation attributes (fill, filter, mask, ...) are CSS: an escape there could spell
+    // a url( function that is not seen here, and no document needs one.
+    if (value.includes('(') && value.includes('\\')) return false;
+    return !cssUrlCandidates(value).some(targetsProgramApi);
+  }
+
+  // Inline styles are read as the browser parsed them. Custom properties and var() are
+  // dropped: a value substituted later could name a URL that is not visible here.
+  function removeApiStyles(node) {
+    if (node.nodeType !== Node.ELEMENT_NODE || !node.style || !node.hasAttribute('style')) return;
+    const style = node.style;
+    for (const property of Array.from(style)) {
+      const value = style.getPropertyValue(property);
+      if (property.startsWith('--') || /var\(|env\(|attr\(/i.test(value) ||
+          cssUrlCandidates(value).some(targetsProgramApi)) {
+        style.removeProperty(property);
+      }
+    }
+    if (style.length === 0) node.removeAttribute('style');
+  }
+
+  // The viewer's own sanitizer instance, so its hooks apply to viewed documents only.
+  let purifier = null;
+  function sanitizer() {
+    if (purifier) return purifier;
+    purifier = window.DOMPurify(window);
+    purifier.addHook('uponSanitizeAttribute', (node, data) => {
+      if (data.attrName === 'style') return;
+      if (!keepsAwayFromApi(node, data.attrName, data.attrValue)) data.keepAttr = false;
+    });
+    purifier.addHook('afterSanitizeAttributes', removeApiStyles);
+    return purifier;
   }
 
   // A link in a viewed document must never replace the interface (and any unsaved edit with
@@ -255,8 +379,13 @@
       const reply = await readFile(file.path);
       if (generation !== openGeneration) return;
       loadedDocument = { path: file.path, editable: !reply.is_binary };
-      savedText = reply.is_binary ? '' : reply.content;
-      textArea.value = savedText;
+      savedContent = reply.is_binary ? '' : reply.content;
+      lineBreak = lineBreakOf(savedContent);
+      textArea.value = savedContent;
+      savedText = textArea.value;
+      // Editing starts at the top of the file.
+      textArea.setSelectionRange(0, 0);
+      textArea.scrollTop = 0;
       applyDocumentState();
       if (reply.is_binary) showBinaryNotice(reply.size);
       else renderMarkdown(savedText);
@@ -274,7 +403,8 @@
     const target = loadedDocument;
     // One save at a time: the shortcut during a running save is ignored.
     if (!openFile || !target || !target.editable || saveInFlight) return;
-    const content = textArea.value;
+    const text = textArea.value;
+    const content = fileText();
     saveInFlight = true;
     setStatus('Saving to remote VM...');
     saveButton.disabled = true;
@@ -291,7 +421,8 @@
       // A reply that comes back after another file was opened leaves that file's state alone.
       if (target !== loadedDocument) return;
       // What was sent is what is saved: text typed while the request ran stays modified.
-      savedText = content;
+      savedText = text;
+      savedContent = content;
       const serial = setStatus(isModified() ? 'Modified (unsaved)' : 'Saved successfully!');
       if (mode === 'preview') setSaveButtonVisible(isModified());
       setTimeout(() => {
@@ -348,6 +479,9 @@
     if (event.key !== 'Tab') return;
     event.preventDefault();
     if (textArea.readOnly) return;
+    // The browser's editing command keeps the undo history (and sends the input event);
+    // setRangeText, where the command is not available, would wipe that history.
+    if (document.execCommand('insertText', false, '  ')) return;
     textArea.setRangeText('  ', textArea.selectionStart, textArea.selectionEnd, 'end');
     textArea.dispatchEvent(new Event('input', { bubbles: true }));
   }

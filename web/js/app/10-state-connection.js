@@ -158,11 +158,37 @@
   let toastTimer = null;
 
   // Shows `message` in the single toast; a new toast replaces the text and restarts the time.
+  // The style sheet shows a few lines of it; a longer message is marked cut, carries its whole
+  // text as the title, and unfolds on a click (toggleToastUnfolded).
   function showToast(message, duration = TOAST_DURATION_MS) {
-    elements.toast.textContent = message;
-    elements.toast.classList.remove('hidden');
+    const toast = elements.toast;
+    const text = document.createElement('span');
+    text.className = 'toast-text';
+    text.textContent = message;
+    toast.replaceChildren(text);
+    toast.classList.remove('hidden', 'unfolded');
+    const cut = text.scrollHeight > text.clientHeight + 1;
+    toast.classList.toggle('cut', cut);
+    toast.title = cut ? message : '';
+    hideToastLater(duration);
+  }
+
+  function hideToastLater(duration) {
     clearTimeout(toastTimer);
     toastTimer = setTimeout(() => elements.toast.classList.add('hidden'), duration);
+  }
+
+  // An unfolded toast stays until it is folded again (or replaced), so it can be read whole.
+  function toggleToastUnfolded() {
+    const toast = elements.toast;
+    if (!toast.classList.contains('cut')) {
+      return;
+    }
+    if (toast.classList.toggle('unfolded')) {
+      clearTimeout(toastTimer);
+    } else {
+      hideToastLater(TOAST_DURATION_MS);
+    }
   }
 
   function showLoading(show) {
@@ -449,6 +475,7 @@
     setupUploadEvents();
     setupModalForms();
     setupThemeEvents();
+    elements.toast.addEventListener('click', toggleToastUnfolded);
     window.addEventListener('keydown', handleKeyShortcuts);
   }
 

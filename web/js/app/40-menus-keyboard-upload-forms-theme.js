@@ -342,6 +342,11 @@
     confirmDeleteButton: byId('btn-confirm-delete'),
   };
 
+  // The items the rename and delete modals were opened for. A listing that arrives while one is
+  // open clears the selection; the modal still acts on the item it shows.
+  let renameTarget = null;
+  let deleteTarget = null;
+
   // `folder` + "/" + `name`, without doubling a trailing "/" of the folder.
   function childPath(folder, name) {
     return folder.replace(/\/+$/, '') + '/' + name;
@@ -371,6 +376,7 @@
     if (!item) {
       return;
     }
+    renameTarget = item;
     formElements.renameInput.value = item.name;
     formElements.renameError.classList.add('hidden');
     elements.renameModal.classList.remove('hidden');
@@ -383,10 +389,27 @@
     if (!item) {
       return;
     }
+    deleteTarget = item;
     formElements.deleteMessage.textContent =
         'Are you sure you want to permanently delete "' + item.name + '"?';
     formElements.deleteError.classList.add('hidden');
     elements.deleteModal.classList.remove('hidden');
+  }
+
+  function showModalError(errorBox, message) {
+    errorBox.textContent = message;
+    errorBox.classList.remove('hidden');
+  }
+
+  // New File writes an empty file and Rename replaces what is at its target, so both refuse a
+  // name that the folder shown already holds (hidden entries included). Returns whether the
+  // name was refused; the modal stays open with the reason.
+  function refuseTakenName(errorBox, name) {
+    if (!state.items.some((entry) => entry.name === name)) {
+      return false;
+    }
+    showModalError(errorBox, 'A file or folder named "' + name + '" already exists.');
+    return true;
   }
 
   // Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
@@ -401,8 +424,7 @@
         fallbackError: fallbackError,
       });
     } catch (error) {
-      errorBox.textContent = error.message;
-      errorBox.classList.remove('hidden');
+      showModalError(errorBox, error.message);
       return;
     }
     closeModal(modal);
@@ -412,6 +434,9 @@
   function handleNewFileSubmit(event) {
     event.preventDefault();
     const name = formElements.newFileInput.value.trim();
+    if (refuseTakenName(formElements.newFileError, name)) {
+      return;
+    }
     const payload = {path: childPath(state.currentPath, name), content: ''};
     runModalAction(elements.newFileModal, formElements.newFileError, '/api/write', payload,
         'Create file failed', () => {
@@ -434,12 +459,19 @@
 
   function handleRenameSubmit(event) {
     event.preventDefault();
-    const item = state.selectedItem;
+    const item = renameTarget;
     if (!item) {
       return;
     }
+    const name = formElements.renameInput.value.trim();
+    // The check needs the listing of the item's own folder, which is the one shown while the
+    // item is listed; keeping the name is no replacement.
+    const listed = state.items.some((entry) => entry.path === item.path);
+    if (listed && name !== item.name && refuseTakenName(formElements.renameError, name)) {
+      return;
+    }
     const parent = parentPath(item.path);
-    const payload = {from: item.path, to: childPath(parent, formElements.renameInput.value.trim())};
+    const payload = {from: item.path, to: childPath(parent, name)};
     runModalAction(elements.renameModal, formElements.renameError, '/api/rename', payload,
         'Rename failed', () => {
           showToast('Renamed successfully');
@@ -449,7 +481,7 @@
   }
 
   function handleDeleteConfirm() {
-    const item = state.selectedItem;
+    const item = deleteTarget;
     if (!item) {
       return;
     }
