@@ -1,14 +1,72 @@
-// The readers of the API request records: each record is described by its fields and read by
-// the shared strict reader, which accepts an object or an array of field values and gives the
-// JSON library's messages and positions.
+// The query map, and the readers of the API request records: each record is described by its
+// fields and read by the shared strict reader, which accepts an object or an array of field
+// values and gives the JSON library's messages and positions.
 #include "server/records.h"
 
 #include <variant>
 #include <vector>
 
 #include "base/json_reader.h"
+#include "base/text.h"
 
 namespace wrenfield {
+
+namespace {
+
+// "+" as a space, then percent-escapes decoded; a "%" without two hex digits stays as it is.
+std::string form_decode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '+') {
+            bytes += ' ';
+            continue;
+        }
+        if (c == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
+            hex_digit_value(text[i + 2]) >= 0) {
+            bytes +=
+                static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
+            i += 2;
+            continue;
+        }
+        bytes += c;
+    }
+    return decode_utf8_lossy(bytes);
+}
+
+}  // namespace
+
+QueryMap parse_query(std::optional<std::string_view> query) {
+    QueryMap map;
+    if (!query) {
+        return map;
+    }
+    std::string_view rest = *query;
+    while (!rest.empty()) {
+        size_t end = rest.find('&');
+        std::string_view piece = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (piece.empty()) {
+            continue;
+        }
+        size_t equals = piece.find('=');
+        std::string name = form_decode(piece.substr(0, equals));
+        std::string value = equals == std::string_view::npos
+                                ? std::string()
+                                : form_decode(piece.substr(equals + 1));
+        map.insert_or_assign(std::move(name), std::move(value));
+    }
+    return map;
+}
+
+std::optional<std::string> query_path_param(const QueryMap& query) {
+    auto found = query.find("path");
+    if (found == query.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
 
 namespace {
 

@@ -306,8 +306,9 @@ std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::st
 }
 
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         bool is_dir) {
-    const std::string_view program = is_dir ? remote_programs::kRmtree : remote_programs::kRemove;
+                                         RemoteEntry entry) {
+    const std::string_view program =
+        entry == RemoteEntry::Directory ? remote_programs::kRmtree : remote_programs::kRemove;
     auto output =
         run_remote_program(connection, remote_programs::fill_program(program, {encoded(path)}),
                            "SSH delete error: ", "Failed to delete: " + std::string(path));
