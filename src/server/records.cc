@@ -39,17 +39,15 @@ std::string form_decode(std::string_view text) {
 
 QueryMap parse_query(std::optional<std::string_view> query) {
     QueryMap map;
-    if (!query) {
+    if (!query)
         return map;
-    }
     std::string_view rest = *query;
     while (!rest.empty()) {
         size_t end = rest.find('&');
         std::string_view piece = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (piece.empty()) {
+        if (piece.empty())
             continue;
-        }
         size_t equals = piece.find('=');
         std::string name = form_decode(piece.substr(0, equals));
         std::string value = equals == std::string_view::npos
@@ -62,9 +60,8 @@ QueryMap parse_query(std::optional<std::string_view> query) {
 
 std::optional<std::string> query_path_param(const QueryMap& query) {
     auto found = query.find("path");
-    if (found == query.end()) {
+    if (found == query.end())
         return std::nullopt;
-    }
     return found->second;
 }
 
@@ -86,9 +83,8 @@ std::string take_text(FieldValue& value) {
 }
 
 std::optional<std::string> take_optional_text(FieldValue& value) {
-    if (std::holds_alternative<std::string>(value)) {
+    if (std::holds_alternative<std::string>(value))
         return std::move(std::get<std::string>(value));
-    }
     return std::nullopt;
 }
 
@@ -126,14 +122,12 @@ enum WriteField : size_t { write_path, write_content };
 
 std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view body) {
     auto fields = read_fields(body, "struct ConnectPayload", connect_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     ConnectPayload payload;
     payload.host = take_text((*fields)[connect_host]);
-    if (std::holds_alternative<uint64_t>((*fields)[connect_port])) {
+    if (std::holds_alternative<uint64_t>((*fields)[connect_port]))
         payload.port = static_cast<uint16_t>(std::get<uint64_t>((*fields)[connect_port]));
-    }
     payload.user = take_optional_text((*fields)[connect_user]);
     payload.identity_file = take_optional_text((*fields)[connect_identity_file]);
     payload.key_path = take_optional_text((*fields)[connect_key_path]);
@@ -142,34 +136,30 @@ std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view
 
 std::expected<MkdirPayload, std::string> read_mkdir_payload(std::string_view body) {
     auto fields = read_fields(body, "struct MkdirPayload", mkdir_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return MkdirPayload{take_text((*fields)[mkdir_path])};
 }
 
 std::expected<RenamePayload, std::string> read_rename_payload(std::string_view body) {
     auto fields = read_fields(body, "struct RenamePayload", rename_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return RenamePayload{take_text((*fields)[rename_from]), take_text((*fields)[rename_to])};
 }
 
 std::expected<DeletePayload, std::string> read_delete_payload(std::string_view body) {
     auto fields = read_fields(body, "struct DeletePayload", delete_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return DeletePayload{take_text((*fields)[delete_path]),
                          std::get<bool>((*fields)[delete_is_dir])};
 }
 
 std::expected<WritePayload, std::string> read_write_payload(std::string_view body) {
     auto fields = read_fields(body, "struct WritePayload", write_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return WritePayload{take_text((*fields)[write_path]), take_text((*fields)[write_content])};
 }
 

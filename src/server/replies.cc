@@ -9,12 +9,10 @@ namespace wrenfield {
 
 nlohmann::ordered_json to_json(const ApiResponse& response) {
     nlohmann::ordered_json object = {{"success", response.success}};
-    if (response.error) {
+    if (response.error)
         object["error"] = *response.error;
-    }
-    if (response.message) {
+    if (response.message)
         object["message"] = *response.message;
-    }
     return object;
 }
 
@@ -99,9 +97,8 @@ void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::
             // Whatever makes the pieces (a running child) goes before the lock is let go.
             [held, pieces](bool) {
                 *pieces = nullptr;
-                if (held->owns_lock()) {
+                if (held->owns_lock())
                     held->unlock();
-                }
             });
         return;
     }

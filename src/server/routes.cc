@@ -39,17 +39,15 @@ std::expected<Payload, Reply> read_payload(
     const ApiRequest& request,
     std::expected<Payload, std::string> (*reader)(std::string_view body)) {
     auto body = request.read_body();
-    if (!body) {
+    if (!body)
         return std::unexpected(error_reply("Failed to read body: " + body.error(), 400));
-    }
     if (!is_valid_utf8(*body)) {
         return std::unexpected(
             error_reply("Failed to read body: stream did not contain valid UTF-8", 400));
     }
     auto payload = reader(*body);
-    if (!payload) {
+    if (!payload)
         return std::unexpected(error_reply("Invalid JSON: " + payload.error(), 400));
-    }
     return std::move(*payload);
 }
 
@@ -58,18 +56,15 @@ std::expected<Payload, Reply> read_payload(
 template <typename Operation, typename OnSuccess>
 RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSuccess on_success) {
     std::unique_lock lock(context.connection->mutex);
-    if (!context.connection->connection) {
+    if (!context.connection->connection)
         return answer(error_reply(not_connected, 401), std::move(lock));
-    }
     auto result = operation(*context.connection->connection);
-    if (!result) {
+    if (!result)
         return answer(error_reply(result.error(), 500), std::move(lock));
-    }
-    if constexpr (std::is_void_v<typename decltype(result)::value_type>) {
+    if constexpr (std::is_void_v<typename decltype(result)::value_type>)
         return answer(on_success(), std::move(lock));
-    } else {
+    else
         return answer(on_success(*result), std::move(lock));
-    }
 }
 
 // The routes that change remote files from a JSON body (write, mkdir, rename, delete): the
@@ -80,9 +75,8 @@ RouteAnswer change_route(const ApiRequest& request, const ServerContext& context
                          std::expected<Payload, std::string> (*reader)(std::string_view body),
                          std::string_view message, Change change) {
     auto payload = read_payload(request, reader);
-    if (!payload) {
+    if (!payload)
         return answer(std::move(payload.error()));
-    }
     return run_locked(
         context, [&](const SshConnection& connection) { return change(connection, *payload); },
         [message] { return message_reply(message); });
@@ -91,11 +85,10 @@ RouteAnswer change_route(const ApiRequest& request, const ServerContext& context
 nlohmann::ordered_json json_array_of(const auto& items) {
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
     for (const auto& item : items) {
-        if constexpr (std::is_convertible_v<decltype(item), std::string_view>) {
+        if constexpr (std::is_convertible_v<decltype(item), std::string_view>)
             array.push_back(item);
-        } else {
+        else
             array.push_back(to_json(item));
-        }
     }
     return array;
 }
@@ -112,9 +105,8 @@ std::optional<std::string> path_parameter(const ApiRequest& request) {
 // Every route below takes the request and the context, so that the table can name them alike.
 
 RouteAnswer check_for_updates_route(const ApiRequest&, const ServerContext& context) {
-    if (context.check_for_updates) {
+    if (context.check_for_updates)
         context.check_for_updates();
-    }
     return answer(message_reply("Checking for updates..."));
 }
 
@@ -135,16 +127,14 @@ RouteAnswer status_route(const ApiRequest&, const ServerContext& context) {
 
 RouteAnswer connect_route(const ApiRequest& request, const ServerContext& context) {
     auto payload = read_payload(request, read_connect_payload);
-    if (!payload) {
+    if (!payload)
         return answer(std::move(payload.error()));
-    }
     // identity_file wins over key_path; a blank choice means no key file from the request, and
     // the other field is not tried in its place.
     std::optional<std::string> chosen =
         payload->identity_file ? payload->identity_file : payload->key_path;
-    if (chosen && trim_whitespace(*chosen).empty()) {
+    if (chosen && trim_whitespace(*chosen).empty())
         chosen.reset();
-    }
     // The probe runs without the lock: other requests keep using the installed connection.
     SshConnection connection = SshConnection::create(std::move(payload->host), payload->port,
                                                      std::move(payload->user), std::move(chosen));
@@ -187,9 +177,8 @@ RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) 
 
 RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) {
     auto file = path_parameter(request);
-    if (!file) {
+    if (!file)
         return answer(error_reply("Missing path parameter", 400));
-    }
     return run_locked(
         context,
         [&](const SshConnection& connection) {
@@ -230,9 +219,8 @@ RouteAnswer delete_route(const ApiRequest& request, const ServerContext& context
 
 RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context) {
     auto file = path_parameter(request);
-    if (!file) {
+    if (!file)
         return answer(error_reply("Missing path query parameter", 400));
-    }
     // The body goes to the remote side as it arrives, and the remote program checks its length
     // before it replaces the file; a chunked body has no length to check against.
     if (!request.body_length) {
@@ -259,9 +247,8 @@ RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context
 
 RouteAnswer download_route(const ApiRequest& request, const ServerContext& context) {
     auto file = path_parameter(request);
-    if (!file) {
+    if (!file)
         return answer(error_reply("Missing path parameter", 400));
-    }
     std::string disposition = attachment_disposition(download_file_name(*file));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
@@ -336,19 +323,16 @@ std::string_view download_file_name(std::string_view path) {
 
 std::string attachment_disposition(std::string_view file_name) {
     bool plain = true;
-    for (unsigned char c : file_name) {
+    for (unsigned char c : file_name)
         plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-    }
-    if (plain) {
+    if (plain)
         return "attachment; filename=\"" + std::string(file_name) + "\"";
-    }
     // One "_" for each character that cannot stand in a quoted ASCII header value; a UTF-8
     // sequence counts as one character.
     std::string fallback;
     for (unsigned char c : file_name) {
-        if ((c & 0xC0) == 0x80) {
+        if ((c & 0xC0) == 0x80)
             continue;
-        }
         bool keep = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
         fallback += keep ? static_cast<char>(c) : '_';
     }
@@ -368,9 +352,8 @@ std::string attachment_disposition(std::string_view file_name) {
 
 RouteAnswer handle_api_request(const ApiRequest& request, const ServerContext& context) {
     for (const Route& route : routes) {
-        if (route.path == request.path && method_matches(route.method, request.method)) {
+        if (route.path == request.path && method_matches(route.method, request.method))
             return route.handler(request, context);
-        }
     }
     return answer(error_reply("Endpoint Not Found", 404));
 }

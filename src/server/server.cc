@@ -121,9 +121,8 @@ bool is_same_origin_request(const httplib::Request& request, uint16_t port) {
             return false;
         }
     }
-    if (request.get_header_value_count("Host") != 1) {
+    if (request.get_header_value_count("Host") != 1)
         return false;
-    }
     std::string host = ascii_lower(request.get_header_value("Host"));
     if (host != "127.0.0.1:" + port_text && host != "localhost:" + port_text &&
         host != "[::1]:" + port_text) {
@@ -131,9 +130,8 @@ bool is_same_origin_request(const httplib::Request& request, uint16_t port) {
     }
     for (size_t i = 0; i < request.get_header_value_count("Sec-Fetch-Site"); ++i) {
         std::string site = request.get_header_value("Sec-Fetch-Site", i);
-        if (site != "same-origin" && site != "none") {
+        if (site != "same-origin" && site != "none")
             return false;
-        }
     }
     return true;
 }
@@ -153,9 +151,8 @@ std::optional<uint64_t> declared_body_length(const httplib::Request& request) {
     const std::string text = request.get_header_value("Content-Length");
     uint64_t length = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
         return 0;
-    }
     return length;
 }
 
@@ -165,9 +162,8 @@ bool socket_end_is(int socket, bool peer, const std::string& address, int port) 
     sockaddr_storage end{};
     socklen_t length = sizeof end;
     auto* at = reinterpret_cast<sockaddr*>(&end);
-    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0) {
+    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0)
         return false;
-    }
     char host[NI_MAXHOST];
     char service[NI_MAXSERV];
     if (::getnameinfo(at, length, host, sizeof host, service, sizeof service,
@@ -226,9 +222,8 @@ void handle_request(const httplib::Request& request, httplib::Response& response
         return;
     }
     std::optional<std::string_view> query;
-    if (url->query) {
+    if (url->query)
         query = *url->query;
-    }
     BodyReader read_body = [&body]() -> std::expected<std::string, std::string> {
         std::string whole;
         if (!body([&whole](std::string_view piece) {
@@ -274,9 +269,8 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     }
     // The library does not say why binding failed; the same bind on a socket of our own does.
     int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) {
+    if (probe < 0)
         return std::unexpected(os_error_text(errno));
-    }
     int on = 1;
     setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
@@ -331,9 +325,8 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
             request.has_header("Content-Length") || request.has_header("Transfer-Encoding");
         bool consumed = !framed;
         BodyStream body = [&](const std::function<bool(std::string_view)>& receive) {
-            if (!framed) {
+            if (!framed)
                 return true;
-            }
             consumed = true;
             return content_reader([&receive](const char* data, size_t length) {
                 return receive(std::string_view(data, length));
