@@ -113,9 +113,10 @@ TEST_F(SshConnectionTest, IdentityFileExpansionIsPlainJoiningWithHome) {
               "/h//.ssh/k");
     ScopedEnvironmentVariable plain_home("HOME", "/h");
     EXPECT_EQ(tail(SshConnection::create("box", std::nullopt, std::nullopt, "~/"))[1], "/h/");
-    for (const char* unchanged : {"~", "~other/key", "/abs/key", "rel/~/key"})
+    for (const char* unchanged : {"~", "~other/key", "/abs/key", "rel/~/key"}) {
         EXPECT_EQ(tail(SshConnection::create("box", std::nullopt, std::nullopt, unchanged))[1],
                   unchanged);
+    }
 }
 
 TEST_F(SshConnectionTest, IdentityFileUnexpandedWhenHomeIsUnsetOrNotUtf8) {

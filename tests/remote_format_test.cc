@@ -266,8 +266,8 @@ TEST_F(FakeSshTest, BlankFailuresGetTheOperationsFixedText) {
     EXPECT_EQ(read_remote_file(record, "a b").error(), "Failed to read file: a b");
     EXPECT_EQ(remote_download(record, "a").error(), "Failed to download file: a");
     EXPECT_EQ(remote_mkdir(record, "d").error(), "Failed to create directory: d");
-    EXPECT_EQ(remote_delete(record, "f", false).error(), "Failed to delete: f");
-    EXPECT_EQ(remote_delete(record, "d", true).error(), "Failed to delete: d");
+    EXPECT_EQ(remote_delete(record, "f", RemoteEntry::File).error(), "Failed to delete: f");
+    EXPECT_EQ(remote_delete(record, "d", RemoteEntry::Directory).error(), "Failed to delete: d");
     EXPECT_EQ(remote_rename(record, "a", "b").error(), "Failed to rename a to b");
     EXPECT_EQ(remote_write_file(record, "w", "data").error(), "Failed to write file: w");
 }
@@ -280,7 +280,7 @@ TEST_F(FakeSshTest, StartFailuresGetTheOperationsStartText) {
     EXPECT_EQ(read_remote_file(record, "a").error(), "SSH read error: " + error);
     EXPECT_EQ(remote_download(record, "a").error(), "SSH download error: " + error);
     EXPECT_EQ(remote_mkdir(record, "d").error(), "SSH mkdir error: " + error);
-    EXPECT_EQ(remote_delete(record, "f", false).error(), "SSH delete error: " + error);
+    EXPECT_EQ(remote_delete(record, "f", RemoteEntry::File).error(), "SSH delete error: " + error);
     EXPECT_EQ(remote_rename(record, "a", "b").error(), "SSH rename error: " + error);
     EXPECT_EQ(remote_write_file(record, "w", "").error(),
               "Failed to spawn ssh write process: " + error);

@@ -213,8 +213,8 @@ TEST_F(RemoteTest, AwkwardPathsTravelIntact) {
     const std::string renamed = directory + "/$other `name`";
     ASSERT_TRUE(remote_rename(connection, file, renamed).has_value());
     EXPECT_EQ(read_file(renamed), "content");
-    ASSERT_TRUE(remote_delete(connection, renamed, false).has_value());
-    ASSERT_TRUE(remote_delete(connection, directory, true).has_value());
+    ASSERT_TRUE(remote_delete(connection, renamed, RemoteEntry::File).has_value());
+    ASSERT_TRUE(remote_delete(connection, directory, RemoteEntry::Directory).has_value());
     EXPECT_FALSE(fs::exists(directory));
 }
 
@@ -310,18 +310,18 @@ TEST_F(RemoteTest, MakeDirectoryDeleteAndRename) {
               "[Errno 17] File exists: '" + scratch_path("file") + "'");
 
     // Delete checks the kind of what it removes.
-    EXPECT_EQ(remote_delete(connection, scratch_path("p"), false).error(),
+    EXPECT_EQ(remote_delete(connection, scratch_path("p"), RemoteEntry::File).error(),
               "[Errno 21] Is a directory: '" + scratch_path("p") + "'");
-    EXPECT_EQ(remote_delete(connection, scratch_path("file"), true).error(),
+    EXPECT_EQ(remote_delete(connection, scratch_path("file"), RemoteEntry::Directory).error(),
               "[Errno 20] Not a directory: '" + scratch_path("file") + "'");
     fs::create_directory_symlink(scratch_path("p"), scratch_path("link"));
-    auto through_link = remote_delete(connection, scratch_path("link"), true);
+    auto through_link = remote_delete(connection, scratch_path("link"), RemoteEntry::Directory);
     EXPECT_FALSE(through_link.has_value());
     EXPECT_TRUE(fs::is_directory(nested));
-    ASSERT_TRUE(remote_delete(connection, scratch_path("link"), false).has_value());
+    ASSERT_TRUE(remote_delete(connection, scratch_path("link"), RemoteEntry::File).has_value());
     EXPECT_FALSE(fs::exists(fs::symlink_status(scratch_path("link"))));
     EXPECT_TRUE(fs::is_directory(nested));
-    ASSERT_TRUE(remote_delete(connection, scratch_path("p"), true).has_value());
+    ASSERT_TRUE(remote_delete(connection, scratch_path("p"), RemoteEntry::Directory).has_value());
     EXPECT_FALSE(fs::exists(scratch_path("p")));
 
     // Rename replaces an existing file.

@@ -109,8 +109,9 @@ std::vector<pid_t> remote_interpreters(const std::string& marker) {
         const std::string command_line = read_file(entry.path() / "cmdline").value_or("");
         const std::string program = command_line.substr(0, command_line.find('\0'));
         if (fs::path(program).filename().string().starts_with("python") &&
-            command_line.find(marker) != std::string::npos)
+            command_line.find(marker) != std::string::npos) {
             found.push_back(std::stoi(name));
+        }
     }
     return found;
 }

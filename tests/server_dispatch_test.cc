@@ -30,20 +30,17 @@ constexpr const char* javascript = "application/javascript; charset=utf-8";
 // file-name order, as the build joins the page script.
 std::string source_file(const std::string& relative) {
     const std::string path = std::string(WRENFIELD_SOURCE_DIR) + "/" + relative;
-    if (!relative.ends_with('/')) {
+    if (!relative.ends_with('/'))
         return read_file(path).value_or("");
-    }
     std::vector<std::string> parts;
     for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        if (entry.path().extension() == ".js") {
+        if (entry.path().extension() == ".js")
             parts.push_back(entry.path().string());
-        }
     }
     std::ranges::sort(parts);
     std::string joined;
-    for (const auto& part : parts) {
+    for (const auto& part : parts)
         joined += read_file(part).value_or("");
-    }
     return joined;
 }
 

@@ -1,11 +1,37 @@
-// The payload readers: what they accept, and the exact message and position of a rejection,
-// which the page shows after "Invalid JSON: ".
+// The query map, and the payload readers: what they accept, and the exact message and position
+// of a rejection, which the page shows after "Invalid JSON: ".
 #include "server/records.h"
 
 #include <gtest/gtest.h>
 
 namespace wrenfield {
 namespace {
+
+std::optional<std::string> path_of(std::optional<std::string_view> query) {
+    return query_path_param(parse_query(query));
+}
+
+TEST(QueryTest, FormEncodedPairsAndThePathParameter) {
+    EXPECT_EQ(path_of("path=a&path=b"), "b");
+    EXPECT_EQ(path_of("path=a+b"), "a b");
+    EXPECT_EQ(path_of("path=%2Fhome%2Fuser"), "/home/user");
+    EXPECT_EQ(path_of("path"), "");
+    EXPECT_EQ(path_of("path="), "");
+    EXPECT_EQ(path_of("PATH=/x"), std::nullopt);
+    EXPECT_EQ(path_of(std::nullopt), std::nullopt);
+    EXPECT_EQ(path_of(""), std::nullopt);
+    EXPECT_EQ(path_of("path=100%25"), "100%");
+    EXPECT_EQ(path_of("path=%zz"), "%zz");
+    EXPECT_EQ(path_of("path=%4"), "%4");
+    EXPECT_EQ(path_of("path=a=b&&x=1"), "a=b");
+    EXPECT_EQ(path_of("p%61th=%C3%A9%2B"), "\xc3\xa9+");
+    EXPECT_EQ(path_of("path=%FF"), "\xef\xbf\xbd");
+
+    QueryMap map = parse_query("a=1&b&a=2&=v");
+    EXPECT_EQ(map.at("a"), "2");
+    EXPECT_EQ(map.at("b"), "");
+    EXPECT_EQ(map.at(""), "v");
+}
 
 template <typename Payload>
 std::string rejection(const std::expected<Payload, std::string>& result) {

@@ -43,9 +43,8 @@ class RoutesTest : public SshServerTest {
         HttpReply reply = get("/api/list" + query);
         EXPECT_EQ(reply.status, 200) << reply.body;
         std::vector<std::string> names;
-        for (const auto& item : Json::parse(reply.body, nullptr, false)) {
+        for (const auto& item : Json::parse(reply.body, nullptr, false))
             names.push_back(item.value("name", ""));
-        }
         return names;
     }
 
@@ -55,9 +54,8 @@ class RoutesTest : public SshServerTest {
 TEST_F(RoutesTest, ConnectInstallsTheConnectionAndStatusDescribesIt) {
     Json result = connect({{"host", server().host_alias()}});
     std::vector<std::string> keys;
-    for (const auto& [key, value] : result.items()) {
+    for (const auto& [key, value] : result.items())
         keys.push_back(key);
-    }
     EXPECT_EQ(keys, (std::vector<std::string>{"success", "host", "user", "home_dir", "remote_os",
                                               "has_python", "error", "identity_file"}));
     EXPECT_EQ(result["success"], true);
@@ -67,9 +65,8 @@ TEST_F(RoutesTest, ConnectInstallsTheConnectionAndStatusDescribesIt) {
     EXPECT_EQ(reply.header("Content-Type"), "application/json; charset=utf-8");
     Json state = Json::parse(reply.body);
     keys.clear();
-    for (const auto& [key, value] : state.items()) {
+    for (const auto& [key, value] : state.items())
         keys.push_back(key);
-    }
     EXPECT_EQ(keys, (std::vector<std::string>{"connected", "host", "user", "home_dir", "remote_os",
                                               "identity_file"}));
     EXPECT_EQ(state["connected"], true);
@@ -174,9 +171,8 @@ TEST_F(RoutesTest, ReadWriteAndTheFileChanges) {
 TEST_F(RoutesTest, UploadAndDownloadCarryRawBytes) {
     connect({{"host", server().host_alias()}});
     std::string bytes;
-    for (int i = 0; i < 70000; ++i) {
+    for (int i = 0; i < 70000; ++i)
         bytes += static_cast<char>(i * 7 % 256);
-    }
     const std::string file = scratch_path("data.bin");
     HttpReply uploaded = http_request(web.port(), "POST", "/api/upload?path=" + encode(file), bytes,
                                       "application/octet-stream");

@@ -383,9 +383,8 @@ TEST(ClientLeavingTest, StopsTheRemoteRunAndFreesTheConnection) {
             ASSERT_TRUE(request.send(std::string("GET ") + route +
                                      "?path=slow HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n"));
             // Wait until the remote run, started under the lock, has begun.
-            for (int wait = 0; wait < 500 && ssh.calls().size() == calls; ++wait) {
+            for (int wait = 0; wait < 500 && ssh.calls().size() == calls; ++wait)
                 std::this_thread::sleep_for(10ms);
-            }
             ASSERT_GT(ssh.calls().size(), calls);
         }
         EXPECT_TRUE(status_answers_within(web.port(), 5s));

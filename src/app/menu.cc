@@ -116,11 +116,10 @@ void on_activate(GtkMenuItem*, gpointer data) {
             webkit_web_view_execute_editing_command(main_window->web_view, row.editing_command);
             break;
         case MenuAction::Zoom:
-            if (gtk_window_is_maximized(window)) {
+            if (gtk_window_is_maximized(window))
                 gtk_window_unmaximize(window);
-            } else {
+            else
                 gtk_window_maximize(window);
-            }
             break;
         case MenuAction::BringAllToFront:
             gtk_window_present(window);

@@ -55,13 +55,12 @@ std::optional<std::string> lower_ascii_keyword(std::string_view keyword) {
     size_t position = 0;
     while (position < keyword.size()) {
         const char32_t c = next_code_point(keyword, position);
-        if (c == 0x212A) {
+        if (c == 0x212A)
             lowered += 'k';
-        } else if (c < 0x80) {
+        else if (c < 0x80)
             lowered += ascii_lower(static_cast<char>(c));
-        } else {
+        else
             return std::nullopt;
-        }
     }
     return lowered;
 }
@@ -120,13 +119,12 @@ std::vector<fs::path> include_targets(std::string_view word, const fs::path& inc
                                       std::string_view home) {
     const std::string expanded = expand_home_path(word, home);
     fs::path resolved;
-    if (expanded.starts_with("/")) {
+    if (expanded.starts_with("/"))
         resolved = expanded;
-    } else if (including_file.has_parent_path()) {
+    else if (including_file.has_parent_path())
         resolved = including_file.parent_path() / expanded;
-    } else {
+    else
         resolved = fs::path(home) / expanded;
-    }
 
     const std::string text = resolved.string();
     if (!text.ends_with("/*")) {
@@ -279,8 +277,9 @@ std::vector<SshConfigHost> parse_file(const fs::path& path, std::string_view hom
     }
     const std::string identity = file_identity(path);
     if (guard.files_being_read.contains(identity) || read_before(guard, identity) ||
-        guard.files_read_count >= maximum_files_read)
+        guard.files_read_count >= maximum_files_read) {
         return {};
+    }
     const std::optional<std::string> text = read_utf8_file(path);
     if (!text)
         return {};
@@ -356,8 +355,9 @@ std::vector<std::string> split_words(std::string_view text) {
 std::string unquote_value(std::string_view text) {
     const std::string_view trimmed = trim_whitespace(text);
     if (trimmed.size() >= 2 && (trimmed.front() == '"' || trimmed.front() == '\'') &&
-        trimmed.back() == trimmed.front())
+        trimmed.back() == trimmed.front()) {
         return std::string(trimmed.substr(1, trimmed.size() - 2));
+    }
     return std::string(trimmed);
 }
 

@@ -1,14 +1,69 @@
-// The readers of the API request records: each record is described by its fields and read by
-// the shared strict reader, which accepts an object or an array of field values and gives the
-// JSON library's messages and positions.
+// The query map, and the readers of the API request records: each record is described by its
+// fields and read by the shared strict reader, which accepts an object or an array of field
+// values and gives the JSON library's messages and positions.
 #include "server/records.h"
 
 #include <variant>
 #include <vector>
 
 #include "base/json_reader.h"
+#include "base/text.h"
 
 namespace wrenfield {
+
+namespace {
+
+// "+" as a space, then percent-escapes decoded; a "%" without two hex digits stays as it is.
+std::string form_decode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '+') {
+            bytes += ' ';
+            continue;
+        }
+        if (c == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
+            hex_digit_value(text[i + 2]) >= 0) {
+            bytes +=
+                static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
+            i += 2;
+            continue;
+        }
+        bytes += c;
+    }
+    return decode_utf8_lossy(bytes);
+}
+
+}  // namespace
+
+QueryMap parse_query(std::optional<std::string_view> query) {
+    QueryMap map;
+    if (!query)
+        return map;
+    std::string_view rest = *query;
+    while (!rest.empty()) {
+        size_t end = rest.find('&');
+        std::string_view piece = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (piece.empty())
+            continue;
+        size_t equals = piece.find('=');
+        std::string name = form_decode(piece.substr(0, equals));
+        std::string value = equals == std::string_view::npos
+                                ? std::string()
+                                : form_decode(piece.substr(equals + 1));
+        map.insert_or_assign(std::move(name), std::move(value));
+    }
+    return map;
+}
+
+std::optional<std::string> query_path_param(const QueryMap& query) {
+    auto found = query.find("path");
+    if (found == query.end())
+        return std::nullopt;
+    return found->second;
+}
 
 namespace {
 
@@ -28,9 +83,8 @@ std::string take_text(FieldValue& value) {
 }
 
 std::optional<std::string> take_optional_text(FieldValue& value) {
-    if (std::holds_alternative<std::string>(value)) {
+    if (std::holds_alternative<std::string>(value))
         return std::move(std::get<std::string>(value));
-    }
     return std::nullopt;
 }
 
@@ -68,14 +122,12 @@ enum WriteField : size_t { write_path, write_content };
 
 std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view body) {
     auto fields = read_fields(body, "struct ConnectPayload", connect_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     ConnectPayload payload;
     payload.host = take_text((*fields)[connect_host]);
-    if (std::holds_alternative<uint64_t>((*fields)[connect_port])) {
+    if (std::holds_alternative<uint64_t>((*fields)[connect_port]))
         payload.port = static_cast<uint16_t>(std::get<uint64_t>((*fields)[connect_port]));
-    }
     payload.user = take_optional_text((*fields)[connect_user]);
     payload.identity_file = take_optional_text((*fields)[connect_identity_file]);
     payload.key_path = take_optional_text((*fields)[connect_key_path]);
@@ -84,34 +136,30 @@ std::expected<ConnectPayload, std::string> read_connect_payload(std::string_view
 
 std::expected<MkdirPayload, std::string> read_mkdir_payload(std::string_view body) {
     auto fields = read_fields(body, "struct MkdirPayload", mkdir_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return MkdirPayload{take_text((*fields)[mkdir_path])};
 }
 
 std::expected<RenamePayload, std::string> read_rename_payload(std::string_view body) {
     auto fields = read_fields(body, "struct RenamePayload", rename_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return RenamePayload{take_text((*fields)[rename_from]), take_text((*fields)[rename_to])};
 }
 
 std::expected<DeletePayload, std::string> read_delete_payload(std::string_view body) {
     auto fields = read_fields(body, "struct DeletePayload", delete_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return DeletePayload{take_text((*fields)[delete_path]),
                          std::get<bool>((*fields)[delete_is_dir])};
 }
 
 std::expected<WritePayload, std::string> read_write_payload(std::string_view body) {
     auto fields = read_fields(body, "struct WritePayload", write_fields);
-    if (!fields) {
+    if (!fields)
         return std::unexpected(fields.error());
-    }
     return WritePayload{take_text((*fields)[write_path]), take_text((*fields)[write_content])};
 }
 

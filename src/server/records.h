@@ -1,5 +1,6 @@
-// The request records of the JSON API and their readers, which accept a body as an object or
-// as an array of field values and reject it with the JSON reader's message and position.
+// What the JSON API reads from a request: the query map, and the request records with their
+// readers, which accept a body as an object or as an array of field values and reject it with
+// the JSON reader's message and position.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace wrenfield {
+
+// The query's name/value pairs, read as application/x-www-form-urlencoded; the last of
+// repeated names wins.
+using QueryMap = std::unordered_map<std::string, std::string>;
+QueryMap parse_query(std::optional<std::string_view> query);
+
+// The value of "path" (exact, case-sensitive name), or nothing.
+std::optional<std::string> query_path_param(const QueryMap& query);
 
 struct ConnectPayload {
     std::string host;

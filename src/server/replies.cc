@@ -1,17 +1,18 @@
 #include "server/replies.h"
 
-#include "base/text.h"
+#include <httplib.h>
+
+#include <cstdio>
+#include <memory>
 
 namespace wrenfield {
 
 nlohmann::ordered_json to_json(const ApiResponse& response) {
     nlohmann::ordered_json object = {{"success", response.success}};
-    if (response.error) {
+    if (response.error)
         object["error"] = *response.error;
-    }
-    if (response.message) {
+    if (response.message)
         object["message"] = *response.message;
-    }
     return object;
 }
 
@@ -53,61 +54,61 @@ Reply asset_response(std::string_view bytes, std::string_view content_type) {
         std::string(bytes)};
 }
 
-namespace {
-
-// "+" as a space, then percent-escapes decoded; a "%" without two hex digits stays as it is.
-std::string form_decode(std::string_view text) {
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '+') {
-            bytes += ' ';
+void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock,
+                BodyPieces body_pieces) {
+    response.status = reply.status;
+    // The library keeps asking a provider of a known empty length for bytes and never ends;
+    // an empty body that must hold the lock until sent goes out chunked, ending at once.
+    if (lock.owns_lock() && !body_pieces && reply.body.empty()) {
+        body_pieces = [] {
+            return std::expected<std::string_view, std::string>(std::string_view{});
+        };
+    }
+    const bool provided = lock.owns_lock() || body_pieces;
+    std::string content_type;
+    for (auto& [name, value] : reply.headers) {
+        if (name == "Content-Type" && provided) {
+            content_type = value;  // the content provider below sets it
             continue;
         }
-        if (c == '%' && i + 2 < text.size() && hex_digit_value(text[i + 1]) >= 0 &&
-            hex_digit_value(text[i + 2]) >= 0) {
-            bytes +=
-                static_cast<char>(hex_digit_value(text[i + 1]) * 16 + hex_digit_value(text[i + 2]));
-            i += 2;
-            continue;
-        }
-        bytes += c;
+        response.set_header(name, value);
     }
-    return decode_utf8_lossy(bytes);
-}
-
-}  // namespace
-
-QueryMap parse_query(std::optional<std::string_view> query) {
-    QueryMap map;
-    if (!query) {
-        return map;
+    if (!provided) {
+        response.body = std::move(reply.body);
+        return;
     }
-    std::string_view rest = *query;
-    while (!rest.empty()) {
-        size_t end = rest.find('&');
-        std::string_view piece = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (piece.empty()) {
-            continue;
-        }
-        size_t equals = piece.find('=');
-        std::string name = form_decode(piece.substr(0, equals));
-        std::string value = equals == std::string_view::npos
-                                ? std::string()
-                                : form_decode(piece.substr(equals + 1));
-        map.insert_or_assign(std::move(name), std::move(value));
+    auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
+    if (body_pieces) {
+        auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
+        response.set_chunked_content_provider(
+            content_type,
+            [pieces](size_t, httplib::DataSink& sink) {
+                auto piece = (*pieces)();
+                if (!piece) {
+                    std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
+                    return false;
+                }
+                if (piece->empty()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(piece->data(), piece->size());
+            },
+            // Whatever makes the pieces (a running child) goes before the lock is let go.
+            [held, pieces](bool) {
+                *pieces = nullptr;
+                if (held->owns_lock())
+                    held->unlock();
+            });
+        return;
     }
-    return map;
-}
-
-std::optional<std::string> query_path_param(const QueryMap& query) {
-    auto found = query.find("path");
-    if (found == query.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    auto body = std::make_shared<const std::string>(std::move(reply.body));
+    response.set_content_provider(
+        body->size(), content_type,
+        [body](size_t offset, size_t length, httplib::DataSink& sink) {
+            return sink.write(body->data() + offset, length);
+        },
+        [held](bool) { held->unlock(); });
 }
 
 }  // namespace wrenfield

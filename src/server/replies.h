@@ -1,17 +1,23 @@
 // The server's replies: the JSON reply envelope, the JSON and asset responses with their two
-// headers, the compact JSON writer with its "{}" fallback, and the request's query map.
+// headers, the compact JSON writer with its "{}" fallback, and the sending of a built reply.
 #pragma once
 
+#include <expected>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "ssh/remote.h"
+
+namespace httplib {
+struct Response;
+}  // namespace httplib
 
 namespace wrenfield {
 
@@ -50,12 +56,16 @@ Reply message_reply(std::string_view message);
 // Status 200, the given content type, and a copy of the bytes.
 Reply asset_response(std::string_view bytes, std::string_view content_type);
 
-// The query's name/value pairs, read as application/x-www-form-urlencoded; the last of
-// repeated names wins.
-using QueryMap = std::unordered_map<std::string, std::string>;
-QueryMap parse_query(std::optional<std::string_view> query);
+// The next piece of a body that is sent as it is made: empty at its end; an error when making
+// it failed part way, which must end the reply so that it cannot pass for complete.
+using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
 
-// The value of "path" (exact, case-sensitive name), or nothing.
-std::optional<std::string> query_path_param(const QueryMap& query);
+// Hands a built reply to the library. A route that holds the connection lock passes it in;
+// it is released by the body's releaser, which the library runs once the reply has been
+// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
+// part way the provider gives up, and the library closes the connection without the closing
+// chunk, so that the client sees a cut reply, never a complete one.
+void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
+                BodyPieces body_pieces = nullptr);
 
 }  // namespace wrenfield

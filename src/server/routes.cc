@@ -39,17 +39,15 @@ std::expected<Payload, Reply> read_payload(
     const ApiRequest& request,
     std::expected<Payload, std::string> (*reader)(std::string_view body)) {
     auto body = request.read_body();
-    if (!body) {
+    if (!body)
         return std::unexpected(error_reply("Failed to read body: " + body.error(), 400));
-    }
     if (!is_valid_utf8(*body)) {
         return std::unexpected(
             error_reply("Failed to read body: stream did not contain valid UTF-8", 400));
     }
     auto payload = reader(*body);
-    if (!payload) {
+    if (!payload)
         return std::unexpected(error_reply("Invalid JSON: " + payload.error(), 400));
-    }
     return std::move(*payload);
 }
 
@@ -58,18 +56,15 @@ std::expected<Payload, Reply> read_payload(
 template <typename Operation, typename OnSuccess>
 RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSuccess on_success) {
     std::unique_lock lock(context.connection->mutex);
-    if (!context.connection->connection) {
+    if (!context.connection->connection)
         return answer(error_reply(not_connected, 401), std::move(lock));
-    }
     auto result = operation(*context.connection->connection);
-    if (!result) {
+    if (!result)
         return answer(error_reply(result.error(), 500), std::move(lock));
-    }
-    if constexpr (std::is_void_v<typename decltype(result)::value_type>) {
+    if constexpr (std::is_void_v<typename decltype(result)::value_type>)
         return answer(on_success(), std::move(lock));
-    } else {
+    else
         return answer(on_success(*result), std::move(lock));
-    }
 }
 
 // The routes that change remote files from a JSON body (write, mkdir, rename, delete): the
@@ -78,17 +73,44 @@ RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSucc
 template <typename Payload, typename Change>
 RouteAnswer change_route(const ApiRequest& request, const ServerContext& context,
                          std::expected<Payload, std::string> (*reader)(std::string_view body),
-                         Change change, std::string_view message) {
+                         std::string_view message, Change change) {
     auto payload = read_payload(request, reader);
-    if (!payload) {
+    if (!payload)
         return answer(std::move(payload.error()));
-    }
     return run_locked(
         context, [&](const SshConnection& connection) { return change(connection, *payload); },
         [message] { return message_reply(message); });
 }
 
-RouteAnswer status_route(const ServerContext& context) {
+nlohmann::ordered_json json_array_of(const auto& items) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const auto& item : items) {
+        if constexpr (std::is_convertible_v<decltype(item), std::string_view>)
+            array.push_back(item);
+        else
+            array.push_back(to_json(item));
+    }
+    return array;
+}
+
+int client_socket_of(const ApiRequest& request) {
+    return request.client_socket ? request.client_socket() : -1;
+}
+
+// The "path" parameter of the request's query, or nothing.
+std::optional<std::string> path_parameter(const ApiRequest& request) {
+    return query_path_param(parse_query(request.query));
+}
+
+// Every route below takes the request and the context, so that the table can name them alike.
+
+RouteAnswer check_for_updates_route(const ApiRequest&, const ServerContext& context) {
+    if (context.check_for_updates)
+        context.check_for_updates();
+    return answer(message_reply("Checking for updates..."));
+}
+
+RouteAnswer status_route(const ApiRequest&, const ServerContext& context) {
     std::unique_lock lock(context.connection->mutex);
     nlohmann::ordered_json status = {{"connected", context.connection->connection.has_value()}};
     if (const auto& connection = context.connection->connection) {
@@ -105,16 +127,14 @@ RouteAnswer status_route(const ServerContext& context) {
 
 RouteAnswer connect_route(const ApiRequest& request, const ServerContext& context) {
     auto payload = read_payload(request, read_connect_payload);
-    if (!payload) {
+    if (!payload)
         return answer(std::move(payload.error()));
-    }
     // identity_file wins over key_path; a blank choice means no key file from the request, and
     // the other field is not tried in its place.
     std::optional<std::string> chosen =
         payload->identity_file ? payload->identity_file : payload->key_path;
-    if (chosen && trim_whitespace(*chosen).empty()) {
+    if (chosen && trim_whitespace(*chosen).empty())
         chosen.reset();
-    }
     // The probe runs without the lock: other requests keep using the installed connection.
     SshConnection connection = SshConnection::create(std::move(payload->host), payload->port,
                                                      std::move(payload->user), std::move(chosen));
@@ -130,7 +150,11 @@ RouteAnswer connect_route(const ApiRequest& request, const ServerContext& contex
     return answer(json_response(to_json(*result)), std::move(lock));
 }
 
-RouteAnswer disconnect_route(const ServerContext& context) {
+RouteAnswer ssh_keys_route(const ApiRequest&, const ServerContext&) {
+    return answer(json_response(json_array_of(list_private_keys())));
+}
+
+RouteAnswer disconnect_route(const ApiRequest&, const ServerContext& context) {
     std::unique_lock lock(context.connection->mutex);
     if (auto connection = std::exchange(context.connection->connection, std::nullopt)) {
         // Destroying the record closes its master connection and removes the socket.
@@ -139,132 +163,150 @@ RouteAnswer disconnect_route(const ServerContext& context) {
     return answer(message_reply("Disconnected"), std::move(lock));
 }
 
-nlohmann::ordered_json json_array_of(const auto& items) {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
-    for (const auto& item : items) {
-        if constexpr (std::is_convertible_v<decltype(item), std::string_view>) {
-            array.push_back(item);
-        } else {
-            array.push_back(to_json(item));
-        }
-    }
-    return array;
+RouteAnswer config_hosts_route(const ApiRequest&, const ServerContext&) {
+    return answer(json_response(json_array_of(load_ssh_config())));
 }
 
-int client_socket_of(const ApiRequest& request) {
-    return request.client_socket ? request.client_socket() : -1;
+RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) {
+    std::string directory = path_parameter(request).value_or("~");
+    return run_locked(
+        context,
+        [&](const SshConnection& connection) { return list_remote_dir(connection, directory); },
+        [](const std::vector<FileItem>& items) { return json_response(json_array_of(items)); });
 }
 
-// The routes that read the query: list, read, download, mkdir, write, rename, delete, upload.
-std::optional<RouteAnswer> file_route(const ApiRequest& request, const ServerContext& context) {
-    const QueryMap query = parse_query(request.query);
-    const bool get = request.method == "GET";
-    const bool post = request.method == "POST";
-    const std::string_view path = request.path;
+RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) {
+    auto file = path_parameter(request);
+    if (!file)
+        return answer(error_reply("Missing path parameter", 400));
+    return run_locked(
+        context,
+        [&](const SshConnection& connection) {
+            return read_remote_file(connection, *file, client_socket_of(request));
+        },
+        [](const FileContent& content) { return json_response(content); });
+}
 
-    if (path == "/api/list" && get) {
-        std::string directory = query_path_param(query).value_or("~");
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) { return list_remote_dir(connection, directory); },
-            [](const std::vector<FileItem>& items) { return json_response(json_array_of(items)); });
+RouteAnswer write_route(const ApiRequest& request, const ServerContext& context) {
+    return change_route(request, context, read_write_payload, "File saved successfully",
+                        [](const SshConnection& connection, const WritePayload& payload) {
+                            return remote_write_file(connection, payload.path, payload.content);
+                        });
+}
+
+RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context) {
+    return change_route(request, context, read_mkdir_payload, "Directory created successfully",
+                        [](const SshConnection& connection, const MkdirPayload& payload) {
+                            return remote_mkdir(connection, payload.path);
+                        });
+}
+
+RouteAnswer rename_route(const ApiRequest& request, const ServerContext& context) {
+    return change_route(request, context, read_rename_payload, "Renamed successfully",
+                        [](const SshConnection& connection, const RenamePayload& payload) {
+                            return remote_rename(connection, payload.from, payload.to);
+                        });
+}
+
+RouteAnswer delete_route(const ApiRequest& request, const ServerContext& context) {
+    return change_route(request, context, read_delete_payload, "Deleted successfully",
+                        [](const SshConnection& connection, const DeletePayload& payload) {
+                            auto entry =
+                                payload.is_dir ? RemoteEntry::Directory : RemoteEntry::File;
+                            return remote_delete(connection, payload.path, entry);
+                        });
+}
+
+RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context) {
+    auto file = path_parameter(request);
+    if (!file)
+        return answer(error_reply("Missing path query parameter", 400));
+    // The body goes to the remote side as it arrives, and the remote program checks its length
+    // before it replaces the file; a chunked body has no length to check against.
+    if (!request.body_length) {
+        return answer(error_reply(
+            "Failed to read upload payload: the request must give its Content-Length", 411));
     }
-    if (path == "/api/read" && get) {
-        auto file = query_path_param(query);
-        if (!file) {
-            return answer(error_reply("Missing path parameter", 400));
-        }
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return read_remote_file(connection, *file, client_socket_of(request));
-            },
-            [](const FileContent& content) { return json_response(content); });
+    bool body_complete = true;
+    RouteAnswer uploaded = run_locked(
+        context,
+        [&](const SshConnection& connection) {
+            return remote_write_stream(connection, *file, *request.body_length,
+                                       [&](const auto& receive) {
+                                           body_complete = request.stream_body(receive);
+                                           return body_complete;
+                                       });
+        },
+        [] { return message_reply("File uploaded successfully"); });
+    if (!body_complete) {
+        uploaded.reply =
+            error_reply("Failed to read upload payload: " + std::string(body_cut_short), 400);
     }
-    if (path == "/api/write" && post) {
-        return change_route(
-            request, context, read_write_payload,
-            [](const SshConnection& connection, const WritePayload& payload) {
-                return remote_write_file(connection, payload.path, payload.content);
-            },
-            "File saved successfully");
+    return uploaded;
+}
+
+RouteAnswer download_route(const ApiRequest& request, const ServerContext& context) {
+    auto file = path_parameter(request);
+    if (!file)
+        return answer(error_reply("Missing path parameter", 400));
+    std::string disposition = attachment_disposition(download_file_name(*file));
+    // A failure before the first byte still gets the error reply; after it, the headers have
+    // gone out and only a cut body can tell the client.
+    return run_locked(
+        context,
+        [&](const SshConnection& connection) {
+            return RemoteDownload::start(connection, *file, client_socket_of(request));
+        },
+        [&](RemoteDownload& download) {
+            auto running = std::make_shared<RemoteDownload>(std::move(download));
+            return StreamedReply{Reply{200,
+                                       {{"Content-Type", "application/octet-stream"},
+                                        {"Content-Disposition", std::move(disposition)},
+                                        {"Access-Control-Allow-Origin", "*"}},
+                                       {}},
+                                 [running] { return running->next_piece(); }};
+        });
+}
+
+enum class Method { Any, Get, Post };
+
+struct Route {
+    Method method;
+    std::string_view path;
+    RouteAnswer (*handler)(const ApiRequest& request, const ServerContext& context);
+};
+
+// Every API route, one line each. A request goes to the first line whose path and method it
+// matches; the path is compared byte for byte, and HEAD is not GET. The page asks for an
+// update check with POST, but any method starts one: the check touches nothing remote, and the
+// same-origin guard in front of the router keeps other sites out.
+constexpr Route routes[] = {
+    {Method::Any, "/api/check-for-updates", check_for_updates_route},
+    {Method::Get, "/api/status", status_route},
+    {Method::Post, "/api/connect", connect_route},
+    {Method::Get, "/api/ssh-keys", ssh_keys_route},
+    {Method::Post, "/api/disconnect", disconnect_route},
+    {Method::Get, "/api/config-hosts", config_hosts_route},
+    {Method::Get, "/api/list", list_route},
+    {Method::Get, "/api/read", read_route},
+    {Method::Post, "/api/write", write_route},
+    {Method::Post, "/api/mkdir", mkdir_route},
+    {Method::Post, "/api/rename", rename_route},
+    {Method::Post, "/api/delete", delete_route},
+    {Method::Post, "/api/upload", upload_route},
+    {Method::Get, "/api/download", download_route},
+};
+
+bool method_matches(Method method, std::string_view requested) {
+    switch (method) {
+        case Method::Any:
+            return true;
+        case Method::Get:
+            return requested == "GET";
+        case Method::Post:
+            return requested == "POST";
     }
-    if (path == "/api/mkdir" && post) {
-        return change_route(
-            request, context, read_mkdir_payload,
-            [](const SshConnection& connection, const MkdirPayload& payload) {
-                return remote_mkdir(connection, payload.path);
-            },
-            "Directory created successfully");
-    }
-    if (path == "/api/rename" && post) {
-        return change_route(
-            request, context, read_rename_payload,
-            [](const SshConnection& connection, const RenamePayload& payload) {
-                return remote_rename(connection, payload.from, payload.to);
-            },
-            "Renamed successfully");
-    }
-    if (path == "/api/delete" && post) {
-        return change_route(
-            request, context, read_delete_payload,
-            [](const SshConnection& connection, const DeletePayload& payload) {
-                return remote_delete(connection, payload.path, payload.is_dir);
-            },
-            "Deleted successfully");
-    }
-    if (path == "/api/upload" && post) {
-        auto file = query_path_param(query);
-        if (!file) {
-            return answer(error_reply("Missing path query parameter", 400));
-        }
-        // The body goes to the remote side as it arrives, and the remote program checks its
-        // length before it replaces the file; a chunked body has no length to check against.
-        if (!request.body_length) {
-            return answer(error_reply(
-                "Failed to read upload payload: the request must give its Content-Length", 411));
-        }
-        bool body_complete = true;
-        RouteAnswer uploaded = run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return remote_write_stream(connection, *file, *request.body_length,
-                                           [&](const auto& receive) {
-                                               body_complete = request.stream_body(receive);
-                                               return body_complete;
-                                           });
-            },
-            [] { return message_reply("File uploaded successfully"); });
-        if (!body_complete) {
-            uploaded.reply =
-                error_reply("Failed to read upload payload: " + std::string(body_cut_short), 400);
-        }
-        return uploaded;
-    }
-    if (path == "/api/download" && get) {
-        auto file = query_path_param(query);
-        if (!file) {
-            return answer(error_reply("Missing path parameter", 400));
-        }
-        std::string disposition = attachment_disposition(download_file_name(*file));
-        // A failure before the first byte still gets the error reply; after it, the headers
-        // have gone out and only a cut body can tell the client.
-        return run_locked(
-            context,
-            [&](const SshConnection& connection) {
-                return RemoteDownload::start(connection, *file, client_socket_of(request));
-            },
-            [&](RemoteDownload& download) {
-                auto running = std::make_shared<RemoteDownload>(std::move(download));
-                return StreamedReply{Reply{200,
-                                           {{"Content-Type", "application/octet-stream"},
-                                            {"Content-Disposition", std::move(disposition)},
-                                            {"Access-Control-Allow-Origin", "*"}},
-                                           {}},
-                                     [running] { return running->next_piece(); }};
-            });
-    }
-    return std::nullopt;
+    return false;
 }
 
 bool is_attribute_character(unsigned char c) {
@@ -281,19 +323,16 @@ std::string_view download_file_name(std::string_view path) {
 
 std::string attachment_disposition(std::string_view file_name) {
     bool plain = true;
-    for (unsigned char c : file_name) {
+    for (unsigned char c : file_name)
         plain = plain && c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-    }
-    if (plain) {
+    if (plain)
         return "attachment; filename=\"" + std::string(file_name) + "\"";
-    }
     // One "_" for each character that cannot stand in a quoted ASCII header value; a UTF-8
     // sequence counts as one character.
     std::string fallback;
     for (unsigned char c : file_name) {
-        if ((c & 0xC0) == 0x80) {
+        if ((c & 0xC0) == 0x80)
             continue;
-        }
         bool keep = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
         fallback += keep ? static_cast<char>(c) : '_';
     }
@@ -312,32 +351,9 @@ std::string attachment_disposition(std::string_view file_name) {
 }
 
 RouteAnswer handle_api_request(const ApiRequest& request, const ServerContext& context) {
-    const std::string_view path = request.path;
-    const std::string_view method = request.method;
-
-    if (path == "/api/check-for-updates") {
-        if (context.check_for_updates) {
-            context.check_for_updates();
-        }
-        return answer(message_reply("Checking for updates..."));
-    }
-    if (path == "/api/status" && method == "GET") {
-        return status_route(context);
-    }
-    if (path == "/api/connect" && method == "POST") {
-        return connect_route(request, context);
-    }
-    if (path == "/api/ssh-keys" && method == "GET") {
-        return answer(json_response(json_array_of(list_private_keys())));
-    }
-    if (path == "/api/disconnect" && method == "POST") {
-        return disconnect_route(context);
-    }
-    if (path == "/api/config-hosts" && method == "GET") {
-        return answer(json_response(json_array_of(load_ssh_config())));
-    }
-    if (auto routed = file_route(request, context)) {
-        return std::move(*routed);
+    for (const Route& route : routes) {
+        if (route.path == request.path && method_matches(route.method, request.method))
+            return route.handler(request, context);
     }
     return answer(error_reply("Endpoint Not Found", 404));
 }

@@ -30,10 +30,6 @@ struct ApiRequest {
     std::function<int()> client_socket;
 };
 
-// The next piece of a body that is sent as it is made: empty at its end; an error when making
-// it failed part way, which must end the reply so that it cannot pass for complete.
-using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
-
 // A route's answer. When the route holds the connection lock, the lock travels with the reply
 // and is released only once the reply has been written. With `body_pieces` the reply's body
 // is sent chunked as the pieces come, after the status and headers of `reply`.
@@ -44,14 +40,6 @@ struct RouteAnswer {
 };
 
 RouteAnswer handle_api_request(const ApiRequest& request, const ServerContext& context);
-
-// Hands a built reply to the library. A route that holds the connection lock passes it in;
-// it is released by the body's releaser, which the library runs once the reply has been
-// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
-// part way the provider gives up, and the library closes the connection without the closing
-// chunk, so that the client sees a cut reply, never a complete one.
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
-                BodyPieces body_pieces = nullptr);
 
 // The Content-Disposition value for a download: the name as it is when it is plain printable
 // ASCII without quote or backslash; otherwise an ASCII stand-in plus the UTF-8 name

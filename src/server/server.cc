@@ -102,68 +102,6 @@ class ThreadPerConnection final : public httplib::TaskQueue {
     size_t running_ = 0;
 };
 
-}  // namespace
-
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock,
-                BodyPieces body_pieces) {
-    response.status = reply.status;
-    // The library keeps asking a provider of a known empty length for bytes and never ends;
-    // an empty body that must hold the lock until sent goes out chunked, ending at once.
-    if (lock.owns_lock() && !body_pieces && reply.body.empty()) {
-        body_pieces = [] {
-            return std::expected<std::string_view, std::string>(std::string_view{});
-        };
-    }
-    const bool provided = lock.owns_lock() || body_pieces;
-    std::string content_type;
-    for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type" && provided) {
-            content_type = value;  // the content provider below sets it
-            continue;
-        }
-        response.set_header(name, value);
-    }
-    if (!provided) {
-        response.body = std::move(reply.body);
-        return;
-    }
-    auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
-    if (body_pieces) {
-        auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
-        response.set_chunked_content_provider(
-            content_type,
-            [pieces](size_t, httplib::DataSink& sink) {
-                auto piece = (*pieces)();
-                if (!piece) {
-                    std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
-                    return false;
-                }
-                if (piece->empty()) {
-                    sink.done();
-                    return true;
-                }
-                return sink.write(piece->data(), piece->size());
-            },
-            // Whatever makes the pieces (a running child) goes before the lock is let go.
-            [held, pieces](bool) {
-                *pieces = nullptr;
-                if (held->owns_lock()) {
-                    held->unlock();
-                }
-            });
-        return;
-    }
-    auto body = std::make_shared<const std::string>(std::move(reply.body));
-    response.set_content_provider(
-        body->size(), content_type,
-        [body](size_t offset, size_t length, httplib::DataSink& sink) {
-            return sink.write(body->data() + offset, length);
-        },
-        [held](bool) { held->unlock(); });
-}
-
-namespace {
-
 void send_preflight(httplib::Response& response) {
     response.status = 204;
     response.set_header("Access-Control-Allow-Origin", "*");
@@ -183,9 +121,8 @@ bool is_same_origin_request(const httplib::Request& request, uint16_t port) {
             return false;
         }
     }
-    if (request.get_header_value_count("Host") != 1) {
+    if (request.get_header_value_count("Host") != 1)
         return false;
-    }
     std::string host = ascii_lower(request.get_header_value("Host"));
     if (host != "127.0.0.1:" + port_text && host != "localhost:" + port_text &&
         host != "[::1]:" + port_text) {
@@ -193,9 +130,8 @@ bool is_same_origin_request(const httplib::Request& request, uint16_t port) {
     }
     for (size_t i = 0; i < request.get_header_value_count("Sec-Fetch-Site"); ++i) {
         std::string site = request.get_header_value("Sec-Fetch-Site", i);
-        if (site != "same-origin" && site != "none") {
+        if (site != "same-origin" && site != "none")
             return false;
-        }
     }
     return true;
 }
@@ -215,9 +151,8 @@ std::optional<uint64_t> declared_body_length(const httplib::Request& request) {
     const std::string text = request.get_header_value("Content-Length");
     uint64_t length = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
         return 0;
-    }
     return length;
 }
 
@@ -227,9 +162,8 @@ bool socket_end_is(int socket, bool peer, const std::string& address, int port) 
     sockaddr_storage end{};
     socklen_t length = sizeof end;
     auto* at = reinterpret_cast<sockaddr*>(&end);
-    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0) {
+    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0)
         return false;
-    }
     char host[NI_MAXHOST];
     char service[NI_MAXSERV];
     if (::getnameinfo(at, length, host, sizeof host, service, sizeof service,
@@ -288,9 +222,8 @@ void handle_request(const httplib::Request& request, httplib::Response& response
         return;
     }
     std::optional<std::string_view> query;
-    if (url->query) {
+    if (url->query)
         query = *url->query;
-    }
     BodyReader read_body = [&body]() -> std::expected<std::string, std::string> {
         std::string whole;
         if (!body([&whole](std::string_view piece) {
@@ -336,9 +269,8 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port) {
     }
     // The library does not say why binding failed; the same bind on a socket of our own does.
     int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) {
+    if (probe < 0)
         return std::unexpected(os_error_text(errno));
-    }
     int on = 1;
     setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
@@ -393,9 +325,8 @@ void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck 
             request.has_header("Content-Length") || request.has_header("Transfer-Encoding");
         bool consumed = !framed;
         BodyStream body = [&](const std::function<bool(std::string_view)>& receive) {
-            if (!framed) {
+            if (!framed)
                 return true;
-            }
             consumed = true;
             return content_reader([&receive](const char* data, size_t length) {
                 return receive(std::string_view(data, length));

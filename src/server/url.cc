@@ -309,8 +309,9 @@ std::expected<std::string, std::string> parse_host(std::u32string_view input) {
         if (byte >= 0x80)
             return Failure("host needs international domain name processing");
         if (byte < 0x20 || byte == 0x7F ||
-            forbidden_domain_characters.find(ch) != std::string_view::npos)
+            forbidden_domain_characters.find(ch) != std::string_view::npos) {
             return Failure("forbidden character in host");
+        }
     }
     if (ends_in_a_number(domain))
         return parse_ipv4(domain);
@@ -326,9 +327,10 @@ std::expected<std::optional<uint16_t>, std::string> parse_port(std::u32string_vi
     for (const char32_t c : digits)
         ascii += c < 0x80 ? static_cast<char>(c) : '\x7f';
     const auto port = parse_port_digits(ascii);
-    if (!port)
+    if (!port) {
         return Failure(port.error() == PortError::out_of_range ? "port out of range"
                                                                : "invalid port");
+    }
     if (*port == 80)
         return std::nullopt;
     return *port;

@@ -135,9 +135,10 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
         return std::unexpected(output.error());
     const std::string text = decode_utf8_lossy(*output);
     auto items = parse_file_items(text);
-    if (!items)
+    if (!items) {
         return std::unexpected("Failed to parse directory listing: " + items.error() +
                                " (output: " + text + ")");
+    }
     return items;
 }
 
@@ -219,10 +220,11 @@ std::expected<RemoteDownload, Error> RemoteDownload::begin(const SshConnection& 
         remote_command(connection, remote_programs::fill_program(remote_programs::kRead,
                                                                  {encoded(path), limit})),
         ChildInput::NullDevice);
-    if (!process)
+    if (!process) {
         return std::unexpected(
             (purpose == Purpose::View ? "SSH read error: " : "SSH download error: ") +
             process.error().description());
+    }
     process->abandon_on_hang_up(client_socket);
     RemoteDownload download(std::move(*process), std::string(path), purpose);
     auto first = download.read_piece();
@@ -306,8 +308,9 @@ std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::st
 }
 
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         bool is_dir) {
-    const std::string_view program = is_dir ? remote_programs::kRmtree : remote_programs::kRemove;
+                                         RemoteEntry entry) {
+    const std::string_view program =
+        entry == RemoteEntry::Directory ? remote_programs::kRmtree : remote_programs::kRemove;
     auto output =
         run_remote_program(connection, remote_programs::fill_program(program, {encoded(path)}),
                            "SSH delete error: ", "Failed to delete: " + std::string(path));

@@ -122,8 +122,10 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
                                              std::string_view data);
+// What remote_delete removes: one file (or link), or a directory with all it holds.
+enum class RemoteEntry { File, Directory };
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         bool is_dir);
+                                         RemoteEntry entry);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
                                          std::string_view to);
 

@@ -154,19 +154,17 @@ ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name,
     : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str()))
         previous_ = old;
-    if (value) {
+    if (value)
         ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
+    else
         ::unsetenv(name_.c_str());
-    }
 }
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
-    if (previous_) {
+    if (previous_)
         ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
+    else
         ::unsetenv(name_.c_str());
-    }
 }
 
 }  // namespace wrenfield::testing

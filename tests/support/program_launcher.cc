@@ -93,11 +93,10 @@ void LaunchedProgram::read_streams() {
             if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             std::lock_guard lock(mutex_);
-            if (got <= 0) {
+            if (got <= 0)
                 (is_output ? output_fd_ : error_fd_).reset();
-            } else {
+            else
                 (is_output ? output_ : error_output_).append(buffer, static_cast<size_t>(got));
-            }
             changed_.notify_all();
         }
     }

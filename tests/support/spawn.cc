@@ -87,11 +87,10 @@ std::expected<SpawnedProcess, std::string> spawn_process(
     }
 
     SpawnSetup setup;
-    if (input) {
+    if (input)
         posix_spawn_file_actions_adddup2(&setup.actions, input->first.get(), STDIN_FILENO);
-    } else {
+    else
         posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    }
     posix_spawn_file_actions_adddup2(&setup.actions, output->second.get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&setup.actions, error->second.get(), STDERR_FILENO);
 
