@@ -215,9 +215,7 @@ void build_main_menu() {
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(top_item), submenu);
         gtk_menu_shell_append(GTK_MENU_SHELL(bar), top_item);
     }
-    gtk_box_pack_start(main_window->content, bar, FALSE, FALSE, 0);
-    gtk_widget_show_all(bar);
-    main_window->menu_bar = bar;
+    attach_menu_bar(*main_window, bar);
 
     if (g_getenv("WRENFIELD_PRINT_MENU") != nullptr)
         print_menu_bar(bar);

@@ -8,10 +8,11 @@ namespace wrenfield {
 
 namespace {
 
-constexpr int content_width = 1150;
-constexpr int content_height = 750;
-constexpr int minimum_width = 850;
-constexpr int minimum_height = 520;
+// Sizes of the web view, which shows the page; the window is taller by its menu bar.
+constexpr int page_width = 1150;
+constexpr int page_height = 750;
+constexpr int minimum_page_width = 850;
+constexpr int minimum_page_height = 520;
 
 // Marks the main window among GTK's toplevels, so the menu builder can find it later without a
 // global of our own.
@@ -86,6 +87,19 @@ MainWindow* find_main_window() {
     return found;
 }
 
+void attach_menu_bar(MainWindow& main_window, GtkWidget* bar) {
+    gtk_box_pack_start(main_window.content, bar, FALSE, FALSE, 0);
+    gtk_widget_show_all(bar);
+    main_window.menu_bar = bar;
+    // The window grows by the bar, so that the page keeps its size.
+    int bar_height = 0;
+    gtk_widget_get_preferred_height(bar, nullptr, &bar_height);
+    int width = 0;
+    int height = 0;
+    gtk_window_get_size(main_window.window, &width, &height);
+    gtk_window_resize(main_window.window, width, height + bar_height);
+}
+
 std::expected<void, std::string> run_window(const std::string& page_address) {
     if (!gtk_init_check(nullptr, nullptr)) {
         const char* display = g_getenv("DISPLAY");
@@ -96,11 +110,8 @@ std::expected<void, std::string> run_window(const std::string& page_address) {
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), "Wrenfield");
-    gtk_window_set_default_size(GTK_WINDOW(window), content_width, content_height);
-    GdkGeometry geometry{};
-    geometry.min_width = minimum_width;
-    geometry.min_height = minimum_height;
-    gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &geometry, GDK_HINT_MIN_SIZE);
+    // Until the menu bar is attached, the web view is the whole window.
+    gtk_window_set_default_size(GTK_WINDOW(window), page_width, page_height);
     g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), nullptr);
 
     GtkWidget* web_view = webkit_web_view_new();
@@ -108,10 +119,13 @@ std::expected<void, std::string> run_window(const std::string& page_address) {
         gtk_widget_destroy(window);
         return std::unexpected(std::string("Failed to create the web view"));
     }
+    // The toolkit derives the window's minimum size from this and the menu bar's height.
+    gtk_widget_set_size_request(web_view, minimum_page_width, minimum_page_height);
     g_signal_connect(webkit_web_view_get_context(WEBKIT_WEB_VIEW(web_view)), "download-started",
                      G_CALLBACK(on_download_started), nullptr);
 
-    // The menu bar goes above the web view in this box once the main loop builds it.
+    // The menu bar goes above the web view in this box once the main loop builds it
+    // (attach_menu_bar).
     GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_pack_end(GTK_BOX(content), web_view, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(window), content);

@@ -24,6 +24,9 @@ struct MainWindow {
 };
 MainWindow* find_main_window();
 
+// Puts the menu bar above the web view and makes the window taller by the bar's height.
+void attach_menu_bar(MainWindow& main_window, GtkWidget* bar);
+
 // Ends the process at once with status 0 after flushing the standard streams: no destructor
 // runs, so an open master connection is left to its ControlPersist time.
 [[noreturn]] void end_process();

@@ -369,7 +369,7 @@ test('the theme: "auto" stored at first start, the toggle cycle, the highlight s
     assert.deepEqual([seen.root, seen.stored, seen.light, seen.dark, seen.toast], ['theme-dark', 'dark', 'true', null, 'Theme: Dark']);
     await themed.click('#btn-toggle-theme');
     seen = await look();
-    assert.deepEqual([seen.root, seen.stored, seen.light, seen.dark, seen.toast], ['theme-auto', 'auto', null, 'true', 'Theme: Auto (macOS System)']);
+    assert.deepEqual([seen.root, seen.stored, seen.light, seen.dark, seen.toast], ['theme-auto', 'auto', null, 'true', 'Theme: Auto (System)']);
     await themed.click('#btn-toggle-theme');
     assert.equal((await look()).root, 'theme-dark');
 

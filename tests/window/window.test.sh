@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The native window under a virtual X server: its title, size and minimum size, the page loaded
-# from the program's own server, a screenshot that shows something, the menu bar's items, a
+# The native window under a virtual X server: its title, the page loaded from the program's own
+# server, a screenshot that shows something, the web view's size and minimum size (the window is
+# taller by its menu bar), the menu bar's items, a
 # second copy starting beside the first, and closing (the close request, Control+Q) ending the
 # program with status 0.
 set -uo pipefail
@@ -102,29 +103,36 @@ pass "the window appears"
 
 expect "the window is titled Wrenfield" \
     grep -qx '_NET_WM_NAME(UTF8_STRING) = "Wrenfield"' <(xprop -id "$window" _NET_WM_NAME)
-expect "the content area is 1150 by 750" has_size "$window" 1150x750
-expect "the window states its minimum size" \
-    grep -q 'program specified minimum size: 850 by 520' <(xprop -id "$window" WM_NORMAL_HINTS)
-
-# Without a window manager nothing else enforces the minimum: the toolkit must refuse it.
-xdotool windowsize "$window" 400 300
-expect "it cannot be made smaller than 850 by 520" wait_until 10 has_size "$window" 850x520
-xdotool windowsize "$window" 1000 600
-expect "it can be made larger than the minimum" wait_until 10 has_size "$window" 1000x600
-xdotool windowsize "$window" 1150 750
-wait_until 10 has_size "$window" 1150x750
 
 expect "the web view connects to the program's server" wait_until 60 server_has_client "$port"
 
-# Give the page time to paint, then look for more than a plain background below the menu bar.
+# Give the page time to paint, then look for more than a plain background below the menu bar,
+# and for where the page starts: at load it shows the connect dialog over a dark backdrop,
+# which sets it apart from the light menu bar.
 colours=0
+bar=0
 for _ in $(seq 1 30); do
     sleep 1
     xwd -silent -id "$window" -out "$work/window.xwd" 2>/dev/null || continue
     colours=$(python3 "$here/x11.py" colours "$work/window.xwd" 40)
-    ((colours > 8)) && break
+    bar=$(python3 "$here/x11.py" page-top "$work/window.xwd")
+    ((colours > 8 && bar < 80)) && break
 done
 expect "a screenshot of the page is not blank ($colours colours)" test "$colours" -gt 8
+
+# The web view is 1150 by 750 and at least 850 by 520; the window is taller by the menu bar.
+expect "a menu bar sits above the page (${bar} px)" test "$bar" -gt 0 -a "$bar" -lt 80
+expect "the web view is 1150 by 750 (window $(size_of "$window"))" has_size "$window" "1150x$((750 + bar))"
+expect "the window states the web view's minimum size" \
+    grep -q "program specified minimum size: 850 by $((520 + bar))\$" <(xprop -id "$window" WM_NORMAL_HINTS)
+
+# Without a window manager nothing else enforces the minimum: the toolkit must refuse it.
+xdotool windowsize "$window" 400 300
+expect "the web view cannot be made smaller than 850 by 520" wait_until 10 has_size "$window" "850x$((520 + bar))"
+xdotool windowsize "$window" 1000 600
+expect "it can be made larger than the minimum" wait_until 10 has_size "$window" 1000x600
+xdotool windowsize "$window" 1150 $((750 + bar))
+wait_until 10 has_size "$window" "1150x$((750 + bar))"
 
 cat >"$work/menu.expected" <<'MENU'
 menu "Wrenfield"

@@ -5,6 +5,9 @@
                            (a WM_DELETE_WINDOW message under WM_PROTOCOLS)
   x11.py colours FILE.xwd TOP
                            prints how many different colours the screenshot has below row TOP
+  x11.py page-top FILE.xwd prints the first row, down the right edge, whose colour is far from
+                           the top row's: where a page under a dark dialog backdrop starts below
+                           the light menu bar
 """
 import ctypes
 import ctypes.util
@@ -47,7 +50,8 @@ def close_window(window_id):
     xlib.XCloseDisplay(display)
 
 
-def count_colours(path, top):
+def read_xwd(path):
+    """Returns (width, height, row) for a 32-bit screenshot; row(y) gives that row's bytes."""
     data = open(path, "rb").read()
     fields = struct.unpack(">25I", data[:100])
     header_size, bits_per_pixel, bytes_per_line = fields[0], fields[11], fields[12]
@@ -55,12 +59,33 @@ def count_colours(path, top):
     if bits_per_pixel != 32:
         sys.exit("expected 32 bits per pixel, got %d" % bits_per_pixel)
     pixels = header_size + 12 * colour_count
+
+    def row(y):
+        start = pixels + y * bytes_per_line
+        return data[start:start + 4 * width]
+
+    return width, height, row
+
+
+def count_colours(path, top):
+    width, height, row = read_xwd(path)
     colours = set()
-    for row in range(top, height):
-        start = pixels + row * bytes_per_line
-        line = data[start:start + 4 * width]
+    for y in range(top, height):
+        line = row(y)
         colours.update(line[i:i + 4] for i in range(0, len(line), 4))
     print(len(colours))
+
+
+def page_top(path):
+    width, height, row = read_xwd(path)
+    at = 4 * (width - 2)
+    first = row(0)[at:at + 3]
+    for y in range(height):
+        pixel = row(y)[at:at + 3]
+        if max(abs(a - b) for a, b in zip(pixel, first)) > 80:
+            print(y)
+            return
+    print(height)
 
 
 if __name__ == "__main__":
@@ -68,5 +93,7 @@ if __name__ == "__main__":
         close_window(int(sys.argv[2], 0))
     elif sys.argv[1] == "colours":
         count_colours(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "page-top":
+        page_top(sys.argv[2])
     else:
         sys.exit(__doc__)

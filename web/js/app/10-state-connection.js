@@ -444,6 +444,11 @@
       activatePathInput();
     });
     elements.copyPathButton.addEventListener('click', copyCurrentPath);
+    // The bar is the first to give up room in the toolbar; as it narrows, the deepest folder
+    // stays in view.
+    new ResizeObserver(() => {
+      elements.breadcrumbs.scrollLeft = elements.breadcrumbs.scrollWidth;
+    }).observe(elements.breadcrumbs);
     elements.pathInput.addEventListener('keydown', handlePathInputKeydown);
     elements.pathInput.addEventListener('blur', () => {
       clearTimeout(pathInputBlurTimer);
@@ -490,6 +495,7 @@
 
   async function init() {
     enableWebFont();
+    nameModifierKey();
     initTheme();
     setupEventListeners();
     renderQuickAccess();

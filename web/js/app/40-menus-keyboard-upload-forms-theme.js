@@ -149,14 +149,20 @@
       showBgContextMenu(event.clientX, event.clientY);
     });
 
-    // Everywhere else the page's global menu replaces the browser's, except in text fields
-    // and while a screenshot area is being chosen.
+    // Everywhere else the page's global menu replaces the browser's, except in text fields,
+    // while a screenshot area is being chosen, and inside a modal or the viewer: the page's
+    // menus sit beneath the backdrops, so there the browser's own menu (copy) shows.
     window.addEventListener('contextmenu', (event) => {
       if (!menuElements.screenshotOverlay.classList.contains('hidden')) {
         return;
       }
-      const tag = event.target && event.target.tagName;
+      const target = event.target;
+      const tag = target && target.tagName;
       if (tag === 'INPUT' || tag === 'TEXTAREA') {
+        return;
+      }
+      if (target instanceof Element && target.closest('.modal-backdrop')) {
+        hideContextMenus();
         return;
       }
       event.preventDefault();
@@ -169,6 +175,30 @@
   // ===========================================================================
   // Keyboard
   // ===========================================================================
+
+  // The shortcuts take Command on a Mac and Control elsewhere (both keys work everywhere). The
+  // document names Ctrl; elements marked `data-modifier-key` get this platform's name instead,
+  // in their title and in their own text.
+  function modifierKeyName() {
+    const data = navigator.userAgentData;
+    const platform = (data && data.platform) || navigator.platform || '';
+    return /^mac/i.test(platform) ? 'Cmd' : 'Ctrl';
+  }
+
+  function nameModifierKey() {
+    const name = modifierKeyName();
+    const rename = (text) => text.replace(/\bCtrl\b/g, name);
+    for (const element of document.querySelectorAll('[data-modifier-key]')) {
+      if (element.title) {
+        element.title = rename(element.title);
+      }
+      for (const node of element.childNodes) {
+        if (node.nodeType === Node.TEXT_NODE) {
+          node.nodeValue = rename(node.nodeValue);
+        }
+      }
+    }
+  }
 
   function focusSearch() {
     elements.searchInput.focus();
@@ -283,36 +313,57 @@
       uploadFiles(files);
     });
 
-    window.addEventListener('dragenter', (event) => {
-      if (!isExternalFileDrag(event)) {
-        return;
-      }
-      event.preventDefault();
+    // The overlay shows while a drag of outside files is over the window, whatever element it
+    // entered by. A leave towards nothing is the drag leaving the window. Engines that report
+    // every leave so send the next element's dragover in the same turn, which shows the overlay
+    // again before anything is drawn.
+    const showOverlay = () => {
       if (state.connected) {
         overlay.classList.remove('hidden');
+      }
+    };
+    const hideOverlay = () => overlay.classList.add('hidden');
+
+    window.addEventListener('dragenter', (event) => {
+      if (isExternalFileDrag(event)) {
+        event.preventDefault();
+        showOverlay();
       }
     });
     // Files dragged from outside may only land on the overlay: anywhere else the browser would
     // open the dropped file in place of the page.
     window.addEventListener('dragover', (event) => {
-      if (isExternalFileDrag(event) && !overlay.contains(event.target)) {
+      if (!isExternalFileDrag(event)) {
+        return;
+      }
+      showOverlay();
+      if (!overlay.contains(event.target)) {
         event.preventDefault();
         event.dataTransfer.dropEffect = 'none';
       }
     });
+    window.addEventListener('dragleave', (event) => {
+      if (event.relatedTarget === null) {
+        hideOverlay();
+      }
+    });
+    // A drop anywhere, or the end of a drag however it ended, takes the overlay away; the
+    // capture phase sees them even when a handler below stops them.
     window.addEventListener('drop', (event) => {
+      hideOverlay();
       if (isExternalFileDrag(event)) {
         event.preventDefault();
       }
-    });
+    }, true);
+    window.addEventListener('dragend', hideOverlay, true);
 
     overlay.addEventListener('dragover', (event) => {
       event.preventDefault();
       event.dataTransfer.dropEffect = 'copy';
     });
     overlay.addEventListener('dragleave', (event) => {
-      if (!event.relatedTarget || event.relatedTarget === elements.dropZone) {
-        overlay.classList.add('hidden');
+      if (event.relatedTarget === elements.dropZone) {
+        hideOverlay();
       }
     });
     overlay.addEventListener('drop', (event) => {
@@ -526,7 +577,7 @@
   const THEME_TOASTS = {
     light: 'Theme: Light',
     dark: 'Theme: Dark',
-    auto: 'Theme: Auto (macOS System)',
+    auto: 'Theme: Auto (System)',
   };
 
   const darkSchemeQuery =
