@@ -19,3 +19,11 @@ target_link_libraries(stream_bench PRIVATE wrenfield_test_support)
 add_dependencies(stream_bench wrenfield)
 add_custom_target(stream_bench_run COMMAND stream_bench USES_TERMINAL)
 add_dependencies(stream_bench_run stream_bench)
+
+# The page at real sizes: big folders and big Markdown files in headless Chromium against the
+# program and the tests' local sshd (node; playwright-core and Debian's chromium, as the browser
+# tests use them).
+add_custom_target(page_bench_run
+  COMMAND ${CMAKE_COMMAND} -E env WRENFIELD_BIN=$<TARGET_FILE:wrenfield> node ${CMAKE_SOURCE_DIR}/bench/page_bench.mjs
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} USES_TERMINAL)
+add_dependencies(page_bench_run wrenfield)

@@ -142,33 +142,40 @@
     charCount.textContent = characters.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
   }
 
-  // Fenced code is coloured by highlight.js; the code element keeps the class marked gives it
-  // ("language-..."), so the theme colours the tokens while the block's look stays our own.
-  function highlightCodeToken(token) {
-    if (token.type !== 'code' || !window.hljs) return;
-    const language = (token.lang || '').match(/^\S*/)[0];
-    let highlighted = null;
+  // Fenced code is coloured by highlight.js at the code renderer; the code element keeps the
+  // class marked gives it ("language-..."), so the theme colours the tokens while the block's
+  // look stays our own. (A walkTokens hook would do the same, but merely having one makes
+  // marked's parsing grow quadratically with the document.)
+  function highlightCode(code, fenceLanguage) {
+    if (!window.hljs) return null;
+    const language = (fenceLanguage || '').match(/^\S*/)[0];
     if (language && window.hljs.getLanguage(language)) {
       try {
-        highlighted = window.hljs.highlight(token.text, { language: language }).value;
+        return window.hljs.highlight(code, { language: language }).value;
       } catch (error) {
-        highlighted = null;
+        // Falls through to the automatic detection.
       }
     }
-    if (highlighted === null) {
-      try {
-        highlighted = window.hljs.highlightAuto(token.text).value;
-      } catch (error) {
-        return;
-      }
+    try {
+      return window.hljs.highlightAuto(code).value;
+    } catch (error) {
+      return null;
     }
-    token.text = highlighted;
-    token.escaped = true;
   }
 
   if (window.marked) {
     window.marked.setOptions({ gfm: true, breaks: true });
-    window.marked.use({ walkTokens: highlightCodeToken });
+    // marked's own code markup, given the highlighted (already escaped) text.
+    const plainRenderer = new window.marked.Renderer();
+    window.marked.use({
+      renderer: {
+        code(token) {
+          const highlighted = highlightCode(token.text, token.lang);
+          if (highlighted === null) return false;
+          return plainRenderer.code({ ...token, text: highlighted, escaped: true });
+        },
+      },
+    });
   }
 
   function copyText(text) {

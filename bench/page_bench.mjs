@@ -1,0 +1,459 @@
+// The page at real sizes: opening, filtering, sorting and switching the view of folders of
+// 5,000 to 20,000 entries, and opening and previewing Markdown files of 2 MB and 9 MB, in
+// headless Chromium against the program and the tests' local sshd. Every figure is set beside
+// a bare rendering of the same rows (or the same document) built in the same page, as a ratio.
+//
+//   node bench/page_bench.mjs            # three rounds per figure, medians
+//   node bench/page_bench.mjs --quick    # one round
+//   node bench/page_bench.mjs --folders  # only the folder figures (--markdown: only the documents)
+//
+// The program is WRENFIELD_BIN, else WRENFIELD_BUILD_DIR/wrenfield, else build/wrenfield.
+// Figures are read by a person; nothing here is asserted.
+import { closeSync, ftruncateSync, mkdirSync, openSync, utimesSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { startHarness, makeScratchDirectory } from '../tests/browser/harness.mjs';
+import { openAndConnect } from '../tests/browser/page_helpers.mjs';
+
+const quick = process.argv.includes('--quick');
+const ROUNDS = quick ? 1 : 3;
+const onlyMarkdown = process.argv.includes('--markdown');
+const onlyFolders = process.argv.includes('--folders');
+const FOLDER_SIZES = [5000, 5200, 20000];
+const MARKDOWN_SIZES = [{ name: 'doc-2mb.md', bytes: 2 * 1024 * 1024 }, { name: 'doc-9mb.md', bytes: 9 * 1024 * 1024 }];
+// One keystroke from the empty filter, and a word typed at a fast typist's pace.
+const FILTER_KEY = 'r';
+const TYPED_WORD = 'report';
+const TYPING_INTERVAL_MS = 100;
+
+// ---------------------------------------------------------------------------------------------
+// Data on the "remote" side (the sshd runs on this machine)
+// ---------------------------------------------------------------------------------------------
+
+const WORDS = ['report', 'notes', 'image', 'build', 'config', 'data', 'draft', 'backup', 'photo', 'script', 'readme', 'archive'];
+const EXTENSIONS = ['md', 'txt', 'py', 'js', 'json', 'png', 'tar.gz', 'log', 'csv', 'sh', 'yaml', 'pdf', 'rs', 'bin'];
+
+// A tenth folders, one in fifty hidden, mixed-case names, sparse files of varied sizes and
+// modification times spread over two years (some of them today).
+function makeFolder(root, count) {
+  const folder = join(root, `folder-${count}`);
+  mkdirSync(folder);
+  const now = Date.now() / 1000;
+  for (let i = 0; i < count; i += 1) {
+    const word = WORDS[(i * 7) % WORDS.length];
+    const capitalised = i % 3 === 0 ? word[0].toUpperCase() + word.slice(1) : word;
+    const hidden = i % 50 === 7 ? '.' : '';
+    const base = `${hidden}${capitalised}-${String(i).padStart(5, '0')}`;
+    const target = i % 10 === 3 ? join(folder, base) : join(folder, `${base}.${EXTENSIONS[(i * 5) % EXTENSIONS.length]}`);
+    if (i % 10 === 3) {
+      mkdirSync(target);
+    } else {
+      const fd = openSync(target, 'w');
+      ftruncateSync(fd, (i * 7919) % (i % 4 === 0 ? 5_000_000_000 : 90_000));
+      closeSync(fd);
+    }
+    const age = i % 9 === 0 ? 60 * (i % 300) : 3600 * 24 * ((i * 13) % 730);
+    utimesSync(target, now - age, now - age);
+  }
+  return folder;
+}
+
+const CODE_SAMPLES = [
+  ['js', 'function total(items) {\n  let sum = 0;\n  for (const item of items) {\n    if (item.size > 0) sum += item.size; // count only files\n  }\n  return { sum, count: items.length, label: `total ${sum}` };\n}\n'],
+  ['python', 'def parse(lines):\n    """Reads key = value pairs."""\n    result = {}\n    for number, line in enumerate(lines, 1):\n        if not line.strip() or line.startswith("#"):\n            continue\n        key, _, value = line.partition("=")\n        result[key.strip()] = value.strip()\n    return result\n'],
+  ['bash', 'set -euo pipefail\nfor file in "$@"; do\n  if [[ -f "$file" ]]; then\n    echo "checking $file" && wc -l < "$file"\n  fi\ndone\n'],
+  ['json', '{\n  "name": "wrenfield",\n  "version": 3,\n  "features": ["list", "view", "edit"],\n  "enabled": true\n}\n'],
+  ['cpp', '#include <vector>\nint main() {\n  std::vector<int> values{1, 2, 3};\n  int sum = 0;\n  for (int v : values) sum += v;\n  return sum == 6 ? 0 : 1;\n}\n'],
+  ['yaml', 'server:\n  host: 127.0.0.1\n  port: 8022\n  paths:\n    - /home\n    - /srv/data\n'],
+  ['', 'plain block without a language\n  indented line <with> & markup characters\n'],
+];
+
+// Markdown of about `bytes` bytes, in sections of about 1.2 KB as a long manual has them: a
+// heading, prose, a list, a quote and one fenced code block (one in seven without a language),
+// with a table every tenth section.
+function makeMarkdown(bytes) {
+  const parts = [];
+  let length = 0;
+  for (let section = 0; length < bytes; section += 1) {
+    const [language, code] = CODE_SAMPLES[section % CODE_SAMPLES.length];
+    let text = `## Section ${section}: notes on the *build* and \`config\`\n\n` +
+      `This paragraph explains step ${section} with **bold** words, a [link](https://example.com/${section}) ` +
+      'and some inline `code`, then continues on a second line\nthat a single newline breaks. ' +
+      'Each step reads the settings, checks them against the machine it runs on and writes what it found ' +
+      'into the log, so that a later run can start where this one stopped.\n\n' +
+      `- first point of ${section}\n- second point with \`value_${section}\`\n  - nested detail\n- third point\n\n` +
+      `> A quoted remark about section ${section}: keep the old file until the new one is complete.\n\n` +
+      '```' + language + '\n' + code + '```\n\n' +
+      'After the block, a closing paragraph sums up what changed, which files it touched and how to undo ' +
+      'it by hand when the automatic way is not available.\n\n';
+    if (section % 10 === 0) {
+      text += '| key | value | note |\n|---|---:|---|\n' + `| a${section} | ${section} | first |\n| b | 2 | second |\n\n`;
+    }
+    parts.push(text);
+    length += Buffer.byteLength(text);
+  }
+  return parts.join('');
+}
+
+// ---------------------------------------------------------------------------------------------
+// In-page measuring helpers (installed once into the page as window.pageBench)
+// ---------------------------------------------------------------------------------------------
+
+function installPageHelpers() {
+  const nextFrame = () => new Promise((done) => requestAnimationFrame(done));
+  const afterFrame = () => new Promise((done) => setTimeout(done, 0));
+  const HTML_ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;' };
+  const escape = (text) => String(text ?? '').replace(/[&<>'"]/g, (c) => HTML_ESCAPES[c]);
+  const dateFormat = new Intl.DateTimeFormat([], { month: 'short', day: 'numeric', year: 'numeric' });
+
+  // Waits frame by frame until `condition` holds, then for that frame to be drawn; returns
+  // the time then.
+  async function until(condition, timeout = 120000) {
+    const deadline = performance.now() + timeout;
+    for (;;) {
+      await nextFrame();
+      if (condition()) {
+        await afterFrame();
+        return performance.now();
+      }
+      if (performance.now() > deadline) throw new Error('time-out waiting for the page');
+    }
+  }
+
+  // The page's own rule for what is shown, in its order, written apart from the page.
+  function expectedRows(items, filter, column, ascending) {
+    const lower = filter.toLowerCase();
+    const kept = items.filter((item) => !item.is_hidden && (lower === '' || item.name.toLowerCase().includes(lower)));
+    const KINDS = {
+      md: 'Markdown', markdown: 'Markdown', txt: 'Text Document', rs: 'Rust Source', py: 'Python Script',
+      js: 'JavaScript', ts: 'TypeScript', html: 'HTML Document', css: 'CSS Stylesheet', json: 'JSON Document',
+      yaml: 'YAML Document', yml: 'YAML Document', sh: 'Shell Script', bash: 'Shell Script', png: 'PNG Image',
+      jpg: 'JPEG Image', jpeg: 'JPEG Image', gif: 'GIF Image', svg: 'SVG Vector Image', pdf: 'PDF Document',
+      zip: 'ZIP Archive', tar: 'TAR Archive', gz: 'GZIP Archive',
+    };
+    const kind = (item) => {
+      if (item.is_dir) return 'Folder';
+      const extension = item.name.slice(item.name.lastIndexOf('.') + 1).toLowerCase();
+      if (extension === '') return 'Document';
+      return Object.hasOwn(KINDS, extension) ? KINDS[extension] : extension.toUpperCase() + ' File';
+    };
+    const key = (item) => column === 'size' ? item.size : column === 'type' ? kind(item) :
+      column === 'modified' ? item.modified : item.name.toLowerCase();
+    const direction = ascending ? 1 : -1;
+    return kept.sort((a, b) => {
+      if (a.is_dir !== b.is_dir) return a.is_dir ? -1 : 1;
+      const left = key(a);
+      const right = key(b);
+      return left < right ? -direction : left > right ? direction : 0;
+    });
+  }
+
+  // The bare rendering: one table (or grid of labels) of the same rows, built with one HTML
+  // string in a layer over the page, drawn, and removed again.
+  const layer = document.createElement('div');
+  layer.style.cssText = 'position:fixed;inset:0;overflow:auto;z-index:100000;background:#fff;color:#000;font:13px sans-serif';
+  function bareMarkup(rows, grid) {
+    if (grid) {
+      return '<div style="display:grid;grid-template-columns:repeat(auto-fill,minmax(110px,1fr));gap:8px">' +
+        rows.map((item) => '<div title="' + escape(item.name) + '">' + escape(item.name) + '</div>').join('') + '</div>';
+    }
+    return '<table><tbody>' + rows.map((item) =>
+      '<tr><td>' + escape(item.name) + '</td><td>' + (item.is_dir ? '--' : item.size + ' B') + '</td><td>' +
+      (item.is_dir ? 'Folder' : 'File') + '</td><td>' + dateFormat.format(item.modified * 1000) + '</td><td>' +
+      escape(item.permissions) + '</td></tr>').join('') + '</tbody></table>';
+  }
+  async function bareShow(markup) {
+    layer.innerHTML = markup;
+    document.body.appendChild(layer);
+    const end = await until(() => true);
+    layer.remove();
+    layer.innerHTML = '';
+    return end;
+  }
+
+  const view = () => (window.state.viewMode === 'grid' ? document.getElementById('file-grid') : document.getElementById('file-table-body'));
+  const viewNames = () => {
+    const container = view();
+    const first = container.firstElementChild;
+    const last = container.lastElementChild;
+    const label = (element) => element?.querySelector('.file-item-name, .grid-card-label')?.textContent;
+    return { count: container.childElementCount, first: label(first), last: label(last) };
+  };
+  // True when the file view shows exactly `rows` (count, first and last name, status count).
+  const shows = (rows) => {
+    const shown = viewNames();
+    const count = `${rows.length} ${rows.length === 1 ? 'item' : 'items'}`;
+    return shown.count === rows.length && shown.first === rows[0]?.name && shown.last === rows.at(-1)?.name &&
+      document.getElementById('status-items-count').textContent === count;
+  };
+  const settle = async (rows) => {
+    await until(() => shows(rows));
+    await new Promise((done) => setTimeout(done, 300));
+  };
+  const searchInput = () => document.getElementById('search-input');
+  const setFilter = (value) => {
+    searchInput().value = value;
+    searchInput().dispatchEvent(new Event('input', { bubbles: true }));
+  };
+  const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+
+  window.pageBench = {
+    // Opens `path` through the direct path input, from the keystroke Enter to the whole
+    // listing drawn; the bare side fetches the same listing and draws it as one table.
+    async open(path) {
+      document.getElementById('btn-edit-path').click();
+      const input = document.getElementById('path-direct-input');
+      input.value = path;
+      const start = performance.now();
+      input.dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true, cancelable: true }));
+      let rows = null;
+      const end = await until(() => {
+        if (window.state.currentPath !== path) return false;
+        rows ??= expectedRows(window.state.items, window.state.filterText, window.state.sortCol, window.state.sortAsc);
+        return shows(rows);
+      });
+      await sleep(300);
+      const bareStart = performance.now();
+      const reply = await fetch('/api/list?path=' + encodeURIComponent(path));
+      const items = await reply.json();
+      const bareEnd = await bareShow(bareMarkup(expectedRows(items, '', 'name', true), false));
+      return { ours: end - start, bare: bareEnd - bareStart, count: rows.length, scrollTop: document.getElementById('drop-zone').scrollTop };
+    },
+    // The first keystroke into the empty filter, to the filtered rows drawn.
+    async filterKeystroke(key) {
+      const { items, sortCol, sortAsc } = window.state;
+      const before = expectedRows(items, '', sortCol, sortAsc);
+      const rows = expectedRows(items, key, sortCol, sortAsc);
+      if (rows.length === before.length) throw new Error('the keystroke must change the rows');
+      const start = performance.now();
+      setFilter(key);
+      const end = await until(() => shows(rows));
+      await sleep(300);
+      const bareStart = performance.now();
+      const bareEnd = await bareShow(bareMarkup(expectedRows(items, key, sortCol, sortAsc), false));
+      setFilter('');
+      await settle(before);
+      return { ours: end - start, bare: bareEnd - bareStart, count: rows.length };
+    },
+    // A word typed one character every `interval` ms, from the first keystroke to the rows of
+    // the whole word drawn. The bare side rebuilds its table at each character.
+    async typeWord(word, interval) {
+      const { items, sortCol, sortAsc } = window.state;
+      const before = expectedRows(items, '', sortCol, sortAsc);
+      const rows = expectedRows(items, word, sortCol, sortAsc);
+      const start = performance.now();
+      for (let i = 1; i <= word.length; i += 1) {
+        setFilter(word.slice(0, i));
+        if (i < word.length) await sleep(interval);
+      }
+      const end = await until(() => shows(rows));
+      await sleep(300);
+      const bareStart = performance.now();
+      for (let i = 1; i <= word.length; i += 1) {
+        layer.innerHTML = bareMarkup(expectedRows(items, word.slice(0, i), sortCol, sortAsc), false);
+        document.body.appendChild(layer);
+        if (i < word.length) await sleep(interval);
+      }
+      const bareEnd = await until(() => true);
+      layer.remove();
+      setFilter('');
+      await settle(before);
+      return { ours: end - start, bare: bareEnd - bareStart, count: rows.length };
+    },
+    // A click on a column header, to the re-sorted rows drawn.
+    async sort(column) {
+      const header = document.querySelector(`th[data-sort="${column}"]`);
+      const { items, filterText } = window.state;
+      const ascending = window.state.sortCol === column ? !window.state.sortAsc : true;
+      const rows = expectedRows(items, filterText, column, ascending);
+      const start = performance.now();
+      header.click();
+      const end = await until(() => shows(rows));
+      await sleep(300);
+      const bareStart = performance.now();
+      const bareEnd = await bareShow(bareMarkup(expectedRows(items, filterText, column, ascending), false));
+      return { ours: end - start, bare: bareEnd - bareStart, count: rows.length };
+    },
+    // Back to the order by name, ascending, as at load.
+    async resetSort() {
+      const { items } = window.state;
+      while (window.state.sortCol !== 'name' || !window.state.sortAsc) {
+        document.querySelector('th[data-sort="name"]').click();
+      }
+      await settle(expectedRows(items, '', 'name', true));
+    },
+    // A click on the list or grid button, to the other view drawn whole.
+    async switchView(mode) {
+      const { items, filterText, sortCol, sortAsc } = window.state;
+      const rows = expectedRows(items, filterText, sortCol, sortAsc);
+      const wrapper = document.getElementById(mode === 'grid' ? 'grid-view-wrapper' : 'list-view-wrapper');
+      const start = performance.now();
+      document.getElementById(mode === 'grid' ? 'btn-view-grid' : 'btn-view-list').click();
+      const end = await until(() => !wrapper.classList.contains('hidden') && shows(rows));
+      await sleep(300);
+      const bareStart = performance.now();
+      const bareEnd = await bareShow(bareMarkup(expectedRows(items, filterText, sortCol, sortAsc), mode === 'grid'));
+      return { ours: end - start, bare: bareEnd - bareStart, count: rows.length };
+    },
+    // Opens a file in the viewer, to "Loaded" with the rendering drawn; the bare side reads the
+    // same file and draws marked's rendering without highlighting or sanitising.
+    async openMarkdown(path, name) {
+      const status = document.getElementById('md-save-status');
+      const pane = document.getElementById('md-rendered-content');
+      const start = performance.now();
+      window.openMarkdownViewer({ name, path });
+      const end = await until(() => status.textContent.startsWith('Loaded'));
+      const blocks = pane.querySelectorAll('pre code').length;
+      const highlighted = [...pane.querySelectorAll('pre code')].filter((code) => code.querySelector('[class^="hljs-"]')).length;
+      await sleep(300);
+      const bareStart = performance.now();
+      const reply = await fetch('/api/read?path=' + encodeURIComponent(path));
+      const { content } = await reply.json();
+      const bareEnd = await bareShow(new window.marked.Marked({ gfm: true, breaks: true }).parse(content));
+      return { ours: end - start, bare: bareEnd - bareStart, blocks, highlighted };
+    },
+    // Edit, then a click on Preview, to the rendering drawn.
+    async editToPreview() {
+      document.getElementById('tab-md-edit').click();
+      await until(() => true);
+      await sleep(300);
+      const container = document.querySelector('.md-viewer-container');
+      const start = performance.now();
+      document.getElementById('tab-md-view').click();
+      const end = await until(() => container.dataset.viewMode === 'preview');
+      await sleep(300);
+      const text = document.getElementById('md-raw-textarea').value;
+      const bareStart = performance.now();
+      const bareEnd = await bareShow(new window.marked.Marked({ gfm: true, breaks: true }).parse(text));
+      return { ours: end - start, bare: bareEnd - bareStart };
+    },
+    closeViewer() {
+      document.getElementById('btn-close-md-viewer').click();
+    },
+    // Scrolls the list down, so that the next opening shows whether it starts at the top.
+    scrollDown() {
+      const view = document.getElementById('drop-zone');
+      view.scrollTop = view.scrollHeight;
+      return view.scrollTop;
+    },
+  };
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running and reporting
+// ---------------------------------------------------------------------------------------------
+
+const median = (values) => {
+  const sorted = [...values].sort((a, b) => a - b);
+  const middle = Math.floor(sorted.length / 2);
+  return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+};
+
+const results = [];
+
+// Runs `measure` ROUNDS times (it returns { ours, bare, ... }) and keeps the medians.
+async function figure(label, target, measure) {
+  const rounds = [];
+  for (let round = 0; round < ROUNDS; round += 1) rounds.push(await measure());
+  const ours = median(rounds.map((r) => r.ours));
+  const bare = median(rounds.map((r) => r.bare));
+  const extra = { ...rounds.at(-1) };
+  delete extra.ours;
+  delete extra.bare;
+  const row = { label, ours, bare, ratio: ours / bare, target, extra };
+  results.push(row);
+  const note = Object.keys(extra).length ? ` ${JSON.stringify(extra)}` : '';
+  console.error(`  ${label}: ${ours.toFixed(0)} ms (bare ${bare.toFixed(0)} ms)${note}`);
+  return row;
+}
+
+function printTable() {
+  const lines = ['| measure | page (ms) | bare (ms) | ratio | target |', '|---|---:|---:|---:|---|'];
+  for (const row of results) {
+    lines.push(`| ${row.label} | ${row.ours.toFixed(0)} | ${row.bare.toFixed(0)} | ${row.ratio.toFixed(1)} | ${row.target} |`);
+  }
+  console.log(lines.join('\n'));
+}
+
+async function main() {
+  const harness = await startHarness({ browserOptions: { viewport: { width: 1280, height: 800 }, timeout: 600000 } });
+  // Interrupted, it still stops the program, Chromium and the sshd.
+  for (const signal of ['SIGINT', 'SIGTERM']) {
+    process.on(signal, () => harness.close().finally(() => process.exit(130)));
+  }
+  try {
+    const page = harness.page;
+    const root = makeScratchDirectory(harness.sshd, 'page-bench-');
+    console.error('making the folders and documents...');
+    const folders = Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)]));
+    for (const { name, bytes } of MARKDOWN_SIZES) writeFileSync(join(root, name), makeMarkdown(bytes));
+
+    await openAndConnect(page, harness.program, harness.sshd);
+    await page.evaluate(installPageHelpers);
+    const bench = (name, ...args) => page.evaluate(([n, a]) => window.pageBench[n](...a), [name, args]);
+    if (!onlyMarkdown) await folderFigures(bench, root, folders);
+    if (!onlyFolders) await markdownFigures(bench, root);
+  } finally {
+    await harness.close();
+  }
+  printTable();
+}
+
+async function folderFigures(bench, root, folders) {
+  // Opening a folder starts from another folder's listing, scrolled down.
+  const openFrom = async (count) => {
+    await bench('open', root);
+    return bench('open', folders[count]);
+  };
+
+  for (const count of FOLDER_SIZES) {
+    await figure(`open ${count.toLocaleString('en-US')} entries`, count === 20000 ? '<= 1500' : '', () => openFrom(count));
+  }
+  await bench('open', folders[20000]);
+  const scrolled = await bench('scrollDown');
+  const opened = await bench('open', folders[5000]);
+  console.error(`  scrolled to ${scrolled} px in one folder, the next opens at ${opened.scrollTop} px`);
+
+  await bench('open', folders[5000]);
+  await figure('filter keystroke on 5,000 entries', '<= 100', () => bench('filterKeystroke', FILTER_KEY));
+  await bench('open', folders[5200]);
+  await figure(`typing ${TYPED_WORD.length} characters on 5,200 entries (${TYPING_INTERVAL_MS} ms apart)`, '',
+    () => bench('typeWord', TYPED_WORD, TYPING_INTERVAL_MS));
+
+  for (const count of [5000, 20000]) {
+    await bench('open', folders[count]);
+    for (const column of ['name', 'size', 'type']) {
+      const label = `sort ${count.toLocaleString('en-US')} by ${column === 'name' ? 'name, descending' : column}`;
+      await figure(label, count === 5000 ? '<= 300' : '', async () => {
+        const measured = await bench('sort', column);
+        await bench('resetSort');
+        return measured;
+      });
+    }
+  }
+
+  await bench('open', folders[20000]);
+  await figure('switch view list to grid, 20,000', '<= 400', async () => {
+    const measured = await bench('switchView', 'grid');
+    await bench('switchView', 'list');
+    return measured;
+  });
+  await figure('switch view grid to list, 20,000', '<= 400', async () => {
+    await bench('switchView', 'grid');
+    return bench('switchView', 'list');
+  });
+}
+
+async function markdownFigures(bench, root) {
+  for (const { name, bytes } of MARKDOWN_SIZES) {
+    const size = `${bytes / 1024 / 1024} MB`;
+    await figure(`${size} Markdown open to "Loaded"`, bytes <= 2 * 1024 * 1024 ? '<= 1000' : '',
+      () => bench('openMarkdown', join(root, name), name));
+    await figure(`${size} Markdown Edit -> Preview`, '', () => bench('editToPreview'));
+    await bench('closeViewer');
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
