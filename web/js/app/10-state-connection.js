@@ -468,6 +468,8 @@
     elements.listViewButton.addEventListener('click', () => setViewMode('list'));
     elements.gridViewButton.addEventListener('click', () => setViewMode('grid'));
     elements.toggleHiddenButton.addEventListener('click', toggleHiddenFiles);
+    setupEntryEvents(elements.fileTableBody);
+    setupEntryEvents(elements.fileGrid);
   }
 
   function setupEventListeners() {

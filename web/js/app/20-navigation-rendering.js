@@ -18,6 +18,10 @@
       if (!Array.isArray(items)) {
         throw new Error('Failed to list directory');
       }
+      // A new folder opens at its top; a refresh of the same folder keeps its place.
+      if (path !== state.currentPath) {
+        elements.dropZone.scrollTop = 0;
+      }
       state.items = items;
       state.currentPath = path;
       state.selectedItem = null;
@@ -258,21 +262,22 @@
       return filter === '' || String(item.name).toLowerCase().includes(filter);
     });
     const direction = state.sortAsc ? 1 : -1;
-    // Array sort is stable, so entries that compare equal keep the listing's order.
-    return kept.sort((a, b) => {
-      if (a.is_dir !== b.is_dir) {
-        return a.is_dir ? -1 : 1;
+    // Each entry's sort value is worked out once, not at every comparison. Array sort is
+    // stable, so entries that compare equal keep the listing's order.
+    const keyed = kept.map((item) => ({item, isDir: item.is_dir, value: sortValue(item)}));
+    keyed.sort((a, b) => {
+      if (a.isDir !== b.isDir) {
+        return a.isDir ? -1 : 1;
       }
-      const left = sortValue(a);
-      const right = sortValue(b);
-      if (left < right) {
+      if (a.value < b.value) {
         return -direction;
       }
-      if (left > right) {
+      if (a.value > b.value) {
         return direction;
       }
       return 0;
     });
+    return keyed.map((entry) => entry.item);
   }
 
   function sortValue(item) {
@@ -297,8 +302,22 @@
     elements.openConnectButton.classList.toggle('hidden', !offerConnect);
   }
 
+  // Rows and cards are drawn in pieces: the first at once, enough to fill the view, the rest a
+  // piece per frame, so that typing in the filter, sorting or leaving the folder never waits
+  // for the end of a long listing. Every piece makes the browser lay the whole table out again,
+  // so the pieces double in size (up to a bound that keeps each frame short enough).
+  // Each rendering starts a new generation, and the pieces of an older one stop.
+  const FIRST_PIECE_ENTRIES = 100;
+  const LARGEST_PIECE_ENTRIES = 2000;
+  let renderGeneration = 0;
+  // The entries of the view being shown, in order: its i-th row or card shows shownItems[i].
+  let shownItems = [];
+
   function renderFiles() {
+    renderGeneration += 1;
+    shownItems = [];
     if (!state.connected) {
+      clearEntries();
       showEmptyState(
           'Not Connected', 'Connect to your remote VM over SSH to browse files.', true);
       elements.statusItemsCount.textContent = '0 items';
@@ -310,16 +329,20 @@
     if (items.length === 0) {
       const description = state.filterText !== '' ? 'No items matching filter.' :
                                                     'This folder contains no files.';
+      clearEntries();
       showEmptyState('Empty Directory', description, false);
     } else {
       elements.emptyState.classList.add('hidden');
       const listMode = state.viewMode !== 'grid';
       elements.listViewWrapper.classList.toggle('hidden', !listMode);
       elements.gridViewWrapper.classList.toggle('hidden', listMode);
+      // The hidden view keeps nothing, so that selecting never walks stale entries.
       if (listMode) {
-        renderListView(items);
+        elements.fileGrid.replaceChildren();
+        renderEntries(elements.fileTableBody, items, listRowMarkup);
       } else {
-        renderGridView(items);
+        elements.fileTableBody.replaceChildren();
+        renderEntries(elements.fileGrid, items, gridCardMarkup);
       }
     }
     elements.statusItemsCount.textContent =
@@ -327,73 +350,108 @@
     updateSelectionStatus();
   }
 
+  function clearEntries() {
+    elements.fileTableBody.replaceChildren();
+    elements.fileGrid.replaceChildren();
+  }
+
   function isSelected(item) {
     return state.selectedItem !== null && state.selectedItem.path === item.path;
   }
 
-  function renderListView(items) {
-    const body = elements.fileTableBody;
-    body.replaceChildren();
-    for (const item of items) {
-      const row = document.createElement('tr');
-      row.classList.toggle('selected', isSelected(item));
-      row.innerHTML =
-          '<td class="col-name"><div class="file-item-name-cell">' +
-          '<span class="file-item-icon">' + getFileIcon(item) + '</span>' +
-          '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
-          '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
-          '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
-          '<td class="col-modified">' + escapeHtml(formatDate(item.modified)) + '</td>' +
-          '<td class="col-perms">' + escapeHtml(item.permissions) + '</td>';
-      attachItemHandlers(row, item);
-      body.appendChild(row);
-    }
+  function renderEntries(container, items, markupOf) {
+    const generation = renderGeneration;
+    shownItems = items;
+    container.innerHTML = items.slice(0, FIRST_PIECE_ENTRIES).map(markupOf).join('');
+    const appendFrom = (start) => {
+      if (generation !== renderGeneration || start >= items.length) {
+        return;
+      }
+      const end = Math.min(start + Math.min(start, LARGEST_PIECE_ENTRIES), items.length);
+      container.insertAdjacentHTML('beforeend', items.slice(start, end).map(markupOf).join(''));
+      requestAnimationFrame(() => appendFrom(end));
+    };
+    requestAnimationFrame(() => appendFrom(FIRST_PIECE_ENTRIES));
   }
 
-  function renderGridView(items) {
-    const grid = elements.fileGrid;
-    grid.replaceChildren();
-    for (const item of items) {
-      const card = document.createElement('div');
-      card.className = 'grid-card';
-      card.classList.toggle('selected', isSelected(item));
-      card.innerHTML = '<div class="grid-card-icon">' + getFileIcon(item, 36) + '</div>' +
-          '<div class="grid-card-label" title="' + escapeHtml(item.name) + '">' +
-          escapeHtml(item.name) + '</div>';
-      attachItemHandlers(card, item);
-      grid.appendChild(card);
-    }
+  // Every text taken from the entry is escaped; sizes, dates and icons are our own text.
+  function listRowMarkup(item) {
+    return '<tr draggable="true"' + (isSelected(item) ? ' class="selected"' : '') + '>' +
+        '<td class="col-name"><div class="file-item-name-cell">' +
+        '<span class="file-item-icon">' + getFileIcon(item) + '</span>' +
+        '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
+        '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
+        '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
+        '<td class="col-modified">' + escapeHtml(formatDate(item.modified)) + '</td>' +
+        '<td class="col-perms">' + escapeHtml(item.permissions) + '</td></tr>';
   }
 
-  // The handlers that rows and cards share: drag, select, open and the item menu.
-  function attachItemHandlers(element, item) {
-    element.itemPath = item.path;
-    element.draggable = true;
-    element.addEventListener('dragstart', (event) => {
+  function gridCardMarkup(item) {
+    const name = escapeHtml(item.name);
+    return '<div class="grid-card' + (isSelected(item) ? ' selected' : '') + '" draggable="true">' +
+        '<div class="grid-card-icon">' + getFileIcon(item, 36) + '</div>' +
+        '<div class="grid-card-label" title="' + name + '">' + name + '</div></div>';
+  }
+
+  // The row or card an event happened in, with the entry it shows; null outside every one.
+  function entryAt(container, event) {
+    let element = event.target instanceof Element ? event.target : null;
+    while (element && element.parentElement !== container) {
+      element = element.parentElement;
+    }
+    if (!element) {
+      return null;
+    }
+    const item = shownItems[Array.prototype.indexOf.call(container.children, element)];
+    return item ? {element, item} : null;
+  }
+
+  // The handlers that rows and cards share (drag, select, open and the item menu), listened
+  // for once on the list body and the grid rather than on every entry.
+  function setupEntryEvents(container) {
+    container.addEventListener('dragstart', (event) => {
+      const entry = entryAt(container, event);
+      if (!entry) {
+        return;
+      }
+      const item = entry.item;
       state.isDraggingInternal = true;
       const record = {path: item.path, name: item.name, is_dir: item.is_dir === true};
       event.dataTransfer.setData('application/json', JSON.stringify(record));
       event.dataTransfer.setData('text/plain', item.path);
       event.dataTransfer.effectAllowed = 'copy';
     });
-    element.addEventListener('dragend', () => {
-      state.isDraggingInternal = false;
+    container.addEventListener('dragend', (event) => {
+      if (entryAt(container, event)) {
+        state.isDraggingInternal = false;
+      }
     });
-    element.addEventListener('click', (event) => {
-      event.stopPropagation();
-      selectItem(item);
+    container.addEventListener('click', (event) => {
+      const entry = entryAt(container, event);
+      if (entry) {
+        event.stopPropagation();
+        selectItem(entry.item);
+      }
     });
-    element.addEventListener('dblclick', (event) => {
-      event.stopPropagation();
-      element.classList.add('opening');
-      openItem(item);
+    container.addEventListener('dblclick', (event) => {
+      const entry = entryAt(container, event);
+      if (entry) {
+        event.stopPropagation();
+        entry.element.classList.add('opening');
+        openItem(entry.item);
+      }
     });
-    element.addEventListener('animationend', () => element.classList.remove('opening'));
-    element.addEventListener('contextmenu', (event) => {
-      event.preventDefault();
-      event.stopPropagation();
-      selectItem(item);
-      showContextMenu(event.clientX, event.clientY);
+    container.addEventListener('animationend', (event) => {
+      entryAt(container, event)?.element.classList.remove('opening');
+    });
+    container.addEventListener('contextmenu', (event) => {
+      const entry = entryAt(container, event);
+      if (entry) {
+        event.preventDefault();
+        event.stopPropagation();
+        selectItem(entry.item);
+        showContextMenu(event.clientX, event.clientY);
+      }
     });
   }
 
@@ -415,9 +473,11 @@
 
   function selectItem(item) {
     state.selectedItem = item;
-    const shown = [...elements.fileTableBody.children, ...elements.fileGrid.children];
-    for (const element of shown) {
-      element.classList.toggle('selected', element.itemPath === item.path);
+    const container =
+        state.viewMode === 'grid' ? elements.fileGrid : elements.fileTableBody;
+    const shown = container.children;
+    for (let index = 0; index < shown.length; index += 1) {
+      shown[index].classList.toggle('selected', shownItems[index].path === item.path);
     }
     markActiveBookmarks();
     updateSelectionStatus();
@@ -585,6 +645,11 @@
     return rounded + ' ' + SIZE_UNITS[unit];
   }
 
+  // Made once: a formatter made with options for every row costs more than the rest of the
+  // row together.
+  const TIME_FORMAT = new Intl.DateTimeFormat([], {hour: '2-digit', minute: '2-digit'});
+  const DAY_FORMAT = new Intl.DateTimeFormat([], {month: 'short', day: 'numeric', year: 'numeric'});
+
   // Today's times as hours and minutes, other days as the date, in the browser's locale.
   function formatDate(timestamp) {
     if (!timestamp) {
@@ -595,10 +660,11 @@
       return '--';
     }
     const today = new Date();
-    if (date.toDateString() === today.toDateString()) {
-      return date.toLocaleTimeString([], {hour: '2-digit', minute: '2-digit'});
+    if (date.getDate() === today.getDate() && date.getMonth() === today.getMonth() &&
+        date.getFullYear() === today.getFullYear()) {
+      return TIME_FORMAT.format(date);
     }
-    return date.toLocaleDateString([], {month: 'short', day: 'numeric', year: 'numeric'});
+    return DAY_FORMAT.format(date);
   }
 
   const HTML_ESCAPES = {'&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;'};
