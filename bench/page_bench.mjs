@@ -9,17 +9,19 @@
 //
 // The program is WRENFIELD_BIN, else WRENFIELD_BUILD_DIR/wrenfield, else build/wrenfield.
 // Figures are read by a person; nothing here is asserted.
-import { closeSync, ftruncateSync, mkdirSync, openSync, utimesSync, writeFileSync } from 'node:fs';
-import { join } from 'node:path';
-import { startHarness, makeScratchDirectory } from '../tests/browser/harness.mjs';
-import { openAndConnect } from '../tests/browser/page_helpers.mjs';
+import {closeSync, ftruncateSync, mkdirSync, openSync, utimesSync, writeFileSync} from 'node:fs';
+import {join} from 'node:path';
+
+import {makeScratchDirectory, startHarness} from '../tests/browser/harness.mjs';
+import {openAndConnect} from '../tests/browser/page_helpers.mjs';
 
 const quick = process.argv.includes('--quick');
 const ROUNDS = quick ? 1 : 3;
 const onlyMarkdown = process.argv.includes('--markdown');
 const onlyFolders = process.argv.includes('--folders');
 const FOLDER_SIZES = [5000, 5200, 20000];
-const MARKDOWN_SIZES = [{ name: 'doc-2mb.md', bytes: 2 * 1024 * 1024 }, { name: 'doc-9mb.md', bytes: 9 * 1024 * 1024 }];
+const MARKDOWN_SIZES =
+    [{name: 'doc-2mb.md', bytes: 2 * 1024 * 1024}, {name: 'doc-9mb.md', bytes: 9 * 1024 * 1024}];
 // One keystroke from the empty filter, and a word typed at a fast typist's pace.
 const FILTER_KEY = 'r';
 const TYPED_WORD = 'report';
@@ -29,8 +31,13 @@ const TYPING_INTERVAL_MS = 100;
 // Data on the "remote" side (the sshd runs on this machine)
 // ---------------------------------------------------------------------------------------------
 
-const WORDS = ['report', 'notes', 'image', 'build', 'config', 'data', 'draft', 'backup', 'photo', 'script', 'readme', 'archive'];
-const EXTENSIONS = ['md', 'txt', 'py', 'js', 'json', 'png', 'tar.gz', 'log', 'csv', 'sh', 'yaml', 'pdf', 'rs', 'bin'];
+const WORDS = [
+  'report', 'notes', 'image', 'build', 'config', 'data', 'draft', 'backup', 'photo', 'script',
+  'readme', 'archive'
+];
+const EXTENSIONS = [
+  'md', 'txt', 'py', 'js', 'json', 'png', 'tar.gz', 'log', 'csv', 'sh', 'yaml', 'pdf', 'rs', 'bin'
+];
 
 // A tenth folders, one in fifty hidden, mixed-case names, sparse files of varied sizes and
 // modification times spread over two years (some of them today).
@@ -43,7 +50,9 @@ function makeFolder(root, count) {
     const capitalised = i % 3 === 0 ? word[0].toUpperCase() + word.slice(1) : word;
     const hidden = i % 50 === 7 ? '.' : '';
     const base = `${hidden}${capitalised}-${String(i).padStart(5, '0')}`;
-    const target = i % 10 === 3 ? join(folder, base) : join(folder, `${base}.${EXTENSIONS[(i * 5) % EXTENSIONS.length]}`);
+    const target = i % 10 === 3 ?
+        join(folder, base) :
+        join(folder, `${base}.${EXTENSIONS[(i * 5) % EXTENSIONS.length]}`);
     if (i % 10 === 3) {
       mkdirSync(target);
     } else {
@@ -58,11 +67,26 @@ function makeFolder(root, count) {
 }
 
 const CODE_SAMPLES = [
-  ['js', 'function total(items) {\n  let sum = 0;\n  for (const item of items) {\n    if (item.size > 0) sum += item.size; // count only files\n  }\n  return { sum, count: items.length, label: `total ${sum}` };\n}\n'],
-  ['python', 'def parse(lines):\n    """Reads key = value pairs."""\n    result = {}\n    for number, line in enumerate(lines, 1):\n        if not line.strip() or line.startswith("#"):\n            continue\n        key, _, value = line.partition("=")\n        result[key.strip()] = value.strip()\n    return result\n'],
-  ['bash', 'set -euo pipefail\nfor file in "$@"; do\n  if [[ -f "$file" ]]; then\n    echo "checking $file" && wc -l < "$file"\n  fi\ndone\n'],
-  ['json', '{\n  "name": "wrenfield",\n  "version": 3,\n  "features": ["list", "view", "edit"],\n  "enabled": true\n}\n'],
-  ['cpp', '#include <vector>\nint main() {\n  std::vector<int> values{1, 2, 3};\n  int sum = 0;\n  for (int v : values) sum += v;\n  return sum == 6 ? 0 : 1;\n}\n'],
+  [
+    'js',
+    'function total(items) {\n  let sum = 0;\n  for (const item of items) {\n    if (item.size > 0) sum += item.size; // count only files\n  }\n  return { sum, count: items.length, label: `total ${sum}` };\n}\n'
+  ],
+  [
+    'python',
+    'def parse(lines):\n    """Reads key = value pairs."""\n    result = {}\n    for number, line in enumerate(lines, 1):\n        if not line.strip() or line.startswith("#"):\n            continue\n        key, _, value = line.partition("=")\n        result[key.strip()] = value.strip()\n    return result\n'
+  ],
+  [
+    'bash',
+    'set -euo pipefail\nfor file in "$@"; do\n  if [[ -f "$file" ]]; then\n    echo "checking $file" && wc -l < "$file"\n  fi\ndone\n'
+  ],
+  [
+    'json',
+    '{\n  "name": "wrenfield",\n  "version": 3,\n  "features": ["list", "view", "edit"],\n  "enabled": true\n}\n'
+  ],
+  [
+    'cpp',
+    '#include <vector>\nint main() {\n  std::vector<int> values{1, 2, 3};\n  int sum = 0;\n  for (int v : values) sum += v;\n  return sum == 6 ? 0 : 1;\n}\n'
+  ],
   ['yaml', 'server:\n  host: 127.0.0.1\n  port: 8022\n  paths:\n    - /home\n    - /srv/data\n'],
   ['', 'plain block without a language\n  indented line <with> & markup characters\n'],
 ];
@@ -76,17 +100,21 @@ function makeMarkdown(bytes) {
   for (let section = 0; length < bytes; section += 1) {
     const [language, code] = CODE_SAMPLES[section % CODE_SAMPLES.length];
     let text = `## Section ${section}: notes on the *build* and \`config\`\n\n` +
-      `This paragraph explains step ${section} with **bold** words, a [link](https://example.com/${section}) ` +
-      'and some inline `code`, then continues on a second line\nthat a single newline breaks. ' +
-      'Each step reads the settings, checks them against the machine it runs on and writes what it found ' +
-      'into the log, so that a later run can start where this one stopped.\n\n' +
-      `- first point of ${section}\n- second point with \`value_${section}\`\n  - nested detail\n- third point\n\n` +
-      `> A quoted remark about section ${section}: keep the old file until the new one is complete.\n\n` +
-      '```' + language + '\n' + code + '```\n\n' +
-      'After the block, a closing paragraph sums up what changed, which files it touched and how to undo ' +
-      'it by hand when the automatic way is not available.\n\n';
+        `This paragraph explains step ${
+                   section} with **bold** words, a [link](https://example.com/${section}) ` +
+        'and some inline `code`, then continues on a second line\nthat a single newline breaks. ' +
+        'Each step reads the settings, checks them against the machine it runs on and writes what it found ' +
+        'into the log, so that a later run can start where this one stopped.\n\n' +
+        `- first point of ${section}\n- second point with \`value_${
+                   section}\`\n  - nested detail\n- third point\n\n` +
+        `> A quoted remark about section ${
+                   section}: keep the old file until the new one is complete.\n\n` +
+        '```' + language + '\n' + code + '```\n\n' +
+        'After the block, a closing paragraph sums up what changed, which files it touched and how to undo ' +
+        'it by hand when the automatic way is not available.\n\n';
     if (section % 10 === 0) {
-      text += '| key | value | note |\n|---|---:|---|\n' + `| a${section} | ${section} | first |\n| b | 2 | second |\n\n`;
+      text += '| key | value | note |\n|---|---:|---|\n' +
+          `| a${section} | ${section} | first |\n| b | 2 | second |\n\n`;
     }
     parts.push(text);
     length += Buffer.byteLength(text);
@@ -101,9 +129,9 @@ function makeMarkdown(bytes) {
 function installPageHelpers() {
   const nextFrame = () => new Promise((done) => requestAnimationFrame(done));
   const afterFrame = () => new Promise((done) => setTimeout(done, 0));
-  const HTML_ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;' };
+  const HTML_ESCAPES = {'&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;'};
   const escape = (text) => String(text ?? '').replace(/[&<>'"]/g, (c) => HTML_ESCAPES[c]);
-  const dateFormat = new Intl.DateTimeFormat([], { month: 'short', day: 'numeric', year: 'numeric' });
+  const dateFormat = new Intl.DateTimeFormat([], {month: 'short', day: 'numeric', year: 'numeric'});
 
   // Waits frame by frame until `condition` holds, then for that frame to be drawn; returns
   // the time then. With `early`, also notes when that first held (drawn) in `times.early`.
@@ -127,13 +155,32 @@ function installPageHelpers() {
   // The page's own rule for what is shown, in its order, written apart from the page.
   function expectedRows(items, filter, column, ascending) {
     const lower = filter.toLowerCase();
-    const kept = items.filter((item) => !item.is_hidden && (lower === '' || item.name.toLowerCase().includes(lower)));
+    const kept = items.filter(
+        (item) => !item.is_hidden && (lower === '' || item.name.toLowerCase().includes(lower)));
     const KINDS = {
-      md: 'Markdown', markdown: 'Markdown', txt: 'Text Document', rs: 'Rust Source', py: 'Python Script',
-      js: 'JavaScript', ts: 'TypeScript', html: 'HTML Document', css: 'CSS Stylesheet', json: 'JSON Document',
-      yaml: 'YAML Document', yml: 'YAML Document', sh: 'Shell Script', bash: 'Shell Script', png: 'PNG Image',
-      jpg: 'JPEG Image', jpeg: 'JPEG Image', gif: 'GIF Image', svg: 'SVG Vector Image', pdf: 'PDF Document',
-      zip: 'ZIP Archive', tar: 'TAR Archive', gz: 'GZIP Archive',
+      md: 'Markdown',
+      markdown: 'Markdown',
+      txt: 'Text Document',
+      rs: 'Rust Source',
+      py: 'Python Script',
+      js: 'JavaScript',
+      ts: 'TypeScript',
+      html: 'HTML Document',
+      css: 'CSS Stylesheet',
+      json: 'JSON Document',
+      yaml: 'YAML Document',
+      yml: 'YAML Document',
+      sh: 'Shell Script',
+      bash: 'Shell Script',
+      png: 'PNG Image',
+      jpg: 'JPEG Image',
+      jpeg: 'JPEG Image',
+      gif: 'GIF Image',
+      svg: 'SVG Vector Image',
+      pdf: 'PDF Document',
+      zip: 'ZIP Archive',
+      tar: 'TAR Archive',
+      gz: 'GZIP Archive',
     };
     const kind = (item) => {
       if (item.is_dir) return 'Folder';
@@ -141,8 +188,10 @@ function installPageHelpers() {
       if (extension === '') return 'Document';
       return Object.hasOwn(KINDS, extension) ? KINDS[extension] : extension.toUpperCase() + ' File';
     };
-    const key = (item) => column === 'size' ? item.size : column === 'type' ? kind(item) :
-      column === 'modified' ? item.modified : item.name.toLowerCase();
+    const key = (item) => column === 'size' ? item.size :
+        column === 'type'                   ? kind(item) :
+        column === 'modified'               ? item.modified :
+                                              item.name.toLowerCase();
     const direction = ascending ? 1 : -1;
     return kept.sort((a, b) => {
       if (a.is_dir !== b.is_dir) return a.is_dir ? -1 : 1;
@@ -155,16 +204,26 @@ function installPageHelpers() {
   // The bare rendering: one table (or grid of labels) of the same rows, built with one HTML
   // string in a layer over the page, drawn, and removed again.
   const layer = document.createElement('div');
-  layer.style.cssText = 'position:fixed;inset:0;overflow:auto;z-index:100000;background:#fff;color:#000;font:13px sans-serif';
+  layer.style.cssText =
+      'position:fixed;inset:0;overflow:auto;z-index:100000;background:#fff;color:#000;font:13px sans-serif';
   function bareMarkup(rows, grid) {
     if (grid) {
       return '<div style="display:grid;grid-template-columns:repeat(auto-fill,minmax(110px,1fr));gap:8px">' +
-        rows.map((item) => '<div title="' + escape(item.name) + '">' + escape(item.name) + '</div>').join('') + '</div>';
+          rows.map(
+                  (item) =>
+                      '<div title="' + escape(item.name) + '">' + escape(item.name) + '</div>')
+              .join('') +
+          '</div>';
     }
-    return '<table><tbody>' + rows.map((item) =>
-      '<tr><td>' + escape(item.name) + '</td><td>' + (item.is_dir ? '--' : item.size + ' B') + '</td><td>' +
-      (item.is_dir ? 'Folder' : 'File') + '</td><td>' + dateFormat.format(item.modified * 1000) + '</td><td>' +
-      escape(item.permissions) + '</td></tr>').join('') + '</tbody></table>';
+    return '<table><tbody>' +
+        rows.map(
+                (item) => '<tr><td>' + escape(item.name) + '</td><td>' +
+                    (item.is_dir ? '--' : item.size + ' B') + '</td><td>' +
+                    (item.is_dir ? 'Folder' : 'File') + '</td><td>' +
+                    dateFormat.format(item.modified * 1000) + '</td><td>' +
+                    escape(item.permissions) + '</td></tr>')
+            .join('') +
+        '</tbody></table>';
   }
   async function bareShow(markup) {
     layer.innerHTML = markup;
@@ -175,20 +234,24 @@ function installPageHelpers() {
     return end;
   }
 
-  const view = () => (window.state.viewMode === 'grid' ? document.getElementById('file-grid') : document.getElementById('file-table-body'));
+  const view = () =>
+      (window.state.viewMode === 'grid' ? document.getElementById('file-grid') :
+                                          document.getElementById('file-table-body'));
   const viewNames = () => {
     const container = view();
     const first = container.firstElementChild;
     const last = container.lastElementChild;
-    const label = (element) => element?.querySelector('.file-item-name, .grid-card-label')?.textContent;
-    return { count: container.childElementCount, first: label(first), last: label(last) };
+    const label = (element) =>
+        element?.querySelector('.file-item-name, .grid-card-label')?.textContent;
+    return {count: container.childElementCount, first: label(first), last: label(last)};
   };
   // True when the file view shows exactly `rows` (count, first and last name, status count).
   const shows = (rows) => {
     const shown = viewNames();
     const count = `${rows.length} ${rows.length === 1 ? 'item' : 'items'}`;
-    return shown.count === rows.length && shown.first === rows[0]?.name && shown.last === rows.at(-1)?.name &&
-      document.getElementById('status-items-count').textContent === count;
+    return shown.count === rows.length && shown.first === rows[0]?.name &&
+        shown.last === rows.at(-1)?.name &&
+        document.getElementById('status-items-count').textContent === count;
   };
   // True when the view shows the top of `rows` (its first screenful) and the status count.
   const FIRST_SCREEN = 20;
@@ -199,7 +262,8 @@ function installPageHelpers() {
     const top = Math.min(FIRST_SCREEN, rows.length);
     if (container.childElementCount < top) return false;
     for (let i = 0; i < top; i += 1) {
-      const label = container.children[i].querySelector('.file-item-name, .grid-card-label')?.textContent;
+      const label =
+          container.children[i].querySelector('.file-item-name, .grid-card-label')?.textContent;
       if (label !== rows[i].name) return false;
     }
     return true;
@@ -207,8 +271,9 @@ function installPageHelpers() {
   // Waits for the whole of `rows`, noting when their top was first shown.
   const measureRows = async (start, rows, extra = () => true) => {
     const times = {};
-    const end = await until(() => extra() && shows(rows), 120000, () => extra() && showsTop(rows), times);
-    return { ours: times.early - start, whole: end - start };
+    const end =
+        await until(() => extra() && shows(rows), 120000, () => extra() && showsTop(rows), times);
+    return {ours: times.early - start, whole: end - start};
   };
   const settle = async (rows) => {
     await until(() => shows(rows));
@@ -217,7 +282,7 @@ function installPageHelpers() {
   const searchInput = () => document.getElementById('search-input');
   const setFilter = (value) => {
     searchInput().value = value;
-    searchInput().dispatchEvent(new Event('input', { bubbles: true }));
+    searchInput().dispatchEvent(new Event('input', {bubbles: true}));
   };
   const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
@@ -229,25 +294,35 @@ function installPageHelpers() {
       const input = document.getElementById('path-direct-input');
       input.value = path;
       const start = performance.now();
-      input.dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true, cancelable: true }));
+      input.dispatchEvent(
+          new KeyboardEvent('keydown', {key: 'Enter', bubbles: true, cancelable: true}));
       let rows = null;
       const current = () => {
         if (window.state.currentPath !== path) return false;
-        rows ??= expectedRows(window.state.items, window.state.filterText, window.state.sortCol, window.state.sortAsc);
+        rows ??= expectedRows(
+            window.state.items, window.state.filterText, window.state.sortCol,
+            window.state.sortAsc);
         return true;
       };
       const times = {};
-      const end = await until(() => current() && shows(rows), 120000, () => current() && showsTop(rows), times);
+      const end = await until(
+          () => current() && shows(rows), 120000, () => current() && showsTop(rows), times);
       await sleep(300);
       const bareStart = performance.now();
       const reply = await fetch('/api/list?path=' + encodeURIComponent(path));
       const items = await reply.json();
       const bareEnd = await bareShow(bareMarkup(expectedRows(items, '', 'name', true), false));
-      return { ours: times.early - start, whole: end - start, bare: bareEnd - bareStart, count: rows.length, scrollTop: document.getElementById('drop-zone').scrollTop };
+      return {
+        ours: times.early - start,
+        whole: end - start,
+        bare: bareEnd - bareStart,
+        count: rows.length,
+        scrollTop: document.getElementById('drop-zone').scrollTop
+      };
     },
     // The first keystroke into the empty filter, to the filtered rows drawn.
     async filterKeystroke(key) {
-      const { items, sortCol, sortAsc } = window.state;
+      const {items, sortCol, sortAsc} = window.state;
       const before = expectedRows(items, '', sortCol, sortAsc);
       const rows = expectedRows(items, key, sortCol, sortAsc);
       if (rows.length === before.length) throw new Error('the keystroke must change the rows');
@@ -259,12 +334,12 @@ function installPageHelpers() {
       const bareEnd = await bareShow(bareMarkup(expectedRows(items, key, sortCol, sortAsc), false));
       setFilter('');
       await settle(before);
-      return { ...measured, bare: bareEnd - bareStart, count: rows.length };
+      return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
     // A word typed one character every `interval` ms, from the first keystroke to the rows of
     // the whole word drawn. The bare side rebuilds its table at each character.
     async typeWord(word, interval) {
-      const { items, sortCol, sortAsc } = window.state;
+      const {items, sortCol, sortAsc} = window.state;
       const before = expectedRows(items, '', sortCol, sortAsc);
       const rows = expectedRows(items, word, sortCol, sortAsc);
       const start = performance.now();
@@ -276,7 +351,8 @@ function installPageHelpers() {
       await sleep(300);
       const bareStart = performance.now();
       for (let i = 1; i <= word.length; i += 1) {
-        layer.innerHTML = bareMarkup(expectedRows(items, word.slice(0, i), sortCol, sortAsc), false);
+        layer.innerHTML =
+            bareMarkup(expectedRows(items, word.slice(0, i), sortCol, sortAsc), false);
         document.body.appendChild(layer);
         if (i < word.length) await sleep(interval);
       }
@@ -284,12 +360,12 @@ function installPageHelpers() {
       layer.remove();
       setFilter('');
       await settle(before);
-      return { ...measured, bare: bareEnd - bareStart, count: rows.length };
+      return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
     // A click on a column header, to the re-sorted rows drawn.
     async sort(column) {
       const header = document.querySelector(`th[data-sort="${column}"]`);
-      const { items, filterText } = window.state;
+      const {items, filterText} = window.state;
       const ascending = window.state.sortCol === column ? !window.state.sortAsc : true;
       const rows = expectedRows(items, filterText, column, ascending);
       const start = performance.now();
@@ -297,12 +373,13 @@ function installPageHelpers() {
       const measured = await measureRows(start, rows);
       await sleep(300);
       const bareStart = performance.now();
-      const bareEnd = await bareShow(bareMarkup(expectedRows(items, filterText, column, ascending), false));
-      return { ...measured, bare: bareEnd - bareStart, count: rows.length };
+      const bareEnd =
+          await bareShow(bareMarkup(expectedRows(items, filterText, column, ascending), false));
+      return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
     // Back to the order by name, ascending, as at load.
     async resetSort() {
-      const { items } = window.state;
+      const {items} = window.state;
       while (window.state.sortCol !== 'name' || !window.state.sortAsc) {
         document.querySelector('th[data-sort="name"]').click();
       }
@@ -310,16 +387,18 @@ function installPageHelpers() {
     },
     // A click on the list or grid button, to the other view drawn whole.
     async switchView(mode) {
-      const { items, filterText, sortCol, sortAsc } = window.state;
+      const {items, filterText, sortCol, sortAsc} = window.state;
       const rows = expectedRows(items, filterText, sortCol, sortAsc);
-      const wrapper = document.getElementById(mode === 'grid' ? 'grid-view-wrapper' : 'list-view-wrapper');
+      const wrapper =
+          document.getElementById(mode === 'grid' ? 'grid-view-wrapper' : 'list-view-wrapper');
       const start = performance.now();
       document.getElementById(mode === 'grid' ? 'btn-view-grid' : 'btn-view-list').click();
       const measured = await measureRows(start, rows, () => !wrapper.classList.contains('hidden'));
       await sleep(300);
       const bareStart = performance.now();
-      const bareEnd = await bareShow(bareMarkup(expectedRows(items, filterText, sortCol, sortAsc), mode === 'grid'));
-      return { ...measured, bare: bareEnd - bareStart, count: rows.length };
+      const bareEnd = await bareShow(
+          bareMarkup(expectedRows(items, filterText, sortCol, sortAsc), mode === 'grid'));
+      return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
     // Opens a file in the viewer, to "Loaded" with the rendering drawn; the bare side reads the
     // same file and draws marked's rendering without highlighting or sanitising.
@@ -327,16 +406,19 @@ function installPageHelpers() {
       const status = document.getElementById('md-save-status');
       const pane = document.getElementById('md-rendered-content');
       const start = performance.now();
-      window.openMarkdownViewer({ name, path });
+      window.openMarkdownViewer({name, path});
       const end = await until(() => status.textContent.startsWith('Loaded'));
       const blocks = pane.querySelectorAll('pre code').length;
-      const highlighted = [...pane.querySelectorAll('pre code')].filter((code) => code.querySelector('[class^="hljs-"]')).length;
+      const highlighted = [...pane.querySelectorAll('pre code')]
+                              .filter((code) => code.querySelector('[class^="hljs-"]'))
+                              .length;
       await sleep(300);
       const bareStart = performance.now();
       const reply = await fetch('/api/read?path=' + encodeURIComponent(path));
-      const { content } = await reply.json();
-      const bareEnd = await bareShow(new window.marked.Marked({ gfm: true, breaks: true }).parse(content));
-      return { ours: end - start, bare: bareEnd - bareStart, blocks, highlighted };
+      const {content} = await reply.json();
+      const bareEnd =
+          await bareShow(new window.marked.Marked({gfm: true, breaks: true}).parse(content));
+      return {ours: end - start, bare: bareEnd - bareStart, blocks, highlighted};
     },
     // Edit, then a click on Preview, to the rendering drawn.
     async editToPreview() {
@@ -350,8 +432,9 @@ function installPageHelpers() {
       await sleep(300);
       const text = document.getElementById('md-raw-textarea').value;
       const bareStart = performance.now();
-      const bareEnd = await bareShow(new window.marked.Marked({ gfm: true, breaks: true }).parse(text));
-      return { ours: end - start, bare: bareEnd - bareStart };
+      const bareEnd =
+          await bareShow(new window.marked.Marked({gfm: true, breaks: true}).parse(text));
+      return {ours: end - start, bare: bareEnd - bareStart};
     },
     closeViewer() {
       document.getElementById('btn-close-md-viewer').click();
@@ -384,30 +467,37 @@ async function figure(label, target, measure) {
   const ours = median(rounds.map((r) => r.ours));
   const whole = median(rounds.map((r) => r.whole ?? r.ours));
   const bare = median(rounds.map((r) => r.bare));
-  const extra = { ...rounds.at(-1) };
+  const extra = {...rounds.at(-1)};
   delete extra.ours;
   delete extra.whole;
   delete extra.bare;
-  const row = { label, ours, whole, bare, target, extra };
+  const row = {label, ours, whole, bare, target, extra};
   results.push(row);
   const note = Object.keys(extra).length ? ` ${JSON.stringify(extra)}` : '';
-  console.error(`  ${label}: ${ours.toFixed(0)} ms, all drawn ${whole.toFixed(0)} ms (bare ${bare.toFixed(0)} ms)${note}`);
+  console.error(`  ${label}: ${ours.toFixed(0)} ms, all drawn ${whole.toFixed(0)} ms (bare ${
+      bare.toFixed(0)} ms)${note}`);
   return row;
 }
 
 // "page": to the first screenful drawn (for a document, to "Loaded" with the rendering drawn);
 // "all drawn": to the last row drawn; the ratio is "all drawn" to the bare rendering.
 function printTable() {
-  const lines = ['| measure | page (ms) | all drawn (ms) | bare (ms) | ratio | target |', '|---|---:|---:|---:|---:|---|'];
+  const lines = [
+    '| measure | page (ms) | all drawn (ms) | bare (ms) | ratio | target |',
+    '|---|---:|---:|---:|---:|---|'
+  ];
   for (const row of results) {
-    lines.push(`| ${row.label} | ${row.ours.toFixed(0)} | ${row.whole.toFixed(0)} | ${row.bare.toFixed(0)} | ` +
-      `${(row.whole / row.bare).toFixed(1)} | ${row.target} |`);
+    lines.push(
+        `| ${row.label} | ${row.ours.toFixed(0)} | ${row.whole.toFixed(0)} | ${
+            row.bare.toFixed(0)} | ` +
+        `${(row.whole / row.bare).toFixed(1)} | ${row.target} |`);
   }
   console.log(lines.join('\n'));
 }
 
 async function main() {
-  const harness = await startHarness({ browserOptions: { viewport: { width: 1280, height: 800 }, timeout: 600000 } });
+  const harness =
+      await startHarness({browserOptions: {viewport: {width: 1280, height: 800}, timeout: 600000}});
   // Interrupted, it still stops the program, Chromium and the sshd.
   for (const signal of ['SIGINT', 'SIGTERM']) {
     process.on(signal, () => harness.close().finally(() => process.exit(130)));
@@ -416,12 +506,15 @@ async function main() {
     const page = harness.page;
     const root = makeScratchDirectory(harness.sshd, 'page-bench-');
     console.error('making the folders and documents...');
-    const folders = Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)]));
-    for (const { name, bytes } of MARKDOWN_SIZES) writeFileSync(join(root, name), makeMarkdown(bytes));
+    const folders =
+        Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)]));
+    for (const {name, bytes} of MARKDOWN_SIZES)
+      writeFileSync(join(root, name), makeMarkdown(bytes));
 
     await openAndConnect(page, harness.program, harness.sshd);
     await page.evaluate(installPageHelpers);
-    const bench = (name, ...args) => page.evaluate(([n, a]) => window.pageBench[n](...a), [name, args]);
+    const bench = (name, ...args) =>
+        page.evaluate(([n, a]) => window.pageBench[n](...a), [name, args]);
     if (!onlyMarkdown) await folderFigures(bench, root, folders);
     if (!onlyFolders) await markdownFigures(bench, root);
   } finally {
@@ -438,23 +531,29 @@ async function folderFigures(bench, root, folders) {
   };
 
   for (const count of FOLDER_SIZES) {
-    await figure(`open ${count.toLocaleString('en-US')} entries`, count === 20000 ? '<= 1500' : '', () => openFrom(count));
+    await figure(
+        `open ${count.toLocaleString('en-US')} entries`, count === 20000 ? '<= 1500' : '',
+        () => openFrom(count));
   }
   await bench('open', folders[20000]);
   const scrolled = await bench('scrollDown');
   const opened = await bench('open', folders[5000]);
-  console.error(`  scrolled to ${scrolled} px in one folder, the next opens at ${opened.scrollTop} px`);
+  console.error(
+      `  scrolled to ${scrolled} px in one folder, the next opens at ${opened.scrollTop} px`);
 
   await bench('open', folders[5000]);
-  await figure('filter keystroke on 5,000 entries', '<= 100', () => bench('filterKeystroke', FILTER_KEY));
+  await figure(
+      'filter keystroke on 5,000 entries', '<= 100', () => bench('filterKeystroke', FILTER_KEY));
   await bench('open', folders[5200]);
-  await figure(`typing ${TYPED_WORD.length} characters on 5,200 entries (${TYPING_INTERVAL_MS} ms apart)`, '',
-    () => bench('typeWord', TYPED_WORD, TYPING_INTERVAL_MS));
+  await figure(
+      `typing ${TYPED_WORD.length} characters on 5,200 entries (${TYPING_INTERVAL_MS} ms apart)`,
+      '', () => bench('typeWord', TYPED_WORD, TYPING_INTERVAL_MS));
 
   for (const count of [5000, 20000]) {
     await bench('open', folders[count]);
     for (const column of ['name', 'size', 'type']) {
-      const label = `sort ${count.toLocaleString('en-US')} by ${column === 'name' ? 'name, descending' : column}`;
+      const label = `sort ${count.toLocaleString('en-US')} by ${
+          column === 'name' ? 'name, descending' : column}`;
       await figure(label, count === 5000 ? '<= 300' : '', async () => {
         const measured = await bench('sort', column);
         await bench('resetSort');
@@ -476,10 +575,11 @@ async function folderFigures(bench, root, folders) {
 }
 
 async function markdownFigures(bench, root) {
-  for (const { name, bytes } of MARKDOWN_SIZES) {
+  for (const {name, bytes} of MARKDOWN_SIZES) {
     const size = `${bytes / 1024 / 1024} MB`;
-    await figure(`${size} Markdown open to "Loaded"`, bytes <= 2 * 1024 * 1024 ? '<= 1000' : '',
-      () => bench('openMarkdown', join(root, name), name));
+    await figure(
+        `${size} Markdown open to "Loaded"`, bytes <= 2 * 1024 * 1024 ? '<= 1000' : '',
+        () => bench('openMarkdown', join(root, name), name));
     await figure(`${size} Markdown Edit -> Preview`, '', () => bench('editToPreview'));
     await bench('closeViewer');
   }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Checks (or with --fix, applies) clang-format on our own C++ sources.
+# Checks (or with --fix, applies) clang-format on our own C++ and JavaScript sources: the page
+# scripts, the browser tests and the benchmarks. The vendored npm files are not ours to format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files -co --exclude-standard 'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.h')
+mapfile -t files < <(git ls-files -co --exclude-standard \
+  'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.h' \
+  'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs')
 ((${#files[@]})) || exit 0
 if [[ ${1:-} == --fix ]]; then
   clang-format -i "${files[@]}"

@@ -2,7 +2,7 @@
 // argument and prints, per line, how Node's URL parses "http://localhost" + that target:
 // {"ok":true,"host","port","path","query","fragment"} with null for an absent port, query
 // or fragment, or {"ok":false} when the parse fails.
-import { readFileSync } from 'node:fs';
+import {readFileSync} from 'node:fs';
 
 const lines = readFileSync(process.argv[2], 'utf8').split('\n').filter((line) => line !== '');
 const out = [];
@@ -12,7 +12,7 @@ for (const line of lines) {
   try {
     url = new URL('http://localhost' + target);
   } catch {
-    out.push(JSON.stringify({ ok: false }));
+    out.push(JSON.stringify({ok: false}));
     continue;
   }
   // A literal "#" in the serialization can only start the fragment, and a literal "?" before

@@ -13,17 +13,19 @@ export async function recordToasts(page) {
           window.__toasts.push(element.textContent);
         }
       }
-    }).observe(document, { subtree: true, childList: true, characterData: true });
+    }).observe(document, {subtree: true, childList: true, characterData: true});
   });
 }
 
 // The toasts shown since the mark (a number from toastMark).
 export const toastMark = (page) => page.evaluate(() => window.__toasts.length);
-export const toastsSince = (page, mark) => page.evaluate((from) => window.__toasts.slice(from), mark);
+export const toastsSince = (page, mark) =>
+    page.evaluate((from) => window.__toasts.slice(from), mark);
 
 // Resolves once the toast `text` has been shown since `mark`.
 export async function waitForToast(page, text, mark = 0) {
-  await page.waitForFunction(([expected, from]) => window.__toasts.slice(from).includes(expected), [text, mark]);
+  await page.waitForFunction(
+      ([expected, from]) => window.__toasts.slice(from).includes(expected), [text, mark]);
 }
 
 // Counts the requests whose URL path is `pathname` (and, when given, whose "path" query
@@ -46,27 +48,31 @@ export function countRequests(page, pathname, path) {
 
 // The bookmark groups as stored by the page.
 export const storedGroups = (page) =>
-  page.evaluate(() => JSON.parse(localStorage.getItem('wrenfield_quick_access_v2') || '[]'));
+    page.evaluate(() => JSON.parse(localStorage.getItem('wrenfield_quick_access_v2') || '[]'));
 
 // The rendered Quick Access: [{ label, current, collapsed, bookmarks: [{ name, path, active }] }].
 export function renderedGroups(page) {
-  return page.$$eval('#quick-access-container .qa-host-group', (groups) =>
-    groups.map((group) => ({
-      label: group.querySelector('.qa-host-title span:last-child').textContent,
-      current: group.querySelector('.qa-host-active-indicator') !== null,
-      collapsed: group.classList.contains('collapsed'),
-      bookmarks: [...group.querySelectorAll('li.qa-item')].map((item) => ({
-        name: item.querySelector('.qa-item-label').textContent,
-        path: item.dataset.path,
-        active: item.classList.contains('active'),
-      })),
-    })),
+  return page.$$eval(
+      '#quick-access-container .qa-host-group',
+      (groups) =>
+          groups.map((group) => ({
+                       label: group.querySelector('.qa-host-title span:last-child').textContent,
+                       current: group.querySelector('.qa-host-active-indicator') !== null,
+                       collapsed: group.classList.contains('collapsed'),
+                       bookmarks: [...group.querySelectorAll('li.qa-item')].map(
+                           (item) => ({
+                             name: item.querySelector('.qa-item-label').textContent,
+                             path: item.dataset.path,
+                             active: item.classList.contains('active'),
+                           })),
+                     })),
   );
 }
 
 // The tree node for `path` (the `index`-th one when several show the same folder).
 export const treeNode = (page, path, index = 0) =>
-  page.locator(`#directory-tree-container .tree-node[data-path=${JSON.stringify(path)}]`).nth(index);
+    page.locator(`#directory-tree-container .tree-node[data-path=${JSON.stringify(path)}]`)
+        .nth(index);
 
 // Expands the node (unless already expanded) and waits until its children are loaded.
 export async function expandTreeNode(page, path, index = 0) {
@@ -75,23 +81,25 @@ export async function expandTreeNode(page, path, index = 0) {
   if (!(await toggle.evaluate((element) => element.classList.contains('expanded')))) {
     await toggle.click();
   }
-  await node.locator(':scope > .tree-children').evaluate(
-    (children) =>
-      new Promise((done) => {
-        const check = () => {
-          if (!children.querySelector(':scope > .tree-loading') || children.textContent === 'Error') return done();
-          setTimeout(check, 20);
-        };
-        check();
-      }),
-  );
+  await node.locator(':scope > .tree-children')
+      .evaluate(
+          (children) => new Promise((done) => {
+            const check = () => {
+              if (!children.querySelector(':scope > .tree-loading') ||
+                  children.textContent === 'Error')
+                return done();
+              setTimeout(check, 20);
+            };
+            check();
+          }),
+      );
 }
 
 // The names of the node's child nodes, in order.
 export const treeChildren = (page, path, index = 0) =>
-  treeNode(page, path, index)
-    .locator(':scope > .tree-children > .tree-node > .tree-row .tree-label')
-    .allTextContents();
+    treeNode(page, path, index)
+        .locator(':scope > .tree-children > .tree-node > .tree-row .tree-label')
+        .allTextContents();
 
 // Expands the tree from "Root (/)" down to `path` (an absolute folder path).
 export async function expandTreeTo(page, path) {
@@ -107,8 +115,9 @@ export async function expandTreeTo(page, path) {
 // The index, among the nodes for "/", of the "Root (/)" root (the home root comes first when
 // the home folder is "/").
 async function rootNodeIndex(page) {
-  const labels = await page
-    .locator('#directory-tree-container > .tree-node[data-path="/"] > .tree-row .tree-label')
-    .allTextContents();
+  const labels =
+      await page
+          .locator('#directory-tree-container > .tree-node[data-path="/"] > .tree-row .tree-label')
+          .allTextContents();
   return labels.indexOf('Root (/)');
 }

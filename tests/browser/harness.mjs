@@ -1,26 +1,29 @@
 // Shared helpers for the browser tests (tests/browser/*.test.mjs): the local OpenSSH server,
 // the program in browser mode with a fake opener, headless Chromium, screenshots kept as
 // artifacts, and files on the "remote" side. Every wait here is bounded.
-import { spawn, execFile } from 'node:child_process';
-import { mkdtempSync, mkdirSync, writeFileSync, readFileSync, rmSync, chmodSync, existsSync, symlinkSync } from 'node:fs';
-import { tmpdir } from 'node:os';
-import { dirname, join, resolve } from 'node:path';
-import { fileURLToPath } from 'node:url';
-import { chromium } from 'playwright-core';
+import {execFile, spawn} from 'node:child_process';
+import {chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync} from 'node:fs';
+import {tmpdir} from 'node:os';
+import {dirname, join, resolve} from 'node:path';
+import {fileURLToPath} from 'node:url';
+import {chromium} from 'playwright-core';
 
 export const repositoryRoot = resolve(dirname(fileURLToPath(import.meta.url)), '..', '..');
 export const artifactsDirectory = join(repositoryRoot, 'test-artifacts', 'browser');
 const sshdScript = join(repositoryRoot, 'tests', 'support', 'sshd.sh');
 
-export const programPath = () =>
-  process.env.WRENFIELD_BIN || join(process.env.WRENFIELD_BUILD_DIR || join(repositoryRoot, 'build'), 'wrenfield');
+export const programPath = () => process.env.WRENFIELD_BIN ||
+    join(process.env.WRENFIELD_BUILD_DIR || join(repositoryRoot, 'build'), 'wrenfield');
 
 // Children still running when the test process ends get killed, so that a failed test leaves
 // no program behind (the sshd has a watcher of its own).
 const livePrograms = new Set();
 process.on('exit', () => {
   for (const child of livePrograms) {
-    try { child.kill('SIGKILL'); } catch { /* already gone */ }
+    try {
+      child.kill('SIGKILL');
+    } catch { /* already gone */
+    }
   }
 });
 
@@ -28,13 +31,15 @@ process.on('exit', () => {
 export function withTimeout(promise, milliseconds, what) {
   let timer;
   const timeout = new Promise((_, reject) => {
-    timer = setTimeout(() => reject(new Error(`time-out after ${milliseconds} ms: ${what}`)), milliseconds);
+    timer = setTimeout(
+        () => reject(new Error(`time-out after ${milliseconds} ms: ${what}`)), milliseconds);
   });
   return Promise.race([promise, timeout]).finally(() => clearTimeout(timer));
 }
 
 // Polls `predicate` (sync or async) until it is truthy; returns its value.
-export async function waitFor(predicate, { timeout = 10000, interval = 50, what = 'condition' } = {}) {
+export async function waitFor(
+    predicate, {timeout = 10000, interval = 50, what = 'condition'} = {}) {
   const deadline = Date.now() + timeout;
   for (;;) {
     const value = await predicate();
@@ -44,16 +49,17 @@ export async function waitFor(predicate, { timeout = 10000, interval = 50, what 
   }
 }
 
-function run(command, args, { env = process.env, timeout = 60000 } = {}) {
+function run(command, args, {env = process.env, timeout = 60000} = {}) {
   return new Promise((done, fail) => {
-    execFile(command, args, { env, timeout, maxBuffer: 16 * 1024 * 1024 }, (error, stdout, stderr) => {
-      if (error) {
-        error.message += `\nstdout: ${stdout}\nstderr: ${stderr}`;
-        fail(error);
-      } else {
-        done({ stdout, stderr });
-      }
-    });
+    execFile(
+        command, args, {env, timeout, maxBuffer: 16 * 1024 * 1024}, (error, stdout, stderr) => {
+          if (error) {
+            error.message += `\nstdout: ${stdout}\nstderr: ${stderr}`;
+            fail(error);
+          } else {
+            done({stdout, stderr});
+          }
+        });
   });
 }
 
@@ -61,15 +67,15 @@ function run(command, args, { env = process.env, timeout = 60000 } = {}) {
 // port, host (alias), host2 (second alias of the same server), user, home (use as HOME),
 // path (use as PATH: the ssh wrapper first), key, knownHosts, scratchRoot, directory; and
 // stop(), which closes this server's master connections, stops it and removes its directory.
-export async function startSshd({ loginUser } = {}) {
+export async function startSshd({loginUser} = {}) {
   const directory = mkdtempSync(join(tmpdir(), 'wrenfield-sshd-'));
-  const env = { ...process.env, WRENFIELD_SSHD_WATCH_PID: String(process.pid) };
+  const env = {...process.env, WRENFIELD_SSHD_WATCH_PID: String(process.pid)};
   if (loginUser) env.WRENFIELD_SSHD_LOGIN_USER = loginUser;
   let started;
   try {
-    started = await run('bash', [sshdScript, 'start', directory], { env });
+    started = await run('bash', [sshdScript, 'start', directory], {env});
   } catch (error) {
-    rmSync(directory, { recursive: true, force: true });
+    rmSync(directory, {recursive: true, force: true});
     throw error;
   }
   const facts = {};
@@ -94,16 +100,17 @@ export async function startSshd({ loginUser } = {}) {
     log: () => readFileSync(join(directory, 'sshd.log'), 'utf8'),
     // Runs `ssh ALIAS COMMAND` through the wrapper, for checks from the outside.
     ssh: (command) =>
-      run(join(directory, 'bin', 'ssh'), ['-o', 'BatchMode=yes', facts.WRENFIELD_TEST_HOST, command], {
-        env: { ...process.env, HOME: facts.WRENFIELD_TEST_HOME },
-      }),
+        run(join(directory, 'bin', 'ssh'),
+            ['-o', 'BatchMode=yes', facts.WRENFIELD_TEST_HOST, command], {
+              env: {...process.env, HOME: facts.WRENFIELD_TEST_HOME},
+            }),
     async stop() {
       if (stopped) return;
       stopped = true;
       try {
         await run('bash', [sshdScript, 'stop', directory]);
       } finally {
-        rmSync(directory, { recursive: true, force: true });
+        rmSync(directory, {recursive: true, force: true});
       }
     },
   };
@@ -123,10 +130,10 @@ export function makeRemoteFiles(root, description) {
   for (const [relative, value] of Object.entries(description)) {
     const target = join(root, relative);
     if (relative.endsWith('/')) {
-      mkdirSync(target, { recursive: true });
+      mkdirSync(target, {recursive: true});
       continue;
     }
-    mkdirSync(dirname(target), { recursive: true });
+    mkdirSync(dirname(target), {recursive: true});
     if (value && typeof value === 'object' && !Buffer.isBuffer(value) && 'symlink' in value) {
       symlinkSync(value.symlink, target);
     } else if (value && typeof value === 'object' && !Buffer.isBuffer(value)) {
@@ -163,28 +170,35 @@ export async function startProgram({
   const basePath = sshd?.path || process.env.PATH;
   const childEnv = {
     ...process.env,
-    ...(sshd ? { HOME: sshd.home } : {}),
+    ...(sshd ? {HOME: sshd.home} : {}),
     PATH: `${fakeBin}:${basePath}`,
     ...env,
   };
   delete childEnv.SSH_AUTH_SOCK;
 
-  const child = spawn(bin, [...args, ...extraArgs], { env: childEnv, stdio: ['ignore', 'pipe', 'pipe'] });
+  const child =
+      spawn(bin, [...args, ...extraArgs], {env: childEnv, stdio: ['ignore', 'pipe', 'pipe']});
   livePrograms.add(child);
   let output = '';
   let errorOutput = '';
   let exit = null;
   const exited = new Promise((done) => {
     child.on('exit', (code, signal) => {
-      exit = { code, signal };
+      exit = {code, signal};
       livePrograms.delete(child);
       done(exit);
     });
   });
   let spawnError = null;
-  child.on('error', (error) => { spawnError = error; });
-  child.stdout.setEncoding('utf8').on('data', (text) => { output += text; });
-  child.stderr.setEncoding('utf8').on('data', (text) => { errorOutput += text; });
+  child.on('error', (error) => {
+    spawnError = error;
+  });
+  child.stdout.setEncoding('utf8').on('data', (text) => {
+    output += text;
+  });
+  child.stderr.setEncoding('utf8').on('data', (text) => {
+    errorOutput += text;
+  });
 
   const program = {
     child,
@@ -192,7 +206,8 @@ export async function startProgram({
     port: null,
     output: () => output,
     errorOutput: () => errorOutput,
-    openedAddresses: () => (existsSync(openedLog) ? readFileSync(openedLog, 'utf8').split('\n').filter(Boolean) : []),
+    openedAddresses: () =>
+        (existsSync(openedLog) ? readFileSync(openedLog, 'utf8').split('\n').filter(Boolean) : []),
     // Resolves with { code, signal }, or null when the program is still running after `timeout`.
     waitExit: (timeout = 30000) => withTimeout(exited, timeout, 'program exit').catch(() => null),
     async stop() {
@@ -205,20 +220,21 @@ export async function startProgram({
       }
       child.stdout.destroy();
       child.stderr.destroy();
-      rmSync(directory, { recursive: true, force: true });
+      rmSync(directory, {recursive: true, force: true});
     },
   };
 
   try {
     const match = await waitFor(
-      () => {
-        if (spawnError) throw spawnError;
-        const found = /Wrenfield started at: (http:\/\/127\.0\.0\.1:(\d+))\r?\n/.exec(output);
-        if (found) return found;
-        if (exit) throw new Error(`the program ended (${JSON.stringify(exit)}) before its start-up line`);
-        return null;
-      },
-      { timeout: startTimeout, interval: 20, what: 'the start-up line' },
+        () => {
+          if (spawnError) throw spawnError;
+          const found = /Wrenfield started at: (http:\/\/127\.0\.0\.1:(\d+))\r?\n/.exec(output);
+          if (found) return found;
+          if (exit)
+            throw new Error(`the program ended (${JSON.stringify(exit)}) before its start-up line`);
+          return null;
+        },
+        {timeout: startTimeout, interval: 20, what: 'the start-up line'},
     );
     program.url = match[1];
     program.port = Number(match[2]);
@@ -245,10 +261,17 @@ export const chromiumOptions = Object.freeze({
 
 // Headless Chromium with a fresh context and page. `colorScheme` ('light' or 'dark') sets the
 // media feature the page's automatic theme follows. Returns { browser, context, page, close() }.
-export async function launchBrowser({ viewport = { width: 1150, height: 750 }, colorScheme = 'light', timeout = 30000 } = {}) {
-  const browser = await chromium.launch({ ...chromiumOptions, timeout: 30000 });
+export async function launchBrowser({
+  viewport = {
+    width: 1150,
+    height: 750
+  },
+  colorScheme = 'light',
+  timeout = 30000
+} = {}) {
+  const browser = await chromium.launch({...chromiumOptions, timeout: 30000});
   try {
-    const context = await browser.newContext({ viewport, colorScheme, acceptDownloads: true });
+    const context = await browser.newContext({viewport, colorScheme, acceptDownloads: true});
     context.setDefaultTimeout(timeout);
     context.setDefaultNavigationTimeout(timeout);
     const page = await context.newPage();
@@ -265,18 +288,19 @@ export async function launchBrowser({ viewport = { width: 1150, height: 750 }, c
 }
 
 // Saves a screenshot of the page as test-artifacts/browser/NAME.png and returns its path.
-export async function saveScreenshot(page, name, { fullPage = false } = {}) {
-  mkdirSync(artifactsDirectory, { recursive: true });
+export async function saveScreenshot(page, name, {fullPage = false} = {}) {
+  mkdirSync(artifactsDirectory, {recursive: true});
   const file = join(artifactsDirectory, `${name.replace(/[^A-Za-z0-9._-]+/g, '-')}.png`);
-  await page.screenshot({ path: file, fullPage });
+  await page.screenshot({path: file, fullPage});
   return file;
 }
 
 // Everything a typical browser test needs, in one call: sshd, the program (unless
 // `program: false`) and Chromium (unless `browser: false`). close() stops them in reverse
 // order and never throws. Use with node:test's before/after.
-export async function startHarness({ program = true, browser = true, programOptions = {}, browserOptions = {} } = {}) {
-  const harness = { sshd: null, program: null, browser: null, page: null };
+export async function startHarness(
+    {program = true, browser = true, programOptions = {}, browserOptions = {}} = {}) {
+  const harness = {sshd: null, program: null, browser: null, page: null};
   harness.close = async () => {
     await harness.browser?.close();
     await harness.program?.stop().catch(() => {});
@@ -284,7 +308,7 @@ export async function startHarness({ program = true, browser = true, programOpti
   };
   try {
     harness.sshd = await startSshd();
-    if (program) harness.program = await startProgram({ sshd: harness.sshd, ...programOptions });
+    if (program) harness.program = await startProgram({sshd: harness.sshd, ...programOptions});
     if (browser) {
       harness.browser = await launchBrowser(browserOptions);
       harness.page = harness.browser.page;

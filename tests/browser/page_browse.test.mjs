@@ -1,14 +1,13 @@
 // Browsing remote folders in the page: navigation and history, breadcrumbs, the direct path
 // input, filter, sort, list and grid views, hidden entries, selection, the status bar and the
 // two colour themes, in headless Chromium against the program and the local sshd.
-import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { utimesSync } from 'node:fs';
-import { join } from 'node:path';
-import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot } from './harness.mjs';
-import {
-  openAndConnect, goToPath, waitForFolder, listedNames, gridNames, rowCells, rowOf, isHidden, textOf,
-} from './page_helpers.mjs';
+import {utimesSync} from 'node:fs';
+import {join} from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness} from './harness.mjs';
+import {goToPath, gridNames, isHidden, listedNames, openAndConnect, rowCells, rowOf, textOf, waitForFolder,} from './page_helpers.mjs';
 
 const MARKUP_FILE = '<img src=x onerror="window.injected=1">.txt';
 const MARKUP_FOLDER = '<i>tilted<i>';
@@ -18,7 +17,8 @@ let page;
 let root;
 
 before(async () => {
-  harness = await startHarness({ browserOptions: { viewport: { width: 1280, height: 760 }, colorScheme: 'dark' } });
+  harness = await startHarness(
+      {browserOptions: {viewport: {width: 1280, height: 760}, colorScheme: 'dark'}});
   page = harness.page;
   root = makeScratchDirectory(harness.sshd, 'browse-');
   // Every file has its own size, so that the size order is unambiguous.
@@ -55,16 +55,34 @@ after(async () => {
 
 const FOLDERS = [MARKUP_FOLDER, 'alpha', 'beta', 'empty', 'only-hidden'];
 const FILES_BY_NAME = [
-  MARKUP_FILE, 'almost.dat', 'archive.tar.gz', 'big.log', 'empty.txt', 'Makefile', 'mega.bin', 'notes.MD',
-  'small.txt', 'trailing.', 'zeta.md',
+  MARKUP_FILE,
+  'almost.dat',
+  'archive.tar.gz',
+  'big.log',
+  'empty.txt',
+  'Makefile',
+  'mega.bin',
+  'notes.MD',
+  'small.txt',
+  'trailing.',
+  'zeta.md',
 ];
 const FILES_BY_SIZE = [
-  'empty.txt', 'small.txt', 'trailing.', 'notes.MD', 'Makefile', 'archive.tar.gz', MARKUP_FILE, 'zeta.md',
-  'big.log', 'almost.dat', 'mega.bin',
+  'empty.txt',
+  'small.txt',
+  'trailing.',
+  'notes.MD',
+  'Makefile',
+  'archive.tar.gz',
+  MARKUP_FILE,
+  'zeta.md',
+  'big.log',
+  'almost.dat',
+  'mega.bin',
 ];
 
 const selectedNames = (selector) =>
-  page.$$eval(selector, (elements) => elements.map((element) => element.textContent));
+    page.$$eval(selector, (elements) => elements.map((element) => element.textContent));
 
 test('a folder lists folders first, then files, with their size, kind, date and icon', async () => {
   await goToPath(page, root);
@@ -73,17 +91,17 @@ test('a folder lists folders first, then files, with their size, kind, date and 
   assert.equal(await isHidden(page, '#empty-state'), true);
 
   const expected = {
-    alpha: { size: '--', kind: 'Folder' },
-    'almost.dat': { size: '1024 KB', kind: 'DAT File' },
-    'archive.tar.gz': { size: '5 B', kind: 'GZIP Archive' },
-    'big.log': { size: '1.5 KB', kind: 'LOG File' },
-    'empty.txt': { size: '0 B', kind: 'Text Document' },
-    Makefile: { size: '4 B', kind: 'MAKEFILE File' },
-    'mega.bin': { size: '1 MB', kind: 'BIN File' },
-    'notes.MD': { size: '3 B', kind: 'Markdown' },
-    'trailing.': { size: '2 B', kind: 'Document' },
+    alpha: {size: '--', kind: 'Folder'},
+    'almost.dat': {size: '1024 KB', kind: 'DAT File'},
+    'archive.tar.gz': {size: '5 B', kind: 'GZIP Archive'},
+    'big.log': {size: '1.5 KB', kind: 'LOG File'},
+    'empty.txt': {size: '0 B', kind: 'Text Document'},
+    Makefile: {size: '4 B', kind: 'MAKEFILE File'},
+    'mega.bin': {size: '1 MB', kind: 'BIN File'},
+    'notes.MD': {size: '3 B', kind: 'Markdown'},
+    'trailing.': {size: '2 B', kind: 'Document'},
   };
-  for (const [name, { size, kind }] of Object.entries(expected)) {
+  for (const [name, {size, kind}] of Object.entries(expected)) {
     const cells = await rowCells(page, name);
     assert.equal(cells.size, size, `size of ${name}`);
     assert.equal(cells.kind, kind, `kind of ${name}`);
@@ -98,7 +116,8 @@ test('a folder lists folders first, then files, with their size, kind, date and 
   assert.match(await iconOf('notes.MD'), /#818cf8/);
   assert.match(await iconOf('archive.tar.gz'), /#fb7185/);
   assert.match(await iconOf('Makefile'), /currentColor/);
-  assert.equal(await rowOf(page, 'alpha').locator('.file-item-icon svg').getAttribute('width'), '18');
+  assert.equal(
+      await rowOf(page, 'alpha').locator('.file-item-icon svg').getAttribute('width'), '18');
 });
 
 test('names holding markup are shown as text everywhere', async () => {
@@ -111,7 +130,7 @@ test('names holding markup are shown as text everywhere', async () => {
   await rowOf(page, MARKUP_FILE).click();
   assert.equal(await textOf(page, '#status-selection-info'), `Selected: ${MARKUP_FILE} (6 B)`);
   await page.click('#btn-view-grid');
-  const card = page.locator('#file-grid .grid-card-label', { hasText: 'tilted' });
+  const card = page.locator('#file-grid .grid-card-label', {hasText: 'tilted'});
   assert.equal(await card.textContent(), MARKUP_FOLDER);
   assert.equal(await card.getAttribute('title'), MARKUP_FOLDER);
   assert.equal(await page.locator('#drop-zone img, #drop-zone i').count(), 0);
@@ -161,7 +180,8 @@ test('the filter matches names without regard to case and counts what it shows',
   assert.equal(await textOf(page, '#status-items-count'), '2 items');
   // Selecting under a filter marks exactly the row clicked.
   await rowOf(page, 'zeta.md').click();
-  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+  assert.deepEqual(
+      await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
 
   await page.fill('#search-input', 'nothing-like-this');
   assert.equal(await isHidden(page, '#empty-state'), false);
@@ -177,7 +197,8 @@ test('the filter matches names without regard to case and counts what it shows',
   assert.equal(await isHidden(page, '#btn-clear-search'), true);
   assert.notEqual(await page.evaluate(() => document.activeElement.id), 'search-input');
   assert.equal((await listedNames(page)).length, 16);
-  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+  assert.deepEqual(
+      await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
 
   await page.fill('#search-input', 'beta');
   await page.click('#btn-clear-search');
@@ -185,56 +206,69 @@ test('the filter matches names without regard to case and counts what it shows',
   assert.equal((await listedNames(page)).length, 16);
 });
 
-test('hidden entries show only when asked for; a folder of hidden entries looks empty', async () => {
-  await goToPath(page, root);
-  assert.ok(!(await listedNames(page)).includes('.bashrc'));
-  await page.click('#btn-toggle-hidden');
-  assert.equal(await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')), true);
-  const names = await listedNames(page);
-  assert.ok(names.includes('.bashrc') && names.includes('.hidden-dir'), names.join(','));
-  assert.equal(await textOf(page, '#status-items-count'), '18 items');
-  await page.click('#btn-toggle-hidden');
-  assert.equal(await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')), false);
+test(
+    'hidden entries show only when asked for; a folder of hidden entries looks empty', async () => {
+      await goToPath(page, root);
+      assert.ok(!(await listedNames(page)).includes('.bashrc'));
+      await page.click('#btn-toggle-hidden');
+      assert.equal(
+          await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')),
+          true);
+      const names = await listedNames(page);
+      assert.ok(names.includes('.bashrc') && names.includes('.hidden-dir'), names.join(','));
+      assert.equal(await textOf(page, '#status-items-count'), '18 items');
+      await page.click('#btn-toggle-hidden');
+      assert.equal(
+          await page.$eval('#btn-toggle-hidden', (button) => button.classList.contains('active')),
+          false);
 
-  await goToPath(page, join(root, 'only-hidden'));
-  assert.equal(await textOf(page, '#empty-title'), 'Empty Directory');
-  assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
-  assert.equal(await textOf(page, '#status-items-count'), '0 items');
-  await page.click('#btn-toggle-hidden');
-  assert.deepEqual(await listedNames(page), ['.secret']);
-  await page.click('#btn-toggle-hidden');
-});
+      await goToPath(page, join(root, 'only-hidden'));
+      assert.equal(await textOf(page, '#empty-title'), 'Empty Directory');
+      assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
+      assert.equal(await textOf(page, '#status-items-count'), '0 items');
+      await page.click('#btn-toggle-hidden');
+      assert.deepEqual(await listedNames(page), ['.secret']);
+      await page.click('#btn-toggle-hidden');
+    });
 
-test('selection marks one entry in both views and shows in the status bar until navigation', async () => {
-  await goToPath(page, root);
-  await rowOf(page, 'big.log').click();
-  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['big.log']);
-  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: big.log (1.5 KB)');
-  assert.equal(await isHidden(page, '#status-separator'), false);
+test(
+    'selection marks one entry in both views and shows in the status bar until navigation',
+    async () => {
+      await goToPath(page, root);
+      await rowOf(page, 'big.log').click();
+      assert.deepEqual(
+          await selectedNames('#file-table-body tr.selected .file-item-name'), ['big.log']);
+      assert.equal(await textOf(page, '#status-selection-info'), 'Selected: big.log (1.5 KB)');
+      assert.equal(await isHidden(page, '#status-separator'), false);
 
-  await rowOf(page, 'alpha').click();
-  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['alpha']);
-  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: alpha (folder)');
+      await rowOf(page, 'alpha').click();
+      assert.deepEqual(
+          await selectedNames('#file-table-body tr.selected .file-item-name'), ['alpha']);
+      assert.equal(await textOf(page, '#status-selection-info'), 'Selected: alpha (folder)');
 
-  await page.click('#btn-view-grid');
-  assert.deepEqual(await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['alpha']);
-  await page.click('#file-grid .grid-card:has(.grid-card-label:text-is("zeta.md"))');
-  assert.deepEqual(await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['zeta.md']);
-  assert.equal(await textOf(page, '#status-selection-info'), 'Selected: zeta.md (10 B)');
-  await page.click('#btn-view-list');
-  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+      await page.click('#btn-view-grid');
+      assert.deepEqual(
+          await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['alpha']);
+      await page.click('#file-grid .grid-card:has(.grid-card-label:text-is("zeta.md"))');
+      assert.deepEqual(
+          await selectedNames('#file-grid .grid-card.selected .grid-card-label'), ['zeta.md']);
+      assert.equal(await textOf(page, '#status-selection-info'), 'Selected: zeta.md (10 B)');
+      await page.click('#btn-view-list');
+      assert.deepEqual(
+          await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
 
-  await page.click('#btn-refresh');
-  await page.waitForFunction(() => window.state.selectedItem === null);
-  assert.equal(await textOf(page, '#status-selection-info'), '');
-  assert.equal(await isHidden(page, '#status-separator'), true);
-  assert.equal(await page.locator('#file-table-body tr.selected').count(), 0);
-});
+      await page.click('#btn-refresh');
+      await page.waitForFunction(() => window.state.selectedItem === null);
+      assert.equal(await textOf(page, '#status-selection-info'), '');
+      assert.equal(await isHidden(page, '#status-separator'), true);
+      assert.equal(await page.locator('#file-table-body tr.selected').count(), 0);
+    });
 
 test('opening folders, back, forward and the breadcrumbs move through the history', async () => {
   await goToPath(page, root);
   const rootSegments = root.split('/').filter(Boolean);
-  const history = () => page.evaluate(() => ({ index: window.state.historyIndex, length: window.state.history.length }));
+  const history = () => page.evaluate(
+      () => ({index: window.state.historyIndex, length: window.state.history.length}));
 
   await rowOf(page, 'alpha').dblclick();
   await waitForFolder(page, `${root}/alpha`);
@@ -243,18 +277,23 @@ test('opening folders, back, forward and the breadcrumbs move through the histor
   await waitForFolder(page, `${root}/alpha/inner`);
 
   // The breadcrumbs: the root pill, then one pill per segment with its cumulative path.
-  const pills = await page.$$eval('#breadcrumbs .breadcrumb-pill', (elements) =>
-    elements.map((pill) => ({ text: pill.textContent, title: pill.title, active: pill.classList.contains('active') })),
+  const pills = await page.$$eval(
+      '#breadcrumbs .breadcrumb-pill',
+      (elements) => elements.map((pill) => ({
+                                   text: pill.textContent,
+                                   title: pill.title,
+                                   active: pill.classList.contains('active')
+                                 })),
   );
   const segments = [...rootSegments, 'alpha', 'inner'];
-  assert.deepEqual(pills[0], { text: '/', title: 'Root directory', active: false });
+  assert.deepEqual(pills[0], {text: '/', title: 'Root directory', active: false});
   assert.deepEqual(
-    pills.slice(1),
-    segments.map((segment, index) => ({
-      text: segment,
-      title: '/' + segments.slice(0, index + 1).join('/'),
-      active: index === segments.length - 1,
-    })),
+      pills.slice(1),
+      segments.map((segment, index) => ({
+                     text: segment,
+                     title: '/' + segments.slice(0, index + 1).join('/'),
+                     active: index === segments.length - 1,
+                   })),
   );
   assert.equal(await page.locator('#breadcrumbs .breadcrumb-separator').count(), segments.length);
   assert.equal(await page.isDisabled('#btn-forward'), true);
@@ -268,23 +307,26 @@ test('opening folders, back, forward and the breadcrumbs move through the histor
   assert.equal(await page.isDisabled('#btn-forward'), false);
   await page.click('#btn-forward');
   await waitForFolder(page, `${root}/alpha`);
-  assert.deepEqual(await history(), { index: start.index - 1, length: start.length });
+  assert.deepEqual(await history(), {index: start.index - 1, length: start.length});
 
   // A new navigation drops the entries ahead; the pill of the folder shown adds an equal entry.
   await page.click('#breadcrumbs .breadcrumb-pill:text-is("alpha")');
   await waitForFolder(page, `${root}/alpha`);
-  assert.deepEqual(await history(), { index: start.index, length: start.index + 1 });
+  assert.deepEqual(await history(), {index: start.index, length: start.index + 1});
   assert.equal(await page.isDisabled('#btn-forward'), true);
   await page.click('#btn-refresh');
   await waitForFolder(page, `${root}/alpha`);
-  assert.deepEqual(await history(), { index: start.index, length: start.index + 1 });
+  assert.deepEqual(await history(), {index: start.index, length: start.index + 1});
 
   await page.click('#btn-up');
   await waitForFolder(page, root);
   await page.click('#breadcrumbs .breadcrumb-pill >> nth=0');
   await waitForFolder(page, '/');
   assert.deepEqual(await selectedNames('#breadcrumbs .breadcrumb-pill'), ['/']);
-  assert.equal(await page.$eval('#breadcrumbs .breadcrumb-pill', (pill) => pill.classList.contains('active')), true);
+  assert.equal(
+      await page.$eval(
+          '#breadcrumbs .breadcrumb-pill', (pill) => pill.classList.contains('active')),
+      true);
   // Up at the root stays.
   const atRoot = await history();
   await page.click('#btn-up');
@@ -294,88 +336,104 @@ test('opening folders, back, forward and the breadcrumbs move through the histor
 
 test('up from "~" goes to the root, and a relative path keeps relative breadcrumbs', async () => {
   await goToPath(page, '~');
-  const pills = await page.$$eval('#breadcrumbs .breadcrumb-pill', (elements) => elements.map((pill) => [pill.textContent, pill.title]));
+  const pills = await page.$$eval(
+      '#breadcrumbs .breadcrumb-pill',
+      (elements) => elements.map((pill) => [pill.textContent, pill.title]));
   assert.deepEqual(pills, [['/', 'Root directory'], ['~', '~']]);
   await page.click('#btn-up');
   await waitForFolder(page, '/');
 });
 
-test('the direct path input opens on a click on the bar, and Escape or Enter close it', async () => {
-  await goToPath(page, root);
-  const bar = '#breadcrumb-container';
-  await page.click('#breadcrumbs .breadcrumb-separator >> nth=0');
-  assert.equal(await page.getAttribute(bar, 'data-state'), 'editing');
-  assert.equal(await page.inputValue('#path-direct-input'), root);
-  assert.equal(await page.evaluate(() => document.activeElement.id), 'path-direct-input');
-  assert.equal(await page.evaluate(() => {
-    const input = document.getElementById('path-direct-input');
-    return input.selectionStart === 0 && input.selectionEnd === input.value.length;
-  }), true);
+test(
+    'the direct path input opens on a click on the bar, and Escape or Enter close it', async () => {
+      await goToPath(page, root);
+      const bar = '#breadcrumb-container';
+      await page.click('#breadcrumbs .breadcrumb-separator >> nth=0');
+      assert.equal(await page.getAttribute(bar, 'data-state'), 'editing');
+      assert.equal(await page.inputValue('#path-direct-input'), root);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'path-direct-input');
+      assert.equal(
+          await page.evaluate(() => {
+            const input = document.getElementById('path-direct-input');
+            return input.selectionStart === 0 && input.selectionEnd === input.value.length;
+          }),
+          true);
 
-  // Closing gives the focus back to the page, so that keys no longer edit the hidden input.
-  const pathInputFocused = () => page.evaluate(() => document.activeElement.id === 'path-direct-input');
-  await page.press('#path-direct-input', 'Escape');
-  assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
-  assert.equal(await page.evaluate(() => window.state.currentPath), root);
-  assert.equal(await pathInputFocused(), false);
+      // Closing gives the focus back to the page, so that keys no longer edit the hidden input.
+      const pathInputFocused = () =>
+          page.evaluate(() => document.activeElement.id === 'path-direct-input');
+      await page.press('#path-direct-input', 'Escape');
+      assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
+      assert.equal(await page.evaluate(() => window.state.currentPath), root);
+      assert.equal(await pathInputFocused(), false);
 
-  // Whitespace around the typed path is dropped.
-  await page.click('#btn-edit-path');
-  await page.fill('#path-direct-input', `  ${root}/beta  `);
-  await page.press('#path-direct-input', 'Enter');
-  await waitForFolder(page, `${root}/beta`);
-  assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
-  assert.equal(await pathInputFocused(), false);
-  assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
+      // Whitespace around the typed path is dropped.
+      await page.click('#btn-edit-path');
+      await page.fill('#path-direct-input', `  ${root}/beta  `);
+      await page.press('#path-direct-input', 'Enter');
+      await waitForFolder(page, `${root}/beta`);
+      assert.equal(await page.getAttribute(bar, 'data-state'), 'display');
+      assert.equal(await pathInputFocused(), false);
+      assert.equal(await textOf(page, '#empty-desc'), 'This folder contains no files.');
 
-  // Leaving the input closes it shortly after.
-  await page.click('#btn-edit-path');
-  await page.click('#status-items-count');
-  await page.waitForFunction(() => document.getElementById('breadcrumb-container').dataset.state === 'display');
-});
-
-test('files dragged over a scrolled listing find the drop overlay over the visible view', async () => {
-  await goToPath(page, root);
-  const viewport = page.viewportSize();
-  // Short and narrow: the listing scrolls down and sideways.
-  await page.setViewportSize({ width: 800, height: 400 });
-  try {
-    const cover = await page.evaluate(() => {
-      const zone = document.getElementById('drop-zone');
-      zone.scrollTop = zone.scrollHeight;
-      zone.scrollLeft = zone.scrollWidth;
-      const data = new DataTransfer();
-      data.items.add(new File(['x'], 'x.txt'));
-      zone.dispatchEvent(new DragEvent('dragenter', { dataTransfer: data, bubbles: true, cancelable: true }));
-      const overlay = document.getElementById('drop-overlay');
-      const shown = zone.getBoundingClientRect();
-      const covered = overlay.getBoundingClientRect();
-      const centre = document.elementFromPoint(shown.left + shown.width / 2, shown.top + shown.height / 2);
-      const result = {
-        scrolled: zone.scrollTop > 0 && zone.scrollLeft > 0,
-        top: covered.top - shown.top,
-        left: covered.left - shown.left,
-        centreOnOverlay: overlay.contains(centre),
-      };
-      overlay.dispatchEvent(new DragEvent('dragleave', { dataTransfer: data, bubbles: true, relatedTarget: null }));
-      return result;
+      // Leaving the input closes it shortly after.
+      await page.click('#btn-edit-path');
+      await page.click('#status-items-count');
+      await page.waitForFunction(
+          () => document.getElementById('breadcrumb-container').dataset.state === 'display');
     });
-    assert.deepEqual(cover, { scrolled: true, top: 0, left: 0, centreOnOverlay: true });
-    assert.equal(await isHidden(page, '#drop-overlay'), true);
-  } finally {
-    await page.setViewportSize(viewport);
-  }
-});
+
+test(
+    'files dragged over a scrolled listing find the drop overlay over the visible view',
+    async () => {
+      await goToPath(page, root);
+      const viewport = page.viewportSize();
+      // Short and narrow: the listing scrolls down and sideways.
+      await page.setViewportSize({width: 800, height: 400});
+      try {
+        const cover = await page.evaluate(() => {
+          const zone = document.getElementById('drop-zone');
+          zone.scrollTop = zone.scrollHeight;
+          zone.scrollLeft = zone.scrollWidth;
+          const data = new DataTransfer();
+          data.items.add(new File(['x'], 'x.txt'));
+          zone.dispatchEvent(
+              new DragEvent('dragenter', {dataTransfer: data, bubbles: true, cancelable: true}));
+          const overlay = document.getElementById('drop-overlay');
+          const shown = zone.getBoundingClientRect();
+          const covered = overlay.getBoundingClientRect();
+          const centre =
+              document.elementFromPoint(shown.left + shown.width / 2, shown.top + shown.height / 2);
+          const result = {
+            scrolled: zone.scrollTop > 0 && zone.scrollLeft > 0,
+            top: covered.top - shown.top,
+            left: covered.left - shown.left,
+            centreOnOverlay: overlay.contains(centre),
+          };
+          overlay.dispatchEvent(
+              new DragEvent('dragleave', {dataTransfer: data, bubbles: true, relatedTarget: null}));
+          return result;
+        });
+        assert.deepEqual(cover, {scrolled: true, top: 0, left: 0, centreOnOverlay: true});
+        assert.equal(await isHidden(page, '#drop-overlay'), true);
+      } finally {
+        await page.setViewportSize(viewport);
+      }
+    });
 
 test('a folder that cannot be listed shows an error and leaves the page where it was', async () => {
   await goToPath(page, root);
-  const before = await page.evaluate(() => ({ path: window.state.currentPath, length: window.state.history.length }));
+  const before = await page.evaluate(
+      () => ({path: window.state.currentPath, length: window.state.history.length}));
   await page.click('#btn-edit-path');
   await page.fill('#path-direct-input', `${root}/does-not-exist`);
   await page.press('#path-direct-input', 'Enter');
-  await page.waitForFunction(() => window.document.getElementById('toast').textContent.startsWith('Error: '));
-  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
-  const after = await page.evaluate(() => ({ path: window.state.currentPath, length: window.state.history.length }));
+  await page.waitForFunction(
+      () => window.document.getElementById('toast').textContent.startsWith('Error: '));
+  await page.waitForFunction(
+      () => document.getElementById('loading-bar').classList.contains('hidden'));
+  const after = await page.evaluate(
+      () => ({path: window.state.currentPath, length: window.state.history.length}));
   assert.deepEqual(after, before);
   assert.equal((await listedNames(page)).length, 16);
 });
@@ -386,45 +444,56 @@ test('list and grid views in the dark and light themes', async () => {
   // Screenshots wait for the colour transitions to end and for no toast to cover the view.
   const screenshot = async (name) => {
     await page.mouse.move(700, 650);
-    await page.waitForSelector('#toast.hidden', { state: 'attached', timeout: 5000 });
+    await page.waitForSelector('#toast.hidden', {state: 'attached', timeout: 5000});
     await page.waitForTimeout(400);
     await saveScreenshot(page, name);
   };
 
-  await page.emulateMedia({ colorScheme: 'dark' });
+  await page.emulateMedia({colorScheme: 'dark'});
   assert.equal(await background(), 'rgb(3, 7, 18)');
   await rowOf(page, 'notes.MD').click();
   await screenshot('page-list-dark');
 
-  await page.emulateMedia({ colorScheme: 'light' });
+  await page.emulateMedia({colorScheme: 'light'});
   assert.equal(await background(), 'rgb(241, 245, 249)');
-  assert.equal(await page.$eval('.file-view-container', (view) => getComputedStyle(view).backgroundColor), 'rgb(255, 255, 255)');
+  assert.equal(
+      await page.$eval('.file-view-container', (view) => getComputedStyle(view).backgroundColor),
+      'rgb(255, 255, 255)');
   await screenshot('page-list-light');
 
   await page.click('#btn-view-grid');
   assert.equal(await isHidden(page, '#list-view-wrapper'), true);
   assert.equal(await isHidden(page, '#grid-view-wrapper'), false);
-  assert.equal(await page.$eval('#btn-view-grid', (button) => button.classList.contains('active')), true);
-  assert.equal(await page.$eval('#btn-view-list', (button) => button.classList.contains('active')), false);
+  assert.equal(
+      await page.$eval('#btn-view-grid', (button) => button.classList.contains('active')), true);
+  assert.equal(
+      await page.$eval('#btn-view-list', (button) => button.classList.contains('active')), false);
   assert.deepEqual(await gridNames(page), [...FOLDERS, ...FILES_BY_NAME]);
   assert.equal(await page.locator('#file-grid .grid-card-icon svg[width="36"]').count(), 16);
   await screenshot('page-grid-light');
 
-  await page.emulateMedia({ colorScheme: 'dark' });
+  await page.emulateMedia({colorScheme: 'dark'});
   await screenshot('page-grid-dark');
 
   // An explicit theme class wins over the system's scheme.
-  await page.evaluate(() => { document.documentElement.className = 'theme-light'; });
+  await page.evaluate(() => {
+    document.documentElement.className = 'theme-light';
+  });
   assert.equal(await background(), 'rgb(241, 245, 249)');
-  await page.evaluate(() => { document.documentElement.className = 'theme-dark'; });
-  await page.emulateMedia({ colorScheme: 'light' });
+  await page.evaluate(() => {
+    document.documentElement.className = 'theme-dark';
+  });
+  await page.emulateMedia({colorScheme: 'light'});
   assert.equal(await background(), 'rgb(3, 7, 18)');
   assert.equal(
-    await page.$eval('html', (html) => getComputedStyle(html).getPropertyValue('--accent-color').trim()),
-    '#3b82f6',
+      await page.$eval(
+          'html', (html) => getComputedStyle(html).getPropertyValue('--accent-color').trim()),
+      '#3b82f6',
   );
-  await page.evaluate(() => { document.documentElement.className = 'theme-auto'; });
-  await page.emulateMedia({ colorScheme: 'dark' });
+  await page.evaluate(() => {
+    document.documentElement.className = 'theme-auto';
+  });
+  await page.emulateMedia({colorScheme: 'dark'});
   await page.click('#btn-view-list');
   assert.equal(await isHidden(page, '#list-view-wrapper'), false);
 });

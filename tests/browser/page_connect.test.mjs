@@ -1,9 +1,10 @@
 // The page document as served, start-up, the configured hosts and connecting through the
 // form, in headless Chromium against the program and the local sshd.
-import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startHarness } from './harness.mjs';
-import { submitConnectForm, waitForFolder, isHidden, textOf } from './page_helpers.mjs';
+import {after, before, test} from 'node:test';
+
+import {startHarness} from './harness.mjs';
+import {isHidden, submitConnectForm, textOf, waitForFolder} from './page_helpers.mjs';
 
 let harness;
 let page;
@@ -20,7 +21,7 @@ after(async () => {
 test('the document shows its load state before the page script runs', async () => {
   await page.route('**/js/app.js', (route) => route.abort());
   try {
-    await page.goto(harness.program.url, { waitUntil: 'load' });
+    await page.goto(harness.program.url, {waitUntil: 'load'});
     assert.equal(await page.title(), 'Wrenfield');
     assert.equal(await page.getAttribute('html', 'class'), 'theme-auto');
     assert.equal(await textOf(page, '#host-label'), 'Not Connected');
@@ -31,7 +32,8 @@ test('the document shows its load state before the page script runs', async () =
     assert.equal(await page.$$eval('#file-table thead th', (cells) => cells.length), 5);
     assert.equal(await page.$$eval('#file-table-body tr', (rows) => rows.length), 0);
     assert.equal((await textOf(page, '#sidebar-hosts-list')).trim(), 'Loading hosts...');
-    assert.equal((await textOf(page, '#directory-tree-container')).trim(), 'Connect to browse folder tree');
+    assert.equal(
+        (await textOf(page, '#directory-tree-container')).trim(), 'Connect to browse folder tree');
     assert.equal(await textOf(page, '#status-items-count'), '0 items');
     assert.equal(await textOf(page, '#status-remote-info'), 'Ready');
     assert.equal(await page.isDisabled('#btn-back'), true);
@@ -39,10 +41,16 @@ test('the document shows its load state before the page script runs', async () =
     assert.equal(await page.isDisabled('#btn-up'), false);
 
     const hiddenAtLoad = [
-      '#context-menu', '#bg-context-menu', '#global-context-menu', '#modal-connect', '#modal-new-file',
-      '#modal-new-folder', '#modal-rename', '#modal-delete', '#modal-md-viewer', '#screenshot-select-overlay',
-      '#modal-feedback', '#toast', '#drop-overlay', '#loading-bar', '#grid-view-wrapper', '#btn-clear-search',
-      '#status-separator', '#connect-error', '#connect-spinner',
+      '#context-menu',        '#bg-context-menu',
+      '#global-context-menu', '#modal-connect',
+      '#modal-new-file',      '#modal-new-folder',
+      '#modal-rename',        '#modal-delete',
+      '#modal-md-viewer',     '#screenshot-select-overlay',
+      '#modal-feedback',      '#toast',
+      '#drop-overlay',        '#loading-bar',
+      '#grid-view-wrapper',   '#btn-clear-search',
+      '#status-separator',    '#connect-error',
+      '#connect-spinner',
     ];
     for (const selector of hiddenAtLoad) {
       assert.equal(await isHidden(page, selector), true, `${selector} is hidden at load`);
@@ -51,13 +59,21 @@ test('the document shows its load state before the page script runs', async () =
 
     // The scripts are plain and in load order, the page script last; the viewer's sanitizer
     // comes right before the viewer.
-    const scripts = await page.$$eval('script', (elements) =>
-      elements.map((element) => ({ src: element.getAttribute('src'), async: element.async, defer: element.defer, type: element.type })),
+    const scripts = await page.$$eval(
+        'script',
+        (elements) => elements.map((element) => ({
+                                     src: element.getAttribute('src'),
+                                     async: element.async,
+                                     defer: element.defer,
+                                     type: element.type
+                                   })),
     );
     assert.deepEqual(
-      scripts.map((script) => script.src),
-      ['/vendor/marked.min.js', '/vendor/highlight.min.js', '/vendor/html2canvas.min.js', '/vendor/purify.min.js',
-        '/js/markdown_viewer.js', '/js/feedback.js', '/js/app.js'],
+        scripts.map((script) => script.src),
+        [
+          '/vendor/marked.min.js', '/vendor/highlight.min.js', '/vendor/html2canvas.min.js',
+          '/vendor/purify.min.js', '/js/markdown_viewer.js', '/js/feedback.js', '/js/app.js'
+        ],
     );
     assert.ok(scripts.every((script) => !script.async && !script.defer && script.type === ''));
     assert.equal(await page.$eval('#hl-dark-theme', (link) => link.disabled), true);
@@ -73,7 +89,7 @@ test('nothing waits for the web font, which cannot be fetched here', async () =>
   };
   page.on('request', onRequest);
   const started = Date.now();
-  await page.goto(harness.program.url, { waitUntil: 'domcontentloaded' });
+  await page.goto(harness.program.url, {waitUntil: 'domcontentloaded'});
   await page.waitForFunction(() => window.state !== undefined);
   assert.ok(Date.now() - started < 10000, 'the page script ran without waiting for the font');
   assert.equal(await page.$eval('link[href*="family=Inter"]', (link) => link.media), 'all');
@@ -84,51 +100,57 @@ test('nothing waits for the web font, which cannot be fetched here', async () =>
   assert.match(family, /^Inter, -apple-system/);
 });
 
-test('start-up finds no connection, opens the connect form and lists the configured hosts', async () => {
-  const requests = [];
-  const onRequest = (request) => {
-    if (request.url().includes('/api/')) requests.push(new URL(request.url()).pathname);
-  };
-  page.on('request', onRequest);
-  await page.goto(harness.program.url);
-  await page.waitForSelector('#modal-connect:not(.hidden)');
-  await page.waitForSelector('#sidebar-hosts-list .sidebar-item:not(.empty)');
-  page.off('request', onRequest);
-  // One after the other, in this order.
-  assert.deepEqual(requests.slice(0, 3), ['/api/ssh-keys', '/api/config-hosts', '/api/status']);
-  assert.equal(await page.evaluate(() => document.activeElement.id), 'input-host');
+test(
+    'start-up finds no connection, opens the connect form and lists the configured hosts',
+    async () => {
+      const requests = [];
+      const onRequest = (request) => {
+        if (request.url().includes('/api/')) requests.push(new URL(request.url()).pathname);
+      };
+      page.on('request', onRequest);
+      await page.goto(harness.program.url);
+      await page.waitForSelector('#modal-connect:not(.hidden)');
+      await page.waitForSelector('#sidebar-hosts-list .sidebar-item:not(.empty)');
+      page.off('request', onRequest);
+      // One after the other, in this order.
+      assert.deepEqual(requests.slice(0, 3), ['/api/ssh-keys', '/api/config-hosts', '/api/status']);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'input-host');
 
-  const { sshd } = harness;
-  const sidebarNames = await page.$$eval('#sidebar-hosts-list .sidebar-item', (items) => items.map((item) => item.textContent.trim()));
-  assert.deepEqual(sidebarNames, [sshd.host, sshd.host2]);
-  const options = await page.$$eval('#input-host-select option', (elements) => elements.map((option) => option.textContent));
-  assert.deepEqual(options, [
-    '-- Choose a configured host (optional) --',
-    `${sshd.user}@${sshd.host} (127.0.0.1) [key: id_ed25519]`,
-    `${sshd.user}@${sshd.host2} (127.0.0.1) [key: id_ed25519]`,
-  ]);
-  const keys = await page.$$eval('#keys-datalist option', (elements) => elements.map((option) => option.value));
-  assert.ok(keys.some((key) => key.endsWith('id_ed25519')), `key suggestions: ${keys}`);
+      const {sshd} = harness;
+      const sidebarNames = await page.$$eval(
+          '#sidebar-hosts-list .sidebar-item',
+          (items) => items.map((item) => item.textContent.trim()));
+      assert.deepEqual(sidebarNames, [sshd.host, sshd.host2]);
+      const options = await page.$$eval(
+          '#input-host-select option', (elements) => elements.map((option) => option.textContent));
+      assert.deepEqual(options, [
+        '-- Choose a configured host (optional) --',
+        `${sshd.user}@${sshd.host} (127.0.0.1) [key: id_ed25519]`,
+        `${sshd.user}@${sshd.host2} (127.0.0.1) [key: id_ed25519]`,
+      ]);
+      const keys = await page.$$eval(
+          '#keys-datalist option', (elements) => elements.map((option) => option.value));
+      assert.ok(keys.some((key) => key.endsWith('id_ed25519')), `key suggestions: ${keys}`);
 
-  // Choosing a configured host fills the form from its record.
-  await page.selectOption('#input-host-select', { index: 2 });
-  assert.equal(await page.inputValue('#input-host'), sshd.host2);
-  assert.equal(await page.inputValue('#input-user'), sshd.user);
-  assert.equal(await page.inputValue('#input-port'), String(sshd.port));
-  assert.match(await page.inputValue('#input-key'), /id_ed25519$/);
+      // Choosing a configured host fills the form from its record.
+      await page.selectOption('#input-host-select', {index: 2});
+      assert.equal(await page.inputValue('#input-host'), sshd.host2);
+      assert.equal(await page.inputValue('#input-user'), sshd.user);
+      assert.equal(await page.inputValue('#input-port'), String(sshd.port));
+      assert.match(await page.inputValue('#input-key'), /id_ed25519$/);
 
-  // So does a click on a sidebar entry, which opens the form again after a cancel.
-  await page.click('#btn-cancel-connect');
-  assert.equal(await isHidden(page, '#modal-connect'), true);
-  await page.click(`#sidebar-hosts-list .sidebar-item:has-text("${sshd.host}") >> nth=0`);
-  await page.waitForSelector('#modal-connect:not(.hidden)');
-  assert.equal(await page.inputValue('#input-host'), sshd.host);
-});
+      // So does a click on a sidebar entry, which opens the form again after a cancel.
+      await page.click('#btn-cancel-connect');
+      assert.equal(await isHidden(page, '#modal-connect'), true);
+      await page.click(`#sidebar-hosts-list .sidebar-item:has-text("${sshd.host}") >> nth=0`);
+      await page.waitForSelector('#modal-connect:not(.hidden)');
+      assert.equal(await page.inputValue('#input-host'), sshd.host);
+    });
 
 test('a failing host shows its error in the form, which stays open as typed', async () => {
   await page.goto(harness.program.url);
   await page.waitForSelector('#modal-connect:not(.hidden)');
-  await submitConnectForm(page, { host: 'no-such-host.invalid', user: 'nobody' });
+  await submitConnectForm(page, {host: 'no-such-host.invalid', user: 'nobody'});
   await page.waitForSelector('#connect-error:not(.hidden)');
   const message = await textOf(page, '#connect-error');
   assert.ok(message.length > 0 && message !== 'Connection failed', `error: ${message}`);
@@ -147,16 +169,16 @@ test('a failing host shows its error in the form, which stays open as typed', as
 });
 
 test('connecting through the form shows the connection and lists the home folder', async () => {
-  const { sshd } = harness;
+  const {sshd} = harness;
   await page.goto(harness.program.url);
   await page.waitForSelector('#modal-connect:not(.hidden)');
   const connectRequest = page.waitForRequest((request) => request.url().endsWith('/api/connect'));
-  await submitConnectForm(page, { host: sshd.host, port: sshd.port });
+  await submitConnectForm(page, {host: sshd.host, port: sshd.port});
   const payload = JSON.parse((await connectRequest).postData());
   // Empty fields are left out; the port goes as a number.
-  assert.deepEqual(payload, { host: sshd.host, port: sshd.port });
+  assert.deepEqual(payload, {host: sshd.host, port: sshd.port});
 
-  await page.waitForSelector('#modal-connect.hidden', { state: 'attached' });
+  await page.waitForSelector('#modal-connect.hidden', {state: 'attached'});
   const home = await page.evaluate(() => window.state.homeDir);
   await waitForFolder(page, home);
   assert.ok(home.startsWith('/'), `home: ${home}`);
@@ -164,13 +186,16 @@ test('connecting through the form shows the connection and lists the home folder
   // The server's host already carries "user@" from the configuration: shown once.
   assert.equal(await textOf(page, '#host-label'), `${sshd.user}@${sshd.host}`);
   assert.equal(await page.getAttribute('#status-dot', 'class'), 'status-dot connected');
-  assert.match(await textOf(page, '#status-remote-info'), new RegExp(` \\| ${home.replace(/[/.]/g, '\\$&')}$`));
+  assert.match(
+      await textOf(page, '#status-remote-info'),
+      new RegExp(` \\| ${home.replace(/[/.]/g, '\\$&')}$`));
   assert.equal(await textOf(page, '#toast'), `Connected to ${sshd.user}@${sshd.host}`);
   assert.equal(await page.evaluate(() => window.state.port), sshd.port);
   assert.match(await page.evaluate(() => window.state.identityFile), /id_ed25519$/);
   const rows = await page.$$eval('#file-table-body tr', (elements) => elements.length);
   assert.equal(await isHidden(page, '#empty-state'), rows > 0);
-  const pills = await page.$$eval('#breadcrumbs .breadcrumb-pill', (elements) => elements.map((pill) => pill.textContent));
+  const pills = await page.$$eval(
+      '#breadcrumbs .breadcrumb-pill', (elements) => elements.map((pill) => pill.textContent));
   assert.deepEqual(pills, ['/', ...home.split('/').filter(Boolean)]);
 
   // A page loaded while the server holds the connection starts in the home folder.

@@ -1,14 +1,12 @@
 // The folder tree, the three context menus and the keyboard, in headless Chromium against the
 // program and the local sshd.
-import { test, before, after, beforeEach } from 'node:test';
 import assert from 'node:assert/strict';
-import { rmSync } from 'node:fs';
-import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot } from './harness.mjs';
-import { openAndConnect, goToPath, waitForFolder, rowOf, listedNames } from './page_helpers.mjs';
-import {
-  recordToasts, toastMark, waitForToast, countRequests, storedGroups, treeNode, expandTreeNode, expandTreeTo,
-  treeChildren,
-} from './action_helpers.mjs';
+import {rmSync} from 'node:fs';
+import {after, before, beforeEach, test} from 'node:test';
+
+import {countRequests, expandTreeNode, expandTreeTo, recordToasts, storedGroups, toastMark, treeChildren, treeNode, waitForToast,} from './action_helpers.mjs';
+import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness} from './harness.mjs';
+import {goToPath, listedNames, openAndConnect, rowOf, waitForFolder} from './page_helpers.mjs';
 
 let harness;
 let page;
@@ -16,9 +14,10 @@ let sshd;
 let scratch;
 
 before(async () => {
-  harness = await startHarness({ browserOptions: { viewport: { width: 1000, height: 700 } } });
-  ({ page, sshd } = harness);
-  await harness.browser.context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: harness.program.url });
+  harness = await startHarness({browserOptions: {viewport: {width: 1000, height: 700}}});
+  ({page, sshd} = harness);
+  await harness.browser.context.grantPermissions(
+      ['clipboard-read', 'clipboard-write'], {origin: harness.program.url});
   await recordToasts(page);
   scratch = makeScratchDirectory(sshd, 'tree-');
   makeRemoteFiles(scratch, {
@@ -42,67 +41,88 @@ beforeEach(async () => {
   await page.evaluate(() => window.hideContextMenus());
 });
 
-const visibleMenus = () =>
-  page.$$eval('.context-menu', (menus) => menus.filter((menu) => !menu.classList.contains('hidden')).map((menu) => menu.id));
-const menuBox = (id) => page.$eval(`#${id}`, (menu) => ({ left: menu.style.left, top: menu.style.top }));
+const visibleMenus = () => page.$$eval(
+    '.context-menu',
+    (menus) => menus.filter((menu) => !menu.classList.contains('hidden')).map((menu) => menu.id));
+const menuBox = (id) =>
+    page.$eval(`#${id}`, (menu) => ({left: menu.style.left, top: menu.style.top}));
 const currentPath = () => page.evaluate(() => window.state.currentPath);
 
-test('the tree has a Home and a Root node, loads folders lazily, follows the folder shown and refreshes', async () => {
-  const home = await page.evaluate(() => window.state.homeDir);
-  const rootLabels = await page
-    .locator('#directory-tree-container > .tree-node > .tree-row .tree-label')
-    .allTextContents();
-  const homeName = home.split('/').pop() || '~';
-  assert.deepEqual(rootLabels, [`Home (${homeName})`, 'Root (/)']);
-  assert.equal(await treeNode(page, home).getAttribute('data-level'), '0');
-  assert.equal(
-    await treeNode(page, home).locator(':scope > .tree-row .tree-toggle').evaluate((toggle) => toggle.classList.contains('expanded')),
-    true,
-    'the home node starts expanded',
-  );
-  assert.equal(await treeNode(page, home).locator(':scope > .tree-row').evaluate((row) => row.classList.contains('active')), true);
+test(
+    'the tree has a Home and a Root node, loads folders lazily, follows the folder shown and refreshes',
+    async () => {
+      const home = await page.evaluate(() => window.state.homeDir);
+      const rootLabels =
+          await page.locator('#directory-tree-container > .tree-node > .tree-row .tree-label')
+              .allTextContents();
+      const homeName = home.split('/').pop() || '~';
+      assert.deepEqual(rootLabels, [`Home (${homeName})`, 'Root (/)']);
+      assert.equal(await treeNode(page, home).getAttribute('data-level'), '0');
+      assert.equal(
+          await treeNode(page, home)
+              .locator(':scope > .tree-row .tree-toggle')
+              .evaluate((toggle) => toggle.classList.contains('expanded')),
+          true,
+          'the home node starts expanded',
+      );
+      assert.equal(
+          await treeNode(page, home)
+              .locator(':scope > .tree-row')
+              .evaluate((row) => row.classList.contains('active')),
+          true);
 
-  // Each folder is listed once, when first expanded; hidden folders and files stay out.
-  const lists = countRequests(page, '/api/list', `${scratch}/alpha`);
-  await expandTreeTo(page, scratch);
-  const scratchNode = (await treeNode(page, scratch).count()) - 1;
-  assert.deepEqual(await treeChildren(page, scratch, scratchNode), ['alpha', 'beta']);
-  assert.equal(await treeNode(page, `${scratch}/alpha`).getAttribute('data-level'), String(scratch.split('/').length));
-  await expandTreeNode(page, `${scratch}/alpha`);
-  assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
-  const alphaToggle = treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-toggle');
-  await alphaToggle.click(); // collapse
-  assert.equal(await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-children').isVisible(), false);
-  await alphaToggle.click(); // expand again, from what is loaded
-  assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
-  assert.equal(lists.count(), 1);
+      // Each folder is listed once, when first expanded; hidden folders and files stay out.
+      const lists = countRequests(page, '/api/list', `${scratch}/alpha`);
+      await expandTreeTo(page, scratch);
+      const scratchNode = (await treeNode(page, scratch).count()) - 1;
+      assert.deepEqual(await treeChildren(page, scratch, scratchNode), ['alpha', 'beta']);
+      assert.equal(
+          await treeNode(page, `${scratch}/alpha`).getAttribute('data-level'),
+          String(scratch.split('/').length));
+      await expandTreeNode(page, `${scratch}/alpha`);
+      assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
+      const alphaToggle =
+          treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-toggle');
+      await alphaToggle.click();  // collapse
+      assert.equal(
+          await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-children').isVisible(),
+          false);
+      await alphaToggle.click();  // expand again, from what is loaded
+      assert.deepEqual(await treeChildren(page, `${scratch}/alpha`), ['inner']);
+      assert.equal(lists.count(), 1);
 
-  // A folder without subfolders shows an empty toggle.
-  await expandTreeNode(page, `${scratch}/beta`);
-  assert.equal(
-    await treeNode(page, `${scratch}/beta`).locator(':scope > .tree-row .tree-toggle').evaluate((toggle) => toggle.classList.contains('empty')),
-    true,
-  );
+      // A folder without subfolders shows an empty toggle.
+      await expandTreeNode(page, `${scratch}/beta`);
+      assert.equal(
+          await treeNode(page, `${scratch}/beta`)
+              .locator(':scope > .tree-row .tree-toggle')
+              .evaluate((toggle) => toggle.classList.contains('empty')),
+          true,
+      );
 
-  // A click on a row shows its folder and marks the row; the toggle's click does not navigate.
-  await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-label').click();
-  await waitForFolder(page, `${scratch}/alpha`);
-  assert.deepEqual(
-    await page.$$eval('.tree-row.active', (rows) => rows.map((row) => row.parentElement.dataset.path)),
-    [`${scratch}/alpha`],
-  );
-  await saveScreenshot(page, 'tree-expanded');
+      // A click on a row shows its folder and marks the row; the toggle's click does not navigate.
+      await treeNode(page, `${scratch}/alpha`).locator(':scope > .tree-row .tree-label').click();
+      await waitForFolder(page, `${scratch}/alpha`);
+      assert.deepEqual(
+          await page.$$eval(
+              '.tree-row.active', (rows) => rows.map((row) => row.parentElement.dataset.path)),
+          [`${scratch}/alpha`],
+      );
+      await saveScreenshot(page, 'tree-expanded');
 
-  // Refresh empties the cache: the next expansion asks again.
-  const listsBefore = lists.count();
-  const mark = await toastMark(page);
-  await page.click('#btn-refresh-tree');
-  await waitForToast(page, 'Directory tree refreshed', mark);
-  await page.waitForSelector(`#directory-tree-container .tree-node[data-path=${JSON.stringify(home)}] > .tree-row .tree-toggle.expanded`, { state: 'attached' });
-  await expandTreeTo(page, `${scratch}/alpha`);
-  assert.equal(lists.count(), listsBefore + 1);
-  lists.stop();
-});
+      // Refresh empties the cache: the next expansion asks again.
+      const listsBefore = lists.count();
+      const mark = await toastMark(page);
+      await page.click('#btn-refresh-tree');
+      await waitForToast(page, 'Directory tree refreshed', mark);
+      await page.waitForSelector(
+          `#directory-tree-container .tree-node[data-path=${
+              JSON.stringify(home)}] > .tree-row .tree-toggle.expanded`,
+          {state: 'attached'});
+      await expandTreeTo(page, `${scratch}/alpha`);
+      assert.equal(lists.count(), listsBefore + 1);
+      lists.stop();
+    });
 
 test('a failed tree load shows "Error", which the next expansion retries', async () => {
   await page.click('#btn-refresh-tree');
@@ -115,7 +135,7 @@ test('a failed tree load shows "Error", which the next expansion retries', async
   assert.equal(await children.textContent(), 'Error');
   await page.unroute(`**/api/list?path=${encodeURIComponent(target)}`);
   const toggle = treeNode(page, target, node).locator(':scope > .tree-row .tree-toggle');
-  await toggle.click(); // collapse
+  await toggle.click();  // collapse
   await expandTreeNode(page, target, node);
   assert.equal(await children.textContent(), '');
   assert.equal(await toggle.evaluate((element) => element.classList.contains('empty')), true);
@@ -124,29 +144,29 @@ test('a failed tree load shows "Error", which the next expansion retries', async
 test('each context menu opens where it should, and clicks elsewhere close it', async () => {
   await goToPath(page, scratch);
   // A row: the item is selected and the item menu opens at the pointer.
-  await rowOf(page, 'readme.md').click({ button: 'right', position: { x: 20, y: 10 } });
+  await rowOf(page, 'readme.md').click({button: 'right', position: {x: 20, y: 10}});
   assert.deepEqual(await visibleMenus(), ['context-menu']);
   assert.equal(await page.evaluate(() => window.state.selectedItem.name), 'readme.md');
   await saveScreenshot(page, 'context-menu-item');
 
   // The table's header row is a row: the global menu, not the background menu.
-  await page.click('#file-table thead th.col-size', { button: 'right' });
+  await page.click('#file-table thead th.col-size', {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['global-context-menu']);
 
   // The file view's empty background: the background menu.
-  await page.mouse.click(700, 600, { button: 'right' });
+  await page.mouse.click(700, 600, {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
-  assert.deepEqual(await menuBox('bg-context-menu'), { left: '700px', top: `${700 - 200}px` });
+  assert.deepEqual(await menuBox('bg-context-menu'), {left: '700px', top: `${700 - 200}px`});
 
   // The sidebar and the toolbar: the global menu. A text field keeps the browser's menu.
-  await page.click('.sidebar-title >> nth=0', { button: 'right' });
+  await page.click('.sidebar-title >> nth=0', {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['global-context-menu']);
   await page.evaluate(() => window.hideContextMenus());
-  await page.click('#search-input', { button: 'right' });
+  await page.click('#search-input', {button: 'right'});
   assert.deepEqual(await visibleMenus(), []);
 
   // A click that reaches the window hides the menu; a click on a row does not reach it.
-  await page.mouse.click(700, 600, { button: 'right' });
+  await page.mouse.click(700, 600, {button: 'right'});
   await rowOf(page, 'readme.md').click();
   assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
   await page.click('.sidebar-title >> nth=0');
@@ -154,43 +174,46 @@ test('each context menu opens where it should, and clicks elsewhere close it', a
 
   // In grid view a card is an item too.
   await page.click('#btn-view-grid');
-  await page.click('.grid-card:has-text("alpha")', { button: 'right' });
+  await page.click('.grid-card:has-text("alpha")', {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['context-menu']);
   await page.click('#btn-view-list');
 });
 
 test('menus are kept inside the window at its right and bottom edges', async () => {
   await goToPath(page, scratch);
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.evaluate(() => document.getElementById('context-menu').classList.add('hidden'));
   // At the right edge of the 1000-pixel window the menu starts at 810 pixels.
   await page.evaluate(() => {
     const row = document.querySelector('#file-table-body tr');
-    row.dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true, clientX: 995, clientY: 690 }));
+    row.dispatchEvent(new MouseEvent(
+        'contextmenu', {bubbles: true, cancelable: true, clientX: 995, clientY: 690}));
   });
-  assert.deepEqual(await menuBox('context-menu'), { left: '810px', top: `${700 - 270}px` });
+  assert.deepEqual(await menuBox('context-menu'), {left: '810px', top: `${700 - 270}px`});
   await page.evaluate(() => window.hideContextMenus());
-  await page.mouse.click(995, 640, { button: 'right' });
+  await page.mouse.click(995, 640, {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
-  assert.deepEqual(await menuBox('bg-context-menu'), { left: '810px', top: '500px' });
-  await page.evaluate(() =>
-    document.querySelector('.sidebar').dispatchEvent(new MouseEvent('contextmenu', { bubbles: true, cancelable: true, clientX: 999, clientY: 699 })),
+  assert.deepEqual(await menuBox('bg-context-menu'), {left: '810px', top: '500px'});
+  await page.evaluate(
+      () => document.querySelector('.sidebar')
+                .dispatchEvent(new MouseEvent(
+                    'contextmenu', {bubbles: true, cancelable: true, clientX: 999, clientY: 699})),
   );
   assert.deepEqual(await visibleMenus(), ['global-context-menu']);
-  assert.deepEqual(await menuBox('global-context-menu'), { left: '810px', top: '620px' });
+  assert.deepEqual(await menuBox('global-context-menu'), {left: '810px', top: '620px'});
 });
 
 test('the item menu entries: open, edit, download, copy path, add, rename and delete', async () => {
   await goToPath(page, scratch);
   // Folders offer no download; files do.
-  await rowOf(page, 'alpha').click({ button: 'right' });
+  await rowOf(page, 'alpha').click({button: 'right'});
   assert.equal(await page.isVisible('#ctx-download'), false);
   await page.click('#ctx-open');
   await waitForFolder(page, `${scratch}/alpha`);
   await page.click('#btn-back');
   await waitForFolder(page, scratch);
 
-  await rowOf(page, 'data.bin').click({ button: 'right' });
+  await rowOf(page, 'data.bin').click({button: 'right'});
   assert.equal(await page.isVisible('#ctx-download'), true);
   // The browser saves the file itself: the page never holds its bytes in a blob.
   await page.evaluate(() => {
@@ -201,44 +224,53 @@ test('the item menu entries: open, edit, download, copy path, add, rename and de
       return make(object);
     };
   });
-  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#ctx-download')]);
+  const [download] =
+      await Promise.all([page.waitForEvent('download'), page.click('#ctx-download')]);
   assert.equal(download.suggestedFilename(), 'data.bin');
-  const { readFileSync } = await import('node:fs');
+  const {readFileSync} = await import('node:fs');
   assert.deepEqual(readFileSync(await download.path()), Buffer.from([0, 1, 2, 3, 254, 255]));
   assert.equal(await page.evaluate(() => window.__blobAddresses), 0);
 
   // A download whose reply is an error shows it in a toast and leaves the page in place.
-  await rowOf(page, 'data.bin').click({ button: 'right' });
+  await rowOf(page, 'data.bin').click({button: 'right'});
   rmSync(`${scratch}/data.bin`);
   let mark = await toastMark(page);
   await page.click('#ctx-download');
-  await page.waitForFunction((from) => window.__toasts.slice(from).some((text) => text.startsWith('Download failed: ')), mark);
+  await page.waitForFunction(
+      (from) => window.__toasts.slice(from).some((text) => text.startsWith('Download failed: ')),
+      mark);
   assert.equal(await page.evaluate(() => window.state.currentPath), scratch);
-  makeRemoteFiles(scratch, { 'data.bin': Buffer.from([0, 1, 2, 3, 254, 255]) });
+  makeRemoteFiles(scratch, {'data.bin': Buffer.from([0, 1, 2, 3, 254, 255])});
 
   mark = await toastMark(page);
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.click('#ctx-copy-path');
   await waitForToast(page, 'Path copied to clipboard', mark);
   assert.equal(await page.evaluate(() => navigator.clipboard.readText()), `${scratch}/readme.md`);
 
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.click('#ctx-add-quick-access');
   await waitForToast(page, 'Added "readme.md" to Quick Access', mark);
-  assert.ok((await storedGroups(page)).some((group) => group.bookmarks.some((bookmark) => bookmark.path === `${scratch}/readme.md` && bookmark.is_dir === false)));
+  assert.ok((await storedGroups(page))
+                .some(
+                    (group) => group.bookmarks.some(
+                        (bookmark) => bookmark.path === `${scratch}/readme.md` &&
+                            bookmark.is_dir === false)));
 
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.click('#ctx-rename');
   assert.equal(await page.isVisible('#modal-rename'), true);
   assert.equal(await page.inputValue('#input-rename'), 'readme.md');
   await page.click('#btn-cancel-rename');
 
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.click('#ctx-delete');
-  assert.equal(await page.textContent('#delete-message'), 'Are you sure you want to permanently delete "readme.md"?');
+  assert.equal(
+      await page.textContent('#delete-message'),
+      'Are you sure you want to permanently delete "readme.md"?');
   await page.click('#btn-close-delete');
 
-  await rowOf(page, 'readme.md').click({ button: 'right' });
+  await rowOf(page, 'readme.md').click({button: 'right'});
   await page.click('#ctx-edit');
   await page.waitForSelector('#modal-md-viewer:not(.hidden)');
   await page.evaluate(() => document.getElementById('modal-md-viewer').classList.add('hidden'));
@@ -246,11 +278,11 @@ test('the item menu entries: open, edit, download, copy path, add, rename and de
 
 test('the background and global menu entries', async () => {
   await goToPath(page, scratch);
-  await page.mouse.click(700, 600, { button: 'right' });
+  await page.mouse.click(700, 600, {button: 'right'});
   await page.click('#bg-ctx-new-file');
   assert.equal(await page.isVisible('#modal-new-file'), true);
   await page.click('#btn-cancel-new-file');
-  await page.mouse.click(700, 600, { button: 'right' });
+  await page.mouse.click(700, 600, {button: 'right'});
   await page.click('#bg-ctx-new-folder');
   assert.equal(await page.isVisible('#modal-new-folder'), true);
   await page.click('#btn-close-new-folder');
@@ -258,7 +290,7 @@ test('the background and global menu entries', async () => {
   const [chooser] = await Promise.all([
     page.waitForEvent('filechooser'),
     (async () => {
-      await page.mouse.click(700, 600, { button: 'right' });
+      await page.mouse.click(700, 600, {button: 'right'});
       await page.click('#bg-ctx-upload');
     })(),
   ]);
@@ -266,17 +298,18 @@ test('the background and global menu entries', async () => {
 
   const lists = countRequests(page, '/api/list', scratch);
   const historyLength = await page.evaluate(() => window.state.history.length);
-  await page.mouse.click(700, 600, { button: 'right' });
+  await page.mouse.click(700, 600, {button: 'right'});
   await page.click('#bg-ctx-refresh');
-  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
+  await page.waitForFunction(
+      () => document.getElementById('loading-bar').classList.contains('hidden'));
   await waitForFolder(page, scratch);
   assert.equal(lists.count(), 1);
   lists.stop();
   assert.equal(await page.evaluate(() => window.state.history.length), historyLength);
 
   for (const [open, entry] of [
-    [() => page.mouse.click(700, 600, { button: 'right' }), '#bg-ctx-update'],
-    [() => page.click('.sidebar-title >> nth=0', { button: 'right' }), '#global-ctx-update'],
+           [() => page.mouse.click(700, 600, {button: 'right'}), '#bg-ctx-update'],
+           [() => page.click('.sidebar-title >> nth=0', {button: 'right'}), '#global-ctx-update'],
   ]) {
     await open();
     const [request] = await Promise.all([
@@ -288,25 +321,25 @@ test('the background and global menu entries', async () => {
   }
 
   for (const [open, entry] of [
-    [() => page.mouse.click(700, 600, { button: 'right' }), '#bg-ctx-feedback'],
-    [() => page.click('.sidebar-title >> nth=0', { button: 'right' }), '#global-ctx-feedback'],
-    [() => rowOf(page, 'readme.md').click({ button: 'right' }), '#ctx-feedback'],
+           [() => page.mouse.click(700, 600, {button: 'right'}), '#bg-ctx-feedback'],
+           [() => page.click('.sidebar-title >> nth=0', {button: 'right'}), '#global-ctx-feedback'],
+           [() => rowOf(page, 'readme.md').click({button: 'right'}), '#ctx-feedback'],
   ]) {
     await open();
     await page.click(entry);
     await page.waitForSelector('#screenshot-select-overlay:not(.hidden)');
     assert.deepEqual(await visibleMenus(), []);
     // While a screenshot area is chosen the page's menus stay away.
-    await page.mouse.click(500, 300, { button: 'right' });
+    await page.mouse.click(500, 300, {button: 'right'});
     assert.deepEqual(await visibleMenus(), []);
     await page.evaluate(() => window.FeedbackStudio.cancelCapture());
-    await page.waitForSelector('#screenshot-select-overlay.hidden', { state: 'attached' });
+    await page.waitForSelector('#screenshot-select-overlay.hidden', {state: 'attached'});
   }
 });
 
 test('the keyboard shortcuts, in their order', async () => {
   await goToPath(page, scratch);
-  await page.click('#file-table thead th.col-name'); // the focus on the page, off any field
+  await page.click('#file-table thead th.col-name');  // the focus on the page, off any field
   await page.click('#file-table thead th.col-name');
   await page.click('.sidebar-title >> nth=0');
 
@@ -327,7 +360,10 @@ test('the keyboard shortcuts, in their order', async () => {
   await page.click('.sidebar-title >> nth=0');
   await page.keyboard.press('Control+F');
   assert.equal(await page.evaluate(() => document.activeElement.id), 'search-input');
-  assert.deepEqual(await page.evaluate(() => [document.activeElement.selectionStart, document.activeElement.selectionEnd]), [0, 3]);
+  assert.deepEqual(
+      await page.evaluate(
+          () => [document.activeElement.selectionStart, document.activeElement.selectionEnd]),
+      [0, 3]);
   await page.keyboard.press('Escape');
   assert.notEqual(await page.evaluate(() => document.activeElement.id), 'search-input');
   await page.keyboard.press('/');
@@ -339,15 +375,19 @@ test('the keyboard shortcuts, in their order', async () => {
 
   // Ctrl+Shift+C copies the folder's path.
   await page.keyboard.press('Control+Shift+C');
-  await page.waitForFunction(() => document.getElementById('btn-copy-path').classList.contains('copied'));
+  await page.waitForFunction(
+      () => document.getElementById('btn-copy-path').classList.contains('copied'));
   assert.equal(await page.evaluate(() => navigator.clipboard.readText()), scratch);
 
   // Ctrl+R lists the folder again without reloading the page or adding history.
-  await page.evaluate(() => { window.__notReloaded = true; });
+  await page.evaluate(() => {
+    window.__notReloaded = true;
+  });
   const lists = countRequests(page, '/api/list', scratch);
   const historyLength = await page.evaluate(() => window.state.history.length);
   await page.keyboard.press('Control+R');
-  await page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
+  await page.waitForFunction(
+      () => document.getElementById('loading-bar').classList.contains('hidden'));
   await page.waitForTimeout(100);
   assert.equal(lists.count(), 1);
   lists.stop();

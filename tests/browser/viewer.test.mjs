@@ -1,12 +1,13 @@
 // The file viewer and editor sheet in Chromium, against the program and the local sshd: Markdown
 // rendering and highlighting, editing and saving back to the remote file, the keyboard, empty,
 // non-UTF-8 and hostile files, and read replies that come back late.
-import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { basename, join } from 'node:path';
-import { startHarness, makeScratchDirectory, makeRemoteFiles, saveScreenshot, waitFor } from './harness.mjs';
-import { openAndConnect } from './page_helpers.mjs';
+import {readFileSync, rmSync, writeFileSync} from 'node:fs';
+import {basename, join} from 'node:path';
+import {after, before, test} from 'node:test';
+
+import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness, waitFor} from './harness.mjs';
+import {openAndConnect} from './page_helpers.mjs';
 
 const SAMPLE = [
   '# Project Notes',
@@ -55,7 +56,7 @@ let root;
 // Markdown and HTML that point at the program's own API in every way a URL can (each request
 // that reached it would carry "probe-"), and an element that tries to cover the whole window.
 function apiProbes(programUrl) {
-  const { origin, port } = new URL(programUrl);
+  const {origin, port} = new URL(programUrl);
   return [
     '# Probes',
     '![zero](/api/read?path=/probe-1)',
@@ -83,18 +84,20 @@ function apiProbes(programUrl) {
 
 const text = (selector) => page.textContent(selector);
 const status = () => text('#md-save-status');
-const isHidden = (selector) => page.$eval(selector, (element) => element.classList.contains('hidden'));
+const isHidden = (selector) =>
+    page.$eval(selector, (element) => element.classList.contains('hidden'));
 
 // Opens a file as the page does and waits until its read has been answered.
 async function openFile(path) {
-  await page.evaluate((file) => window.openMarkdownViewer(file), { name: basename(path), path });
-  await waitFor(async () => !['Loading...', 'Ready'].includes(await status()), { what: `the read of ${path}` });
+  await page.evaluate((file) => window.openMarkdownViewer(file), {name: basename(path), path});
+  await waitFor(
+      async () => !['Loading...', 'Ready'].includes(await status()), {what: `the read of ${path}`});
 }
 
 // Saves with Ctrl+S and waits until the save has succeeded.
 async function saveByShortcut() {
   await page.keyboard.press('Control+s');
-  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+  await waitFor(async () => (await status()) === 'Saved successfully!', {what: 'the save'});
 }
 
 async function typeInEditor(addition) {
@@ -144,7 +147,7 @@ after(async () => {
 });
 
 test('opening a file while no host is connected shows the server\'s 401 text', async () => {
-  await page.evaluate(() => fetch('/api/disconnect', { method: 'POST' }));
+  await page.evaluate(() => fetch('/api/disconnect', {method: 'POST'}));
   await openFile(join(root, 'notes.md'));
   assert.equal(await text('#md-rendered-content'), 'Error loading file: Not connected to SSH host');
   assert.equal(await status(), 'Error');
@@ -154,49 +157,65 @@ test('opening a file while no host is connected shows the server\'s 401 text', a
   await openAndConnect(page, harness.program, harness.sshd);
 });
 
-test('Markdown renders headings, a table, a task list and a highlighted code block with a copy button', async () => {
-  await openFile(join(root, 'notes.md'));
-  assert.equal(await text('#md-filename'), 'notes.md');
-  assert.equal(await text('#md-filepath'), join(root, 'notes.md'));
-  assert.equal(await text('#md-file-badge'), 'MD');
-  assert.equal(await status(), `Loaded ${Buffer.byteLength(SAMPLE)} B`);
-  assert.equal(await text('#md-char-count'), `${SAMPLE.length} characters, ${SAMPLE.split('\n').length} lines`);
-  assert.equal(await isHidden('#btn-md-save'), true);
+test(
+    'Markdown renders headings, a table, a task list and a highlighted code block with a copy button',
+    async () => {
+      await openFile(join(root, 'notes.md'));
+      assert.equal(await text('#md-filename'), 'notes.md');
+      assert.equal(await text('#md-filepath'), join(root, 'notes.md'));
+      assert.equal(await text('#md-file-badge'), 'MD');
+      assert.equal(await status(), `Loaded ${Buffer.byteLength(SAMPLE)} B`);
+      assert.equal(
+          await text('#md-char-count'),
+          `${SAMPLE.length} characters, ${SAMPLE.split('\n').length} lines`);
+      assert.equal(await isHidden('#btn-md-save'), true);
 
-  const pane = '#md-rendered-content';
-  assert.equal(await text(`${pane} h1`), 'Project Notes');
-  assert.equal(await text(`${pane} h2`), 'Tasks');
-  assert.deepEqual(await page.$$eval(`${pane} table td`, (cells) => cells.map((cell) => cell.textContent)), [
-    'build', 'done', 'test', 'open',
-  ]);
-  assert.deepEqual(
-    await page.$$eval(`${pane} li input[type=checkbox]`, (boxes) => boxes.map((box) => [box.checked, box.disabled])),
-    [[true, true], [false, true]],
-  );
-  // The code element keeps marked's class only; highlight.js fills it with token spans.
-  assert.equal(await page.$eval(`${pane} pre code`, (code) => code.className), 'language-js');
-  assert.equal(await text(`${pane} pre code .hljs-keyword`), 'const');
-  assert.equal(await text(`${pane} pre code .hljs-number`), '42');
+      const pane = '#md-rendered-content';
+      assert.equal(await text(`${pane} h1`), 'Project Notes');
+      assert.equal(await text(`${pane} h2`), 'Tasks');
+      assert.deepEqual(
+          await page.$$eval(`${pane} table td`, (cells) => cells.map((cell) => cell.textContent)), [
+            'build',
+            'done',
+            'test',
+            'open',
+          ]);
+      assert.deepEqual(
+          await page.$$eval(
+              `${pane} li input[type=checkbox]`,
+              (boxes) => boxes.map((box) => [box.checked, box.disabled])),
+          [[true, true], [false, true]],
+      );
+      // The code element keeps marked's class only; highlight.js fills it with token spans.
+      assert.equal(await page.$eval(`${pane} pre code`, (code) => code.className), 'language-js');
+      assert.equal(await text(`${pane} pre code .hljs-keyword`), 'const');
+      assert.equal(await text(`${pane} pre code .hljs-number`), '42');
 
-  await saveScreenshot(page, 'viewer-open');
-  await page.hover(`${pane} pre`);
-  await page.click(`${pane} pre .code-copy-btn`);
-  await waitFor(async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copied!', { what: 'Copied!' });
-  assert.equal((await page.evaluate(() => navigator.clipboard.readText())).trim(), 'const answer = 42;');
-  await waitFor(async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copy', { timeout: 4000, what: 'Copy again' });
+      await saveScreenshot(page, 'viewer-open');
+      await page.hover(`${pane} pre`);
+      await page.click(`${pane} pre .code-copy-btn`);
+      await waitFor(
+          async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copied!', {what: 'Copied!'});
+      assert.equal(
+          (await page.evaluate(() => navigator.clipboard.readText())).trim(), 'const answer = 42;');
+      await waitFor(
+          async () => (await text(`${pane} pre .code-copy-btn`)) === 'Copy',
+          {timeout: 4000, what: 'Copy again'});
 
-  await page.click('#btn-md-copy');
-  assert.equal(await page.evaluate(() => navigator.clipboard.readText()), SAMPLE);
-  await page.click('#btn-close-md-viewer');
-  assert.equal(await isHidden('#modal-md-viewer'), true);
-});
+      await page.click('#btn-md-copy');
+      assert.equal(await page.evaluate(() => navigator.clipboard.readText()), SAMPLE);
+      await page.click('#btn-close-md-viewer');
+      assert.equal(await isHidden('#modal-md-viewer'), true);
+    });
 
 test('editing counts, marks the text modified, and Save writes the remote file', async () => {
   const path = join(root, 'notes.md');
   await openFile(path);
   await typeInEditor('\nNew line');
   const edited = SAMPLE + '\nNew line';
-  assert.equal(await text('#md-char-count'), `${edited.length} characters, ${edited.split('\n').length} lines`);
+  assert.equal(
+      await text('#md-char-count'),
+      `${edited.length} characters, ${edited.split('\n').length} lines`);
   assert.equal(await status(), 'Modified (unsaved)');
   assert.equal(await isHidden('#btn-md-save'), false);
 
@@ -208,10 +227,11 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   const saved = SAMPLE + '\n  Indented';
 
   await page.click('#btn-md-save');
-  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+  await waitFor(async () => (await status()) === 'Saved successfully!', {what: 'the save'});
   assert.equal(readFileSync(path, 'utf8'), saved);
   assert.equal(await text('#toast'), 'File saved to remote VM');
-  await waitFor(async () => (await status()) === 'Ready', { timeout: 5000, what: 'Ready after the save' });
+  await waitFor(
+      async () => (await status()) === 'Ready', {timeout: 5000, what: 'Ready after the save'});
 
   // Typing the saved text back counts as unmodified again.
   await page.focus('#md-raw-textarea');
@@ -225,7 +245,7 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   const editor = await page.locator('#md-raw-textarea').boundingBox();
   await page.mouse.move(editor.x + 40, editor.y + 30);
   await page.mouse.down();
-  await page.mouse.move(page.viewportSize().width - 3, editor.y + 30, { steps: 4 });
+  await page.mouse.move(page.viewportSize().width - 3, editor.y + 30, {steps: 4});
   await page.mouse.up();
   assert.equal(await isHidden('#modal-md-viewer'), false);
   assert.equal(await page.inputValue('#md-raw-textarea'), saved + 'kept');
@@ -245,7 +265,8 @@ test('Ctrl+S in Preview saves the edited text; Escape drops unsaved changes', as
   assert.equal(await page.evaluate(() => navigator.clipboard.readText()), before);
 
   await page.keyboard.press('Control+s');
-  await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the shortcut save' });
+  await waitFor(
+      async () => (await status()) === 'Saved successfully!', {what: 'the shortcut save'});
   assert.equal(readFileSync(path, 'utf8'), before + '\n\nAdded in edit mode');
   assert.equal(await isHidden('#btn-md-save'), true);
 
@@ -263,7 +284,9 @@ test('one save at a time; text typed while it runs stays modified', async () => 
   await openFile(path);
   const writes = [];
   let release;
-  const released = new Promise((done) => { release = done; });
+  const released = new Promise((done) => {
+    release = done;
+  });
   await page.route('**/api/write', async (route) => {
     writes.push(JSON.parse(route.request().postData()));
     await released;
@@ -272,18 +295,21 @@ test('one save at a time; text typed while it runs stays modified', async () => 
   try {
     await typeInEditor(' one');
     await page.keyboard.press('Control+s');
-    await waitFor(() => writes.length === 1, { what: 'the first save' });
+    await waitFor(() => writes.length === 1, {what: 'the first save'});
     assert.equal(await status(), 'Saving to remote VM...');
     await page.keyboard.type(' two');
     await page.keyboard.press('Control+s');
     await page.waitForTimeout(200);
     release();
-    await waitFor(async () => (await page.$eval('#btn-md-save', (button) => !button.disabled)), { what: 'the save to end' });
-    assert.deepEqual(writes, [{ path, content: 'start one' }]);
+    await waitFor(
+        async () => (await page.$eval('#btn-md-save', (button) => !button.disabled)),
+        {what: 'the save to end'});
+    assert.deepEqual(writes, [{path, content: 'start one'}]);
     assert.equal(readFileSync(path, 'utf8'), 'start one');
     assert.equal(await status(), 'Modified (unsaved)');
     await page.keyboard.press('Control+s');
-    await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the second save' });
+    await waitFor(
+        async () => (await status()) === 'Saved successfully!', {what: 'the second save'});
     assert.equal(readFileSync(path, 'utf8'), 'start one two');
     // A newer status outlives the return to "Ready" that the save scheduled.
     await page.keyboard.type('!');
@@ -298,10 +324,10 @@ test('one save at a time; text typed while it runs stays modified', async () => 
 test('a failed save shows the remote error and keeps the text modified', async () => {
   const path = join(root, 'gone', 'doomed.md');
   await openFile(path);
-  rmSync(join(root, 'gone'), { recursive: true });
+  rmSync(join(root, 'gone'), {recursive: true});
   await typeInEditor(' edited');
   await page.keyboard.press('Control+s');
-  await waitFor(async () => (await status()).startsWith('Save error: '), { what: 'the save error' });
+  await waitFor(async () => (await status()).startsWith('Save error: '), {what: 'the save error'});
   assert.match(await status(), /No such file or directory/);
   assert.match(await text('#toast'), /^Error: .*No such file or directory/);
   assert.equal(await isHidden('#btn-md-save'), false);
@@ -309,7 +335,9 @@ test('a failed save shows the remote error and keeps the text modified', async (
 
   // Downloading the vanished file tells so in a toast; the sheet and the unsaved text stay.
   await page.click('#btn-md-download');
-  await waitFor(async () => (await text('#toast')).startsWith('Download failed: '), { what: 'the download error' });
+  await waitFor(
+      async () => (await text('#toast')).startsWith('Download failed: '),
+      {what: 'the download error'});
   assert.match(await text('#toast'), /No such file or directory/);
   assert.equal(await isHidden('#modal-md-viewer'), false);
   assert.equal(await page.inputValue('#md-raw-textarea'), 'doomed edited');
@@ -325,40 +353,42 @@ test('an empty file opens without an error and offers no Save', async () => {
   await page.keyboard.press('Escape');
 });
 
-test('a file that is not UTF-8 shows a notice with its size and Download, and is never saved', async () => {
-  const path = join(root, 'image.bin');
-  const bytes = readFileSync(path);
-  const writes = [];
-  const recordWrites = (request) => {
-    if (request.url().includes('/api/write')) writes.push(request.url());
-  };
-  page.on('request', recordWrites);
-  try {
-    await openFile(path);
-    assert.equal(await text('#md-file-badge'), 'BIN');
-    assert.equal(await status(), 'Loaded 8 B');
-    const notice = await text('#md-rendered-content');
-    assert.match(notice, /not UTF-8 text \(8 B\)/);
-    assert.doesNotMatch(notice, /iVBOR/); // no Base64 shown
-    assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
-    assert.equal(await isHidden('#btn-md-save'), true);
-    await page.keyboard.press('Control+s');
-    await page.waitForTimeout(300);
-    assert.deepEqual(writes, []);
-    assert.deepEqual(readFileSync(path), bytes);
+test(
+    'a file that is not UTF-8 shows a notice with its size and Download, and is never saved',
+    async () => {
+      const path = join(root, 'image.bin');
+      const bytes = readFileSync(path);
+      const writes = [];
+      const recordWrites = (request) => {
+        if (request.url().includes('/api/write')) writes.push(request.url());
+      };
+      page.on('request', recordWrites);
+      try {
+        await openFile(path);
+        assert.equal(await text('#md-file-badge'), 'BIN');
+        assert.equal(await status(), 'Loaded 8 B');
+        const notice = await text('#md-rendered-content');
+        assert.match(notice, /not UTF-8 text \(8 B\)/);
+        assert.doesNotMatch(notice, /iVBOR/);  // no Base64 shown
+        assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
+        assert.equal(await isHidden('#btn-md-save'), true);
+        await page.keyboard.press('Control+s');
+        await page.waitForTimeout(300);
+        assert.deepEqual(writes, []);
+        assert.deepEqual(readFileSync(path), bytes);
 
-    const [download] = await Promise.all([
-      page.waitForEvent('download'),
-      page.click('#md-rendered-content button'),
-    ]);
-    assert.equal(download.suggestedFilename(), 'image.bin');
-    assert.deepEqual(readFileSync(await download.path()), bytes);
-    assert.equal(await isHidden('#modal-md-viewer'), false);
-  } finally {
-    page.off('request', recordWrites);
-  }
-  await page.keyboard.press('Escape');
-});
+        const [download] = await Promise.all([
+          page.waitForEvent('download'),
+          page.click('#md-rendered-content button'),
+        ]);
+        assert.equal(download.suggestedFilename(), 'image.bin');
+        assert.deepEqual(readFileSync(await download.path()), bytes);
+        assert.equal(await isHidden('#modal-md-viewer'), false);
+      } finally {
+        page.off('request', recordWrites);
+      }
+      await page.keyboard.press('Escape');
+    });
 
 test('a hostile Markdown file runs nothing, while harmless HTML stays', async () => {
   await openFile(join(root, 'hostile.md'));
@@ -367,9 +397,15 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   await page.click(`${pane} button`).catch(() => {});
   await page.waitForTimeout(500);
   assert.equal(await page.evaluate(() => window.__hostile), undefined);
-  assert.equal(await page.$$eval(`${pane} script, ${pane} iframe, ${pane} object, ${pane} form`, (found) => found.length), 0);
-  const attributes = await page.$$eval(`${pane} *`, (elements) =>
-    elements.flatMap((element) => [...element.attributes].map((attribute) => `${attribute.name}=${attribute.value}`)),
+  assert.equal(
+      await page.$$eval(
+          `${pane} script, ${pane} iframe, ${pane} object, ${pane} form`, (found) => found.length),
+      0);
+  const attributes = await page.$$eval(
+      `${pane} *`,
+      (elements) => elements.flatMap(
+          (element) => [...element.attributes].map(
+              (attribute) => `${attribute.name}=${attribute.value}`)),
   );
   assert.deepEqual(attributes.filter((attribute) => /^on|javascript:/i.test(attribute)), []);
   // Ids from the document are prefixed, so they cannot shadow the page's own elements.
@@ -379,7 +415,7 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   assert.equal(await page.$$eval(`${pane} table td`, (cells) => cells.length), 2);
   // An outside link opens apart from the interface and never navigates it away.
   const address = page.url();
-  const popup = page.context().waitForEvent('page', { timeout: 5000 }).catch(() => null);
+  const popup = page.context().waitForEvent('page', {timeout: 5000}).catch(() => null);
   await page.click(`${pane} a[href="http://127.0.0.1:9/elsewhere"]`);
   await (await popup)?.close();
   assert.equal(page.url(), address);
@@ -387,82 +423,98 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   await page.keyboard.press('Escape');
 });
 
-test('rendered Markdown neither reaches the program\'s API nor covers the sheet\'s controls', async () => {
-  const path = join(root, 'probes.md');
-  writeFileSync(path, apiProbes(harness.program.url));
-  const probes = [];
-  await page.route(/probe-/, (route) => {
-    probes.push(route.request().url());
-    route.fulfill({ status: 404, body: '' });
-  });
-  try {
-    await openFile(path);
-    await page.waitForTimeout(500);
-    assert.deepEqual(probes, []);
-  } finally {
-    await page.unroute(/probe-/);
-  }
-  const pane = '#md-rendered-content';
-  const attributes = await page.$$eval(`${pane} *`, (elements) =>
-    elements.flatMap((element) => [...element.attributes].map((attribute) => `${attribute.name}=${attribute.value}`)),
-  );
-  assert.deepEqual(attributes.filter((attribute) => attribute.includes('probe-')), []);
-  // What points elsewhere stays; the link to the API stays as text.
-  assert.equal(await page.$$eval(`${pane} a[href="https://example.com/docs"], ${pane} img[src="picture.png"]`, (found) => found.length), 2);
-  assert.equal(await text(`${pane} a:text-is("api link")`), 'api link');
-  // The fixed, full-window element stays inside the preview pane.
-  const covered = await page.evaluate(() =>
-    ['btn-close-md-viewer', 'btn-md-copy', 'btn-md-download', 'tab-md-edit', 'md-save-status'].filter((id) => {
-      const box = document.getElementById(id).getBoundingClientRect();
-      return !document.elementFromPoint(box.x + box.width / 2, box.y + box.height / 2)?.closest('#' + id);
-    }),
-  );
-  assert.deepEqual(covered, []);
-  await page.keyboard.press('Escape');
-});
+test(
+    'rendered Markdown neither reaches the program\'s API nor covers the sheet\'s controls',
+    async () => {
+      const path = join(root, 'probes.md');
+      writeFileSync(path, apiProbes(harness.program.url));
+      const probes = [];
+      await page.route(/probe-/, (route) => {
+        probes.push(route.request().url());
+        route.fulfill({status: 404, body: ''});
+      });
+      try {
+        await openFile(path);
+        await page.waitForTimeout(500);
+        assert.deepEqual(probes, []);
+      } finally {
+        await page.unroute(/probe-/);
+      }
+      const pane = '#md-rendered-content';
+      const attributes = await page.$$eval(
+          `${pane} *`,
+          (elements) => elements.flatMap(
+              (element) => [...element.attributes].map(
+                  (attribute) => `${attribute.name}=${attribute.value}`)),
+      );
+      assert.deepEqual(attributes.filter((attribute) => attribute.includes('probe-')), []);
+      // What points elsewhere stays; the link to the API stays as text.
+      assert.equal(
+          await page.$$eval(
+              `${pane} a[href="https://example.com/docs"], ${pane} img[src="picture.png"]`,
+              (found) => found.length),
+          2);
+      assert.equal(await text(`${pane} a:text-is("api link")`), 'api link');
+      // The fixed, full-window element stays inside the preview pane.
+      const covered = await page.evaluate(
+          () => ['btn-close-md-viewer', 'btn-md-copy', 'btn-md-download', 'tab-md-edit',
+                 'md-save-status']
+                    .filter((id) => {
+                      const box = document.getElementById(id).getBoundingClientRect();
+                      return !document
+                                  .elementFromPoint(box.x + box.width / 2, box.y + box.height / 2)
+                                  ?.closest('#' + id);
+                    }),
+      );
+      assert.deepEqual(covered, []);
+      await page.keyboard.press('Escape');
+    });
 
-test('line endings: a CRLF or CR file stays unmodified and keeps its style when saved', async () => {
-  const crlf = join(root, 'crlf.txt');
-  await openFile(crlf);
-  assert.equal(await text('#md-char-count'), '14 characters, 3 lines');
-  await page.click('#tab-md-edit');
-  await page.click('#tab-md-view');
-  assert.equal(await isHidden('#btn-md-save'), true);
-  await saveByShortcut();
-  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
-  await typeInEditor('line3\nline4');
-  assert.equal(await status(), 'Modified (unsaved)');
-  assert.equal(await text('#md-char-count'), '26 characters, 4 lines');
-  await saveByShortcut();
-  assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\nline3\r\nline4');
-  await page.keyboard.press('Escape');
+test(
+    'line endings: a CRLF or CR file stays unmodified and keeps its style when saved', async () => {
+      const crlf = join(root, 'crlf.txt');
+      await openFile(crlf);
+      assert.equal(await text('#md-char-count'), '14 characters, 3 lines');
+      await page.click('#tab-md-edit');
+      await page.click('#tab-md-view');
+      assert.equal(await isHidden('#btn-md-save'), true);
+      await saveByShortcut();
+      assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
+      await typeInEditor('line3\nline4');
+      assert.equal(await status(), 'Modified (unsaved)');
+      assert.equal(await text('#md-char-count'), '26 characters, 4 lines');
+      await saveByShortcut();
+      assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\nline3\r\nline4');
+      await page.keyboard.press('Escape');
 
-  const cr = join(root, 'cr.txt');
-  await appendAndSave(cr, '\nd');
-  assert.equal(readFileSync(cr, 'utf8'), 'a\rb\rc\rd');
+      const cr = join(root, 'cr.txt');
+      await appendAndSave(cr, '\nd');
+      assert.equal(readFileSync(cr, 'utf8'), 'a\rb\rc\rd');
 
-  // A mixed file is written back as it is until edited, then with its most common ending.
-  const mixed = join(root, 'mixed.txt');
-  await openFile(mixed);
-  await saveByShortcut();
-  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\nd');
-  await typeInEditor('!');
-  await saveByShortcut();
-  assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\r\nd!');
-  await page.keyboard.press('Escape');
+      // A mixed file is written back as it is until edited, then with its most common ending.
+      const mixed = join(root, 'mixed.txt');
+      await openFile(mixed);
+      await saveByShortcut();
+      assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\nd');
+      await typeInEditor('!');
+      await saveByShortcut();
+      assert.equal(readFileSync(mixed, 'utf8'), 'a\r\nb\r\nc\r\nd!');
+      await page.keyboard.press('Escape');
 
-  // A byte-order mark and NUL bytes come back as they were.
-  const marked = join(root, 'bom-nul.txt');
-  await appendAndSave(marked, 'z');
-  assert.deepEqual(readFileSync(marked), Buffer.from('\uFEFFx\u0000y\nz'));
-});
+      // A byte-order mark and NUL bytes come back as they were.
+      const marked = join(root, 'bom-nul.txt');
+      await appendAndSave(marked, 'z');
+      assert.deepEqual(readFileSync(marked), Buffer.from('\uFEFFx\u0000y\nz'));
+    });
 
 test('Edit starts with the caret at the top; Tab keeps the undo history', async () => {
   const original = 'first line\nsecond line\n';
   await openFile(join(root, 'undo.md'));
   await page.click('#tab-md-edit');
   await page.waitForFunction(() => document.activeElement.id === 'md-raw-textarea');
-  assert.deepEqual(await page.$eval('#md-raw-textarea', (area) => [area.selectionStart, area.selectionEnd]), [0, 0]);
+  assert.deepEqual(
+      await page.$eval('#md-raw-textarea', (area) => [area.selectionStart, area.selectionEnd]),
+      [0, 0]);
   await page.keyboard.press('Control+End');
   await page.keyboard.type('abc');
   await page.keyboard.press('Tab');
@@ -470,7 +522,8 @@ test('Edit starts with the caret at the top; Tab keeps the undo history', async 
   await page.keyboard.press('Control+z');
   assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc');
   // Then the typing, in as many steps as the browser recorded it.
-  for (let step = 0; step < 3 && (await page.inputValue('#md-raw-textarea')) !== original; step += 1) {
+  for (let step = 0; step < 3 && (await page.inputValue('#md-raw-textarea')) !== original;
+       step += 1) {
     await page.keyboard.press('Control+z');
   }
   assert.equal(await page.inputValue('#md-raw-textarea'), original);
@@ -482,13 +535,17 @@ test('a read reply that comes back after another file was opened is dropped', as
   const slow = join(root, 'slow.md');
   const fast = join(root, 'fast.md');
   let release;
-  const released = new Promise((done) => { release = done; });
+  const released = new Promise((done) => {
+    release = done;
+  });
   await page.route(/\/api\/read\?path=.*slow\.md/, async (route) => {
     await released;
     await route.continue();
   });
   try {
-    await page.evaluate((file) => { window.openMarkdownViewer(file); }, { name: 'slow.md', path: slow });
+    await page.evaluate((file) => {
+      window.openMarkdownViewer(file);
+    }, {name: 'slow.md', path: slow});
     await openFile(fast);
     release();
     await page.waitForTimeout(500);
@@ -498,7 +555,7 @@ test('a read reply that comes back after another file was opened is dropped', as
 
     await typeInEditor('More');
     await page.keyboard.press('Control+s');
-    await waitFor(async () => (await status()) === 'Saved successfully!', { what: 'the save' });
+    await waitFor(async () => (await status()) === 'Saved successfully!', {what: 'the save'});
     assert.equal(readFileSync(fast, 'utf8'), '# Fast file\nMore');
     assert.equal(readFileSync(slow, 'utf8'), '# Slow file\n');
   } finally {
@@ -514,7 +571,10 @@ test('badges, sizes and counts of larger files', async () => {
   assert.equal(await status(), 'Loaded 1024 KB');
   assert.equal(await text('#md-char-count'), '1,048,575 characters, 1 lines');
   await page.click('#btn-md-fullscreen');
-  assert.equal(await page.$eval('.md-viewer-container', (element) => element.classList.contains('fullscreen')), true);
+  assert.equal(
+      await page.$eval(
+          '.md-viewer-container', (element) => element.classList.contains('fullscreen')),
+      true);
   // A click on the backdrop outside the sheet closes it; reopening leaves fullscreen.
   await page.click('#btn-md-fullscreen');
   await page.mouse.click(5, 5);

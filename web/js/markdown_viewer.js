@@ -2,528 +2,542 @@
 // text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
 // window.openMarkdownViewer and keeps everything else private; its requests go through the page
 // script's window.apiRequest.
-(function () {
-  'use strict';
+(function() {
+'use strict';
 
-  const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
-  const SAVING_BAR_MS = 450;
-  const READY_AFTER_SAVE_MS = 3000;
-  const COPIED_LABEL_MS = 2000;
-  const EDITOR_FOCUS_DELAY_MS = 30;
+const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
+const SAVING_BAR_MS = 450;
+const READY_AFTER_SAVE_MS = 3000;
+const COPIED_LABEL_MS = 2000;
+const EDITOR_FOCUS_DELAY_MS = 30;
 
-  // Raw HTML inside a viewed file is kept for the harmless parts (tables, details, images), but
-  // nothing may run as the page's script or post anywhere: DOMPurify already drops scripts,
-  // event-handler attributes and javascript: URLs; these add the embedding and form elements, and
-  // style elements, which would restyle the whole page rather than the document.
-  const SANITIZE_OPTIONS = {
-    FORBID_TAGS: ['form', 'iframe', 'frame', 'frameset', 'object', 'embed', 'style', 'base', 'meta', 'link'],
-    FORBID_ATTR: ['action', 'formaction', 'srcdoc'],
-    // Ids and names from the document get a prefix, so they cannot shadow the page's own elements.
-    SANITIZE_NAMED_PROPS: true,
-  };
+// Raw HTML inside a viewed file is kept for the harmless parts (tables, details, images), but
+// nothing may run as the page's script or post anywhere: DOMPurify already drops scripts,
+// event-handler attributes and javascript: URLs; these add the embedding and form elements, and
+// style elements, which would restyle the whole page rather than the document.
+const SANITIZE_OPTIONS = {
+  FORBID_TAGS:
+      ['form', 'iframe', 'frame', 'frameset', 'object', 'embed', 'style', 'base', 'meta', 'link'],
+  FORBID_ATTR: ['action', 'formaction', 'srcdoc'],
+  // Ids and names from the document get a prefix, so they cannot shadow the page's own elements.
+  SANITIZE_NAMED_PROPS: true,
+};
 
-  // The attributes whose value is a URL (or, for the srcset ones, a list of them) that the
-  // browser may request or follow.
-  const URL_ATTRIBUTES = new Set([
-    'href', 'xlink:href', 'src', 'srcset', 'imagesrcset', 'poster', 'background', 'action',
-    'formaction', 'data', 'cite', 'longdesc', 'ping', 'lowsrc', 'dynsrc', 'codebase', 'manifest',
-    'icon',
-  ]);
+// The attributes whose value is a URL (or, for the srcset ones, a list of them) that the
+// browser may request or follow.
+const URL_ATTRIBUTES = new Set([
+  'href',
+  'xlink:href',
+  'src',
+  'srcset',
+  'imagesrcset',
+  'poster',
+  'background',
+  'action',
+  'formaction',
+  'data',
+  'cite',
+  'longdesc',
+  'ping',
+  'lowsrc',
+  'dynsrc',
+  'codebase',
+  'manifest',
+  'icon',
+]);
 
-  const backdrop = document.getElementById('modal-md-viewer');
-  if (!backdrop) return;
-  const container = backdrop.querySelector('.md-viewer-container');
-  const badge = document.getElementById('md-file-badge');
-  const fileNameLabel = document.getElementById('md-filename');
-  const filePathLabel = document.getElementById('md-filepath');
-  const indicator = document.getElementById('segment-indicator');
-  const previewTab = document.getElementById('tab-md-view');
-  const editTab = document.getElementById('tab-md-edit');
-  const copyButton = document.getElementById('btn-md-copy');
-  const downloadButton = document.getElementById('btn-md-download');
-  const saveButton = document.getElementById('btn-md-save');
-  const fullscreenButton = document.getElementById('btn-md-fullscreen');
-  const closeButton = document.getElementById('btn-close-md-viewer');
-  const previewPane = document.getElementById('md-rendered-content');
-  const textArea = document.getElementById('md-raw-textarea');
-  const charCount = document.getElementById('md-char-count');
-  const saveStatus = document.getElementById('md-save-status');
+const backdrop = document.getElementById('modal-md-viewer');
+if (!backdrop) return;
+const container = backdrop.querySelector('.md-viewer-container');
+const badge = document.getElementById('md-file-badge');
+const fileNameLabel = document.getElementById('md-filename');
+const filePathLabel = document.getElementById('md-filepath');
+const indicator = document.getElementById('segment-indicator');
+const previewTab = document.getElementById('tab-md-view');
+const editTab = document.getElementById('tab-md-edit');
+const copyButton = document.getElementById('btn-md-copy');
+const downloadButton = document.getElementById('btn-md-download');
+const saveButton = document.getElementById('btn-md-save');
+const fullscreenButton = document.getElementById('btn-md-fullscreen');
+const closeButton = document.getElementById('btn-close-md-viewer');
+const previewPane = document.getElementById('md-rendered-content');
+const textArea = document.getElementById('md-raw-textarea');
+const charCount = document.getElementById('md-char-count');
+const saveStatus = document.getElementById('md-save-status');
 
-  // The file the sheet was opened for (only name and path are read), or null while closed.
-  let openFile = null;
-  // The file's text as it is on the remote side, and the line break it is saved with. The text
-  // area holds it with "\n" line breaks only (it turns "\r\n" and a lone "\r" into "\n"), so the
-  // editor works on that form and a save puts the file's own line break back.
-  let savedContent = '';
-  let lineBreak = '\n';
-  // The file whose content the text area holds: { path, editable }. It is set only by a finished
-  // load of the open file, so a save can never send one file's text to another path.
-  let loadedDocument = null;
-  let mode = 'preview';
-  let isFullscreen = false;
-  let savedText = '';
-  let saveInFlight = false;
-  // Every opening and closing starts a new generation; a read reply of an older one is dropped.
-  let openGeneration = 0;
-  // Every status change counts up, so the delayed "Ready" only replaces the status it followed.
-  let statusSerial = 0;
+// The file the sheet was opened for (only name and path are read), or null while closed.
+let openFile = null;
+// The file's text as it is on the remote side, and the line break it is saved with. The text
+// area holds it with "\n" line breaks only (it turns "\r\n" and a lone "\r" into "\n"), so the
+// editor works on that form and a save puts the file's own line break back.
+let savedContent = '';
+let lineBreak = '\n';
+// The file whose content the text area holds: { path, editable }. It is set only by a finished
+// load of the open file, so a save can never send one file's text to another path.
+let loadedDocument = null;
+let mode = 'preview';
+let isFullscreen = false;
+let savedText = '';
+let saveInFlight = false;
+// Every opening and closing starts a new generation; a read reply of an older one is dropped.
+let openGeneration = 0;
+// Every status change counts up, so the delayed "Ready" only replaces the status it followed.
+let statusSerial = 0;
 
-  function showToast(message) {
-    if (typeof window.showToast === 'function') window.showToast(message);
+function showToast(message) {
+  if (typeof window.showToast === 'function') window.showToast(message);
+}
+
+function setStatus(text) {
+  statusSerial += 1;
+  saveStatus.textContent = text;
+  return statusSerial;
+}
+
+function formatFileSize(bytes) {
+  if (!bytes) return '0 B';
+  const unitIndex = Math.min(Math.floor(Math.log(bytes) / Math.log(1024)), SIZE_UNITS.length - 1);
+  const value = Math.round((bytes / Math.pow(1024, unitIndex)) * 10) / 10;
+  return String(value) + ' ' + SIZE_UNITS[unitIndex];
+}
+
+function badgeText(name) {
+  const dot = name.lastIndexOf('.');
+  const extension = dot < 0 ? name : name.slice(dot + 1);
+  return extension ? extension.toUpperCase() : 'MD';
+}
+
+// The line break a text uses: its only one, the most common one when it mixes them, "\n" when
+// it has none (ties go to "\n", then to "\r\n").
+function lineBreakOf(text) {
+  let crlf = 0;
+  let cr = 0;
+  for (let at = text.indexOf('\r'); at !== -1; at = text.indexOf('\r', at + 1)) {
+    if (text.charCodeAt(at + 1) === 10)
+      crlf += 1;
+    else
+      cr += 1;
   }
+  const lf = text.split('\n').length - 1 - crlf;
+  if (crlf > lf && crlf >= cr) return '\r\n';
+  if (cr > lf && cr > crlf) return '\r';
+  return '\n';
+}
 
-  function setStatus(text) {
-    statusSerial += 1;
-    saveStatus.textContent = text;
-    return statusSerial;
-  }
+// The text to write for the text area's text: the file as it was while unmodified (a mixed
+// file keeps every line break), otherwise every line ending in the file's line break.
+function fileText() {
+  if (!isModified()) return savedContent;
+  return lineBreak === '\n' ? textArea.value : textArea.value.replace(/\n/g, lineBreak);
+}
 
-  function formatFileSize(bytes) {
-    if (!bytes) return '0 B';
-    const unitIndex = Math.min(Math.floor(Math.log(bytes) / Math.log(1024)), SIZE_UNITS.length - 1);
-    const value = Math.round((bytes / Math.pow(1024, unitIndex)) * 10) / 10;
-    return String(value) + ' ' + SIZE_UNITS[unitIndex];
-  }
+function isModified() {
+  return textArea.value !== savedText;
+}
 
-  function badgeText(name) {
-    const dot = name.lastIndexOf('.');
-    const extension = dot < 0 ? name : name.slice(dot + 1);
-    return extension ? extension.toUpperCase() : 'MD';
-  }
+function isEditable() {
+  return loadedDocument !== null && loadedDocument.editable;
+}
 
-  // The line break a text uses: its only one, the most common one when it mixes them, "\n" when
-  // it has none (ties go to "\n", then to "\r\n").
-  function lineBreakOf(text) {
-    let crlf = 0;
-    let cr = 0;
-    for (let at = text.indexOf('\r'); at !== -1; at = text.indexOf('\r', at + 1)) {
-      if (text.charCodeAt(at + 1) === 10) crlf += 1;
-      else cr += 1;
-    }
-    const lf = text.split('\n').length - 1 - crlf;
-    if (crlf > lf && crlf >= cr) return '\r\n';
-    if (cr > lf && cr > crlf) return '\r';
-    return '\n';
-  }
+function setSaveButtonVisible(visible) {
+  saveButton.classList.toggle('hidden', !(visible && isEditable()));
+}
 
-  // The text to write for the text area's text: the file as it was while unmodified (a mixed
-  // file keeps every line break), otherwise every line ending in the file's line break.
-  function fileText() {
-    if (!isModified()) return savedContent;
-    return lineBreak === '\n' ? textArea.value : textArea.value.replace(/\n/g, lineBreak);
-  }
+// Edit, Copy and typing make sense only for a text document that finished loading.
+function applyDocumentState() {
+  const editable = isEditable();
+  editTab.disabled = !editable;
+  copyButton.disabled = !editable;
+  textArea.readOnly = !editable;
+}
 
-  function isModified() {
-    return textArea.value !== savedText;
-  }
+// Counts the text as it will be written, with the file's line breaks.
+function updateCharCount() {
+  const text = textArea.value;
+  const lines = text.split('\n').length;
+  let characters = isModified() ? text.length : savedContent.length;
+  if (isModified() && lineBreak === '\r\n') characters += lines - 1;
+  charCount.textContent =
+      characters.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
+}
 
-  function isEditable() {
-    return loadedDocument !== null && loadedDocument.editable;
-  }
-
-  function setSaveButtonVisible(visible) {
-    saveButton.classList.toggle('hidden', !(visible && isEditable()));
-  }
-
-  // Edit, Copy and typing make sense only for a text document that finished loading.
-  function applyDocumentState() {
-    const editable = isEditable();
-    editTab.disabled = !editable;
-    copyButton.disabled = !editable;
-    textArea.readOnly = !editable;
-  }
-
-  // Counts the text as it will be written, with the file's line breaks.
-  function updateCharCount() {
-    const text = textArea.value;
-    const lines = text.split('\n').length;
-    let characters = isModified() ? text.length : savedContent.length;
-    if (isModified() && lineBreak === '\r\n') characters += lines - 1;
-    charCount.textContent = characters.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
-  }
-
-  // Fenced code is coloured by highlight.js at the code renderer; the code element keeps the
-  // class marked gives it ("language-..."), so the theme colours the tokens while the block's
-  // look stays our own. (A walkTokens hook would do the same, but merely having one makes
-  // marked's parsing grow quadratically with the document.)
-  function highlightCode(code, fenceLanguage) {
-    if (!window.hljs) return null;
-    const language = (fenceLanguage || '').match(/^\S*/)[0];
-    if (language && window.hljs.getLanguage(language)) {
-      try {
-        return window.hljs.highlight(code, { language: language }).value;
-      } catch (error) {
-        // Falls through to the automatic detection.
-      }
-    }
+// Fenced code is coloured by highlight.js at the code renderer; the code element keeps the
+// class marked gives it ("language-..."), so the theme colours the tokens while the block's
+// look stays our own. (A walkTokens hook would do the same, but merely having one makes
+// marked's parsing grow quadratically with the document.)
+function highlightCode(code, fenceLanguage) {
+  if (!window.hljs) return null;
+  const language = (fenceLanguage || '').match(/^\S*/)[0];
+  if (language && window.hljs.getLanguage(language)) {
     try {
-      return window.hljs.highlightAuto(code).value;
+      return window.hljs.highlight(code, {language: language}).value;
     } catch (error) {
-      return null;
+      // Falls through to the automatic detection.
     }
   }
+  try {
+    return window.hljs.highlightAuto(code).value;
+  } catch (error) {
+    return null;
+  }
+}
 
-  if (window.marked) {
-    window.marked.setOptions({ gfm: true, breaks: true });
-    // marked's own code markup, given the highlighted (already escaped) text.
-    const plainRenderer = new window.marked.Renderer();
-    window.marked.use({
-      renderer: {
-        code(token) {
-          const highlighted = highlightCode(token.text, token.lang);
-          if (highlighted === null) return false;
-          return plainRenderer.code({ ...token, text: highlighted, escaped: true });
-        },
+if (window.marked) {
+  window.marked.setOptions({gfm: true, breaks: true});
+  // marked's own code markup, given the highlighted (already escaped) text.
+  const plainRenderer = new window.marked.Renderer();
+  window.marked.use({
+    renderer: {
+      code(token) {
+        const highlighted = highlightCode(token.text, token.lang);
+        if (highlighted === null) return false;
+        return plainRenderer.code({...token, text: highlighted, escaped: true});
       },
+    },
+  });
+}
+
+function copyText(text) {
+  if (!navigator.clipboard) return Promise.reject(new Error('Clipboard unavailable'));
+  return navigator.clipboard.writeText(text);
+}
+
+function addCodeCopyButtons() {
+  previewPane.querySelectorAll('pre').forEach((block) => {
+    if (block.querySelector('.code-copy-btn')) return;
+    const button = document.createElement('button');
+    button.className = 'code-copy-btn';
+    button.textContent = 'Copy';
+    button.addEventListener('click', () => {
+      const code = block.querySelector('code') || block;
+      copyText(code.innerText).then(() => {
+        button.textContent = 'Copied!';
+        setTimeout(() => {
+          button.textContent = 'Copy';
+        }, COPIED_LABEL_MS);
+      }, () => {});
     });
-  }
+    block.appendChild(button);
+  });
+}
 
-  function copyText(text) {
-    if (!navigator.clipboard) return Promise.reject(new Error('Clipboard unavailable'));
-    return navigator.clipboard.writeText(text);
+function renderMarkdown(text) {
+  // Without the Markdown library or the sanitizer the text is shown as it is, never as markup.
+  if (!window.marked || !window.DOMPurify) {
+    previewPane.textContent = text;
+    return;
   }
+  previewPane.innerHTML = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+  keepLinksOffThePage();
+  addCodeCopyButtons();
+}
 
-  function addCodeCopyButtons() {
-    previewPane.querySelectorAll('pre').forEach((block) => {
-      if (block.querySelector('.code-copy-btn')) return;
-      const button = document.createElement('button');
-      button.className = 'code-copy-btn';
-      button.textContent = 'Copy';
-      button.addEventListener('click', () => {
-        const code = block.querySelector('code') || block;
-        copyText(code.innerText).then(
-          () => {
-            button.textContent = 'Copied!';
-            setTimeout(() => {
-              button.textContent = 'Copy';
-            }, COPIED_LABEL_MS);
-          },
-          () => {}
-        );
-      });
-      block.appendChild(button);
-    });
+// The program's API answers on the page's own port; reads there can be endless (a device, a
+// pipe) and a viewed document must never make the program act. So every URL of the document
+// that would reach that port under /api is removed, whatever its spelling: relative,
+// protocol-relative, another name of this machine, dot segments or percent escapes.
+function targetsProgramApi(value) {
+  let url;
+  try {
+    url = new URL(value.trim(), document.baseURI);
+  } catch (error) {
+    return false;  // the browser cannot parse it either, so it requests nothing
   }
-
-  function renderMarkdown(text) {
-    // Without the Markdown library or the sanitizer the text is shown as it is, never as markup.
-    if (!window.marked || !window.DOMPurify) {
-      previewPane.textContent = text;
-      return;
-    }
-    previewPane.innerHTML = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
-    keepLinksOffThePage();
-    addCodeCopyButtons();
+  if (url.protocol !== 'http:' && url.protocol !== 'https:') return false;
+  const defaultPort = url.protocol === 'https:' ? '443' : '80';
+  const pagePort = window.location.port || (window.location.protocol === 'https:' ? '443' : '80');
+  if ((url.port || defaultPort) !== pagePort) return false;
+  let path = url.pathname;
+  try {
+    path = decodeURIComponent(path);
+  } catch (error) {
+    // A malformed escape stays as it is.
   }
+  path = path.toLowerCase();
+  return path === '/api' || path.startsWith('/api/');
+}
 
-  // The program's API answers on the page's own port; reads there can be endless (a device, a
-  // pipe) and a viewed document must never make the program act. So every URL of the document
-  // that would reach that port under /api is removed, whatever its spelling: relative,
-  // protocol-relative, another name of this machine, dot segments or percent escapes.
-  function targetsProgramApi(value) {
-    let url;
-    try {
-      url = new URL(value.trim(), document.baseURI);
-    } catch (error) {
-      return false; // the browser cannot parse it either, so it requests nothing
-    }
-    if (url.protocol !== 'http:' && url.protocol !== 'https:') return false;
-    const defaultPort = url.protocol === 'https:' ? '443' : '80';
-    const pagePort = window.location.port || (window.location.protocol === 'https:' ? '443' : '80');
-    if ((url.port || defaultPort) !== pagePort) return false;
-    let path = url.pathname;
-    try {
-      path = decodeURIComponent(path);
-    } catch (error) {
-      // A malformed escape stays as it is.
-    }
-    path = path.toLowerCase();
-    return path === '/api' || path.startsWith('/api/');
+// The URLs a srcset list may name. The browser's own split (a URL runs up to white space, so
+// it may hold commas) and a split at every comma are both taken, so no reading is missed.
+function srcsetCandidates(value) {
+  const byWhiteSpace = value.split(/\s+/).map((piece) => piece.replace(/^,+|,+$/g, ''));
+  const byComma = value.split(',').map((piece) => piece.trim().split(/\s+/)[0]);
+  return byWhiteSpace.concat(byComma).filter((candidate) => candidate !== '');
+}
+
+// The URLs named in CSS text: those of url(...) and every quoted string (image-set takes
+// plain strings). The text is the browser's own serialization, where escapes are resolved.
+function cssUrlCandidates(cssText) {
+  const found = [];
+  for (const match of cssText.matchAll(
+           /url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^)\s]*))/gi)) {
+    found.push((match[1] ?? match[2] ?? match[3]).replace(/\\(.)/g, '$1'));
   }
-
-  // The URLs a srcset list may name. The browser's own split (a URL runs up to white space, so
-  // it may hold commas) and a split at every comma are both taken, so no reading is missed.
-  function srcsetCandidates(value) {
-    const byWhiteSpace = value.split(/\s+/).map((piece) => piece.replace(/^,+|,+$/g, ''));
-    const byComma = value.split(',').map((piece) => piece.trim().split(/\s+/)[0]);
-    return byWhiteSpace.concat(byComma).filter((candidate) => candidate !== '');
+  for (const match of cssText.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
+    found.push(match[1].replace(/\\(.)/g, '$1'));
   }
+  return found;
+}
 
-  // The URLs named in CSS text: those of url(...) and every quoted string (image-set takes
-  // plain strings). The text is the browser's own serialization, where escapes are resolved.
-  function cssUrlCandidates(cssText) {
-    const found = [];
-    for (const match of cssText.matchAll(/url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^)\s]*))/gi)) {
-      found.push((match[1] ?? match[2] ?? match[3]).replace(/\\(.)/g, '$1'));
-    }
-    for (const match of cssText.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
-      found.push(match[1].replace(/\\(.)/g, '$1'));
-    }
-    return found;
+function keepsAwayFromApi(node, attributeName, value) {
+  if (attributeName === 'srcset' || attributeName === 'imagesrcset') {
+    return !srcsetCandidates(value).some(targetsProgramApi);
   }
+  if (URL_ATTRIBUTES.has(attributeName)) return !targetsProgramApi(value);
+  if (node.namespaceURI === 'http://www.w3.org/1999/xhtml') return true;
+  // SVG presentation attributes (fill, filter, mask, ...) are CSS: an escape there could spell
+  // a url( function that is not seen here, and no document needs one.
+  if (value.includes('(') && value.includes('\\')) return false;
+  return !cssUrlCandidates(value).some(targetsProgramApi);
+}
 
-  function keepsAwayFromApi(node, attributeName, value) {
-    if (attributeName === 'srcset' || attributeName === 'imagesrcset') {
-      return !srcsetCandidates(value).some(targetsProgramApi);
-    }
-    if (URL_ATTRIBUTES.has(attributeName)) return !targetsProgramApi(value);
-    if (node.namespaceURI === 'http://www.w3.org/1999/xhtml') return true;
-    // SVG presentation attributes (fill, filter, mask, ...) are CSS: an escape there could spell
-    // a url( function that is not seen here, and no document needs one.
-    if (value.includes('(') && value.includes('\\')) return false;
-    return !cssUrlCandidates(value).some(targetsProgramApi);
-  }
-
-  // Inline styles are read as the browser parsed them. Custom properties and var() are
-  // dropped: a value substituted later could name a URL that is not visible here.
-  function removeApiStyles(node) {
-    if (node.nodeType !== Node.ELEMENT_NODE || !node.style || !node.hasAttribute('style')) return;
-    const style = node.style;
-    for (const property of Array.from(style)) {
-      const value = style.getPropertyValue(property);
-      if (property.startsWith('--') || /var\(|env\(|attr\(/i.test(value) ||
-          cssUrlCandidates(value).some(targetsProgramApi)) {
-        style.removeProperty(property);
-      }
-    }
-    if (style.length === 0) node.removeAttribute('style');
-  }
-
-  // The viewer's own sanitizer instance, so its hooks apply to viewed documents only.
-  let purifier = null;
-  function sanitizer() {
-    if (purifier) return purifier;
-    purifier = window.DOMPurify(window);
-    purifier.addHook('uponSanitizeAttribute', (node, data) => {
-      if (data.attrName === 'style') return;
-      if (!keepsAwayFromApi(node, data.attrName, data.attrValue)) data.keepAttr = false;
-    });
-    purifier.addHook('afterSanitizeAttributes', removeApiStyles);
-    return purifier;
-  }
-
-  // A link in a viewed document must never replace the interface (and any unsaved edit with
-  // it): links to other places open apart from the page; in the native window that means not
-  // at all, since it opens no second window.
-  function keepLinksOffThePage() {
-    previewPane.querySelectorAll('a[href]').forEach((link) => {
-      if (link.getAttribute('href').startsWith('#')) return;
-      link.target = '_blank';
-      link.rel = 'noopener noreferrer';
-    });
-  }
-
-  function showPaneMessage(text, color, padding, centred) {
-    const message = document.createElement('div');
-    message.style.padding = padding;
-    message.style.color = color;
-    if (centred) message.style.textAlign = 'center';
-    message.textContent = text;
-    previewPane.replaceChildren(message);
-    return message;
-  }
-
-  // A file that is not UTF-8 text cannot be shown or edited here; it can still be downloaded.
-  function showBinaryNotice(size) {
-    const notice = showPaneMessage(
-      'This file is not UTF-8 text (' + formatFileSize(size) + '), so it cannot be shown or edited here.',
-      'var(--text-secondary)',
-      '40px',
-      true
-    );
-    const download = document.createElement('button');
-    download.className = 'action-btn compact md-binary-download';
-    download.textContent = 'Download';
-    download.style.margin = '16px auto 0';
-    download.addEventListener('click', downloadFile);
-    notice.appendChild(document.createElement('br'));
-    notice.appendChild(download);
-  }
-
-  function setViewMode(nextMode) {
-    if (nextMode === 'edit' && !isEditable()) return;
-    mode = nextMode;
-    container.setAttribute('data-view-mode', mode);
-    previewTab.classList.toggle('active', mode === 'preview');
-    editTab.classList.toggle('active', mode === 'edit');
-    indicator.style.transform = mode === 'edit' ? 'translateX(100%)' : 'translateX(0%)';
-    if (mode === 'preview') {
-      if (isEditable()) renderMarkdown(textArea.value);
-      setSaveButtonVisible(isModified());
-    } else {
-      setSaveButtonVisible(true);
-      setTimeout(() => textArea.focus(), EDITOR_FOCUS_DELAY_MS);
+// Inline styles are read as the browser parsed them. Custom properties and var() are
+// dropped: a value substituted later could name a URL that is not visible here.
+function removeApiStyles(node) {
+  if (node.nodeType !== Node.ELEMENT_NODE || !node.style || !node.hasAttribute('style')) return;
+  const style = node.style;
+  for (const property of Array.from(style)) {
+    const value = style.getPropertyValue(property);
+    if (property.startsWith('--') || /var\(|env\(|attr\(/i.test(value) ||
+        cssUrlCandidates(value).some(targetsProgramApi)) {
+      style.removeProperty(property);
     }
   }
+  if (style.length === 0) node.removeAttribute('style');
+}
 
-  async function readFile(path) {
-    const reply = await window.apiRequest('/api/read?path=' + encodeURIComponent(path), {
-      fallbackError: 'Failed to read file content',
-    });
-    if (!reply || typeof reply.content !== 'string') {
-      throw new Error((reply && reply.error) || 'Failed to read file content');
-    }
-    return reply;
+// The viewer's own sanitizer instance, so its hooks apply to viewed documents only.
+let purifier = null;
+function sanitizer() {
+  if (purifier) return purifier;
+  purifier = window.DOMPurify(window);
+  purifier.addHook('uponSanitizeAttribute', (node, data) => {
+    if (data.attrName === 'style') return;
+    if (!keepsAwayFromApi(node, data.attrName, data.attrValue)) data.keepAttr = false;
+  });
+  purifier.addHook('afterSanitizeAttributes', removeApiStyles);
+  return purifier;
+}
+
+// A link in a viewed document must never replace the interface (and any unsaved edit with
+// it): links to other places open apart from the page; in the native window that means not
+// at all, since it opens no second window.
+function keepLinksOffThePage() {
+  previewPane.querySelectorAll('a[href]').forEach((link) => {
+    if (link.getAttribute('href').startsWith('#')) return;
+    link.target = '_blank';
+    link.rel = 'noopener noreferrer';
+  });
+}
+
+function showPaneMessage(text, color, padding, centred) {
+  const message = document.createElement('div');
+  message.style.padding = padding;
+  message.style.color = color;
+  if (centred) message.style.textAlign = 'center';
+  message.textContent = text;
+  previewPane.replaceChildren(message);
+  return message;
+}
+
+// A file that is not UTF-8 text cannot be shown or edited here; it can still be downloaded.
+function showBinaryNotice(size) {
+  const notice = showPaneMessage(
+      'This file is not UTF-8 text (' + formatFileSize(size) +
+          '), so it cannot be shown or edited here.',
+      'var(--text-secondary)', '40px', true);
+  const download = document.createElement('button');
+  download.className = 'action-btn compact md-binary-download';
+  download.textContent = 'Download';
+  download.style.margin = '16px auto 0';
+  download.addEventListener('click', downloadFile);
+  notice.appendChild(document.createElement('br'));
+  notice.appendChild(download);
+}
+
+function setViewMode(nextMode) {
+  if (nextMode === 'edit' && !isEditable()) return;
+  mode = nextMode;
+  container.setAttribute('data-view-mode', mode);
+  previewTab.classList.toggle('active', mode === 'preview');
+  editTab.classList.toggle('active', mode === 'edit');
+  indicator.style.transform = mode === 'edit' ? 'translateX(100%)' : 'translateX(0%)';
+  if (mode === 'preview') {
+    if (isEditable()) renderMarkdown(textArea.value);
+    setSaveButtonVisible(isModified());
+  } else {
+    setSaveButtonVisible(true);
+    setTimeout(() => textArea.focus(), EDITOR_FOCUS_DELAY_MS);
   }
+}
 
-  async function openMarkdownViewer(file) {
-    openGeneration += 1;
-    const generation = openGeneration;
-    openFile = file;
-    loadedDocument = null;
+async function readFile(path) {
+  const reply = await window.apiRequest('/api/read?path=' + encodeURIComponent(path), {
+    fallbackError: 'Failed to read file content',
+  });
+  if (!reply || typeof reply.content !== 'string') {
+    throw new Error((reply && reply.error) || 'Failed to read file content');
+  }
+  return reply;
+}
+
+async function openMarkdownViewer(file) {
+  openGeneration += 1;
+  const generation = openGeneration;
+  openFile = file;
+  loadedDocument = null;
+  applyDocumentState();
+  isFullscreen = false;
+  container.classList.remove('fullscreen');
+  fileNameLabel.textContent = file.name;
+  filePathLabel.textContent = file.path;
+  badge.textContent = badgeText(String(file.name || ''));
+  setViewMode('preview');
+  showPaneMessage('Loading file from remote VM...', 'var(--text-secondary)', '40px', true);
+  backdrop.classList.remove('hidden');
+  setStatus('Loading...');
+
+  try {
+    const reply = await readFile(file.path);
+    if (generation !== openGeneration) return;
+    loadedDocument = {path: file.path, editable: !reply.is_binary};
+    savedContent = reply.is_binary ? '' : reply.content;
+    lineBreak = lineBreakOf(savedContent);
+    textArea.value = savedContent;
+    savedText = textArea.value;
+    // Editing starts at the top of the file.
+    textArea.setSelectionRange(0, 0);
+    textArea.scrollTop = 0;
     applyDocumentState();
-    isFullscreen = false;
-    container.classList.remove('fullscreen');
-    fileNameLabel.textContent = file.name;
-    filePathLabel.textContent = file.path;
-    badge.textContent = badgeText(String(file.name || ''));
-    setViewMode('preview');
-    showPaneMessage('Loading file from remote VM...', 'var(--text-secondary)', '40px', true);
-    backdrop.classList.remove('hidden');
-    setStatus('Loading...');
-
-    try {
-      const reply = await readFile(file.path);
-      if (generation !== openGeneration) return;
-      loadedDocument = { path: file.path, editable: !reply.is_binary };
-      savedContent = reply.is_binary ? '' : reply.content;
-      lineBreak = lineBreakOf(savedContent);
-      textArea.value = savedContent;
-      savedText = textArea.value;
-      // Editing starts at the top of the file.
-      textArea.setSelectionRange(0, 0);
-      textArea.scrollTop = 0;
-      applyDocumentState();
-      if (reply.is_binary) showBinaryNotice(reply.size);
-      else renderMarkdown(savedText);
-      updateCharCount();
-      setStatus('Loaded ' + formatFileSize(reply.size));
-      setSaveButtonVisible(false);
-    } catch (error) {
-      if (generation !== openGeneration) return;
-      showPaneMessage('Error loading file: ' + error.message, 'var(--danger-color)', '20px', false);
-      setStatus('Error');
-    }
-  }
-
-  async function saveFile() {
-    const target = loadedDocument;
-    // One save at a time: the shortcut during a running save is ignored.
-    if (!openFile || !target || !target.editable || saveInFlight) return;
-    const text = textArea.value;
-    const content = fileText();
-    saveInFlight = true;
-    setStatus('Saving to remote VM...');
-    saveButton.disabled = true;
-    container.classList.add('saving');
-    setTimeout(() => container.classList.remove('saving'), SAVING_BAR_MS);
-    try {
-      await window.apiRequest('/api/write', {
-        method: 'POST',
-        json: { path: target.path, content: content },
-        requireSuccess: true,
-        fallbackError: 'Save failed',
-      });
-      showToast('File saved to remote VM');
-      // A reply that comes back after another file was opened leaves that file's state alone.
-      if (target !== loadedDocument) return;
-      // What was sent is what is saved: text typed while the request ran stays modified.
-      savedText = text;
-      savedContent = content;
-      const serial = setStatus(isModified() ? 'Modified (unsaved)' : 'Saved successfully!');
-      if (mode === 'preview') setSaveButtonVisible(isModified());
-      setTimeout(() => {
-        if (serial === statusSerial) setStatus('Ready');
-      }, READY_AFTER_SAVE_MS);
-    } catch (error) {
-      if (target === loadedDocument) setStatus('Save error: ' + error.message);
-      showToast('Error: ' + error.message);
-    } finally {
-      saveInFlight = false;
-      saveButton.disabled = false;
-    }
-  }
-
-  function copyMarkdown() {
-    if (!isEditable()) return;
-    const text = mode === 'edit' ? textArea.value : savedText;
-    copyText(text).then(
-      () => showToast('Copied Markdown to clipboard'),
-      () => {}
-    );
-  }
-
-  // The page script downloads it: an error shows in a toast, never in place of the page (and
-  // of the text being edited).
-  function downloadFile() {
-    if (!openFile || typeof window.downloadRemoteFile !== 'function') return;
-    window.downloadRemoteFile(openFile.path, openFile.name);
-  }
-
-  function toggleFullscreen() {
-    isFullscreen = !isFullscreen;
-    container.classList.toggle('fullscreen', isFullscreen);
-  }
-
-  function closeModal() {
-    openGeneration += 1;
-    backdrop.classList.add('hidden');
-    openFile = null;
-  }
-
-  function handleEditorInput() {
+    if (reply.is_binary)
+      showBinaryNotice(reply.size);
+    else
+      renderMarkdown(savedText);
     updateCharCount();
-    if (isModified()) {
-      setStatus('Modified (unsaved)');
-      setSaveButtonVisible(true);
-    } else {
-      setStatus('Ready');
-      if (mode === 'preview') setSaveButtonVisible(false);
-    }
+    setStatus('Loaded ' + formatFileSize(reply.size));
+    setSaveButtonVisible(false);
+  } catch (error) {
+    if (generation !== openGeneration) return;
+    showPaneMessage('Error loading file: ' + error.message, 'var(--danger-color)', '20px', false);
+    setStatus('Error');
   }
+}
 
-  function handleEditorKeydown(event) {
-    if (event.key !== 'Tab') return;
+async function saveFile() {
+  const target = loadedDocument;
+  // One save at a time: the shortcut during a running save is ignored.
+  if (!openFile || !target || !target.editable || saveInFlight) return;
+  const text = textArea.value;
+  const content = fileText();
+  saveInFlight = true;
+  setStatus('Saving to remote VM...');
+  saveButton.disabled = true;
+  container.classList.add('saving');
+  setTimeout(() => container.classList.remove('saving'), SAVING_BAR_MS);
+  try {
+    await window.apiRequest('/api/write', {
+      method: 'POST',
+      json: {path: target.path, content: content},
+      requireSuccess: true,
+      fallbackError: 'Save failed',
+    });
+    showToast('File saved to remote VM');
+    // A reply that comes back after another file was opened leaves that file's state alone.
+    if (target !== loadedDocument) return;
+    // What was sent is what is saved: text typed while the request ran stays modified.
+    savedText = text;
+    savedContent = content;
+    const serial = setStatus(isModified() ? 'Modified (unsaved)' : 'Saved successfully!');
+    if (mode === 'preview') setSaveButtonVisible(isModified());
+    setTimeout(() => {
+      if (serial === statusSerial) setStatus('Ready');
+    }, READY_AFTER_SAVE_MS);
+  } catch (error) {
+    if (target === loadedDocument) setStatus('Save error: ' + error.message);
+    showToast('Error: ' + error.message);
+  } finally {
+    saveInFlight = false;
+    saveButton.disabled = false;
+  }
+}
+
+function copyMarkdown() {
+  if (!isEditable()) return;
+  const text = mode === 'edit' ? textArea.value : savedText;
+  copyText(text).then(() => showToast('Copied Markdown to clipboard'), () => {});
+}
+
+// The page script downloads it: an error shows in a toast, never in place of the page (and
+// of the text being edited).
+function downloadFile() {
+  if (!openFile || typeof window.downloadRemoteFile !== 'function') return;
+  window.downloadRemoteFile(openFile.path, openFile.name);
+}
+
+function toggleFullscreen() {
+  isFullscreen = !isFullscreen;
+  container.classList.toggle('fullscreen', isFullscreen);
+}
+
+function closeModal() {
+  openGeneration += 1;
+  backdrop.classList.add('hidden');
+  openFile = null;
+}
+
+function handleEditorInput() {
+  updateCharCount();
+  if (isModified()) {
+    setStatus('Modified (unsaved)');
+    setSaveButtonVisible(true);
+  } else {
+    setStatus('Ready');
+    if (mode === 'preview') setSaveButtonVisible(false);
+  }
+}
+
+function handleEditorKeydown(event) {
+  if (event.key !== 'Tab') return;
+  event.preventDefault();
+  if (textArea.readOnly) return;
+  // The browser's editing command keeps the undo history (and sends the input event);
+  // setRangeText, where the command is not available, would wipe that history.
+  if (document.execCommand('insertText', false, '  ')) return;
+  textArea.setRangeText('  ', textArea.selectionStart, textArea.selectionEnd, 'end');
+  textArea.dispatchEvent(new Event('input', {bubbles: true}));
+}
+
+function handleWindowKeydown(event) {
+  if (backdrop.classList.contains('hidden')) return;
+  if (event.key === 's' && (event.metaKey || event.ctrlKey)) {
     event.preventDefault();
-    if (textArea.readOnly) return;
-    // The browser's editing command keeps the undo history (and sends the input event);
-    // setRangeText, where the command is not available, would wipe that history.
-    if (document.execCommand('insertText', false, '  ')) return;
-    textArea.setRangeText('  ', textArea.selectionStart, textArea.selectionEnd, 'end');
-    textArea.dispatchEvent(new Event('input', { bubbles: true }));
+    saveFile();
+  } else if (event.key === 'Escape') {
+    event.preventDefault();
+    closeModal();
   }
+}
 
-  function handleWindowKeydown(event) {
-    if (backdrop.classList.contains('hidden')) return;
-    if (event.key === 's' && (event.metaKey || event.ctrlKey)) {
-      event.preventDefault();
-      saveFile();
-    } else if (event.key === 'Escape') {
-      event.preventDefault();
-      closeModal();
-    }
-  }
+previewTab.addEventListener('click', () => setViewMode('preview'));
+editTab.addEventListener('click', () => setViewMode('edit'));
+copyButton.addEventListener('click', copyMarkdown);
+downloadButton.addEventListener('click', downloadFile);
+saveButton.addEventListener('click', saveFile);
+fullscreenButton.addEventListener('click', toggleFullscreen);
+closeButton.addEventListener('click', closeModal);
+// A click outside the sheet closes it. A press that began inside does not: selecting text in
+// the editor and letting go beyond the sheet's edge ends in a click on the backdrop too, and
+// closing then would drop the unsaved text.
+let pressedOnBackdrop = false;
+backdrop.addEventListener('mousedown', (event) => {
+  pressedOnBackdrop = event.target === backdrop;
+});
+backdrop.addEventListener('click', (event) => {
+  if (event.target === backdrop && pressedOnBackdrop) closeModal();
+});
+textArea.addEventListener('input', handleEditorInput);
+textArea.addEventListener('keydown', handleEditorKeydown);
+window.addEventListener('keydown', handleWindowKeydown);
 
-  previewTab.addEventListener('click', () => setViewMode('preview'));
-  editTab.addEventListener('click', () => setViewMode('edit'));
-  copyButton.addEventListener('click', copyMarkdown);
-  downloadButton.addEventListener('click', downloadFile);
-  saveButton.addEventListener('click', saveFile);
-  fullscreenButton.addEventListener('click', toggleFullscreen);
-  closeButton.addEventListener('click', closeModal);
-  // A click outside the sheet closes it. A press that began inside does not: selecting text in
-  // the editor and letting go beyond the sheet's edge ends in a click on the backdrop too, and
-  // closing then would drop the unsaved text.
-  let pressedOnBackdrop = false;
-  backdrop.addEventListener('mousedown', (event) => {
-    pressedOnBackdrop = event.target === backdrop;
-  });
-  backdrop.addEventListener('click', (event) => {
-    if (event.target === backdrop && pressedOnBackdrop) closeModal();
-  });
-  textArea.addEventListener('input', handleEditorInput);
-  textArea.addEventListener('keydown', handleEditorKeydown);
-  window.addEventListener('keydown', handleWindowKeydown);
-
-  window.openMarkdownViewer = openMarkdownViewer;
+window.openMarkdownViewer = openMarkdownViewer;
 })();

@@ -23,5 +23,4 @@
 //                                    apiRequest (viewer).
 // The viewer also reads marked, hljs and DOMPurify, the feedback script html2canvas.
 (function () {
-  'use strict';
-
+'use strict';

@@ -1,584 +1,582 @@
-  // Page script (see 00-head.js): Quick Access and the folder tree.
+// Page script (see 00-head.js): Quick Access and the folder tree.
 
-  // ===========================================================================
-  // Quick Access
-  // ===========================================================================
+// ===========================================================================
+// Quick Access
+// ===========================================================================
 
-  // Bookmarks live in local storage as a list of host groups, in display order:
-  //   QuickAccessGroup    {hostKey, host, user, port, identity_file, label, collapsed, bookmarks}
-  //   QuickAccessBookmark {name, path, is_dir}; an absent is_dir means a folder.
-  // Every render and every change reads the list afresh, so two pages on the same server
-  // address share their bookmarks.
+// Bookmarks live in local storage as a list of host groups, in display order:
+//   QuickAccessGroup    {hostKey, host, user, port, identity_file, label, collapsed, bookmarks}
+//   QuickAccessBookmark {name, path, is_dir}; an absent is_dir means a folder.
+// Every render and every change reads the list afresh, so two pages on the same server
+// address share their bookmarks.
 
-  const QA_FOLDER_ICON = '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' +
-      '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
-      'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
-      'stroke-linejoin="round"/></svg>';
+const QA_FOLDER_ICON = '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' +
+    '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
+    'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
+    'stroke-linejoin="round"/></svg>';
 
-  const QA_CHEVRON_ICON = '<svg width="10" height="10" viewBox="0 0 24 24" fill="none" ' +
-      'stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
-      '<polyline points="6 9 12 15 18 9"/></svg>';
+const QA_CHEVRON_ICON = '<svg width="10" height="10" viewBox="0 0 24 24" fill="none" ' +
+    'stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
+    '<polyline points="6 9 12 15 18 9"/></svg>';
 
-  const QA_INACTIVE_DOT_STYLE = 'display: inline-block; width: 6px; height: 6px; ' +
-      'border-radius: 50%; flex-shrink: 0; background: var(--text-muted);';
+const QA_INACTIVE_DOT_STYLE = 'display: inline-block; width: 6px; height: 6px; ' +
+    'border-radius: 50%; flex-shrink: 0; background: var(--text-muted);';
 
-  // The stored groups; storage that cannot be read or parsed counts as no groups.
-  function loadQuickAccess() {
-    let groups;
-    try {
-      groups = JSON.parse(localStorage.getItem(QA_STORAGE_KEY) || '[]');
-    } catch (error) {
-      return [];
+// The stored groups; storage that cannot be read or parsed counts as no groups.
+function loadQuickAccess() {
+  let groups;
+  try {
+    groups = JSON.parse(localStorage.getItem(QA_STORAGE_KEY) || '[]');
+  } catch (error) {
+    return [];
+  }
+  if (!Array.isArray(groups)) {
+    return [];
+  }
+  // Entries that are not objects (storage edited by hand, or left by another version) are
+  // skipped, so that drawing the list can never stop the page from starting.
+  const isRecord = (entry) => entry !== null && typeof entry === 'object';
+  return groups.filter(isRecord).map((group) => {
+    group.bookmarks = Array.isArray(group.bookmarks) ? group.bookmarks.filter(isRecord) : [];
+    return group;
+  });
+}
+
+// A write that fails (storage full or disabled) is dropped: the page works without it.
+function saveQuickAccess(groups) {
+  try {
+    localStorage.setItem(QA_STORAGE_KEY, JSON.stringify(groups));
+  } catch (error) {
+    // Nothing to do: the bookmarks simply are not kept.
+  }
+}
+
+function portOrDefault(port) {
+  return Number(port) || DEFAULT_SSH_PORT;
+}
+
+// "user@host:port", with " [key file]" when the connection uses one. The host is the
+// connection's destination, which already starts with "user@" when a login user was given
+// or configured; the user is then not repeated (as in the connection pill).
+function getHostKey(host, user, port, identityFile) {
+  const destination = String(host || '').includes('@') ? host : (user || 'default') + '@' + host;
+  let key = destination + ':' + portOrDefault(port);
+  if (identityFile) {
+    key += ' [' + identityFile + ']';
+  }
+  return key;
+}
+
+function currentHostKey() {
+  return getHostKey(state.host, state.user, state.port, state.identityFile);
+}
+
+function newCurrentHostGroup(bookmarks) {
+  return {
+    hostKey: currentHostKey(),
+    host: state.host,
+    user: state.user,
+    port: state.port,
+    identity_file: state.identityFile || '',
+    label: state.host,
+    collapsed: false,
+    bookmarks: bookmarks,
+  };
+}
+
+// The group of the current connection: by host key, else by host, user and port.
+function findCurrentHostGroup(groups) {
+  const key = currentHostKey();
+  return groups.find((group) => group.hostKey === key) ||
+      groups.find(
+          (group) => group.host === state.host && (group.user || '') === state.user &&
+              portOrDefault(group.port) === portOrDefault(state.port));
+}
+
+function ensureCurrentHostInQuickAccess() {
+  if (!state.connected || !state.host) {
+    return;
+  }
+  const groups = loadQuickAccess();
+  const group = findCurrentHostGroup(groups);
+  if (!group) {
+    groups.push(newCurrentHostGroup([
+      {name: 'Home (~)', path: state.homeDir || '~'},
+      {name: 'Root (/)', path: '/'},
+    ]));
+  } else {
+    if (state.identityFile && !group.identity_file) {
+      group.identity_file = state.identityFile;
     }
-    if (!Array.isArray(groups)) {
-      return [];
-    }
-    // Entries that are not objects (storage edited by hand, or left by another version) are
-    // skipped, so that drawing the list can never stop the page from starting.
-    const isRecord = (entry) => entry !== null && typeof entry === 'object';
-    return groups.filter(isRecord).map((group) => {
-      group.bookmarks = Array.isArray(group.bookmarks) ? group.bookmarks.filter(isRecord) : [];
-      return group;
+    group.hostKey = currentHostKey();
+  }
+  saveQuickAccess(groups);
+  renderQuickAccess();
+}
+
+function isCurrentHostGroup(group) {
+  return state.connected && (group.hostKey === currentHostKey() || group.host === state.host);
+}
+
+function renderQuickAccess() {
+  const container = elements.quickAccessContainer;
+  container.replaceChildren();
+  const groups = loadQuickAccess();
+  if (groups.length === 0) {
+    const placeholder = document.createElement('div');
+    placeholder.className = 'tree-placeholder';
+    placeholder.style.cssText = 'padding: 10px 4px; text-align: left;';
+    placeholder.textContent = 'No bookmarks yet. Connect and click "+" to add.';
+    container.appendChild(placeholder);
+    return;
+  }
+  for (const group of groups) {
+    container.appendChild(renderHostGroup(group, isCurrentHostGroup(group)));
+  }
+  markActiveBookmarks();
+}
+
+function renderHostGroup(group, isCurrent) {
+  const groupElement = document.createElement('div');
+  groupElement.className = 'qa-host-group';
+  groupElement.classList.toggle('collapsed', group.collapsed === true);
+
+  const header = document.createElement('div');
+  header.className = 'qa-host-header';
+  const indicator = isCurrent ? '<span class="qa-host-active-indicator" title="Connected"></span>' :
+                                '<span style="' + QA_INACTIVE_DOT_STYLE + '"></span>';
+  header.innerHTML = '<div class="qa-host-title">' + indicator + '<span title="' +
+      escapeHtml(group.hostKey) + '">' + escapeHtml(group.label) + '</span></div>' +
+      '<div class="qa-host-chevron">' + QA_CHEVRON_ICON + '</div>';
+  header.addEventListener('click', () => toggleQuickAccessGroup(group.hostKey));
+  groupElement.appendChild(header);
+
+  const list = document.createElement('ul');
+  list.className = 'qa-list';
+  for (const bookmark of group.bookmarks) {
+    list.appendChild(renderBookmark(group, bookmark, isCurrent));
+  }
+  groupElement.appendChild(list);
+  return groupElement;
+}
+
+function renderBookmark(group, bookmark, isCurrent) {
+  const isFile = bookmark.is_dir === false;
+  const item = document.createElement('li');
+  item.className = 'qa-item';
+  item.dataset.path = bookmark.path;
+  item.title = bookmark.path + ' on ' + group.host;
+  item.bookmarkInCurrentGroup = isCurrent;
+  const icon = isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : QA_FOLDER_ICON;
+  item.innerHTML = '<div class="qa-item-main"><span class="qa-item-icon">' + icon + '</span>' +
+      '<span class="qa-item-label">' + escapeHtml(bookmark.name) + '</span></div>' +
+      '<button class="qa-delete-btn" title="Remove bookmark">×</button>';
+  item.querySelector('.qa-item-main').addEventListener('click', () => {
+    handleQuickAccessClick(group, bookmark);
+  });
+  item.querySelector('.qa-delete-btn').addEventListener('click', (event) => {
+    event.stopPropagation();
+    removeQuickAccessBookmark(group.hostKey, bookmark.path);
+  });
+  return item;
+}
+
+function toggleQuickAccessGroup(hostKey) {
+  const groups = loadQuickAccess();
+  const group = groups.find((candidate) => candidate.hostKey === hostKey);
+  if (!group) {
+    return;
+  }
+  group.collapsed = !group.collapsed;
+  saveQuickAccess(groups);
+  renderQuickAccess();
+}
+
+// A bookmark of the current host's group is active when it names the folder shown (or "~"
+// while the home folder is shown) or the selected item.
+function markActiveBookmarks() {
+  const selectedPath = state.selectedItem ? state.selectedItem.path : null;
+  elements.quickAccessContainer.querySelectorAll('.qa-item').forEach((item) => {
+    const path = item.dataset.path;
+    const matches = path === state.currentPath ||
+        (path === '~' && state.currentPath === state.homeDir) || path === selectedPath;
+    item.classList.toggle('active', item.bookmarkInCurrentGroup === true && matches);
+  });
+}
+
+// The connect request that reaches a group's host again. The group's host is the earlier
+// connection's destination, which holds "user@" when a login user was known: that user is
+// posted on its own and the host without it, so the destination comes out the same (never
+// "user@user@host"); with no user in it none is posted. Port 22 is also what the page records
+// when the port was not typed, so it is left to ssh and the SSH configuration, which may name
+// another port for an alias.
+function hostSwitchPayload(group) {
+  const destination = String(group.host || '');
+  const at = destination.lastIndexOf('@');
+  const payload = {host: at >= 0 ? destination.slice(at + 1) : destination};
+  if (at > 0) {
+    payload.user = destination.slice(0, at);
+  }
+  const port = Number(group.port);
+  if (port && port !== DEFAULT_SSH_PORT) {
+    payload.port = port;
+  }
+  if (group.identity_file) {
+    payload.identity_file = group.identity_file;
+  }
+  return payload;
+}
+
+// Connects to the group's host; resolves to whether that worked.
+async function switchToGroupHost(group) {
+  showToast('Connecting to ' + group.host + '...');
+  showLoading(true);
+  try {
+    const payload = hostSwitchPayload(group);
+    const reply = await apiRequest('/api/connect', {
+      method: 'POST',
+      json: payload,
+      requireSuccess: true,
+      fallbackError: 'Connection failed',
     });
+    // The key file is the reply's, else the one the group used; never the connect form's
+    // field, which belongs to whatever connection was made through the form.
+    setConnectedState(reply, payload.port, payload.identity_file || '');
+    renderQuickAccess();
+    showToast('Connected to ' + group.host);
+    return true;
+  } catch (error) {
+    showToast('Connection failed: ' + error.message);
+    return false;
+  } finally {
+    showLoading(false);
   }
+}
 
-  // A write that fails (storage full or disabled) is dropped: the page works without it.
-  function saveQuickAccess(groups) {
+async function handleQuickAccessClick(group, bookmark) {
+  const isCurrentConnection =
+      state.connected && group.host === state.host && (!group.user || group.user === state.user);
+  if (!isCurrentConnection && !(await switchToGroupHost(group))) {
+    return;
+  }
+  if (bookmark.is_dir !== false) {
+    await navigateTo(bookmark.path);
+    return;
+  }
+  await openFileBookmark(bookmark);
+}
+
+// The folder that holds a file bookmark's path.
+function bookmarkParent(path) {
+  const slash = path.lastIndexOf('/');
+  if (slash > 0) {
+    return path.slice(0, slash);
+  }
+  if (slash === 0) {
+    return '/';
+  }
+  return state.homeDir || '/';
+}
+
+// Shows the file's folder, then selects the file and opens it in the viewer. A hidden file
+// turns hidden entries on so that its row can show as selected.
+async function openFileBookmark(bookmark) {
+  const parent = bookmarkParent(bookmark.path);
+  if (parent !== state.currentPath) {
+    await navigateTo(parent);
+  }
+  const found = state.items.find((entry) => entry.path === bookmark.path);
+  if (found && found.is_hidden && !state.showHidden) {
+    state.showHidden = true;
+    elements.toggleHiddenButton.classList.add('active');
+    renderFiles();
+  }
+  const item = found || {
+    name: bookmark.name,
+    path: bookmark.path,
+    is_dir: false,
+    size: 0,
+    modified: '',
+    permissions: '',
+  };
+  selectItem(item);
+  openItem(item);
+}
+
+// The last non-empty "/" piece of the path, or the path itself ("/" stays "/").
+function pathDisplayName(path) {
+  const pieces = String(path).split('/').filter((piece) => piece !== '');
+  return pieces.length > 0 ? pieces[pieces.length - 1] : String(path);
+}
+
+function addPathToQuickAccess(targetPath, customName, isFolder = true) {
+  if (!state.connected) {
+    showToast('Please connect to a host first');
+    return;
+  }
+  const groups = loadQuickAccess();
+  const key = currentHostKey();
+  let group = groups.find((candidate) => candidate.hostKey === key);
+  if (!group) {
+    group = newCurrentHostGroup([]);
+    groups.push(group);
+  }
+  if (group.bookmarks.some((bookmark) => bookmark.path === targetPath)) {
+    showToast('"' + targetPath + '" is already in Quick Access');
+    return;
+  }
+  const name = customName || pathDisplayName(targetPath);
+  group.bookmarks.push({name: name, path: targetPath, is_dir: isFolder === true});
+  saveQuickAccess(groups);
+  renderQuickAccess();
+  showToast('Added "' + name + '" to Quick Access');
+}
+
+// The add button and the item menu: the selected item, or else the folder shown.
+function addSelectionToQuickAccess() {
+  const item = state.selectedItem;
+  if (item) {
+    addPathToQuickAccess(item.path, item.name, item.is_dir === true);
+  } else {
+    addPathToQuickAccess(state.currentPath, null, true);
+  }
+}
+
+function removeQuickAccessBookmark(hostKey, path) {
+  const groups = loadQuickAccess();
+  const index = groups.findIndex((group) => group.hostKey === hostKey);
+  if (index < 0) {
+    return;
+  }
+  const group = groups[index];
+  group.bookmarks = group.bookmarks.filter((bookmark) => bookmark.path !== path);
+  if (group.bookmarks.length === 0) {
+    groups.splice(index, 1);
+  }
+  saveQuickAccess(groups);
+  renderQuickAccess();
+  showToast('Removed from Quick Access');
+}
+
+function acceptsQuickAccessDrag(event) {
+  const types = Array.from((event.dataTransfer && event.dataTransfer.types) || []);
+  return state.isDraggingInternal || types.includes('application/json') ||
+      types.includes('text/plain');
+}
+
+function handleQuickAccessDragOver(event) {
+  if (!acceptsQuickAccessDrag(event)) {
+    return;
+  }
+  event.preventDefault();
+  event.stopPropagation();
+  event.dataTransfer.dropEffect = 'copy';
+  elements.quickAccessGroup.classList.add('drag-over');
+}
+
+// A drop brings the drag record of a row, card or tree row, or a plain absolute path.
+function handleQuickAccessDrop(event) {
+  event.preventDefault();
+  event.stopPropagation();
+  elements.quickAccessGroup.classList.remove('drag-over');
+  state.isDraggingInternal = false;
+  const json = event.dataTransfer.getData('application/json');
+  if (json) {
     try {
-      localStorage.setItem(QA_STORAGE_KEY, JSON.stringify(groups));
-    } catch (error) {
-      // Nothing to do: the bookmarks simply are not kept.
-    }
-  }
-
-  function portOrDefault(port) {
-    return Number(port) || DEFAULT_SSH_PORT;
-  }
-
-  // "user@host:port", with " [key file]" when the connection uses one. The host is the
-  // connection's destination, which already starts with "user@" when a login user was given
-  // or configured; the user is then not repeated (as in the connection pill).
-  function getHostKey(host, user, port, identityFile) {
-    const destination = String(host || '').includes('@') ? host : (user || 'default') + '@' + host;
-    let key = destination + ':' + portOrDefault(port);
-    if (identityFile) {
-      key += ' [' + identityFile + ']';
-    }
-    return key;
-  }
-
-  function currentHostKey() {
-    return getHostKey(state.host, state.user, state.port, state.identityFile);
-  }
-
-  function newCurrentHostGroup(bookmarks) {
-    return {
-      hostKey: currentHostKey(),
-      host: state.host,
-      user: state.user,
-      port: state.port,
-      identity_file: state.identityFile || '',
-      label: state.host,
-      collapsed: false,
-      bookmarks: bookmarks,
-    };
-  }
-
-  // The group of the current connection: by host key, else by host, user and port.
-  function findCurrentHostGroup(groups) {
-    const key = currentHostKey();
-    return groups.find((group) => group.hostKey === key) ||
-        groups.find((group) => group.host === state.host && (group.user || '') === state.user &&
-                        portOrDefault(group.port) === portOrDefault(state.port));
-  }
-
-  function ensureCurrentHostInQuickAccess() {
-    if (!state.connected || !state.host) {
-      return;
-    }
-    const groups = loadQuickAccess();
-    const group = findCurrentHostGroup(groups);
-    if (!group) {
-      groups.push(newCurrentHostGroup([
-        {name: 'Home (~)', path: state.homeDir || '~'},
-        {name: 'Root (/)', path: '/'},
-      ]));
-    } else {
-      if (state.identityFile && !group.identity_file) {
-        group.identity_file = state.identityFile;
+      const record = JSON.parse(json);
+      if (record && record.path) {
+        addPathToQuickAccess(record.path, record.name, record.is_dir === true);
       }
-      group.hostKey = currentHostKey();
-    }
-    saveQuickAccess(groups);
-    renderQuickAccess();
-  }
-
-  function isCurrentHostGroup(group) {
-    return state.connected && (group.hostKey === currentHostKey() || group.host === state.host);
-  }
-
-  function renderQuickAccess() {
-    const container = elements.quickAccessContainer;
-    container.replaceChildren();
-    const groups = loadQuickAccess();
-    if (groups.length === 0) {
-      const placeholder = document.createElement('div');
-      placeholder.className = 'tree-placeholder';
-      placeholder.style.cssText = 'padding: 10px 4px; text-align: left;';
-      placeholder.textContent = 'No bookmarks yet. Connect and click "+" to add.';
-      container.appendChild(placeholder);
-      return;
-    }
-    for (const group of groups) {
-      container.appendChild(renderHostGroup(group, isCurrentHostGroup(group)));
-    }
-    markActiveBookmarks();
-  }
-
-  function renderHostGroup(group, isCurrent) {
-    const groupElement = document.createElement('div');
-    groupElement.className = 'qa-host-group';
-    groupElement.classList.toggle('collapsed', group.collapsed === true);
-
-    const header = document.createElement('div');
-    header.className = 'qa-host-header';
-    const indicator = isCurrent ?
-        '<span class="qa-host-active-indicator" title="Connected"></span>' :
-        '<span style="' + QA_INACTIVE_DOT_STYLE + '"></span>';
-    header.innerHTML = '<div class="qa-host-title">' + indicator + '<span title="' +
-        escapeHtml(group.hostKey) + '">' + escapeHtml(group.label) + '</span></div>' +
-        '<div class="qa-host-chevron">' + QA_CHEVRON_ICON + '</div>';
-    header.addEventListener('click', () => toggleQuickAccessGroup(group.hostKey));
-    groupElement.appendChild(header);
-
-    const list = document.createElement('ul');
-    list.className = 'qa-list';
-    for (const bookmark of group.bookmarks) {
-      list.appendChild(renderBookmark(group, bookmark, isCurrent));
-    }
-    groupElement.appendChild(list);
-    return groupElement;
-  }
-
-  function renderBookmark(group, bookmark, isCurrent) {
-    const isFile = bookmark.is_dir === false;
-    const item = document.createElement('li');
-    item.className = 'qa-item';
-    item.dataset.path = bookmark.path;
-    item.title = bookmark.path + ' on ' + group.host;
-    item.bookmarkInCurrentGroup = isCurrent;
-    const icon = isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : QA_FOLDER_ICON;
-    item.innerHTML = '<div class="qa-item-main"><span class="qa-item-icon">' + icon + '</span>' +
-        '<span class="qa-item-label">' + escapeHtml(bookmark.name) + '</span></div>' +
-        '<button class="qa-delete-btn" title="Remove bookmark">×</button>';
-    item.querySelector('.qa-item-main').addEventListener('click', () => {
-      handleQuickAccessClick(group, bookmark);
-    });
-    item.querySelector('.qa-delete-btn').addEventListener('click', (event) => {
-      event.stopPropagation();
-      removeQuickAccessBookmark(group.hostKey, bookmark.path);
-    });
-    return item;
-  }
-
-  function toggleQuickAccessGroup(hostKey) {
-    const groups = loadQuickAccess();
-    const group = groups.find((candidate) => candidate.hostKey === hostKey);
-    if (!group) {
-      return;
-    }
-    group.collapsed = !group.collapsed;
-    saveQuickAccess(groups);
-    renderQuickAccess();
-  }
-
-  // A bookmark of the current host's group is active when it names the folder shown (or "~"
-  // while the home folder is shown) or the selected item.
-  function markActiveBookmarks() {
-    const selectedPath = state.selectedItem ? state.selectedItem.path : null;
-    elements.quickAccessContainer.querySelectorAll('.qa-item').forEach((item) => {
-      const path = item.dataset.path;
-      const matches = path === state.currentPath ||
-          (path === '~' && state.currentPath === state.homeDir) || path === selectedPath;
-      item.classList.toggle('active', item.bookmarkInCurrentGroup === true && matches);
-    });
-  }
-
-  // The connect request that reaches a group's host again. The group's host is the earlier
-  // connection's destination, which holds "user@" when a login user was known: that user is
-  // posted on its own and the host without it, so the destination comes out the same (never
-  // "user@user@host"); with no user in it none is posted. Port 22 is also what the page records
-  // when the port was not typed, so it is left to ssh and the SSH configuration, which may name
-  // another port for an alias.
-  function hostSwitchPayload(group) {
-    const destination = String(group.host || '');
-    const at = destination.lastIndexOf('@');
-    const payload = {host: at >= 0 ? destination.slice(at + 1) : destination};
-    if (at > 0) {
-      payload.user = destination.slice(0, at);
-    }
-    const port = Number(group.port);
-    if (port && port !== DEFAULT_SSH_PORT) {
-      payload.port = port;
-    }
-    if (group.identity_file) {
-      payload.identity_file = group.identity_file;
-    }
-    return payload;
-  }
-
-  // Connects to the group's host; resolves to whether that worked.
-  async function switchToGroupHost(group) {
-    showToast('Connecting to ' + group.host + '...');
-    showLoading(true);
-    try {
-      const payload = hostSwitchPayload(group);
-      const reply = await apiRequest('/api/connect', {
-        method: 'POST',
-        json: payload,
-        requireSuccess: true,
-        fallbackError: 'Connection failed',
-      });
-      // The key file is the reply's, else the one the group used; never the connect form's
-      // field, which belongs to whatever connection was made through the form.
-      setConnectedState(reply, payload.port, payload.identity_file || '');
-      renderQuickAccess();
-      showToast('Connected to ' + group.host);
-      return true;
     } catch (error) {
-      showToast('Connection failed: ' + error.message);
-      return false;
-    } finally {
-      showLoading(false);
+      console.error('Failed to parse dropped item:', error);
     }
+    return;
   }
-
-  async function handleQuickAccessClick(group, bookmark) {
-    const isCurrentConnection = state.connected && group.host === state.host &&
-        (!group.user || group.user === state.user);
-    if (!isCurrentConnection && !(await switchToGroupHost(group))) {
-      return;
-    }
-    if (bookmark.is_dir !== false) {
-      await navigateTo(bookmark.path);
-      return;
-    }
-    await openFileBookmark(bookmark);
+  const text = event.dataTransfer.getData('text/plain');
+  if (text && text.startsWith('/')) {
+    addPathToQuickAccess(text, null, true);
   }
+}
 
-  // The folder that holds a file bookmark's path.
-  function bookmarkParent(path) {
-    const slash = path.lastIndexOf('/');
-    if (slash > 0) {
-      return path.slice(0, slash);
+function setupQuickAccessEvents() {
+  const group = elements.quickAccessGroup;
+  elements.addQuickAccessButton.addEventListener('click', addSelectionToQuickAccess);
+  group.addEventListener('dragenter', handleQuickAccessDragOver);
+  group.addEventListener('dragover', handleQuickAccessDragOver);
+  group.addEventListener('dragleave', (event) => {
+    if (!group.contains(event.relatedTarget)) {
+      group.classList.remove('drag-over');
     }
-    if (slash === 0) {
-      return '/';
-    }
-    return state.homeDir || '/';
+  });
+  group.addEventListener('drop', handleQuickAccessDrop);
+}
+
+// ===========================================================================
+// Folder tree
+// ===========================================================================
+
+// Each node is div.tree-node[data-path][data-level] holding div.tree-row and
+// div.tree-children; a folder's subfolders are listed when its node is first expanded and
+// kept in treeState.treeCache until that entry is dropped.
+
+const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
+    'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
+    '<polyline points="9 18 15 12 9 6"/></svg>';
+
+const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
+    'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
+    'stroke-linecap="round" stroke-linejoin="round">' +
+    '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
+    '</svg>';
+
+function treeLine(className, text) {
+  const line = document.createElement('div');
+  line.className = className;
+  line.textContent = text;
+  return line;
+}
+
+async function initTree() {
+  const container = elements.directoryTreeContainer;
+  if (!state.connected) {
+    container.replaceChildren(treeLine('tree-placeholder', 'Connect to browse folder tree'));
+    return;
   }
-
-  // Shows the file's folder, then selects the file and opens it in the viewer. A hidden file
-  // turns hidden entries on so that its row can show as selected.
-  async function openFileBookmark(bookmark) {
-    const parent = bookmarkParent(bookmark.path);
-    if (parent !== state.currentPath) {
-      await navigateTo(parent);
-    }
-    const found = state.items.find((entry) => entry.path === bookmark.path);
-    if (found && found.is_hidden && !state.showHidden) {
-      state.showHidden = true;
-      elements.toggleHiddenButton.classList.add('active');
-      renderFiles();
-    }
-    const item = found || {
-      name: bookmark.name,
-      path: bookmark.path,
-      is_dir: false,
-      size: 0,
-      modified: '',
-      permissions: '',
-    };
-    selectItem(item);
-    openItem(item);
+  const homePiece = state.homeDir.split('/').pop() || '~';
+  const roots = [
+    createTreeNode('Home (' + homePiece + ')', state.homeDir, 0),
+    createTreeNode('Root (/)', '/', 0),
+  ];
+  container.replaceChildren(...roots);
+  const home = roots.find((node) => node.dataset.path === state.homeDir);
+  if (home) {
+    await expandTreeNode(home, state.homeDir, 0);
   }
+  updateTreeActive(state.currentPath);
+}
 
-  // The last non-empty "/" piece of the path, or the path itself ("/" stays "/").
-  function pathDisplayName(path) {
-    const pieces = String(path).split('/').filter((piece) => piece !== '');
-    return pieces.length > 0 ? pieces[pieces.length - 1] : String(path);
-  }
+function createTreeNode(name, path, level) {
+  const node = document.createElement('div');
+  node.className = 'tree-node';
+  node.dataset.path = path;
+  node.dataset.level = String(level);
 
-  function addPathToQuickAccess(targetPath, customName, isFolder = true) {
-    if (!state.connected) {
-      showToast('Please connect to a host first');
-      return;
-    }
-    const groups = loadQuickAccess();
-    const key = currentHostKey();
-    let group = groups.find((candidate) => candidate.hostKey === key);
-    if (!group) {
-      group = newCurrentHostGroup([]);
-      groups.push(group);
-    }
-    if (group.bookmarks.some((bookmark) => bookmark.path === targetPath)) {
-      showToast('"' + targetPath + '" is already in Quick Access');
-      return;
-    }
-    const name = customName || pathDisplayName(targetPath);
-    group.bookmarks.push({name: name, path: targetPath, is_dir: isFolder === true});
-    saveQuickAccess(groups);
-    renderQuickAccess();
-    showToast('Added "' + name + '" to Quick Access');
-  }
+  const row = document.createElement('div');
+  row.className = 'tree-row';
+  row.style.paddingLeft = level * 14 + 6 + 'px';
+  row.draggable = true;
+  row.innerHTML = '<span class="tree-toggle">' + TREE_CHEVRON_ICON + '</span>' +
+      '<span class="tree-icon">' + TREE_FOLDER_ICON + '</span>' +
+      '<span class="tree-label" title="' + escapeHtml(path) + '">' + escapeHtml(name) + '</span>';
+  const children = document.createElement('div');
+  children.className = 'tree-children hidden';
+  children.style.setProperty('--tree-level', String(level));
+  node.append(row, children);
 
-  // The add button and the item menu: the selected item, or else the folder shown.
-  function addSelectionToQuickAccess() {
-    const item = state.selectedItem;
-    if (item) {
-      addPathToQuickAccess(item.path, item.name, item.is_dir === true);
+  const toggle = row.querySelector('.tree-toggle');
+  toggle.addEventListener('click', (event) => {
+    event.stopPropagation();
+    if (toggle.classList.contains('expanded')) {
+      collapseTreeNode(node, path);
     } else {
-      addPathToQuickAccess(state.currentPath, null, true);
+      expandTreeNode(node, path, level);
     }
-  }
-
-  function removeQuickAccessBookmark(hostKey, path) {
-    const groups = loadQuickAccess();
-    const index = groups.findIndex((group) => group.hostKey === hostKey);
-    if (index < 0) {
-      return;
-    }
-    const group = groups[index];
-    group.bookmarks = group.bookmarks.filter((bookmark) => bookmark.path !== path);
-    if (group.bookmarks.length === 0) {
-      groups.splice(index, 1);
-    }
-    saveQuickAccess(groups);
-    renderQuickAccess();
-    showToast('Removed from Quick Access');
-  }
-
-  function acceptsQuickAccessDrag(event) {
-    const types = Array.from((event.dataTransfer && event.dataTransfer.types) || []);
-    return state.isDraggingInternal || types.includes('application/json') ||
-        types.includes('text/plain');
-  }
-
-  function handleQuickAccessDragOver(event) {
-    if (!acceptsQuickAccessDrag(event)) {
-      return;
-    }
+  });
+  row.addEventListener('click', () => navigateTo(path));
+  row.addEventListener('contextmenu', (event) => {
     event.preventDefault();
     event.stopPropagation();
-    event.dataTransfer.dropEffect = 'copy';
-    elements.quickAccessGroup.classList.add('drag-over');
-  }
-
-  // A drop brings the drag record of a row, card or tree row, or a plain absolute path.
-  function handleQuickAccessDrop(event) {
-    event.preventDefault();
-    event.stopPropagation();
-    elements.quickAccessGroup.classList.remove('drag-over');
+    addPathToQuickAccess(path, name, true);
+  });
+  row.addEventListener('dragstart', (event) => {
+    state.isDraggingInternal = true;
+    event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
+    event.dataTransfer.setData('text/plain', path);
+    event.dataTransfer.effectAllowed = 'copy';
+  });
+  row.addEventListener('dragend', () => {
     state.isDraggingInternal = false;
-    const json = event.dataTransfer.getData('application/json');
-    if (json) {
-      try {
-        const record = JSON.parse(json);
-        if (record && record.path) {
-          addPathToQuickAccess(record.path, record.name, record.is_dir === true);
-        }
-      } catch (error) {
-        console.error('Failed to parse dropped item:', error);
-      }
-      return;
-    }
-    const text = event.dataTransfer.getData('text/plain');
-    if (text && text.startsWith('/')) {
-      addPathToQuickAccess(text, null, true);
-    }
+  });
+  return node;
+}
+
+function treeNodeParts(node) {
+  return {
+    toggle: node.firstElementChild.querySelector('.tree-toggle'),
+    children: node.lastElementChild,
+  };
+}
+
+// The subfolders of `path`, from the cache or listed and cached. A reply with a failure
+// status (or one that is not a list) counts as no subfolders and is not cached; a failed
+// request or an unreadable reply rejects.
+async function loadTreeSubfolders(path) {
+  const cached = treeState.treeCache.get(path);
+  if (cached) {
+    return cached;
   }
-
-  function setupQuickAccessEvents() {
-    const group = elements.quickAccessGroup;
-    elements.addQuickAccessButton.addEventListener('click', addSelectionToQuickAccess);
-    group.addEventListener('dragenter', handleQuickAccessDragOver);
-    group.addEventListener('dragover', handleQuickAccessDragOver);
-    group.addEventListener('dragleave', (event) => {
-      if (!group.contains(event.relatedTarget)) {
-        group.classList.remove('drag-over');
-      }
-    });
-    group.addEventListener('drop', handleQuickAccessDrop);
-  }
-
-  // ===========================================================================
-  // Folder tree
-  // ===========================================================================
-
-  // Each node is div.tree-node[data-path][data-level] holding div.tree-row and
-  // div.tree-children; a folder's subfolders are listed when its node is first expanded and
-  // kept in treeState.treeCache until that entry is dropped.
-
-  const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
-      'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
-      '<polyline points="9 18 15 12 9 6"/></svg>';
-
-  const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
-      'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
-      'stroke-linecap="round" stroke-linejoin="round">' +
-      '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
-      '</svg>';
-
-  function treeLine(className, text) {
-    const line = document.createElement('div');
-    line.className = className;
-    line.textContent = text;
-    return line;
-  }
-
-  async function initTree() {
-    const container = elements.directoryTreeContainer;
-    if (!state.connected) {
-      container.replaceChildren(treeLine('tree-placeholder', 'Connect to browse folder tree'));
-      return;
-    }
-    const homePiece = state.homeDir.split('/').pop() || '~';
-    const roots = [
-      createTreeNode('Home (' + homePiece + ')', state.homeDir, 0),
-      createTreeNode('Root (/)', '/', 0),
-    ];
-    container.replaceChildren(...roots);
-    const home = roots.find((node) => node.dataset.path === state.homeDir);
-    if (home) {
-      await expandTreeNode(home, state.homeDir, 0);
-    }
-    updateTreeActive(state.currentPath);
-  }
-
-  function createTreeNode(name, path, level) {
-    const node = document.createElement('div');
-    node.className = 'tree-node';
-    node.dataset.path = path;
-    node.dataset.level = String(level);
-
-    const row = document.createElement('div');
-    row.className = 'tree-row';
-    row.style.paddingLeft = level * 14 + 6 + 'px';
-    row.draggable = true;
-    row.innerHTML = '<span class="tree-toggle">' + TREE_CHEVRON_ICON + '</span>' +
-        '<span class="tree-icon">' + TREE_FOLDER_ICON + '</span>' +
-        '<span class="tree-label" title="' + escapeHtml(path) + '">' + escapeHtml(name) +
-        '</span>';
-    const children = document.createElement('div');
-    children.className = 'tree-children hidden';
-    children.style.setProperty('--tree-level', String(level));
-    node.append(row, children);
-
-    const toggle = row.querySelector('.tree-toggle');
-    toggle.addEventListener('click', (event) => {
-      event.stopPropagation();
-      if (toggle.classList.contains('expanded')) {
-        collapseTreeNode(node, path);
-      } else {
-        expandTreeNode(node, path, level);
-      }
-    });
-    row.addEventListener('click', () => navigateTo(path));
-    row.addEventListener('contextmenu', (event) => {
-      event.preventDefault();
-      event.stopPropagation();
-      addPathToQuickAccess(path, name, true);
-    });
-    row.addEventListener('dragstart', (event) => {
-      state.isDraggingInternal = true;
-      event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
-      event.dataTransfer.setData('text/plain', path);
-      event.dataTransfer.effectAllowed = 'copy';
-    });
-    row.addEventListener('dragend', () => {
-      state.isDraggingInternal = false;
-    });
-    return node;
-  }
-
-  function treeNodeParts(node) {
-    return {
-      toggle: node.firstElementChild.querySelector('.tree-toggle'),
-      children: node.lastElementChild,
-    };
-  }
-
-  // The subfolders of `path`, from the cache or listed and cached. A reply with a failure
-  // status (or one that is not a list) counts as no subfolders and is not cached; a failed
-  // request or an unreadable reply rejects.
-  async function loadTreeSubfolders(path) {
-    const cached = treeState.treeCache.get(path);
-    if (cached) {
-      return cached;
-    }
-    let entries;
-    try {
-      entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
-    } catch (error) {
-      if (error.status !== undefined) {
-        return [];
-      }
-      throw error;
-    }
-    if (!Array.isArray(entries)) {
+  let entries;
+  try {
+    entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
+  } catch (error) {
+    if (error.status !== undefined) {
       return [];
     }
-    const folders =
-        entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
-    treeState.treeCache.set(path, folders);
-    return folders;
+    throw error;
   }
-
-  async function expandTreeNode(node, path, level) {
-    const {toggle, children} = treeNodeParts(node);
-    toggle.classList.add('expanded');
-    children.classList.remove('hidden');
-    // Children loaded once stay; a "Loading..." or "Error" line means try again.
-    if (children.children.length > 0 && !children.querySelector(':scope > .tree-loading')) {
-      return;
-    }
-    children.replaceChildren(treeLine('tree-loading', 'Loading...'));
-    let folders;
-    try {
-      folders = await loadTreeSubfolders(path);
-    } catch (error) {
-      const line = treeLine('tree-loading', 'Error');
-      line.style.color = 'var(--danger-color)';
-      children.replaceChildren(line);
-      return;
-    }
-    children.replaceChildren();
-    toggle.classList.toggle('empty', folders.length === 0);
-    for (const folder of folders) {
-      children.appendChild(createTreeNode(folder.name, folder.path, level + 1));
-    }
+  if (!Array.isArray(entries)) {
+    return [];
   }
+  const folders =
+      entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
+  treeState.treeCache.set(path, folders);
+  return folders;
+}
 
-  function collapseTreeNode(node, path) {
-    const {toggle, children} = treeNodeParts(node);
-    toggle.classList.remove('expanded');
-    children.classList.add('hidden');
+async function expandTreeNode(node, path, level) {
+  const {toggle, children} = treeNodeParts(node);
+  toggle.classList.add('expanded');
+  children.classList.remove('hidden');
+  // Children loaded once stay; a "Loading..." or "Error" line means try again.
+  if (children.children.length > 0 && !children.querySelector(':scope > .tree-loading')) {
+    return;
   }
-
-  function updateTreeActive(path) {
-    const container = elements.directoryTreeContainer;
-    container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
-    const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
-    if (node) {
-      node.firstElementChild.classList.add('active');
-    }
+  children.replaceChildren(treeLine('tree-loading', 'Loading...'));
+  let folders;
+  try {
+    folders = await loadTreeSubfolders(path);
+  } catch (error) {
+    const line = treeLine('tree-loading', 'Error');
+    line.style.color = 'var(--danger-color)';
+    children.replaceChildren(line);
+    return;
   }
-
-  function setupTreeEvents() {
-    elements.refreshTreeButton.addEventListener('click', () => {
-      treeState.treeCache.clear();
-      initTree();
-      showToast('Directory tree refreshed');
-    });
+  children.replaceChildren();
+  toggle.classList.toggle('empty', folders.length === 0);
+  for (const folder of folders) {
+    children.appendChild(createTreeNode(folder.name, folder.path, level + 1));
   }
+}
 
+function collapseTreeNode(node, path) {
+  const {toggle, children} = treeNodeParts(node);
+  toggle.classList.remove('expanded');
+  children.classList.add('hidden');
+}
+
+function updateTreeActive(path) {
+  const container = elements.directoryTreeContainer;
+  container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
+  const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
+  if (node) {
+    node.firstElementChild.classList.add('active');
+  }
+}
+
+function setupTreeEvents() {
+  elements.refreshTreeButton.addEventListener('click', () => {
+    treeState.treeCache.clear();
+    initTree();
+    showToast('Directory tree refreshed');
+  });
+}
