@@ -110,14 +110,19 @@ test('a folder lists folders first, then files, with their size, kind, date and 
   }
   assert.equal((await rowCells(page, 'zeta.md')).modified, 'Mar 5, 2025');
 
-  // Icons: the folder, Markdown and archive drawings by their stroke colours.
-  const iconOf = (name) => rowOf(page, name).locator('.file-item-icon svg').innerHTML();
-  assert.match(await iconOf('alpha'), /#60a5fa/);
-  assert.match(await iconOf('notes.MD'), /#818cf8/);
-  assert.match(await iconOf('archive.tar.gz'), /#fb7185/);
-  assert.match(await iconOf('Makefile'), /currentColor/);
-  assert.equal(
-      await rowOf(page, 'alpha').locator('.file-item-icon svg').getAttribute('width'), '18');
+  // Icons: the folder, Markdown and archive drawings by their stroke colours, the plain page
+  // in the palette's text colour; each drawn 18 pixels wide.
+  const iconOf = (name) => rowOf(page, name).locator('.file-item-icon').evaluate((icon) => {
+    const style = getComputedStyle(icon);
+    return {image: decodeURIComponent(style.backgroundImage), width: style.width};
+  });
+  const ink = await page.evaluate(
+      () => getComputedStyle(document.documentElement).getPropertyValue('--text-primary').trim());
+  assert.match((await iconOf('alpha')).image, /#60a5fa/);
+  assert.match((await iconOf('notes.MD')).image, /#818cf8/);
+  assert.match((await iconOf('archive.tar.gz')).image, /#fb7185/);
+  assert.ok((await iconOf('Makefile')).image.includes(`stroke="${ink}"`), 'the text colour');
+  assert.equal((await iconOf('alpha')).width, '18px');
 });
 
 test('names holding markup are shown as text everywhere', async () => {
@@ -334,6 +339,45 @@ test('opening folders, back, forward and the breadcrumbs move through the histor
   assert.deepEqual(await history(), atRoot);
 });
 
+test('a folder opens at its top, however far down the previous one was scrolled', async () => {
+  // Two folders long enough to scroll, in a place of their own so that the other listings
+  // stay as they are.
+  const place = makeScratchDirectory(harness.sshd, 'browse-long-');
+  const description = {};
+  for (let i = 0; i < 150; i += 1) {
+    description[`first/entry-${String(i).padStart(3, '0')}.txt`] = 'f';
+    description[`second/entry-${String(i).padStart(3, '0')}.txt`] = 's';
+  }
+  makeRemoteFiles(place, description);
+  const view = () => page.evaluate(() => {
+    const zone = document.getElementById('drop-zone');
+    return {rows: document.querySelectorAll('#file-table-body tr').length, top: zone.scrollTop};
+  });
+  const scrollToEnd = () => page.evaluate(() => {
+    const zone = document.getElementById('drop-zone');
+    zone.scrollTop = zone.scrollHeight;
+    return zone.scrollTop;
+  });
+  const allDrawn = () =>
+      page.waitForFunction(() => document.querySelectorAll('#file-table-body tr').length === 150);
+
+  await goToPath(page, join(place, 'first'));
+  await allDrawn();
+  assert.ok(await scrollToEnd() > 0, 'the listing scrolls');
+
+  await goToPath(page, join(place, 'second'));
+  await allDrawn();
+  assert.deepEqual(await view(), {rows: 150, top: 0});
+  assert.equal((await listedNames(page))[0], 'entry-000.txt');
+
+  // Back is a new folder too.
+  assert.ok(await scrollToEnd() > 0);
+  await page.click('#btn-back');
+  await waitForFolder(page, join(place, 'first'));
+  await allDrawn();
+  assert.deepEqual(await view(), {rows: 150, top: 0});
+});
+
 test('up from "~" goes to the root, and a relative path keeps relative breadcrumbs', async () => {
   await goToPath(page, '~');
   const pills = await page.$$eval(
@@ -469,7 +513,12 @@ test('list and grid views in the dark and light themes', async () => {
   assert.equal(
       await page.$eval('#btn-view-list', (button) => button.classList.contains('active')), false);
   assert.deepEqual(await gridNames(page), [...FOLDERS, ...FILES_BY_NAME]);
-  assert.equal(await page.locator('#file-grid .grid-card-icon svg[width="36"]').count(), 16);
+  assert.deepEqual(
+      await page.$$eval(
+          '#file-grid .grid-card-icon .entry-icon',
+          (icons) => [...new Set(icons.map((icon) => getComputedStyle(icon).width))]),
+      ['36px']);
+  assert.equal(await page.locator('#file-grid .grid-card-icon .entry-icon').count(), 16);
   await screenshot('page-grid-light');
 
   await page.emulateMedia({colorScheme: 'dark'});

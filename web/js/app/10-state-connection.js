@@ -497,6 +497,7 @@ async function init() {
   enableWebFont();
   nameModifierKey();
   initTheme();
+  publishIconImages();
   setupEventListeners();
   renderQuickAccess();
   await loadAvailableKeys();

@@ -252,20 +252,26 @@ function toggleHiddenFiles() {
 // Rendering: list and grid views, empty state, status bar
 // ===========================================================================
 
-// The entries to show: hidden ones only when asked for, the filter applied, folders first.
-function visibleItems() {
-  const filter = state.filterText.toLowerCase();
-  const kept = state.items.filter((item) => {
-    if (item.is_hidden && !state.showHidden) {
-      return false;
-    }
-    return filter === '' || String(item.name).toLowerCase().includes(filter);
-  });
+// Every entry with its sort value and lower-cased name, in the order the view shows them
+// (folders first), kept until the entries or the order change: a filter keystroke then only
+// walks this list instead of sorting again.
+let sortedEntries = {items: null, column: null, ascending: null, entries: []};
+
+function sortedItems() {
+  const cached = sortedEntries;
+  if (cached.items === state.items && cached.column === state.sortCol &&
+      cached.ascending === state.sortAsc) {
+    return cached.entries;
+  }
   const direction = state.sortAsc ? 1 : -1;
   // Each entry's sort value is worked out once, not at every comparison. Array sort is
   // stable, so entries that compare equal keep the listing's order.
-  const keyed = kept.map((item) => ({item, isDir: item.is_dir, value: sortValue(item)}));
-  keyed.sort((a, b) => {
+  const entries = state.items.map((item) => {
+    const lowerName = String(item.name).toLowerCase();
+    const value = sortValue(item, lowerName);
+    return {item, isDir: item.is_dir, lowerName, value};
+  });
+  entries.sort((a, b) => {
     if (a.isDir !== b.isDir) {
       return a.isDir ? -1 : 1;
     }
@@ -277,10 +283,24 @@ function visibleItems() {
     }
     return 0;
   });
-  return keyed.map((entry) => entry.item);
+  sortedEntries = {items: state.items, column: state.sortCol, ascending: state.sortAsc, entries};
+  return entries;
 }
 
-function sortValue(item) {
+// The entries to show: hidden ones only when asked for, the filter applied, folders first.
+function visibleItems() {
+  const filter = state.filterText.toLowerCase();
+  const shown = [];
+  for (const entry of sortedItems()) {
+    if ((state.showHidden || !entry.item.is_hidden) &&
+        (filter === '' || entry.lowerName.includes(filter))) {
+      shown.push(entry.item);
+    }
+  }
+  return shown;
+}
+
+function sortValue(item, lowerName) {
   switch (state.sortCol) {
     case 'size':
       return item.size;
@@ -289,7 +309,7 @@ function sortValue(item) {
     case 'modified':
       return item.modified;
     default:
-      return String(item.name).toLowerCase();
+      return lowerName;
   }
 }
 
@@ -307,7 +327,7 @@ function showEmptyState(title, description, offerConnect) {
 // for the end of a long listing. Every piece makes the browser lay the whole table out again,
 // so the pieces double in size (up to a bound that keeps each frame short enough).
 // Each rendering starts a new generation, and the pieces of an older one stop.
-const FIRST_PIECE_ENTRIES = 100;
+const FIRST_PIECE_ENTRIES = 60;
 const LARGEST_PIECE_ENTRIES = 2000;
 let renderGeneration = 0;
 // The entries of the view being shown, in order: its i-th row or card shows shownItems[i].
@@ -376,7 +396,7 @@ function renderEntries(container, items, markupOf) {
 function listRowMarkup(item) {
   return '<tr draggable="true"' + (isSelected(item) ? ' class="selected"' : '') + '>' +
       '<td class="col-name"><div class="file-item-name-cell">' +
-      '<span class="file-item-icon">' + getFileIcon(item) + '</span>' +
+      '<span class="file-item-icon entry-icon icon-' + iconClass(item) + '"></span>' +
       '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
       '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
       '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
@@ -387,7 +407,8 @@ function listRowMarkup(item) {
 function gridCardMarkup(item) {
   const name = escapeHtml(item.name);
   return '<div class="grid-card' + (isSelected(item) ? ' selected' : '') + '" draggable="true">' +
-      '<div class="grid-card-icon">' + getFileIcon(item, 36) + '</div>' +
+      '<div class="grid-card-icon"><span class="entry-icon icon-' + iconClass(item) +
+      '"></span></div>' +
       '<div class="grid-card-label" title="' + name + '">' + name + '</div></div>';
 }
 
@@ -631,6 +652,36 @@ function iconClass(item) {
   const extension = fileExtension(item.name);
   const match = ICON_CLASSES.find((entry) => entry.extensions.includes(extension));
   return match ? match.name : 'document';
+}
+
+// The text colour (--text-primary) of the light and the dark palette. A picture cannot take
+// the colour of the element that shows it, so the plain page is published in both, and the
+// style sheet's palettes pick theirs.
+const DOCUMENT_ICON_INKS = {
+  light: '#090d16',
+  dark: '#f8fafc'
+};
+
+// Rows and cards show their icon as a class of the style sheet (icon-folder, ...) whose
+// picture is the drawing above, published once as a custom property on the root: an element
+// without children costs far less to build, lay out and take down than an inline drawing in
+// each of thousands of rows.
+function publishIconImages() {
+  const root = document.documentElement.style;
+  const publish = (name, drawing) => {
+    const image = '<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 24 24" fill="none">' +
+        drawing + '</svg>';
+    root.setProperty(
+        '--icon-' + name, 'url("data:image/svg+xml,' + encodeURIComponent(image) + '")');
+  };
+  for (const [name, drawing] of Object.entries(ICON_DRAWINGS)) {
+    if (name !== 'document') {
+      publish(name, drawing);
+    }
+  }
+  for (const [palette, ink] of Object.entries(DOCUMENT_ICON_INKS)) {
+    publish('document-on-' + palette, ICON_DRAWINGS.document.replaceAll('currentColor', ink));
+  }
 }
 
 function getFileIcon(item, size = 18) {
