@@ -21,6 +21,7 @@ const SANITIZE_OPTIONS = {
   FORBID_ATTR: ['action', 'formaction', 'srcdoc'],
   // Ids and names from the document get a prefix, so they cannot shadow the page's own elements.
   SANITIZE_NAMED_PROPS: true,
+  RETURN_DOM_FRAGMENT: true,
 };
 
 // The attributes whose value is a URL (or, for the srcset ones, a list of them) that the
@@ -161,13 +162,18 @@ function updateCharCount() {
       characters.toLocaleString() + ' characters, ' + lines.toLocaleString() + ' lines';
 }
 
-// Fenced code is coloured by highlight.js at the code renderer; the code element keeps the
-// class marked gives it ("language-..."), so the theme colours the tokens while the block's
-// look stays our own. (A walkTokens hook would do the same, but merely having one makes
-// marked's parsing grow quadratically with the document.)
-function highlightCode(code, fenceLanguage) {
-  if (!window.hljs) return null;
-  const language = (fenceLanguage || '').match(/^\S*/)[0];
+// Fenced code is coloured by highlight.js once the document is sanitised: the
+// sanitiser then walks plain code blocks rather than their thousands of token spans, and
+// highlight.js escapes the text it is given, so its markup is safe to insert as it is. The code
+// renderer marks the blocks it makes with an attribute named with a key this page chose, so
+// code written as raw HTML in the document (whose own markup would be lost) is left alone; the
+// code element keeps the class marked gives it ("language-..."), so the theme colours the tokens
+// while the block's look stays our own. (Highlighting in a walkTokens hook would also work, but
+// merely having one makes marked's parsing grow quadratically with the document.)
+const FENCE_ATTRIBUTE = 'data-fence-' +
+    Array.from(window.crypto.getRandomValues(new Uint32Array(2)), (n) => n.toString(36)).join('');
+
+function highlightCode(code, language) {
   if (language && window.hljs.getLanguage(language)) {
     try {
       return window.hljs.highlight(code, {language: language}).value;
@@ -182,16 +188,38 @@ function highlightCode(code, fenceLanguage) {
   }
 }
 
+// The colouring of the last rendering, by language and text: going back from Edit to Preview
+// colours again only the blocks that changed.
+let previousHighlights = new Map();
+
+// Colours every code block the renderer made under `root`, from its text.
+function highlightBlocks(root) {
+  if (!window.hljs) return;
+  const highlights = new Map();
+  root.querySelectorAll('pre > code[' + FENCE_ATTRIBUTE + ']').forEach((code) => {
+    code.removeAttribute(FENCE_ATTRIBUTE);
+    const language = Array.from(code.classList)
+                         .find((name) => name.startsWith('language-'))
+                         ?.slice('language-'.length);
+    // marked ends every block with one line break, which stays plain text after the tokens.
+    const text = code.textContent.replace(/\n$/, '');
+    const key = (language || '') + '\n' + text;
+    let highlighted = previousHighlights.get(key);
+    if (highlighted === undefined) highlighted = highlightCode(text, language);
+    highlights.set(key, highlighted);
+    if (highlighted !== null) code.innerHTML = highlighted + '\n';
+  });
+  previousHighlights = highlights;
+}
+
 if (window.marked) {
   window.marked.setOptions({gfm: true, breaks: true});
-  // marked's own code markup, given the highlighted (already escaped) text.
+  // marked's own code markup, marked for highlighting.
   const plainRenderer = new window.marked.Renderer();
   window.marked.use({
     renderer: {
       code(token) {
-        const highlighted = highlightCode(token.text, token.lang);
-        if (highlighted === null) return false;
-        return plainRenderer.code({...token, text: highlighted, escaped: true});
+        return plainRenderer.code(token).replace(/^<pre><code/, '<pre><code ' + FENCE_ATTRIBUTE);
       },
     },
   });
@@ -227,7 +255,11 @@ function renderMarkdown(text) {
     previewPane.textContent = text;
     return;
   }
-  previewPane.innerHTML = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+  // The sanitiser's own tree goes in as it is, saving a second parse of the whole markup; it is
+  // coloured before it goes in, so the page's document changes once.
+  const rendered = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
+  highlightBlocks(rendered);
+  previewPane.replaceChildren(rendered);
   keepLinksOffThePage();
   addCodeCopyButtons();
 }
@@ -481,6 +513,7 @@ function toggleFullscreen() {
 
 function closeModal() {
   openGeneration += 1;
+  previousHighlights = new Map();
   backdrop.classList.add('hidden');
   openFile = null;
 }
