@@ -49,6 +49,36 @@ const HOSTILE = [
   '',
 ].join('\n');
 
+// Code written as HTML in the document is shown as written; only fenced blocks are coloured.
+const RAW_CODE = [
+  '<pre><code class="language-js">const raw = 1;</code></pre>',
+  '',
+  '```js',
+  'const fenced = 2;',
+  '```',
+  '',
+].join('\n');
+
+// Over a quarter of a megabyte of sections, each with a fenced block, and words found only at
+// the end.
+const LONG_DOCUMENT = [
+  ...Array.from(
+      {length: 1500},
+      (_, index) => [`## Section ${index}`,
+                     '',
+                     'Some prose for the section, long enough to wrap. '.repeat(3),
+                     '',
+                     '```js',
+                     `const value${index} = ${index};`,
+                     '```',
+                     '',
+].join('\n')),
+  '# The end',
+  '',
+  'closing-words-of-the-document',
+  '',
+].join('\n');
+
 let harness;
 let page;
 let root;
@@ -138,6 +168,8 @@ before(async () => {
     'mixed.txt': 'a\r\nb\r\nc\nd',
     'bom-nul.txt': '\uFEFFx\u0000y\n',
     'undo.md': 'first line\nsecond line\n',
+    'raw-code.md': RAW_CODE,
+    'long.md': LONG_DOCUMENT,
   });
   await openAndConnect(page, harness.program, harness.sshd);
 });
@@ -580,3 +612,42 @@ test('badges, sizes and counts of larger files', async () => {
   await page.mouse.click(5, 5);
   assert.equal(await isHidden('#modal-md-viewer'), true);
 });
+
+test('code written as HTML stays as written while fenced code is coloured', async () => {
+  await openFile(join(root, 'raw-code.md'));
+  const pane = '#md-rendered-content';
+  const blocks = await page.$$eval(
+      `${pane} pre code`,
+      (codes) =>
+          codes.map((code) => [code.textContent.trim(), code.querySelector('span') !== null]));
+  assert.deepEqual(blocks, [['const raw = 1;', false], ['const fenced = 2;', true]]);
+  await page.keyboard.press('Escape');
+});
+
+test(
+    'a long document is laid out in chunks and stays whole: coloured, linked and found',
+    async () => {
+      await openFile(join(root, 'long.md'));
+      const pane = '#md-rendered-content';
+      const counts = await page.$eval(
+          pane, (element) => ({
+                  chunks: element.querySelectorAll(':scope > .markdown-chunk').length,
+                  blocks: element.querySelectorAll('pre code').length,
+                  coloured: element.querySelectorAll('pre code .hljs-keyword').length,
+                }));
+      assert.ok(counts.chunks > 1, `${counts.chunks} chunks`);
+      assert.equal(counts.blocks, 1500);
+      assert.equal(counts.coloured, 1500);
+      // Skipped chunks still hold their text, so the browser's find reaches the end.
+      assert.equal(await page.evaluate(() => window.find('closing-words-of-the-document')), true);
+      await page.evaluate(() => window.getSelection().removeAllRanges());
+      // Scrolling to the last heading brings it into view, though the chunks before it were sized
+      // by estimate until then.
+      await page.$eval(`${pane} h1`, (heading) => heading.scrollIntoView());
+      await waitFor(() => page.$eval(pane, (element) => {
+        const heading = element.querySelector('h1');
+        const top = heading.getBoundingClientRect().top - element.getBoundingClientRect().top;
+        return element.scrollTop > 0 && top >= -1 && top < element.clientHeight;
+      }), {what: 'the last heading in view'});
+      await page.keyboard.press('Escape');
+    });

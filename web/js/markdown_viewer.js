@@ -249,6 +249,49 @@ function addCodeCopyButtons() {
   });
 }
 
+// A long document's top-level blocks go into chunks that the browser lays out and paints only
+// near the visible part (content-visibility: auto; the text stays in the page, so finding,
+// selecting and copying still reach all of it). Laying out all of a document of some megabytes
+// at once takes about a second. The blocks are grouped rather than each skipped on its own: with
+// one skipped subtree per block, the first frame after a very long document went in could take
+// minutes.
+const LONG_DOCUMENT_CHARACTERS = 200000;
+const BLOCKS_PER_CHUNK = 100;
+// Rough heights, in pixels, for the size a chunk takes before it was ever laid out: a line of
+// prose (of about this many characters), a line of code, and the spacing around a block.
+const PROSE_LINE_PX = 25;
+const PROSE_LINE_CHARACTERS = 100;
+const CODE_LINE_PX = 20;
+const BLOCK_SPACING_PX = 24;
+
+function estimatedHeight(block) {
+  if (block.nodeType !== Node.ELEMENT_NODE) return 0;
+  const text = block.textContent;
+  if (block.tagName === 'PRE') {
+    let lines = 1;
+    for (let at = text.indexOf('\n'); at !== -1 && at < text.length - 1;
+         at = text.indexOf('\n', at + 1)) {
+      lines += 1;
+    }
+    return lines * CODE_LINE_PX + 2 * BLOCK_SPACING_PX + 30;
+  }
+  return Math.ceil(text.length / PROSE_LINE_CHARACTERS) * PROSE_LINE_PX + BLOCK_SPACING_PX;
+}
+
+function groupIntoChunks(fragment) {
+  const blocks = Array.from(fragment.childNodes);
+  for (let first = 0; first < blocks.length; first += BLOCKS_PER_CHUNK) {
+    const chunk = document.createElement('div');
+    chunk.className = 'markdown-chunk';
+    const members = blocks.slice(first, first + BLOCKS_PER_CHUNK);
+    let height = 0;
+    for (const block of members) height += estimatedHeight(block);
+    chunk.style.containIntrinsicSize = 'auto ' + Math.max(height, 1) + 'px';
+    chunk.append(...members);
+    fragment.appendChild(chunk);
+  }
+}
+
 function renderMarkdown(text) {
   // Without the Markdown library or the sanitizer the text is shown as it is, never as markup.
   if (!window.marked || !window.DOMPurify) {
@@ -259,6 +302,7 @@ function renderMarkdown(text) {
   // coloured before it goes in, so the page's document changes once.
   const rendered = sanitizer().sanitize(window.marked.parse(text), SANITIZE_OPTIONS);
   highlightBlocks(rendered);
+  if (text.length > LONG_DOCUMENT_CHARACTERS) groupIntoChunks(rendered);
   previewPane.replaceChildren(rendered);
   keepLinksOffThePage();
   addCodeCopyButtons();
