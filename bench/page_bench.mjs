@@ -9,7 +9,8 @@
 //
 // The program is WRENFIELD_BIN, else WRENFIELD_BUILD_DIR/wrenfield, else build/wrenfield.
 // Figures are read by a person; nothing here is asserted.
-import {closeSync, ftruncateSync, mkdirSync, openSync, utimesSync, writeFileSync} from 'node:fs';
+import {execFileSync} from 'node:child_process';
+import {appendFileSync, closeSync, ftruncateSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, utimesSync, writeFileSync,} from 'node:fs';
 import {join} from 'node:path';
 
 import {makeScratchDirectory, startHarness} from '../tests/browser/harness.mjs';
@@ -26,6 +27,12 @@ const MARKDOWN_SIZES =
 const FILTER_KEY = 'r';
 const TYPED_WORD = 'report';
 const TYPING_INTERVAL_MS = 100;
+// Run as root, the bench logs in as an account of its own with /bin/sh, as ssh_bench does: root's
+// start-up files on these machines (a Python version manager set up in .bashrc, and a shim
+// script in place of python3) add about 0.2 s to every remote command, which would be counted
+// as the page's. --as-me logs in as the current account instead.
+const BENCH_ACCOUNT = 'wrenfield-bench';
+const ownAccount = process.getuid() === 0 && !process.argv.includes('--as-me');
 
 // ---------------------------------------------------------------------------------------------
 // Data on the "remote" side (the sshd runs on this machine)
@@ -286,6 +293,18 @@ function installPageHelpers() {
   };
   const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
+  // Waits until every code block under `pane` holds colour tokens (every block of the bench's
+  // documents has some), looking every 50 ms; returns the time since `start`.
+  async function everyBlockColoured(pane, start) {
+    for (;;) {
+      const codes = pane.querySelectorAll('pre code');
+      let coloured = 0;
+      for (const code of codes) coloured += code.querySelector('[class^="hljs-"]') ? 1 : 0;
+      if (coloured === codes.length) return performance.now() - start;
+      await sleep(50);
+    }
+  }
+
   window.pageBench = {
     // Opens `path` through the direct path input, from the keystroke Enter to the whole
     // listing drawn; the bare side fetches the same listing and draws it as one table.
@@ -400,25 +419,39 @@ function installPageHelpers() {
           bareMarkup(expectedRows(items, filterText, sortCol, sortAsc), mode === 'grid'));
       return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
-    // Opens a file in the viewer, to "Loaded" with the rendering drawn; the bare side reads the
-    // same file and draws marked's rendering without highlighting or sanitising.
+    // Opens a file in the viewer, to "Loaded" with the rendering drawn, and on to every code
+    // block coloured (a long document's blocks away from the view are coloured after "Loaded");
+    // the bare side reads the same file and draws marked's rendering without highlighting or
+    // sanitising.
     async openMarkdown(path, name) {
       const status = document.getElementById('md-save-status');
       const pane = document.getElementById('md-rendered-content');
       const start = performance.now();
       window.openMarkdownViewer({name, path});
       const end = await until(() => status.textContent.startsWith('Loaded'));
-      const blocks = pane.querySelectorAll('pre code').length;
-      const highlighted = [...pane.querySelectorAll('pre code')]
-                              .filter((code) => code.querySelector('[class^="hljs-"]'))
-                              .length;
+      const count = () => {
+        const codes = [...pane.querySelectorAll('pre code')];
+        return {
+          blocks: codes.length,
+          highlighted: codes.filter((code) => code.querySelector('[class^="hljs-"]')).length,
+        };
+      };
+      const atLoaded = count();
+      const whole = await everyBlockColoured(pane, start);
       await sleep(300);
       const bareStart = performance.now();
       const reply = await fetch('/api/read?path=' + encodeURIComponent(path));
       const {content} = await reply.json();
       const bareEnd =
           await bareShow(new window.marked.Marked({gfm: true, breaks: true}).parse(content));
-      return {ours: end - start, bare: bareEnd - bareStart, blocks, highlighted};
+      return {
+        ours: end - start,
+        whole,
+        bare: bareEnd - bareStart,
+        blocks: atLoaded.blocks,
+        highlightedAtLoaded: atLoaded.highlighted,
+        highlighted: count().highlighted,
+      };
     },
     // Edit, then a click on Preview, to the rendering drawn.
     async editToPreview() {
@@ -429,12 +462,13 @@ function installPageHelpers() {
       const start = performance.now();
       document.getElementById('tab-md-view').click();
       const end = await until(() => container.dataset.viewMode === 'preview');
+      const whole = await everyBlockColoured(document.getElementById('md-rendered-content'), start);
       await sleep(300);
       const text = document.getElementById('md-raw-textarea').value;
       const bareStart = performance.now();
       const bareEnd =
           await bareShow(new window.marked.Marked({gfm: true, breaks: true}).parse(text));
-      return {ours: end - start, bare: bareEnd - bareStart};
+      return {ours: end - start, whole, bare: bareEnd - bareStart};
     },
     closeViewer() {
       document.getElementById('btn-close-md-viewer').click();
@@ -495,21 +529,59 @@ function printTable() {
   console.log(lines.join('\n'));
 }
 
+// Makes the bench account when it is missing; returns its home and whether it was made here.
+function prepareAccount() {
+  let created = false;
+  try {
+    execFileSync('id', [BENCH_ACCOUNT], {stdio: 'ignore'});
+  } catch {
+    execFileSync('useradd', ['--create-home', '--shell', '/bin/sh', BENCH_ACCOUNT]);
+    created = true;
+  }
+  // A new account is locked, and sshd without PAM refuses a locked account even for a key.
+  execFileSync('usermod', ['--password', '*', BENCH_ACCOUNT]);
+  const home = execFileSync('getent', ['passwd', BENCH_ACCOUNT], {encoding: 'utf8'}).split(':')[5];
+  return {home, created};
+}
+
+// Lets the test server's key log into the bench account; returns what takes it out again.
+function authorizeKey(home, sshd) {
+  const file = join(home, '.ssh', 'authorized_keys');
+  const key = readFileSync(join(sshd.directory, 'user_ed25519.pub'), 'utf8');
+  mkdirSync(join(home, '.ssh'), {recursive: true, mode: 0o700});
+  appendFileSync(file, key);
+  execFileSync('chown', ['-R', `${BENCH_ACCOUNT}:`, join(home, '.ssh')]);
+  return () => writeFileSync(file, readFileSync(file, 'utf8').replace(key, ''));
+}
+
+let dataRoot = null;
+
 async function main() {
-  const harness =
-      await startHarness({browserOptions: {viewport: {width: 1280, height: 800}, timeout: 600000}});
+  const account = ownAccount ? prepareAccount() : null;
+  const harness = await startHarness({
+    sshdOptions: account ? {loginUser: BENCH_ACCOUNT} : {},
+    browserOptions: {viewport: {width: 1280, height: 800}, timeout: 600000},
+  });
   // Interrupted, it still stops the program, Chromium and the sshd.
   for (const signal of ['SIGINT', 'SIGTERM']) {
     process.on(signal, () => harness.close().finally(() => process.exit(130)));
   }
   try {
     const page = harness.page;
-    const root = makeScratchDirectory(harness.sshd, 'page-bench-');
+    let root;
+    if (account) {
+      account.unauthorize = authorizeKey(account.home, harness.sshd);
+      root = mkdtempSync(join(account.home, 'page-bench-'));
+      dataRoot = root;
+    } else {
+      root = makeScratchDirectory(harness.sshd, 'page-bench-');
+    }
     console.error('making the folders and documents...');
     const folders =
         Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)]));
     for (const {name, bytes} of MARKDOWN_SIZES)
       writeFileSync(join(root, name), makeMarkdown(bytes));
+    if (account) execFileSync('chown', ['-R', `${BENCH_ACCOUNT}:`, root]);
 
     await openAndConnect(page, harness.program, harness.sshd);
     await page.evaluate(installPageHelpers);
@@ -519,6 +591,9 @@ async function main() {
     if (!onlyFolders) await markdownFigures(bench, root);
   } finally {
     await harness.close();
+    if (dataRoot) rmSync(dataRoot, {recursive: true, force: true});
+    account?.unauthorize?.();
+    if (account?.created) execFileSync('userdel', ['--remove', BENCH_ACCOUNT], {stdio: 'ignore'});
   }
   printTable();
 }

@@ -295,11 +295,16 @@ export async function saveScreenshot(page, name, {fullPage = false} = {}) {
   return file;
 }
 
-// Everything a typical browser test needs, in one call: sshd, the program (unless
-// `program: false`) and Chromium (unless `browser: false`). close() stops them in reverse
-// order and never throws. Use with node:test's before/after.
-export async function startHarness(
-    {program = true, browser = true, programOptions = {}, browserOptions = {}} = {}) {
+// Everything a typical browser test needs, in one call: sshd (`sshdOptions` as for startSshd),
+// the program (unless `program: false`) and Chromium (unless `browser: false`). close() stops
+// them in reverse order and never throws. Use with node:test's before/after.
+export async function startHarness({
+  program = true,
+  browser = true,
+  sshdOptions = {},
+  programOptions = {},
+  browserOptions = {},
+} = {}) {
   const harness = {sshd: null, program: null, browser: null, page: null};
   harness.close = async () => {
     await harness.browser?.close();
@@ -307,7 +312,7 @@ export async function startHarness(
     await harness.sshd?.stop().catch(() => {});
   };
   try {
-    harness.sshd = await startSshd();
+    harness.sshd = await startSshd(sshdOptions);
     if (program) harness.program = await startProgram({sshd: harness.sshd, ...programOptions});
     if (browser) {
       harness.browser = await launchBrowser(browserOptions);
