@@ -10,7 +10,7 @@
 // The program is WRENFIELD_BIN, else WRENFIELD_BUILD_DIR/wrenfield, else build/wrenfield.
 // Figures are read by a person; nothing here is asserted.
 import {execFileSync} from 'node:child_process';
-import {appendFileSync, closeSync, ftruncateSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, utimesSync, writeFileSync,} from 'node:fs';
+import {appendFileSync, closeSync, ftruncateSync, mkdirSync, mkdtempSync, openSync, readFileSync, rmSync, utimesSync, writeFileSync} from 'node:fs';
 import {join} from 'node:path';
 
 import {makeScratchDirectory, startHarness} from '../tests/browser/harness.mjs';
@@ -29,7 +29,7 @@ const TYPED_WORD = 'report';
 const TYPING_INTERVAL_MS = 100;
 // Run as root, the bench logs in as an account of its own with /bin/sh, as ssh_bench does: root's
 // start-up files on these machines (a Python version manager set up in .bashrc, and a shim
-// script in place of python3) add about 0.2 s to every remote command, which would be counted
+// script in place of python3) add about 0.23 s to every remote command, which would be counted
 // as the page's. --as-me logs in as the current account instead.
 const BENCH_ACCOUNT = 'wrenfield-bench';
 const ownAccount = process.getuid() === 0 && !process.argv.includes('--as-me');
@@ -575,10 +575,9 @@ function authorizeKey(home, sshd) {
   return () => writeFileSync(file, readFileSync(file, 'utf8').replace(key, ''));
 }
 
-let dataRoot = null;
-
 async function main() {
   const account = ownAccount ? prepareAccount() : null;
+  let dataRoot = null;
   const harness = await startHarness({
     sshdOptions: account ? {loginUser: BENCH_ACCOUNT} : {},
     browserOptions: {viewport: {width: 1280, height: 800}, timeout: 600000},
