@@ -309,12 +309,19 @@ function installPageHelpers() {
   // documents has some), looking every 50 ms; returns the time since `start`.
   async function everyBlockColoured(pane, start) {
     for (;;) {
-      const codes = pane.querySelectorAll('pre code');
-      let coloured = 0;
-      for (const code of codes) coloured += code.querySelector('[class^="hljs-"]') ? 1 : 0;
-      if (coloured === codes.length) return performance.now() - start;
+      const {blocks, highlighted} = codeBlockCounts(pane);
+      if (highlighted === blocks) return performance.now() - start;
       await sleep(50);
     }
+  }
+
+  // The code blocks under `pane`, and how many of them hold colour tokens.
+  function codeBlockCounts(pane) {
+    const codes = [...pane.querySelectorAll('pre code')];
+    return {
+      blocks: codes.length,
+      highlighted: codes.filter((code) => code.querySelector('[class^="hljs-"]')).length,
+    };
   }
 
   window.pageBench = {
@@ -443,14 +450,7 @@ function installPageHelpers() {
       const start = performance.now();
       window.openMarkdownViewer({name, path});
       const end = await until(() => status.textContent.startsWith('Loaded'));
-      const count = () => {
-        const codes = [...pane.querySelectorAll('pre code')];
-        return {
-          blocks: codes.length,
-          highlighted: codes.filter((code) => code.querySelector('[class^="hljs-"]')).length,
-        };
-      };
-      const atLoaded = count();
+      const atLoaded = codeBlockCounts(pane);
       const whole = await everyBlockColoured(pane, start);
       await sleep(300);
       const bareStart = performance.now();
@@ -464,7 +464,7 @@ function installPageHelpers() {
         bare: bareEnd - bareStart,
         blocks: atLoaded.blocks,
         highlightedAtLoaded: atLoaded.highlighted,
-        highlighted: count().highlighted,
+        highlighted: codeBlockCounts(pane).highlighted,
       };
     },
     // Edit, then a click on Preview, to the rendering drawn.
