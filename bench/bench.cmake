@@ -2,7 +2,7 @@
 # `cmake --build build --target bench` runs them (the SSH benchmark needs root: it makes its own
 # test account).
 add_executable(ssh_bench ${CMAKE_SOURCE_DIR}/bench/ssh_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
-target_link_libraries(ssh_bench PRIVATE wrenfield_test_support)
+target_link_libraries(ssh_bench PRIVATE ssh wrenfield_test_support)
 
 add_custom_target(bench COMMAND ssh_bench COMMAND server_bench USES_TERMINAL)
 add_dependencies(bench ssh_bench server_bench)
@@ -10,12 +10,12 @@ add_dependencies(bench ssh_bench server_bench)
 # The HTTP server: wrk load on an asset and a status request, TCP_NODELAY on and off, and
 # "/api/list" against the bare ssh run.
 add_executable(server_bench ${CMAKE_SOURCE_DIR}/bench/server_bench.cc)
-target_link_libraries(server_bench PRIVATE wrenfield_test_support)
+target_link_libraries(server_bench PRIVATE server wrenfield_test_server_support)
 
 # Streaming: 1 GiB each way through the real program beside the bare `ssh cat` pipe, with the
 # peak memory of the program and of the remote python3 (needs root, like ssh_bench).
 add_executable(stream_bench ${CMAKE_SOURCE_DIR}/bench/stream_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
-target_link_libraries(stream_bench PRIVATE wrenfield_test_support)
+target_link_libraries(stream_bench PRIVATE ssh wrenfield_test_support)
 add_dependencies(stream_bench wrenfield)
 add_custom_target(stream_bench_run COMMAND stream_bench USES_TERMINAL)
 add_dependencies(stream_bench_run stream_bench)

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <string>
 
 using namespace wrenfield;
@@ -110,6 +113,35 @@ TEST_F(ProcessTest, ChildStartsWithDefaultBrokenPipeAndNoBlockedSignals) {
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(mask_of(run->output, "SigIgn") & (1ULL << (SIGPIPE - 1)), 0u);
     EXPECT_EQ(mask_of(run->output, "SigBlk"), 0u);
+}
+
+// An attached child writes straight to our standard output, starts with the default broken-pipe
+// action, and is waited for only until it exits: a background process it leaves holding our
+// output (as a desktop opener leaves a browser) does not hold up the caller.
+TEST_F(ProcessTest, AttachedChildSharesOurOutputAndIsWaitedForUntilItExits) {
+    char path[] = "/tmp/wrenfield-attached-XXXXXX";
+    const int file = ::mkstemp(path);
+    ASSERT_GE(file, 0);
+    std::fflush(stdout);
+    const int saved_output = ::dup(STDOUT_FILENO);
+    ::dup2(file, STDOUT_FILENO);
+    auto run =
+        run_attached({"sh", "-c", "grep SigIgn /proc/self/status; sleep 600 & echo $!; exit 4"});
+    ::dup2(saved_output, STDOUT_FILENO);
+    ::close(saved_output);
+
+    std::string written(4096, '\0');
+    written.resize(static_cast<size_t>(::pread(file, written.data(), written.size(), 0)));
+    ::close(file);
+    ::unlink(path);
+    const pid_t left_running = static_cast<pid_t>(std::stol(written.substr(written.find('\n'))));
+    EXPECT_EQ(::kill(left_running, 0), 0) << "the background process had ended";
+    ::kill(left_running, SIGKILL);
+
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->code, 4);
+    EXPECT_EQ(mask_of(written, "SigIgn") & (1ULL << (SIGPIPE - 1)), 0u);
+    EXPECT_EQ(run_attached({"wrenfield-no-such-program"}).error().stage, ProcessStage::Start);
 }
 
 // A child that stops reading makes the write fail with EPIPE instead of killing the program,

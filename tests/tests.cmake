@@ -4,19 +4,41 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# The shared fixtures sit on the ssh layer (they start processes through its runner and open
+# connections); the in-process server, which needs the server layer, is a library of its own.
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cc)
+list(REMOVE_ITEM TEST_SUPPORT_SOURCES ${CMAKE_SOURCE_DIR}/tests/support/in_process_server.cc)
 add_library(wrenfield_test_support STATIC ${TEST_SUPPORT_SOURCES})
 target_include_directories(wrenfield_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(wrenfield_test_support PUBLIC wrenfield_core GTest::gtest)
+target_link_libraries(wrenfield_test_support PUBLIC ssh GTest::gtest PkgConfig::HTTPLIB)
 target_compile_definitions(wrenfield_test_support PUBLIC
   WRENFIELD_BIN="$<TARGET_FILE:wrenfield>"
   WRENFIELD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+add_library(wrenfield_test_server_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/in_process_server.cc)
+target_link_libraries(wrenfield_test_server_support PUBLIC wrenfield_test_support server)
+
+# The layer each test exercises, and so the library it links and the headers it sees; a test
+# not named here is a server test. Tests of base need no fixtures.
+set(WRENFIELD_BASE_TESTS text_test json_reader_test)
+set(WRENFIELD_CONFIG_TESTS keys_test ssh_config_test)
+set(WRENFIELD_SSH_TESTS process_test connection_test remote_format_test remote_test
+  safe_write_test sshd_fixture_test program_launcher_test)
 
 file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cc)
 foreach(test_source ${UNIT_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)
   add_executable(${test_name} ${test_source})
-  target_link_libraries(${test_name} PRIVATE wrenfield_test_support GTest::gtest_main)
+  if(test_name IN_LIST WRENFIELD_BASE_TESTS)
+    target_link_libraries(${test_name} PRIVATE base GTest::gtest)
+  elseif(test_name IN_LIST WRENFIELD_CONFIG_TESTS)
+    target_link_libraries(${test_name} PRIVATE config wrenfield_test_support)
+  elseif(test_name IN_LIST WRENFIELD_SSH_TESTS)
+    target_link_libraries(${test_name} PRIVATE ssh wrenfield_test_support)
+  else()
+    target_link_libraries(${test_name} PRIVATE server wrenfield_test_server_support)
+  endif()
+  target_link_libraries(${test_name} PRIVATE GTest::gtest_main)
   add_dependencies(${test_name} wrenfield)
   gtest_discover_tests(${test_name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
 endforeach()
@@ -40,7 +62,9 @@ foreach(test_source ${WINDOW_TESTS})
     ENVIRONMENT "WRENFIELD_BIN=$<TARGET_FILE:wrenfield>;WRENFIELD_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endforeach()
 
-# The shell's argument scan lives in the program, not in the core; its test compiles it in.
+# The shell's argument scan lives in the program, not in a library; its test compiles it in
+# and sees the app layer's headers.
 if(TARGET app_test)
   target_sources(app_test PRIVATE ${CMAKE_SOURCE_DIR}/src/app/arguments.cc)
+  target_include_directories(app_test PRIVATE ${WRENFIELD_LAYER_ROOTS}/app)
 endif()

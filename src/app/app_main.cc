@@ -1,10 +1,5 @@
 #include "app/app_main.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -24,8 +19,6 @@
 #include "ssh/connection.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
-
-extern char** environ;
 
 namespace wrenfield {
 
@@ -66,24 +59,9 @@ std::optional<SshConnection> auto_connect(const std::string& target) {
 }
 
 // Hands the address to the desktop's opener and waits for it; whatever it does is ignored.
-// The child gets the default broken-pipe disposition back, and our standard streams.
+// The opener writes to our own standard streams.
 void open_in_browser(const std::string& address) {
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t default_signals;
-    sigemptyset(&default_signals);
-    sigaddset(&default_signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &default_signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    std::string program = "xdg-open";
-    std::vector<char*> argv{program.data(), const_cast<char*>(address.c_str()), nullptr};
-    pid_t child = 0;
-    if (posix_spawnp(&child, program.c_str(), nullptr, &attributes, argv.data(), environ) == 0) {
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    posix_spawnattr_destroy(&attributes);
+    (void)run_attached({"xdg-open", address});
 }
 
 }  // namespace

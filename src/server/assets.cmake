@@ -1,5 +1,5 @@
 # Embeds the page, its style sheets and scripts, and the pinned front-end libraries into the
-# core library. Each file goes in byte for byte through the assembler's .incbin, so nothing is
+# server library. Each file goes in byte for byte through the assembler's .incbin, so nothing is
 # read from disk at run time. A missing file stops the configuration with a message that says
 # how to get it, rather than leaving a page that is served empty.
 
@@ -116,7 +116,7 @@ std::span<const StaticAsset> static_assets() { return table; }
 }  // namespace wrenfield
 " @ONLY)
 
-target_sources(wrenfield_core PRIVATE ${WRENFIELD_ASSET_SOURCE})
+target_sources(server PRIVATE ${WRENFIELD_ASSET_SOURCE})
 # The embedded files are not seen by the compiler's dependency scan; name them so that a
 # changed file rebuilds the object.
 set_source_files_properties(${WRENFIELD_ASSET_SOURCE} PROPERTIES OBJECT_DEPENDS "${embedded_files}")

@@ -113,6 +113,27 @@ struct SpawnSetup {
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
+// Starts the child with the file actions in `setup`. The program ignores SIGPIPE and ignored
+// signals survive exec, so the child gets the default action back, and an empty signal mask
+// whatever thread starts it. Returns 0 or the error number.
+int spawn(const std::vector<std::string>& arguments, SpawnSetup& setup, pid_t* pid) {
+    sigset_t default_signals;
+    sigemptyset(&default_signals);
+    sigaddset(&default_signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&setup.attributes, &default_signals);
+    sigset_t empty_mask;
+    sigemptyset(&empty_mask);
+    posix_spawnattr_setsigmask(&setup.attributes, &empty_mask);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    return ::posix_spawnp(pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
+}
+
 std::unexpected<ProcessFailure> failure(ProcessStage stage, int error_number) {
     return std::unexpected(ProcessFailure{stage, error_number});
 }
@@ -276,26 +297,8 @@ std::expected<RunningProcess, ProcessFailure> RunningProcess::start(
     posix_spawn_file_actions_adddup2(&setup.actions, output_pipe->write_end.get(), 1);
     posix_spawn_file_actions_adddup2(&setup.actions, error_pipe->write_end.get(), 2);
 
-    // The program ignores SIGPIPE and ignored signals survive exec, so the child gets the
-    // default action back, and an empty signal mask whatever thread starts it.
-    sigset_t default_signals;
-    sigemptyset(&default_signals);
-    sigaddset(&default_signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&setup.attributes, &default_signals);
-    sigset_t empty_mask;
-    sigemptyset(&empty_mask);
-    posix_spawnattr_setsigmask(&setup.attributes, &empty_mask);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 1);
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
     pid_t pid = 0;
-    const int spawn_error =
-        ::posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
+    const int spawn_error = spawn(arguments, setup, &pid);
     if (spawn_error != 0)
         return failure(ProcessStage::Start, spawn_error);
     auto child = std::make_unique<Child>(pid);
@@ -404,6 +407,21 @@ std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::str
     auto status = child.process.wait();
     if (write_error != 0)
         return failure(ProcessStage::WriteInput, write_error);
+    if (!status)
+        return failure(ProcessStage::Wait, status.error());
+    return *status;
+}
+
+std::expected<ExitStatus, ProcessFailure> run_attached(const std::vector<std::string>& arguments) {
+    if (arguments.empty())
+        return failure(ProcessStage::Start, EINVAL);
+    SpawnSetup setup;
+    pid_t pid = 0;
+    const int spawn_error = spawn(arguments, setup, &pid);
+    if (spawn_error != 0)
+        return failure(ProcessStage::Start, spawn_error);
+    ChildProcess child(pid);
+    auto status = child.wait();
     if (!status)
         return failure(ProcessStage::Wait, status.error());
     return *status;

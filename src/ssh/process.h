@@ -117,6 +117,11 @@ std::expected<CapturedOutput, ProcessFailure> run_captured(
     const std::vector<std::string>& arguments,
     std::optional<std::string_view> input = std::nullopt);
 
+// Starts `arguments[0]` (looked up on PATH) on our own standard input, output and error, and
+// waits for it to end. For a program whose output is the user's to see, and whose background
+// children may keep those streams open long after it has returned.
+std::expected<ExitStatus, ProcessFailure> run_attached(const std::vector<std::string>& arguments);
+
 // Makes a write to a closed pipe or socket fail with an error instead of ending the program.
 // Called once at start-up; children still start with the default action.
 void ignore_broken_pipe();
