@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,10 +88,35 @@ TEST(ScanArguments, OnlyWholeCaseSensitiveNamesCount) {
     EXPECT_TRUE(scan({"--browser", "--browser"}).browser);
 }
 
-TEST(UsageText, HasTenLines) {
-    std::string text(usage_text);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);
-    EXPECT_TRUE(text.starts_with("Wrenfield\n\nUSAGE:\n  wrenfield [OPTIONS]\n\nOPTIONS:\n"));
+// The help a user reads is true to the scan: every option it lists is understood, and takes
+// the next argument exactly when the help names one ("--port <port>").
+TEST(UsageText, EveryListedOptionIsUnderstoodAsListed) {
+    const std::string header = "Wrenfield\n\nUSAGE:\n  wrenfield [OPTIONS]\n\nOPTIONS:\n";
+    const std::string text(usage_text);
+    ASSERT_TRUE(text.starts_with(header));
+    const auto understood = [](const CommandLine& settings) {
+        return settings.show_usage || settings.browser || settings.host || settings.port;
+    };
+    std::istringstream lines(text.substr(header.size()));
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_TRUE(line.starts_with("  -")) << line;
+        // "  --host <target>    Auto-connect ...": the names, then two or more spaces.
+        std::istringstream names(line.substr(2, line.find("  ", 2) - 2));
+        std::vector<std::string> words{std::istream_iterator<std::string>(names), {}};
+        const bool takes_argument = words.size() == 2 && words[1].starts_with("<");
+        for (std::string name : words) {
+            if (name.starts_with("<"))
+                continue;
+            if (name.ends_with(","))
+                name.pop_back();
+            listed.push_back(name);
+            EXPECT_TRUE(understood(scan({name, "7"}))) << name;
+            // An option that takes an argument means nothing without one.
+            EXPECT_EQ(understood(scan({name})), !takes_argument) << name;
+        }
+    }
+    EXPECT_EQ(listed.size(), 5u);
 }
 
 using testing::LaunchedProgram;

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "ssh/remote.h"
 #include "support/fake_ssh.h"
@@ -11,7 +15,9 @@
 #include "support/temp_home.h"
 
 using namespace wrenfield;
+using wrenfield::testing::CommandResult;
 using wrenfield::testing::FakeSsh;
+using wrenfield::testing::run_command;
 using wrenfield::testing::ScopedEnvironmentVariable;
 using wrenfield::testing::TemporaryHome;
 using wrenfield::testing::write_file;
@@ -19,39 +25,42 @@ using Arguments = std::vector<std::string>;
 
 namespace {
 
-const Arguments kFixedOptions = {"ssh",
-                                 "-o",
-                                 "BatchMode=yes",
-                                 "-o",
-                                 "ConnectTimeout=10",
-                                 "-o",
-                                 "ControlMaster=auto",
-                                 "-o",
-                                 "ControlPath=",  // completed by fixed_options()
-                                 "-o",
-                                 "ControlPersist=10m",
-                                 "-o",
-                                 "ServerAliveInterval=15",
-                                 "-o",
-                                 "ServerAliveCountMax=3",
-                                 "-o",
-                                 "StrictHostKeyChecking=accept-new"};
+// A host name no other test process uses, so that control paths never collide.
+std::string unique_host(std::string_view name) {
+    return std::string(name) + "-" + std::to_string(::getpid());
+}
 
-Arguments fixed_options(const SshConnection& connection) {
-    Arguments arguments = kFixedOptions;
-    arguments[8] += connection.control_path;
-    return arguments;
+// How many arguments every record's command starts with: those before the destination of a
+// record with nothing given and no configuration.
+size_t fixed_option_count() {
+    TemporaryHome empty_home;
+    return SshConnection::create(unique_host("fixed")).ssh_command().size() - 1;
 }
 
 // The arguments after the fixed options.
 Arguments tail(const SshConnection& connection) {
     const Arguments command = connection.ssh_command();
-    return Arguments(command.begin() + static_cast<long>(kFixedOptions.size()), command.end());
+    return Arguments(command.begin() + static_cast<long>(fixed_option_count()), command.end());
 }
 
-// A host name no other test process uses, so that control paths never collide.
-std::string unique_host(std::string_view name) {
-    return std::string(name) + "-" + std::to_string(::getpid());
+// The settings the real ssh client would connect with for the record's command, with no
+// configuration file but the command line: `ssh -G` prints them as "name value" lines and
+// connects nowhere. Names are lower case.
+std::map<std::string, std::string> settings_ssh_reads(const SshConnection& connection) {
+    Arguments command = connection.ssh_command();
+    command.insert(command.begin() + 1, {"-F", "/dev/null", "-G"});
+    const CommandResult result = run_command(command);
+    EXPECT_EQ(result.exit_code, 0) << result.error;
+    std::map<std::string, std::string> settings;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t space = line.find(' ');
+        std::string name = line.substr(0, space);
+        std::ranges::transform(name, name.begin(), [](unsigned char c) { return std::tolower(c); });
+        // A setting given more than once (identityfile) keeps its first value: ours comes first.
+        settings.emplace(name, space == std::string::npos ? "" : line.substr(space + 1));
+    }
+    return settings;
 }
 
 // Destroying a record runs `ssh -O exit`; a stand-in keeps the tests away from any real master
@@ -80,7 +89,7 @@ TEST(ControlPath, QuotedUserAndIdentityFileInTheKey) {
               "/tmp/wrenfield-f936b7c222dfba25.sock");
 }
 
-TEST_F(SshConnectionTest, NothingKnownGivesTheFixedOptionsAndTheHost) {
+TEST_F(SshConnectionTest, NothingKnownGivesDefaultsAndTheHostAloneAfterTheFixedOptions) {
     TemporaryHome home;
     const SshConnection connection = SshConnection::create("buildbox");
     EXPECT_EQ(connection.destination, "buildbox");
@@ -90,9 +99,41 @@ TEST_F(SshConnectionTest, NothingKnownGivesTheFixedOptionsAndTheHost) {
     EXPECT_EQ(connection.remote_os, "Unknown");
     EXPECT_EQ(connection.remote_user, "");
     EXPECT_FALSE(connection.has_python);
-    Arguments expected = fixed_options(connection);
-    expected.push_back("buildbox");
-    EXPECT_EQ(connection.ssh_command(), expected);
+    // The caller appends the remote command right after the destination.
+    EXPECT_EQ(connection.ssh_command().front(), "ssh");
+    EXPECT_EQ(connection.ssh_command().back(), "buildbox");
+    EXPECT_EQ(tail(connection), Arguments{"buildbox"});
+}
+
+// What the real client makes of a record's command: no prompts; one master connection shared
+// through the record's control socket and kept 10 minutes after its last use; 10 s to connect;
+// a keep-alive every 15 s, given up after 3 unanswered; a new host key accepted, a changed one
+// refused; and the port, user and identity file of the record, the identity file alone.
+// (Not a SshConnectionTest: this needs the real ssh; the host is unique, so destroying the
+// record closes no one else's master.)
+TEST(SshCommand, TheRealClientReadsTheRecordsSettings) {
+    TemporaryHome home;
+    home.write(".ssh/id", "not a key");
+    const SshConnection connection =
+        SshConnection::create(unique_host("settings"), 2222, "me", "~/.ssh/id");
+    auto settings = settings_ssh_reads(connection);
+    EXPECT_EQ(settings["batchmode"], "yes");
+    EXPECT_EQ(settings["controlmaster"], "auto");
+    EXPECT_EQ(settings["controlpath"], connection.control_path);
+    EXPECT_EQ(settings["controlpersist"], "600");
+    EXPECT_EQ(settings["connecttimeout"], "10");
+    EXPECT_EQ(settings["serveraliveinterval"], "15");
+    EXPECT_EQ(settings["serveralivecountmax"], "3");
+    EXPECT_EQ(settings["stricthostkeychecking"], "accept-new");
+    EXPECT_EQ(settings["hostname"], unique_host("settings"));
+    EXPECT_EQ(settings["user"], "me");
+    EXPECT_EQ(settings["port"], "2222");
+    EXPECT_EQ(settings["identityfile"], home.path().string() + "/.ssh/id");
+    EXPECT_EQ(settings["identitiesonly"], "yes");
+
+    settings = settings_ssh_reads(SshConnection::create(unique_host("plain")));
+    EXPECT_EQ(settings["port"], "22");
+    EXPECT_EQ(settings["identitiesonly"], "no");
 }
 
 TEST_F(SshConnectionTest, PortIdentityFileAndUserGoIntoTheCommandLine) {

@@ -30,10 +30,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The account that saves files it may write but does not own, and the group it shares.
-constexpr const char* kSaver = "wrenfield-saver";
-constexpr const char* kSharedGroup = "wrenfield-share";
-
 struct stat status_of(const std::string& path) {
     struct stat status {};
     ::lstat(path.c_str(), &status);
@@ -130,22 +126,40 @@ bool has_file_open_below(pid_t pid, const std::string& directory) {
 
 class SafeWriteTest : public wrenfield::testing::RemoteServerTest {
   protected:
-    // Makes the saving account and its group where missing, and lets it log in with the test
-    // key. Empty when it is ready, else why not. The account is kept for later runs: test
-    // programs running side by side may use it at once.
+    // Makes the saving account and its group and lets the account log in with the test key.
+    // Empty when it is ready, else why not. Both are removed when the test ends.
     std::string prepare_saver() {
         if (::geteuid() != 0)
             return "making a second login account needs root";
-        if (::getgrnam(kSharedGroup) == nullptr)
-            run_command({"groupadd", kSharedGroup});
-        if (::getpwnam(kSaver) == nullptr)
-            run_command({"useradd", "-m", "-p", "*", "-s", "/bin/sh", "-G", kSharedGroup, kSaver});
-        if (::getpwnam(kSaver) == nullptr || ::getgrnam(kSharedGroup) == nullptr)
-            return "useradd could not make the account " + std::string(kSaver);
+        accounts_made_ = true;
+        if (::getgrnam(shared_group_.c_str()) == nullptr)
+            run_command({"groupadd", shared_group_});
+        if (::getpwnam(saver_.c_str()) == nullptr)
+            run_command({"useradd", "-m", "-p", "*", "-s", "/bin/sh", "-G", shared_group_, saver_});
+        if (::getpwnam(saver_.c_str()) == nullptr || ::getgrnam(shared_group_.c_str()) == nullptr)
+            return "useradd could not make the account " + saver_;
         // The server reads its key file as the account logging in.
         fs::permissions(server().directory(), fs::perms::others_exec, fs::perm_options::add);
         return "";
     }
+
+    // Forced: the server may still be ending the account's last session.
+    void TearDown() override {
+        if (accounts_made_) {
+            run_command({"userdel", "--force", "--remove", saver_});
+            run_command({"groupdel", shared_group_});
+        }
+        RemoteServerTest::TearDown();
+    }
+
+    // The account that saves files it may write but does not own, and the group it shares.
+    // Named after this test process, so that runs side by side (from any checkout) never share
+    // one that another run is about to remove.
+    const std::string saver_ = "wrenfield-saver-" + std::to_string(::getpid());
+    const std::string shared_group_ = "wrenfield-share-" + std::to_string(::getpid());
+
+  private:
+    bool accounts_made_ = false;
 };
 
 std::string pattern(size_t length, char seed) {
@@ -247,8 +261,8 @@ TEST_F(SafeWriteTest, ReplacedFileKeepsItsIdentity) {
 TEST_F(SafeWriteTest, SaveByAnotherAccountKeepsOwnerGroupAndMode) {
     if (const std::string why = prepare_saver(); !why.empty())
         GTEST_SKIP() << why;
-    const uid_t saver = ::getpwnam(kSaver)->pw_uid;
-    const gid_t shared = ::getgrnam(kSharedGroup)->gr_gid;
+    const uid_t saver = ::getpwnam(saver_.c_str())->pw_uid;
+    const gid_t shared = ::getgrnam(shared_group_.c_str())->gr_gid;
     TemporaryDirectory root("wrenfield-shared");
     ASSERT_FALSE(root.path().empty());
     fs::permissions(root.path(), fs::perms(0755));
@@ -274,12 +288,12 @@ TEST_F(SafeWriteTest, SaveByAnotherAccountKeepsOwnerGroupAndMode) {
         ASSERT_EQ(::chmod(each.path.c_str(), each.mode), 0);
     }
 
-    SshConnection connection = connect(kSaver);
+    SshConnection connection = connect(saver_);
     for (const Case& each : cases) {
         SCOPED_TRACE(each.path);
-        auto written = remote_write_file(connection, each.path, "saved by " + std::string(kSaver));
+        auto written = remote_write_file(connection, each.path, "saved by " + saver_);
         ASSERT_TRUE(written.has_value()) << written.error();
-        EXPECT_EQ(read_file(each.path), "saved by " + std::string(kSaver));
+        EXPECT_EQ(read_file(each.path), "saved by " + saver_);
         const struct stat after = status_of(each.path);
         EXPECT_EQ(after.st_uid, each.owner);
         EXPECT_EQ(after.st_gid, each.group);
