@@ -17,7 +17,7 @@ std::string outcome(std::string_view text, const RecordDescription& record) {
 
 // A value under an unknown key is checked for its form only (a lone surrogate escape or a number
 // out of range passes), and a fault inside it is named after the container it is in.
-TEST(JsonReaderTest, SkippedValuesAndMalformedInputGiveTheLibrarysMessages) {
+TEST(JsonReaderTest, SkippedValuesAndMalformedInputGiveTheFixedMessages) {
     struct Case {
         std::string_view text;
         std::string_view expected;

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
     auto result = wrenfield::app_main(argc, argv);
     int status = 0;
     if (!result) {
+        // One line, `Error: "..."` with the message in its debug_quote form (see base/text.h).
         std::fprintf(stderr, "Error: %s\n", wrenfield::debug_quote(result.error()).c_str());
         status = 1;
     }

@@ -1,8 +1,8 @@
-// The reader follows the rules and messages of the JSON library the listing and the payloads
-// were defined with: what is accepted, which error wins when several apply, and the line and
-// column (counted in bytes from 1; column 0 for an empty line) at which each is reported. A
-// syntax error is placed at the offending byte; a type or field error after the value, or for
-// a missing field after the closing bracket.
+// The reader's rules are part of its message format (see json_reader.h): what is accepted,
+// which error wins when several apply, and the line and column (counted in bytes from 1;
+// column 0 for an empty line) at which each is reported. A syntax error is placed at the
+// offending byte; a type or field error after the value, or for a missing field after the
+// closing bracket.
 #include "base/json_reader.h"
 
 #include <charconv>
@@ -44,9 +44,9 @@ struct ParsedNumber {
     double floating_value = 0;
 };
 
-// Shortest round-trip digits laid out the way the library prints a float: plain decimals with
-// at least one fractional digit up to 16 digits, small fractions as 0.000ddd, else "1e30" or
-// "1.5e-7".
+// A float as "invalid type: floating point `...`" shows it: the shortest digits that read back
+// as the same value, as plain decimals with at least one fractional digit up to 16 digits,
+// small fractions as 0.000ddd, else "1e30" or "1.5e-7".
 std::string format_float(double value) {
     if (!std::isfinite(value))
         return value != value ? "NaN" : (value < 0 ? "-inf" : "inf");

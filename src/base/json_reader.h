@@ -1,5 +1,9 @@
-// The strict JSON reader of records described by a table of fields, giving the messages and
-// positions of the JSON library the listing and the API payloads were defined with.
+// The strict JSON reader of records described by a table of fields. Its error texts are a
+// fixed format: a message from a fixed set ("missing field `host`", "invalid type: integer `5`,
+// expected a string", "trailing characters", ...) then " at line L column C". Users read them
+// in the API's 400 replies after "Invalid JSON: " and in a failed listing after "Failed to
+// parse directory listing: ". Pinned by tests/json_reader_test.cc, tests/server_records_test.cc
+// and the ListingReader tests in tests/remote_format_test.cc.
 #pragma once
 
 #include <cstdint>

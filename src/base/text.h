@@ -55,10 +55,14 @@ char32_t next_code_point(std::string_view text, size_t& pos);
 // Appends one code point as UTF-8.
 void append_utf8(std::string& out, char32_t c);
 
-// The double-quoted debug form of a text: backslash and double quote escaped, \t \r \n \0 for
-// those characters, \u{hex} for other control characters and for invisible format or
-// combining characters, everything else as it is. Used for the control-path key and for
-// the error line the program prints before it exits.
+// The double-quoted debug form of a text: invalid UTF-8 first read as U+FFFD, then backslash
+// and double quote escaped, \t \r \n \0 for those characters, \u{hex} (lower case, no
+// leading zeros) for other control characters and for invisible format or combining
+// characters, everything else as it is. The user sees it in the line `Error: "..."` that the
+// program prints to standard error before it exits with status 1, and it is part of the
+// control socket's key (control_path_for), so it decides the socket's name. Pinned by
+// Text.DebugQuote* in tests/text_test.cc, the ControlPath tests in tests/connection_test.cc and
+// the start-up error tests in tests/app_test.cc.
 std::string debug_quote(std::string_view text);
 
 }  // namespace wrenfield

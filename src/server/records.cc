@@ -1,6 +1,6 @@
 // The query map, and the readers of the API request records: each record is described by its
 // fields and read by the shared strict reader, which accepts an object or an array of field
-// values and gives the JSON library's messages and positions.
+// values and reports a fault in its fixed format (base/json_reader.h).
 #include "server/records.h"
 
 #include <variant>

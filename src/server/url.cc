@@ -54,7 +54,7 @@ std::string percent_encode(std::u32string_view text, std::string_view set) {
 }
 
 // The target as code points, with trailing controls and spaces cut off and every tab and
-// line break removed, as browsers do before parsing.
+// line break removed, as the URL Standard does before parsing.
 std::expected<std::u32string, std::string> prepared_input(std::string_view target) {
     if (!is_valid_utf8(target))
         return Failure("request target is not valid UTF-8");

@@ -1,4 +1,9 @@
-// Parses "http://localhost" + a request target the way browsers parse URLs.
+// Parses "http://localhost" + a request target by the WHATWG URL Standard's rules for special
+// URLs, the rules browsers apply to the page's own requests. The parsed path decides which
+// asset or API route answers ("/css/../index.html" and "/css/%2e%2e/index.html" are the page),
+// and a target the rules refuse gets the 400 reply "Invalid URL". Pinned by tests/url_test.cc,
+// whose generated corpus must agree with Node's URL class (tests/url_reference.mjs), and by
+// tests/server_dispatch_test.cc for the reply.
 #pragma once
 
 #include <cstdint>

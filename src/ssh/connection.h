@@ -51,7 +51,15 @@ class SshConnection {
     bool owns_master_ = true;
 };
 
-// "/tmp/wrenfield-" + 16 hex digits of SipHash-1-3 over the key text + ".sock".
+// The control socket's name: "/tmp/wrenfield-" + 16 lower-case hex digits + ".sock". The digits
+// are SipHash-1-3 (both keys 0) of the key text
+//   destination ":" port ":" user ":" identity file
+// with the port as "Some(22)" or "None", the user and identity file as "Some(" + their
+// debug_quote form + ")" or "None", and one 0xFF byte after the text. The same four values give
+// the same name on every run, so a master kept alive by ControlPersist is found again by the
+// next run. The user sees the name as the socket file in /tmp and in ssh's ControlPath option
+// (`ssh -O check -o ControlPath=...`). Pinned by the ControlPath tests in
+// tests/connection_test.cc.
 std::string control_path_for(std::string_view destination, std::optional<uint16_t> port,
                              const std::optional<std::string>& user,
                              const std::optional<std::string>& identity_file);

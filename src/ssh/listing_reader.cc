@@ -1,6 +1,8 @@
-// The strict reader of the remote listing: one JSON array of FileItem objects, with the
-// messages and positions of the JSON library the listing format was defined with, such as
-// "invalid type: {found}, expected {what} at line L column C".
+// The strict reader of the remote listing: one JSON array of FileItem objects. A fault is
+// reported in the shared reader's format (base/json_reader.h), such as
+// "invalid type: {found}, expected {what} at line L column C", which the user sees after
+// "Failed to parse directory listing: ". Pinned by the ListingReader tests in
+// tests/remote_format_test.cc.
 #include "ssh/remote.h"
 
 #include <iterator>
