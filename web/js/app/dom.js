@@ -1,5 +1,4 @@
-// The page's elements that the script drives, looked up once (the script runs at the end of the
-// body), and the small helpers that find and close them.
+// The page's elements, and the small helpers that find them and close a modal.
 
 export const byId = (id) => document.getElementById(id);
 

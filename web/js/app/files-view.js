@@ -134,9 +134,7 @@ function showEmptyState(title, description, offerConnect) {
 // so the pieces double in size (up to a bound that keeps each frame short enough).
 // Each rendering starts a new generation, and the pieces of an older one stop.
 const FIRST_PIECE_ENTRIES = 60;
-
 const LARGEST_PIECE_ENTRIES = 2000;
-
 let renderGeneration = 0;
 
 // The entries of the view being shown, in order: its i-th row or card shows shownItems[i].

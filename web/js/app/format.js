@@ -20,7 +20,6 @@ export function formatFileSize(bytes) {
 // Made once: a formatter made with options for every row costs more than the rest of the
 // row together.
 const TIME_FORMAT = new Intl.DateTimeFormat([], {hour: '2-digit', minute: '2-digit'});
-
 const DAY_FORMAT = new Intl.DateTimeFormat([], {month: 'short', day: 'numeric', year: 'numeric'});
 
 // Today's times as hours and minutes, other days as the date, in the browser's locale.

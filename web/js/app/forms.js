@@ -26,7 +26,6 @@ const formElements = {
 // The items the rename and delete modals were opened for. A listing that arrives while one is
 // open clears the selection; the modal still acts on the item it shows.
 let renameTarget = null;
-
 let deleteTarget = null;
 
 function openNameModal(modal, input, errorBox) {

@@ -4,7 +4,6 @@
 import {iconClass} from './kinds.js';
 
 const PAGE_OUTLINE = 'M14 2H6a2 2 0 0 0-2 2v16a2 2 0 0 0 2 2h12a2 2 0 0 0 2-2V8z';
-
 const PAGE_FOLD = 'M14 2v6h6';
 
 // The drawings inside each icon class's 24-unit view box.

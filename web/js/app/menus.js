@@ -14,11 +14,8 @@ import {openUploadPicker} from './upload.js';
 // Menus open at the pointer, kept inside the window by a fixed width and a height allowance
 // per menu.
 const MENU_WIDTH_ALLOWANCE = 190;
-
 const ITEM_MENU_HEIGHT_ALLOWANCE = 270;
-
 const BACKGROUND_MENU_HEIGHT_ALLOWANCE = 200;
-
 const GLOBAL_MENU_HEIGHT_ALLOWANCE = 80;
 
 const menuElements = {

@@ -12,7 +12,6 @@ import {showLoading, showToast} from './toast.js';
 import {updateTreeActive} from './tree.js';
 
 const COPIED_FEEDBACK_MS = 1800;
-
 const PATH_INPUT_BLUR_DELAY_MS = 150;
 
 export async function navigateTo(path, addToHistory = true) {
