@@ -14,7 +14,7 @@ const rules = {
 };
 
 export default [
-  {ignores: ['build/**', 'build-*/**', 'node_modules/**']},
+  {ignores: ['build*/**', 'node_modules/**', 'test-artifacts/**']},
   {
     files: ['web/js/app/**/*.js'],
     languageOptions: {sourceType: 'module', globals: globals.browser},
