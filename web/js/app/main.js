@@ -1,6 +1,9 @@
 // Wrenfield page script: runs the file browser of index.html. Its modules (web/js/app/*.js, one
 // per concern, each importing what it uses) are bundled from this entry by esbuild into the
-// one /js/app.js that the page loads as a plain script (src/server/assets.cmake).
+// one /js/app.js that the page loads as a plain script (src/server/assets.cmake). As they load,
+// the modules only define their functions and constants and look up their elements; the page
+// starts below, once every module has run, so modules that call each other (navigation and the
+// file view, say) may import each other.
 //
 // The names the page's three scripts share on `window` (the vendor scripts aside):
 //   published by markdown_viewer.js: openMarkdownViewer (called here to open a file);
