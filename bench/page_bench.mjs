@@ -15,6 +15,7 @@ import {join} from 'node:path';
 
 import {makeScratchDirectory, startHarness} from '../tests/browser/harness.mjs';
 import {openAndConnect} from '../tests/browser/page_helpers.mjs';
+import {FILE_KINDS} from '../web/js/app/kinds.js';
 
 const quick = process.argv.includes('--quick');
 const ROUNDS = quick ? 1 : 3;
@@ -133,7 +134,8 @@ function makeMarkdown(bytes) {
 // In-page measuring helpers (installed once into the page as window.pageBench)
 // ---------------------------------------------------------------------------------------------
 
-function installPageHelpers() {
+// `fileKinds` is the page's table of kinds by extension.
+function installPageHelpers(fileKinds) {
   const nextFrame = () => new Promise((done) => requestAnimationFrame(done));
   const afterFrame = () => new Promise((done) => setTimeout(done, 0));
   const HTML_ESCAPES = {'&': '&amp;', '<': '&lt;', '>': '&gt;', "'": '&#39;', '"': '&quot;'};
@@ -171,36 +173,12 @@ function installPageHelpers() {
     const lower = filter.toLowerCase();
     const kept = items.filter(
         (item) => !item.is_hidden && (lower === '' || item.name.toLowerCase().includes(lower)));
-    const KINDS = {
-      md: 'Markdown',
-      markdown: 'Markdown',
-      txt: 'Text Document',
-      rs: 'Rust Source',
-      py: 'Python Script',
-      js: 'JavaScript',
-      ts: 'TypeScript',
-      html: 'HTML Document',
-      css: 'CSS Stylesheet',
-      json: 'JSON Document',
-      yaml: 'YAML Document',
-      yml: 'YAML Document',
-      sh: 'Shell Script',
-      bash: 'Shell Script',
-      png: 'PNG Image',
-      jpg: 'JPEG Image',
-      jpeg: 'JPEG Image',
-      gif: 'GIF Image',
-      svg: 'SVG Vector Image',
-      pdf: 'PDF Document',
-      zip: 'ZIP Archive',
-      tar: 'TAR Archive',
-      gz: 'GZIP Archive',
-    };
     const kind = (item) => {
       if (item.is_dir) return 'Folder';
       const extension = item.name.slice(item.name.lastIndexOf('.') + 1).toLowerCase();
       if (extension === '') return 'Document';
-      return Object.hasOwn(KINDS, extension) ? KINDS[extension] : extension.toUpperCase() + ' File';
+      return Object.hasOwn(fileKinds, extension) ? fileKinds[extension] :
+                                                   extension.toUpperCase() + ' File';
     };
     const key = (item) => column === 'size' ? item.size :
         column === 'type'                   ? kind(item) :
@@ -604,7 +582,7 @@ async function main() {
     if (account) execFileSync('chown', ['-R', `${BENCH_ACCOUNT}:`, root]);
 
     await openAndConnect(page, harness.program, harness.sshd);
-    await page.evaluate(installPageHelpers);
+    await page.evaluate(installPageHelpers, FILE_KINDS);
     const bench = (name, ...args) =>
         page.evaluate(([n, a]) => window.pageBench[n](...a), [name, args]);
     if (!onlyMarkdown) await folderFigures(bench, root, folders);

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks (or with --fix, applies) clang-format on our own C++ and JavaScript sources: the page
-# scripts, the browser tests and the benchmarks. The vendored npm files are not ours to format.
+# scripts and modules, the tests and the benchmarks; then lints the JavaScript with ESLint
+# (eslint.config.mjs), which --fix leaves to be mended by hand. The vendored npm files are not
+# ours to format or lint.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mapfile -t files < <(git ls-files -co --exclude-standard \
   'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.h' \
-  'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs')
+  'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs' 'eslint.config.mjs')
 ((${#files[@]})) || exit 0
 if [[ ${1:-} == --fix ]]; then
   clang-format -i "${files[@]}"
@@ -13,3 +15,5 @@ else
   clang-format --dry-run --Werror "${files[@]}"
   echo "format: ${#files[@]} files clean"
 fi
+node_modules/.bin/eslint --max-warnings=0 .
+echo "lint: clean"

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -26,22 +24,11 @@ constexpr const char* html = "text/html; charset=utf-8";
 constexpr const char* css = "text/css; charset=utf-8";
 constexpr const char* javascript = "application/javascript; charset=utf-8";
 
-// A file of the source tree; a folder (ending in "/") stands for its .js files joined in
-// file-name order, as the build joins the page script.
-std::string source_file(const std::string& relative) {
-    const std::string path = std::string(WRENFIELD_SOURCE_DIR) + "/" + relative;
-    if (!relative.ends_with('/'))
-        return read_file(path).value_or("");
-    std::vector<std::string> parts;
-    for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        if (entry.path().extension() == ".js")
-            parts.push_back(entry.path().string());
-    }
-    std::ranges::sort(parts);
-    std::string joined;
-    for (const auto& part : parts)
-        joined += read_file(part).value_or("");
-    return joined;
+// A file of the source tree, or one the build made (an absolute path).
+std::string source_file(const std::string& file) {
+    const std::string path =
+        file.starts_with('/') ? file : std::string(WRENFIELD_SOURCE_DIR) + "/" + file;
+    return read_file(path).value_or("");
 }
 
 class DispatchTest : public ::testing::Test {
@@ -72,7 +59,8 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
          "node_modules/@highlightjs/cdn-assets/styles/github.min.css"},
         {"/css/highlight-dark.min.css", css,
          "node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"},
-        {"/js/app.js", javascript, "web/js/app/"},
+        // The page script's modules, as the build bundled them.
+        {"/js/app.js", javascript, WRENFIELD_BUILD_DIR "/embedded_assets/app.js"},
         {"/js/markdown_viewer.js", javascript, "web/js/markdown_viewer.js"},
         {"/js/feedback.js", javascript, "web/js/feedback.js"},
         {"/vendor/marked.min.js", javascript, "node_modules/marked/marked.min.js"},
@@ -92,7 +80,7 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
         EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
         EXPECT_EQ(reply.header("Cache-Control"), "");
         EXPECT_EQ(reply.header("Content-Encoding"), "");
-        // Byte for byte the file of the source tree.
+        // Byte for byte the file of the source tree (or of the build).
         const std::string file = source_file(asset.file);
         EXPECT_EQ(reply.header("Content-Length"), std::to_string(file.size()));
         EXPECT_EQ(reply.body, file);

@@ -1,6 +1,7 @@
 # Every tests/*_test.cc is one GoogleTest program; tests/support holds the shared fixtures
-# (the local OpenSSH server, the program launcher). Browser tests are tests/browser/*.test.mjs,
-# run by Node's test runner; window tests are tests/window/*.test.sh, run under Xvfb.
+# (the local OpenSSH server, the program launcher). The page's pure modules are tested by
+# tests/web/*.test.mjs and the page itself by tests/browser/*.test.mjs, both run by Node's test
+# runner; window tests are tests/window/*.test.sh, run under Xvfb.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -13,7 +14,8 @@ target_include_directories(wrenfield_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tes
 target_link_libraries(wrenfield_test_support PUBLIC ssh GTest::gtest PkgConfig::HTTPLIB)
 target_compile_definitions(wrenfield_test_support PUBLIC
   WRENFIELD_BIN="$<TARGET_FILE:wrenfield>"
-  WRENFIELD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  WRENFIELD_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  WRENFIELD_BUILD_DIR="${CMAKE_BINARY_DIR}")
 
 add_library(wrenfield_test_server_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/in_process_server.cc)
 target_link_libraries(wrenfield_test_server_support PUBLIC wrenfield_test_support server)
@@ -43,15 +45,24 @@ foreach(test_source ${UNIT_TESTS})
   gtest_discover_tests(${test_name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
 endforeach()
 
-file(GLOB BROWSER_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/browser/*.test.mjs)
-foreach(test_source ${BROWSER_TESTS})
-  get_filename_component(test_name ${test_source} NAME_WE)
-  add_test(NAME browser_${test_name}
-           COMMAND node --test --test-reporter=spec ${test_source}
-           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-  set_tests_properties(browser_${test_name} PROPERTIES TIMEOUT 600
-    ENVIRONMENT "WRENFIELD_BIN=$<TARGET_FILE:wrenfield>;WRENFIELD_BUILD_DIR=${CMAKE_BINARY_DIR}")
-endforeach()
+# Each file matching `pattern` is one test named prefix_<file name>, run by Node's test runner
+# from the source directory.
+function(add_node_tests prefix pattern timeout environment)
+  file(GLOB sources CONFIGURE_DEPENDS ${pattern})
+  foreach(test_source ${sources})
+    get_filename_component(test_name ${test_source} NAME_WE)
+    add_test(NAME ${prefix}_${test_name}
+             COMMAND node --test --test-reporter=spec ${test_source}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+    set_tests_properties(${prefix}_${test_name} PROPERTIES TIMEOUT ${timeout}
+      ENVIRONMENT "${environment}")
+  endforeach()
+endfunction()
+
+# The unit tests name dates as the en-US locale writes them.
+add_node_tests(web ${CMAKE_SOURCE_DIR}/tests/web/*.test.mjs 60 "LC_ALL=en_US.UTF-8")
+add_node_tests(browser ${CMAKE_SOURCE_DIR}/tests/browser/*.test.mjs 600
+  "WRENFIELD_BIN=$<TARGET_FILE:wrenfield>;WRENFIELD_BUILD_DIR=${CMAKE_BINARY_DIR}")
 
 file(GLOB WINDOW_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/window/*.test.sh)
 foreach(test_source ${WINDOW_TESTS})

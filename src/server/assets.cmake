@@ -16,15 +16,23 @@ file(GLOB WRENFIELD_VENDOR_WATCH CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/node_modules/html2canvas/dist/html2canvas.min.js
   ${CMAKE_SOURCE_DIR}/node_modules/dompurify/dist/purify.min.js)
 
-# The page script is kept as several files by concern in web/js/app/; the page loads them as
-# the one /js/app.js, joined at build time in file-name order (their numeric prefixes).
-file(GLOB WRENFIELD_PAGE_SCRIPT_PARTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/web/js/app/*.js)
+# The page script's source is ES modules by concern in web/js/app/, entry main.js; esbuild (a
+# pinned npm package) bundles them into the one plain script /js/app.js that the page loads.
+# The bundle is strict code throughout, as the modules are. esbuild writes nothing when a
+# module does not build, so no half file reaches the embedding.
+set(WRENFIELD_ESBUILD ${CMAKE_SOURCE_DIR}/node_modules/.bin/esbuild)
+if(NOT EXISTS ${WRENFIELD_ESBUILD})
+  message(FATAL_ERROR "node_modules/.bin/esbuild is missing: the page's npm packages are not "
+    "installed. Run `make setup` (or `bash scripts/setup.sh`), then build again.")
+endif()
+file(GLOB WRENFIELD_PAGE_MODULES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/web/js/app/*.js)
 set(WRENFIELD_PAGE_SCRIPT ${WRENFIELD_ASSET_DIR}/app.js)
 add_custom_command(OUTPUT ${WRENFIELD_PAGE_SCRIPT}
-  COMMAND ${CMAKE_COMMAND} -D PARTS_DIR=${CMAKE_SOURCE_DIR}/web/js/app
-          -D OUTPUT=${WRENFIELD_PAGE_SCRIPT} -P ${CMAKE_SOURCE_DIR}/src/server/join_page_script.cmake
-  DEPENDS ${WRENFIELD_PAGE_SCRIPT_PARTS} ${CMAKE_SOURCE_DIR}/src/server/join_page_script.cmake
-  COMMENT "Joining the page script"
+  COMMAND ${WRENFIELD_ESBUILD} ${CMAKE_SOURCE_DIR}/web/js/app/main.js --bundle --format=iife
+          "--banner:js=\"use strict\";" --log-level=warning --outfile=${WRENFIELD_PAGE_SCRIPT}
+  DEPENDS ${WRENFIELD_PAGE_MODULES} ${CMAKE_SOURCE_DIR}/node_modules/esbuild/package.json
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+  COMMENT "Bundling the page script"
   VERBATIM)
 
 # The three content types, by kind (a ";" cannot stand inside a CMake list element).

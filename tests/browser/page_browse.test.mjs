@@ -90,16 +90,14 @@ test('a folder lists folders first, then files, with their size, kind, date and 
   assert.equal(await textOf(page, '#status-items-count'), '16 items');
   assert.equal(await isHidden(page, '#empty-state'), true);
 
+  // The rows show the page's size and kind texts; their rules, edge cases included, are
+  // tested without a browser in tests/web.
   const expected = {
     alpha: {size: '--', kind: 'Folder'},
-    'almost.dat': {size: '1024 KB', kind: 'DAT File'},
     'archive.tar.gz': {size: '5 B', kind: 'GZIP Archive'},
     'big.log': {size: '1.5 KB', kind: 'LOG File'},
     'empty.txt': {size: '0 B', kind: 'Text Document'},
-    Makefile: {size: '4 B', kind: 'MAKEFILE File'},
     'mega.bin': {size: '1 MB', kind: 'BIN File'},
-    'notes.MD': {size: '3 B', kind: 'Markdown'},
-    'trailing.': {size: '2 B', kind: 'Document'},
   };
   for (const [name, {size, kind}] of Object.entries(expected)) {
     const cells = await rowCells(page, name);

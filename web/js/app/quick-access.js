@@ -1,14 +1,24 @@
-// Page script (see 00-head.js): Quick Access and the folder tree.
-
-// ===========================================================================
-// Quick Access
-// ===========================================================================
-
+// Quick Access: bookmarks of folders and files, grouped by host.
+//
 // Bookmarks live in local storage as a list of host groups, in display order:
 //   QuickAccessGroup    {hostKey, host, user, port, identity_file, label, collapsed, bookmarks}
 //   QuickAccessBookmark {name, path, is_dir}; an absent is_dir means a folder.
 // Every render and every change reads the list afresh, so two pages on the same server
 // address share their bookmarks.
+
+import {apiRequest} from './api.js';
+import {setConnectedState} from './connection.js';
+import {elements} from './dom.js';
+import {openItem, renderFiles, selectItem} from './files-view.js';
+import {escapeHtml} from './format.js';
+import {getHostKey, hostSwitchPayload, portOrDefault} from './hosts.js';
+import {getFileIcon} from './icons.js';
+import {navigateTo} from './navigation.js';
+import {bookmarkParent, pathDisplayName} from './paths.js';
+import {state} from './state.js';
+import {showLoading, showToast} from './toast.js';
+
+const QA_STORAGE_KEY = 'wrenfield_quick_access_v2';
 
 const QA_FOLDER_ICON = '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' +
     '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
@@ -51,22 +61,6 @@ function saveQuickAccess(groups) {
   }
 }
 
-function portOrDefault(port) {
-  return Number(port) || DEFAULT_SSH_PORT;
-}
-
-// "user@host:port", with " [key file]" when the connection uses one. The host is the
-// connection's destination, which already starts with "user@" when a login user was given
-// or configured; the user is then not repeated (as in the connection pill).
-function getHostKey(host, user, port, identityFile) {
-  const destination = String(host || '').includes('@') ? host : (user || 'default') + '@' + host;
-  let key = destination + ':' + portOrDefault(port);
-  if (identityFile) {
-    key += ' [' + identityFile + ']';
-  }
-  return key;
-}
-
 function currentHostKey() {
   return getHostKey(state.host, state.user, state.port, state.identityFile);
 }
@@ -93,7 +87,7 @@ function findCurrentHostGroup(groups) {
               portOrDefault(group.port) === portOrDefault(state.port));
 }
 
-function ensureCurrentHostInQuickAccess() {
+export function ensureCurrentHostInQuickAccess() {
   if (!state.connected || !state.host) {
     return;
   }
@@ -118,7 +112,7 @@ function isCurrentHostGroup(group) {
   return state.connected && (group.hostKey === currentHostKey() || group.host === state.host);
 }
 
-function renderQuickAccess() {
+export function renderQuickAccess() {
   const container = elements.quickAccessContainer;
   container.replaceChildren();
   const groups = loadQuickAccess();
@@ -194,7 +188,7 @@ function toggleQuickAccessGroup(hostKey) {
 
 // A bookmark of the current host's group is active when it names the folder shown (or "~"
 // while the home folder is shown) or the selected item.
-function markActiveBookmarks() {
+export function markActiveBookmarks() {
   const selectedPath = state.selectedItem ? state.selectedItem.path : null;
   elements.quickAccessContainer.querySelectorAll('.qa-item').forEach((item) => {
     const path = item.dataset.path;
@@ -202,29 +196,6 @@ function markActiveBookmarks() {
         (path === '~' && state.currentPath === state.homeDir) || path === selectedPath;
     item.classList.toggle('active', item.bookmarkInCurrentGroup === true && matches);
   });
-}
-
-// The connect request that reaches a group's host again. The group's host is the earlier
-// connection's destination, which holds "user@" when a login user was known: that user is
-// posted on its own and the host without it, so the destination comes out the same (never
-// "user@user@host"); with no user in it none is posted. Port 22 is also what the page records
-// when the port was not typed, so it is left to ssh and the SSH configuration, which may name
-// another port for an alias.
-function hostSwitchPayload(group) {
-  const destination = String(group.host || '');
-  const at = destination.lastIndexOf('@');
-  const payload = {host: at >= 0 ? destination.slice(at + 1) : destination};
-  if (at > 0) {
-    payload.user = destination.slice(0, at);
-  }
-  const port = Number(group.port);
-  if (port && port !== DEFAULT_SSH_PORT) {
-    payload.port = port;
-  }
-  if (group.identity_file) {
-    payload.identity_file = group.identity_file;
-  }
-  return payload;
 }
 
 // Connects to the group's host; resolves to whether that worked.
@@ -266,22 +237,10 @@ async function handleQuickAccessClick(group, bookmark) {
   await openFileBookmark(bookmark);
 }
 
-// The folder that holds a file bookmark's path.
-function bookmarkParent(path) {
-  const slash = path.lastIndexOf('/');
-  if (slash > 0) {
-    return path.slice(0, slash);
-  }
-  if (slash === 0) {
-    return '/';
-  }
-  return state.homeDir || '/';
-}
-
 // Shows the file's folder, then selects the file and opens it in the viewer. A hidden file
 // turns hidden entries on so that its row can show as selected.
 async function openFileBookmark(bookmark) {
-  const parent = bookmarkParent(bookmark.path);
+  const parent = bookmarkParent(bookmark.path, state.homeDir);
   if (parent !== state.currentPath) {
     await navigateTo(parent);
   }
@@ -303,13 +262,7 @@ async function openFileBookmark(bookmark) {
   openItem(item);
 }
 
-// The last non-empty "/" piece of the path, or the path itself ("/" stays "/").
-function pathDisplayName(path) {
-  const pieces = String(path).split('/').filter((piece) => piece !== '');
-  return pieces.length > 0 ? pieces[pieces.length - 1] : String(path);
-}
-
-function addPathToQuickAccess(targetPath, customName, isFolder = true) {
+export function addPathToQuickAccess(targetPath, customName, isFolder = true) {
   if (!state.connected) {
     showToast('Please connect to a host first');
     return;
@@ -333,7 +286,7 @@ function addPathToQuickAccess(targetPath, customName, isFolder = true) {
 }
 
 // The add button and the item menu: the selected item, or else the folder shown.
-function addSelectionToQuickAccess() {
+export function addSelectionToQuickAccess() {
   const item = state.selectedItem;
   if (item) {
     addPathToQuickAccess(item.path, item.name, item.is_dir === true);
@@ -398,7 +351,7 @@ function handleQuickAccessDrop(event) {
   }
 }
 
-function setupQuickAccessEvents() {
+export function setupQuickAccessEvents() {
   const group = elements.quickAccessGroup;
   elements.addQuickAccessButton.addEventListener('click', addSelectionToQuickAccess);
   group.addEventListener('dragenter', handleQuickAccessDragOver);
@@ -409,174 +362,4 @@ function setupQuickAccessEvents() {
     }
   });
   group.addEventListener('drop', handleQuickAccessDrop);
-}
-
-// ===========================================================================
-// Folder tree
-// ===========================================================================
-
-// Each node is div.tree-node[data-path][data-level] holding div.tree-row and
-// div.tree-children; a folder's subfolders are listed when its node is first expanded and
-// kept in treeState.treeCache until that entry is dropped.
-
-const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
-    'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
-    '<polyline points="9 18 15 12 9 6"/></svg>';
-
-const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
-    'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
-    'stroke-linecap="round" stroke-linejoin="round">' +
-    '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
-    '</svg>';
-
-function treeLine(className, text) {
-  const line = document.createElement('div');
-  line.className = className;
-  line.textContent = text;
-  return line;
-}
-
-async function initTree() {
-  const container = elements.directoryTreeContainer;
-  if (!state.connected) {
-    container.replaceChildren(treeLine('tree-placeholder', 'Connect to browse folder tree'));
-    return;
-  }
-  const homePiece = state.homeDir.split('/').pop() || '~';
-  const roots = [
-    createTreeNode('Home (' + homePiece + ')', state.homeDir, 0),
-    createTreeNode('Root (/)', '/', 0),
-  ];
-  container.replaceChildren(...roots);
-  const home = roots.find((node) => node.dataset.path === state.homeDir);
-  if (home) {
-    await expandTreeNode(home, state.homeDir, 0);
-  }
-  updateTreeActive(state.currentPath);
-}
-
-function createTreeNode(name, path, level) {
-  const node = document.createElement('div');
-  node.className = 'tree-node';
-  node.dataset.path = path;
-  node.dataset.level = String(level);
-
-  const row = document.createElement('div');
-  row.className = 'tree-row';
-  row.style.paddingLeft = level * 14 + 6 + 'px';
-  row.draggable = true;
-  row.innerHTML = '<span class="tree-toggle">' + TREE_CHEVRON_ICON + '</span>' +
-      '<span class="tree-icon">' + TREE_FOLDER_ICON + '</span>' +
-      '<span class="tree-label" title="' + escapeHtml(path) + '">' + escapeHtml(name) + '</span>';
-  const children = document.createElement('div');
-  children.className = 'tree-children hidden';
-  children.style.setProperty('--tree-level', String(level));
-  node.append(row, children);
-
-  const toggle = row.querySelector('.tree-toggle');
-  toggle.addEventListener('click', (event) => {
-    event.stopPropagation();
-    if (toggle.classList.contains('expanded')) {
-      collapseTreeNode(node, path);
-    } else {
-      expandTreeNode(node, path, level);
-    }
-  });
-  row.addEventListener('click', () => navigateTo(path));
-  row.addEventListener('contextmenu', (event) => {
-    event.preventDefault();
-    event.stopPropagation();
-    addPathToQuickAccess(path, name, true);
-  });
-  row.addEventListener('dragstart', (event) => {
-    state.isDraggingInternal = true;
-    event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
-    event.dataTransfer.setData('text/plain', path);
-    event.dataTransfer.effectAllowed = 'copy';
-  });
-  row.addEventListener('dragend', () => {
-    state.isDraggingInternal = false;
-  });
-  return node;
-}
-
-function treeNodeParts(node) {
-  return {
-    toggle: node.firstElementChild.querySelector('.tree-toggle'),
-    children: node.lastElementChild,
-  };
-}
-
-// The subfolders of `path`, from the cache or listed and cached. A reply with a failure
-// status (or one that is not a list) counts as no subfolders and is not cached; a failed
-// request or an unreadable reply rejects.
-async function loadTreeSubfolders(path) {
-  const cached = treeState.treeCache.get(path);
-  if (cached) {
-    return cached;
-  }
-  let entries;
-  try {
-    entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
-  } catch (error) {
-    if (error.status !== undefined) {
-      return [];
-    }
-    throw error;
-  }
-  if (!Array.isArray(entries)) {
-    return [];
-  }
-  const folders =
-      entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
-  treeState.treeCache.set(path, folders);
-  return folders;
-}
-
-async function expandTreeNode(node, path, level) {
-  const {toggle, children} = treeNodeParts(node);
-  toggle.classList.add('expanded');
-  children.classList.remove('hidden');
-  // Children loaded once stay; a "Loading..." or "Error" line means try again.
-  if (children.children.length > 0 && !children.querySelector(':scope > .tree-loading')) {
-    return;
-  }
-  children.replaceChildren(treeLine('tree-loading', 'Loading...'));
-  let folders;
-  try {
-    folders = await loadTreeSubfolders(path);
-  } catch (error) {
-    const line = treeLine('tree-loading', 'Error');
-    line.style.color = 'var(--danger-color)';
-    children.replaceChildren(line);
-    return;
-  }
-  children.replaceChildren();
-  toggle.classList.toggle('empty', folders.length === 0);
-  for (const folder of folders) {
-    children.appendChild(createTreeNode(folder.name, folder.path, level + 1));
-  }
-}
-
-function collapseTreeNode(node, path) {
-  const {toggle, children} = treeNodeParts(node);
-  toggle.classList.remove('expanded');
-  children.classList.add('hidden');
-}
-
-function updateTreeActive(path) {
-  const container = elements.directoryTreeContainer;
-  container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
-  const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
-  if (node) {
-    node.firstElementChild.classList.add('active');
-  }
-}
-
-function setupTreeEvents() {
-  elements.refreshTreeButton.addEventListener('click', () => {
-    treeState.treeCache.clear();
-    initTree();
-    showToast('Directory tree refreshed');
-  });
 }

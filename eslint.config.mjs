@@ -1,0 +1,33 @@
+// The lint of our own JavaScript (scripts/check-format.sh runs it after clang-format): ESLint's
+// recommended rules, among them that every name used is declared or imported (no-undef) and
+// every name declared is used (no-unused-vars). The page's modules are ES modules; the viewer
+// and feedback scripts are plain scripts; tests and benchmarks run in Node and hand functions
+// to the page, so both sets of globals apply there.
+import js from '@eslint/js';
+import globals from 'globals';
+
+const rules = {
+  ...js.configs.recommended.rules,
+  'no-undef': 'error',
+  // A caught error that is not looked at needs no name of its own to say so.
+  'no-unused-vars': ['error', {caughtErrors: 'none'}],
+};
+
+export default [
+  {ignores: ['build*/**', 'node_modules/**', 'test-artifacts/**']},
+  {
+    files: ['web/js/app/**/*.js'],
+    languageOptions: {sourceType: 'module', globals: globals.browser},
+    rules,
+  },
+  {
+    files: ['web/js/markdown_viewer.js', 'web/js/feedback.js'],
+    languageOptions: {sourceType: 'script', globals: globals.browser},
+    rules,
+  },
+  {
+    files: ['tests/**/*.mjs', 'bench/**/*.mjs', 'eslint.config.mjs'],
+    languageOptions: {sourceType: 'module', globals: {...globals.node, ...globals.browser}},
+    rules,
+  },
+];

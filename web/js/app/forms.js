@@ -1,0 +1,197 @@
+// The file forms: new file, new folder, rename and delete.
+
+import {apiRequest} from './api.js';
+import {byId, closeModal, elements} from './dom.js';
+import {refresh} from './navigation.js';
+import {childPath, parentPath} from './paths.js';
+import {state} from './state.js';
+import {showToast} from './toast.js';
+import {treeCache} from './tree.js';
+
+const formElements = {
+  newFileForm: byId('form-new-file'),
+  newFileInput: byId('input-new-filename'),
+  newFileError: byId('new-file-error'),
+  newFolderForm: byId('form-new-folder'),
+  newFolderInput: byId('input-new-foldername'),
+  newFolderError: byId('new-folder-error'),
+  renameForm: byId('form-rename'),
+  renameInput: byId('input-rename'),
+  renameError: byId('rename-error'),
+  deleteMessage: byId('delete-message'),
+  deleteError: byId('delete-error'),
+  confirmDeleteButton: byId('btn-confirm-delete'),
+};
+
+// The items the rename and delete modals were opened for. A listing that arrives while one is
+// open clears the selection; the modal still acts on the item it shows.
+let renameTarget = null;
+let deleteTarget = null;
+
+function openNameModal(modal, input, errorBox) {
+  if (!state.connected) {
+    return;
+  }
+  input.value = '';
+  errorBox.classList.add('hidden');
+  modal.classList.remove('hidden');
+  input.focus();
+}
+
+export function openNewFileModal() {
+  openNameModal(elements.newFileModal, formElements.newFileInput, formElements.newFileError);
+}
+
+export function openNewFolderModal() {
+  openNameModal(elements.newFolderModal, formElements.newFolderInput, formElements.newFolderError);
+}
+
+export function openRenameModal() {
+  const item = state.selectedItem;
+  if (!item) {
+    return;
+  }
+  renameTarget = item;
+  formElements.renameInput.value = item.name;
+  formElements.renameError.classList.add('hidden');
+  elements.renameModal.classList.remove('hidden');
+  formElements.renameInput.focus();
+  formElements.renameInput.select();
+}
+
+export function openDeleteModal() {
+  const item = state.selectedItem;
+  if (!item) {
+    return;
+  }
+  deleteTarget = item;
+  formElements.deleteMessage.textContent =
+      'Are you sure you want to permanently delete "' + item.name + '"?';
+  formElements.deleteError.classList.add('hidden');
+  elements.deleteModal.classList.remove('hidden');
+}
+
+function showModalError(errorBox, message) {
+  errorBox.textContent = message;
+  errorBox.classList.remove('hidden');
+}
+
+// New File writes an empty file and Rename replaces what is at its target, so both refuse a
+// name that the folder shown already holds (hidden entries included). Returns whether the
+// name was refused; the modal stays open with the reason.
+function refuseTakenName(errorBox, name) {
+  if (!state.items.some((entry) => entry.name === name)) {
+    return false;
+  }
+  showModalError(errorBox, 'A file or folder named "' + name + '" already exists.');
+  return true;
+}
+
+// Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
+// message goes to the modal's error box and the modal stays open.
+async function runModalAction(modal, errorBox, path, payload, fallbackError, onSuccess) {
+  errorBox.classList.add('hidden');
+  try {
+    await apiRequest(path, {
+      method: 'POST',
+      json: payload,
+      requireSuccess: true,
+      fallbackError: fallbackError,
+    });
+  } catch (error) {
+    showModalError(errorBox, error.message);
+    return;
+  }
+  closeModal(modal);
+  onSuccess();
+}
+
+function handleNewFileSubmit(event) {
+  event.preventDefault();
+  const name = formElements.newFileInput.value.trim();
+  if (refuseTakenName(formElements.newFileError, name)) {
+    return;
+  }
+  const payload = {path: childPath(state.currentPath, name), content: ''};
+  runModalAction(
+      elements.newFileModal, formElements.newFileError, '/api/write', payload, 'Create file failed',
+      () => {
+        showToast('Created ' + name);
+        refresh();
+      });
+}
+
+function handleNewFolderSubmit(event) {
+  event.preventDefault();
+  const name = formElements.newFolderInput.value.trim();
+  const payload = {path: childPath(state.currentPath, name)};
+  runModalAction(
+      elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,
+      'Create folder failed', () => {
+        showToast('Created folder ' + name);
+        treeCache.delete(state.currentPath);
+        refresh();
+      });
+}
+
+function handleRenameSubmit(event) {
+  event.preventDefault();
+  const item = renameTarget;
+  if (!item) {
+    return;
+  }
+  const name = formElements.renameInput.value.trim();
+  // The check needs the listing of the item's own folder, which is the one shown while the
+  // item is listed; keeping the name is no replacement.
+  const listed = state.items.some((entry) => entry.path === item.path);
+  if (listed && name !== item.name && refuseTakenName(formElements.renameError, name)) {
+    return;
+  }
+  const parent = parentPath(item.path);
+  const payload = {from: item.path, to: childPath(parent, name)};
+  runModalAction(
+      elements.renameModal, formElements.renameError, '/api/rename', payload, 'Rename failed',
+      () => {
+        showToast('Renamed successfully');
+        treeCache.delete(parent);
+        refresh();
+      });
+}
+
+function handleDeleteConfirm() {
+  const item = deleteTarget;
+  if (!item) {
+    return;
+  }
+  const payload = {path: item.path, is_dir: item.is_dir === true};
+  runModalAction(
+      elements.deleteModal, formElements.deleteError, '/api/delete', payload, 'Delete failed',
+      () => {
+        showToast('Deleted successfully');
+        treeCache.delete(state.currentPath);
+        state.selectedItem = null;
+        refresh();
+      });
+}
+
+export function setupModalForms() {
+  const closers = {
+    'btn-close-new-file': elements.newFileModal,
+    'btn-cancel-new-file': elements.newFileModal,
+    'btn-close-new-folder': elements.newFolderModal,
+    'btn-cancel-new-folder': elements.newFolderModal,
+    'btn-close-rename': elements.renameModal,
+    'btn-cancel-rename': elements.renameModal,
+    'btn-close-delete': elements.deleteModal,
+    'btn-cancel-delete': elements.deleteModal,
+  };
+  for (const [id, modal] of Object.entries(closers)) {
+    byId(id).addEventListener('click', () => closeModal(modal));
+  }
+  elements.newFileButton.addEventListener('click', openNewFileModal);
+  elements.newFolderButton.addEventListener('click', openNewFolderModal);
+  formElements.newFileForm.addEventListener('submit', handleNewFileSubmit);
+  formElements.newFolderForm.addEventListener('submit', handleNewFolderSubmit);
+  formElements.renameForm.addEventListener('submit', handleRenameSubmit);
+  formElements.confirmDeleteButton.addEventListener('click', handleDeleteConfirm);
+}

@@ -1,0 +1,220 @@
+// Navigation: listing a folder, the history (back, forward), up and refresh; the breadcrumbs,
+// the direct path input and copying the path.
+
+import {apiRequest} from './api.js';
+import {openConnectModal} from './connection.js';
+import {elements} from './dom.js';
+import {renderFiles} from './files-view.js';
+import {parentPath} from './paths.js';
+import {renderQuickAccess} from './quick-access.js';
+import {state} from './state.js';
+import {showLoading, showToast} from './toast.js';
+import {updateTreeActive} from './tree.js';
+
+const COPIED_FEEDBACK_MS = 1800;
+const PATH_INPUT_BLUR_DELAY_MS = 150;
+
+export async function navigateTo(path, addToHistory = true) {
+  if (!state.connected) {
+    openConnectModal();
+    return;
+  }
+  showLoading(true);
+  try {
+    const items = await apiRequest('/api/list?path=' + encodeURIComponent(path), {
+      fallbackError: 'Failed to list directory',
+    });
+    if (!Array.isArray(items)) {
+      throw new Error('Failed to list directory');
+    }
+    // A new folder opens at its top; a refresh of the same folder keeps its place.
+    if (path !== state.currentPath) {
+      elements.dropZone.scrollTop = 0;
+    }
+    state.items = items;
+    state.currentPath = path;
+    state.selectedItem = null;
+    if (addToHistory) {
+      state.history = state.history.slice(0, state.historyIndex + 1);
+      state.history.push(path);
+      state.historyIndex = state.history.length - 1;
+    }
+    updateHistoryButtons();
+    renderBreadcrumbs(path);
+    renderFiles();
+    renderQuickAccess();
+    updateTreeActive(path);
+  } catch (error) {
+    showToast('Error: ' + error.message);
+  } finally {
+    showLoading(false);
+  }
+}
+
+function updateHistoryButtons() {
+  elements.backButton.disabled = state.historyIndex <= 0;
+  elements.forwardButton.disabled = state.historyIndex >= state.history.length - 1;
+}
+
+function goBack() {
+  if (state.historyIndex > 0) {
+    state.historyIndex -= 1;
+    navigateTo(state.history[state.historyIndex], false);
+  }
+}
+
+function goForward() {
+  if (state.historyIndex < state.history.length - 1) {
+    state.historyIndex += 1;
+    navigateTo(state.history[state.historyIndex], false);
+  }
+}
+
+function goUp() {
+  const path = state.currentPath;
+  if (path && path !== '/') {
+    navigateTo(parentPath(path));
+  }
+}
+
+export function refresh() {
+  navigateTo(state.currentPath, false);
+}
+
+const GLOBE_ICON =
+    '<svg width="12" height="12" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
+    'stroke-width="2" stroke-linecap="round" stroke-linejoin="round" style="opacity: 0.7;">' +
+    '<circle cx="12" cy="12" r="10"/><line x1="2" y1="12" x2="22" y2="12"/>' +
+    '<path d="M12 2a15.3 15.3 0 0 1 4 10 15.3 15.3 0 0 1-4 10 15.3 15.3 0 0 1-4-10 ' +
+    '15.3 15.3 0 0 1 4-10z"/></svg>';
+
+function renderBreadcrumbs(path) {
+  const track = elements.breadcrumbs;
+  track.replaceChildren();
+  const segments = path.split('/').filter((segment) => segment !== '');
+
+  const root = document.createElement('span');
+  root.className = 'breadcrumb-pill';
+  root.classList.toggle('active', segments.length === 0);
+  root.title = 'Root directory';
+  root.innerHTML = GLOBE_ICON + '<span>/</span>';
+  root.addEventListener('click', (event) => {
+    event.stopPropagation();
+    navigateTo('/');
+  });
+  track.appendChild(root);
+
+  // A path that does not start at the root ("~/notes") keeps its segments relative, so
+  // that each pill leads to the folder it names.
+  let cumulative = path.startsWith('/') ? '' : null;
+  segments.forEach((segment, index) => {
+    cumulative = cumulative === null ? segment : cumulative + '/' + segment;
+    const target = cumulative;
+
+    const separator = document.createElement('span');
+    separator.className = 'breadcrumb-separator';
+    separator.textContent = '›';
+    track.appendChild(separator);
+
+    const pill = document.createElement('span');
+    pill.className = 'breadcrumb-pill';
+    pill.classList.toggle('active', index === segments.length - 1);
+    pill.textContent = segment;
+    pill.title = target;
+    pill.addEventListener('click', (event) => {
+      event.stopPropagation();
+      navigateTo(target);
+    });
+    track.appendChild(pill);
+  });
+
+  track.scrollLeft = track.scrollWidth;
+}
+
+// The blur handler closes the input after a short delay; reopening it in the meantime must
+// cancel that pending close, or the input shuts right after it opened.
+let pathInputBlurTimer = null;
+
+export function activatePathInput() {
+  clearTimeout(pathInputBlurTimer);
+  elements.breadcrumbContainer.dataset.state = 'editing';
+  elements.pathInput.value = state.currentPath;
+  elements.pathInput.focus();
+  elements.pathInput.select();
+}
+
+// The closed input is invisible, so it gives up the focus too: keys then reach the page
+// again instead of editing a path nobody sees.
+function deactivatePathInput() {
+  elements.breadcrumbContainer.dataset.state = 'display';
+  elements.pathInput.blur();
+}
+
+function handleBreadcrumbBarClick(event) {
+  if (event.target.closest('.breadcrumb-pill, button, input')) {
+    return;
+  }
+  activatePathInput();
+}
+
+function handlePathInputKeydown(event) {
+  if (event.key === 'Enter') {
+    event.preventDefault();
+    const path = elements.pathInput.value.trim();
+    if (path) {
+      navigateTo(path);
+    }
+    deactivatePathInput();
+  } else if (event.key === 'Escape') {
+    event.preventDefault();
+    deactivatePathInput();
+  }
+}
+
+let copiedTimer = null;
+
+async function copyCurrentPath(event) {
+  event.stopPropagation();
+  if (!state.currentPath) {
+    return;
+  }
+  try {
+    await navigator.clipboard.writeText(state.currentPath);
+  } catch (error) {
+    return;
+  }
+  const button = elements.copyPathButton;
+  button.classList.add('copied');
+  button.querySelector('.icon-copy').classList.add('hidden');
+  button.querySelector('.icon-check').classList.remove('hidden');
+  clearTimeout(copiedTimer);
+  copiedTimer = setTimeout(() => {
+    button.classList.remove('copied');
+    button.querySelector('.icon-copy').classList.remove('hidden');
+    button.querySelector('.icon-check').classList.add('hidden');
+  }, COPIED_FEEDBACK_MS);
+}
+
+export function setupNavigationEvents() {
+  elements.backButton.addEventListener('click', goBack);
+  elements.forwardButton.addEventListener('click', goForward);
+  elements.upButton.addEventListener('click', goUp);
+  elements.refreshButton.addEventListener('click', refresh);
+
+  elements.breadcrumbContainer.addEventListener('click', handleBreadcrumbBarClick);
+  elements.editPathButton.addEventListener('click', (event) => {
+    event.stopPropagation();
+    activatePathInput();
+  });
+  elements.copyPathButton.addEventListener('click', copyCurrentPath);
+  // The bar is the first to give up room in the toolbar; as it narrows, the deepest folder
+  // stays in view.
+  new ResizeObserver(() => {
+    elements.breadcrumbs.scrollLeft = elements.breadcrumbs.scrollWidth;
+  }).observe(elements.breadcrumbs);
+  elements.pathInput.addEventListener('keydown', handlePathInputKeydown);
+  elements.pathInput.addEventListener('blur', () => {
+    clearTimeout(pathInputBlurTimer);
+    pathInputBlurTimer = setTimeout(deactivatePathInput, PATH_INPUT_BLUR_DELAY_MS);
+  });
+}

@@ -1,0 +1,178 @@
+// The folder tree.
+//
+// Each node is div.tree-node[data-path][data-level] holding div.tree-row and
+// div.tree-children; a folder's subfolders are listed when its node is first expanded and
+// kept in treeCache until that entry is dropped.
+
+import {apiRequest} from './api.js';
+import {elements} from './dom.js';
+import {escapeHtml} from './format.js';
+import {navigateTo} from './navigation.js';
+import {addPathToQuickAccess} from './quick-access.js';
+import {state} from './state.js';
+import {showToast} from './toast.js';
+
+// Subfolder lists of the folder tree by folder path, as last loaded.
+export const treeCache = new Map();
+
+const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
+    'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
+    '<polyline points="9 18 15 12 9 6"/></svg>';
+
+const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
+    'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
+    'stroke-linecap="round" stroke-linejoin="round">' +
+    '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
+    '</svg>';
+
+function treeLine(className, text) {
+  const line = document.createElement('div');
+  line.className = className;
+  line.textContent = text;
+  return line;
+}
+
+export async function initTree() {
+  const container = elements.directoryTreeContainer;
+  if (!state.connected) {
+    container.replaceChildren(treeLine('tree-placeholder', 'Connect to browse folder tree'));
+    return;
+  }
+  const homePiece = state.homeDir.split('/').pop() || '~';
+  const roots = [
+    createTreeNode('Home (' + homePiece + ')', state.homeDir, 0),
+    createTreeNode('Root (/)', '/', 0),
+  ];
+  container.replaceChildren(...roots);
+  const home = roots.find((node) => node.dataset.path === state.homeDir);
+  if (home) {
+    await expandTreeNode(home, state.homeDir, 0);
+  }
+  updateTreeActive(state.currentPath);
+}
+
+function createTreeNode(name, path, level) {
+  const node = document.createElement('div');
+  node.className = 'tree-node';
+  node.dataset.path = path;
+  node.dataset.level = String(level);
+
+  const row = document.createElement('div');
+  row.className = 'tree-row';
+  row.style.paddingLeft = level * 14 + 6 + 'px';
+  row.draggable = true;
+  row.innerHTML = '<span class="tree-toggle">' + TREE_CHEVRON_ICON + '</span>' +
+      '<span class="tree-icon">' + TREE_FOLDER_ICON + '</span>' +
+      '<span class="tree-label" title="' + escapeHtml(path) + '">' + escapeHtml(name) + '</span>';
+  const children = document.createElement('div');
+  children.className = 'tree-children hidden';
+  children.style.setProperty('--tree-level', String(level));
+  node.append(row, children);
+
+  const toggle = row.querySelector('.tree-toggle');
+  toggle.addEventListener('click', (event) => {
+    event.stopPropagation();
+    if (toggle.classList.contains('expanded')) {
+      collapseTreeNode(node);
+    } else {
+      expandTreeNode(node, path, level);
+    }
+  });
+  row.addEventListener('click', () => navigateTo(path));
+  row.addEventListener('contextmenu', (event) => {
+    event.preventDefault();
+    event.stopPropagation();
+    addPathToQuickAccess(path, name, true);
+  });
+  row.addEventListener('dragstart', (event) => {
+    state.isDraggingInternal = true;
+    event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
+    event.dataTransfer.setData('text/plain', path);
+    event.dataTransfer.effectAllowed = 'copy';
+  });
+  row.addEventListener('dragend', () => {
+    state.isDraggingInternal = false;
+  });
+  return node;
+}
+
+function treeNodeParts(node) {
+  return {
+    toggle: node.firstElementChild.querySelector('.tree-toggle'),
+    children: node.lastElementChild,
+  };
+}
+
+// The subfolders of `path`, from the cache or listed and cached. A reply with a failure
+// status (or one that is not a list) counts as no subfolders and is not cached; a failed
+// request or an unreadable reply rejects.
+async function loadTreeSubfolders(path) {
+  const cached = treeCache.get(path);
+  if (cached) {
+    return cached;
+  }
+  let entries;
+  try {
+    entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
+  } catch (error) {
+    if (error.status !== undefined) {
+      return [];
+    }
+    throw error;
+  }
+  if (!Array.isArray(entries)) {
+    return [];
+  }
+  const folders =
+      entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
+  treeCache.set(path, folders);
+  return folders;
+}
+
+async function expandTreeNode(node, path, level) {
+  const {toggle, children} = treeNodeParts(node);
+  toggle.classList.add('expanded');
+  children.classList.remove('hidden');
+  // Children loaded once stay; a "Loading..." or "Error" line means try again.
+  if (children.children.length > 0 && !children.querySelector(':scope > .tree-loading')) {
+    return;
+  }
+  children.replaceChildren(treeLine('tree-loading', 'Loading...'));
+  let folders;
+  try {
+    folders = await loadTreeSubfolders(path);
+  } catch (error) {
+    const line = treeLine('tree-loading', 'Error');
+    line.style.color = 'var(--danger-color)';
+    children.replaceChildren(line);
+    return;
+  }
+  children.replaceChildren();
+  toggle.classList.toggle('empty', folders.length === 0);
+  for (const folder of folders) {
+    children.appendChild(createTreeNode(folder.name, folder.path, level + 1));
+  }
+}
+
+function collapseTreeNode(node) {
+  const {toggle, children} = treeNodeParts(node);
+  toggle.classList.remove('expanded');
+  children.classList.add('hidden');
+}
+
+export function updateTreeActive(path) {
+  const container = elements.directoryTreeContainer;
+  container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
+  const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
+  if (node) {
+    node.firstElementChild.classList.add('active');
+  }
+}
+
+export function setupTreeEvents() {
+  elements.refreshTreeButton.addEventListener('click', () => {
+    treeCache.clear();
+    initTree();
+    showToast('Directory tree refreshed');
+  });
+}
