@@ -245,21 +245,6 @@ function installPageHelpers(fileKinds) {
         shown.last === rows.at(-1)?.name &&
         document.getElementById('status-items-count').textContent === count;
   };
-  // True when the view shows the top of `rows` (its first screenful) and the status count.
-  const FIRST_SCREEN = 20;
-  const showsTop = (rows) => {
-    const container = view();
-    const count = `${rows.length} ${rows.length === 1 ? 'item' : 'items'}`;
-    if (document.getElementById('status-items-count').textContent !== count) return false;
-    const top = Math.min(FIRST_SCREEN, rows.length);
-    if (container.childElementCount < top) return false;
-    for (let i = 0; i < top; i += 1) {
-      const label =
-          container.children[i].querySelector('.file-item-name, .grid-card-label')?.textContent;
-      if (label !== rows[i].name) return false;
-    }
-    return true;
-  };
   // What a user sees: the entries the file view shows inside its visible area (below the list
   // header), top to bottom. The entries are found by their boxes, with a binary search over the
   // view's children in document order, so that it holds whether the page keeps every row in the
