@@ -104,6 +104,22 @@ SshConnection& SshConnection::operator=(SshConnection&& other) noexcept {
     return *this;
 }
 
+SshConnection SshConnection::borrow() const {
+    SshConnection copy;
+    copy.destination = destination;
+    copy.control_path = control_path;
+    copy.home_dir = home_dir;
+    copy.remote_os = remote_os;
+    copy.remote_user = remote_user;
+    copy.user = user;
+    copy.identity_file = identity_file;
+    copy.port = port;
+    copy.identities_only = identities_only;
+    copy.has_python = has_python;
+    copy.owns_master_ = false;
+    return copy;
+}
+
 SshConnection::~SshConnection() {
     if (owns_master_)
         close_master();

@@ -24,6 +24,10 @@ class SshConnection {
     // Runs close_master, unless the record was moved from.
     ~SshConnection();
 
+    // A copy for a run made without holding the record (a transfer beside other requests): the
+    // same command line, but destroying it leaves the master alone, which stays the record's.
+    SshConnection borrow() const;
+
     // "ssh" followed by the options, port, identity and destination; the caller appends the
     // remote command as the last element.
     std::vector<std::string> ssh_command() const;
