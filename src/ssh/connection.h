@@ -25,7 +25,9 @@ class SshConnection {
     ~SshConnection();
 
     // A copy for a run made without holding the record (a transfer beside other requests): the
-    // same command line, but destroying it leaves the master alone, which stays the record's.
+    // same command line, but it never starts a master ("ControlMaster=no") and destroying it
+    // leaves the master alone, which stays the record's. A run that begins after the record
+    // closed its master so leaves no master behind.
     SshConnection borrow() const;
 
     // "ssh" followed by the options, port, identity and destination; the caller appends the
@@ -53,6 +55,7 @@ class SshConnection {
   private:
     SshConnection() = default;
     bool owns_master_ = true;
+    bool starts_master_ = true;
 };
 
 // "/tmp/wrenfield-" + 16 hex digits of SipHash-1-3 over the key text + ".sock".
