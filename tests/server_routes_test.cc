@@ -28,6 +28,13 @@ std::string encode(const std::string& text) {
     return httplib::detail::encode_query_param(text);
 }
 
+size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 class RoutesTest : public SshServerTest {
   protected:
     HttpReply get(const std::string& path) { return http_get(web.port(), path); }
@@ -200,6 +207,29 @@ TEST_F(RoutesTest, UploadAndDownloadCarryRawBytes) {
         << named;
 
     EXPECT_EQ(get("/api/download?path=" + encode(scratch() + "/")).status, 500);
+}
+
+// Three changes written in one send are all made, in order, and all answered.
+TEST_F(RoutesTest, PipelinedChangesAllRun) {
+    connect({{"host", server().host_alias()}});
+    std::string requests;
+    for (const char* name : {"one", "one/two", "one/two/three"}) {
+        const std::string body = Json{{"path", scratch_path(name)}}.dump();
+        requests += "POST /api/mkdir HTTP/1.1\r\nHost: " + web.host() +
+                    "\r\nContent-Type: application/json\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n" + body;
+    }
+    RawConnection connection(web.port());
+    ASSERT_TRUE(connection.send(requests));
+    std::string replies;
+    while (count_of(replies, "HTTP/1.1 ") < 3) {
+        const std::string more = connection.read_some(65536, 30s);
+        if (more.empty())
+            break;
+        replies += more;
+    }
+    EXPECT_EQ(count_of(replies, "HTTP/1.1 200"), 3u) << replies;
+    EXPECT_TRUE(std::filesystem::is_directory(scratch_path("one/two/three")));
 }
 
 // ---- transfers beside browsing ----
