@@ -215,9 +215,10 @@ TEST_F(RoutesTest, PipelinedChangesAllRun) {
     std::string requests;
     for (const char* name : {"one", "one/two", "one/two/three"}) {
         const std::string body = Json{{"path", scratch_path(name)}}.dump();
-        requests += "POST /api/mkdir HTTP/1.1\r\nHost: " + web.host() +
-                    "\r\nContent-Type: application/json\r\nContent-Length: " +
-                    std::to_string(body.size()) + "\r\n\r\n" + body;
+        requests +=
+            "POST /api/mkdir HTTP/1.1\r\nHost: " + web.host() +
+            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n" + body;
     }
     RawConnection connection(web.port());
     ASSERT_TRUE(connection.send(requests));
