@@ -423,12 +423,12 @@ class ClientConnection {
     }
 
     // Waits for more of the body. The time spent waiting counts against the body's allowance,
-    // so that a body whose bytes trickle in is given up after a bounded time in all, whatever
-    // each single wait.
+    // which grows only with the bytes that have come: a body whose bytes trickle in is given up
+    // after a bounded time in all, whatever each single wait and whatever length it declares.
     bool fill_body() {
-        const uint64_t basis = framing_.kind == Framing::Kind::Length ? framing_.length : received_;
-        const auto allowance = Clock::duration(limits_.body_wait) +
-                               limits_.body_wait_per_mebibyte * static_cast<int64_t>(basis >> 20);
+        const auto allowance =
+            Clock::duration(limits_.body_wait) +
+            limits_.body_wait_per_mebibyte * static_cast<int64_t>(received_ >> 20);
         if (waited_ >= allowance)
             return false;
         const auto started = Clock::now();
@@ -504,11 +504,13 @@ class RequestStream final : public httplib::Stream {
     size_t offset_ = 0;
 };
 
+// Set on the accept loop's thread while it closes a connection for which no thread could be
+// started.
+thread_local bool closing_unserved = false;
+
 // The request being answered on this thread. The library hands its handlers neither the
 // stream nor the socket, but runs them on the thread that called it, inside our loop.
 thread_local const ClientRequest* current_request = nullptr;
-
-}  // namespace
 
 // The library's task queue, replaced: each accepted connection gets a detached thread of its
 // own instead of a place in a fixed pool, so that a request that waits for the remote machine
@@ -517,7 +519,7 @@ thread_local const ClientRequest* current_request = nullptr;
 // connections wait in the listen queue.
 class ConnectionThreads final : public httplib::TaskQueue {
   public:
-    ConnectionThreads(LoopbackServer& server, size_t limit) : server_(server), limit_(limit) {}
+    explicit ConnectionThreads(size_t limit) : limit_(limit) {}
 
     void enqueue(std::function<void()> task) override {
         {
@@ -547,13 +549,13 @@ class ConnectionThreads final : public httplib::TaskQueue {
         // Without a thread of its own the connection is closed unserved, here; the accept loop
         // goes on, and later connections are served as threads can be started again.
         std::fprintf(stderr, "failed to spawn thread: %s\n", os_error_text(error).c_str());
-        server_.close_unserved_ = true;
+        closing_unserved = true;
         try {
             if (task)
                 task();
         } catch (...) {
         }
-        server_.close_unserved_ = false;
+        closing_unserved = false;
     }
 
     // Called when the accept loop has ended: waits for the connection threads still running,
@@ -590,16 +592,17 @@ class ConnectionThreads final : public httplib::TaskQueue {
         changed_.notify_all();
     }
 
-    LoopbackServer& server_;
     const size_t limit_;
     std::mutex mutex_;
     std::condition_variable changed_;
     size_t running_ = 0;
 };
 
+}  // namespace
+
 LoopbackServer::LoopbackServer(ServerLimits limits) : limits_(limits) {
     set_tcp_nodelay(limits_.tcp_nodelay);
-    new_task_queue = [this] { return new ConnectionThreads(*this, limits_.connection_limit); };
+    new_task_queue = [this] { return new ConnectionThreads(limits_.connection_limit); };
     // Every request is answered here, before the library's own routing (which matches paths
     // with regular expressions that recurse once per character, and would read bodies itself).
     set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
@@ -639,7 +642,7 @@ int LoopbackServer::bind_loopback(uint16_t port) {
 // by its framing, and the library only parses the header section and writes the reply.
 bool LoopbackServer::process_and_close_socket(socket_t socket) {
     ClientConnection client(socket, limits_);
-    if (close_unserved_)
+    if (closing_unserved)
         return false;
     while (client.wait_for_request()) {
         auto head = client.read_head();

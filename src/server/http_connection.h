@@ -5,7 +5,6 @@
 
 #include <httplib.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +26,7 @@ struct ServerLimits {
     // How long an idle keep-alive connection is kept open.
     std::chrono::milliseconds keep_alive_timeout{5000};
     // The time a body may keep the server waiting for its bytes, in all: this much, plus
-    // `body_wait_per_mebibyte` for each MiB the body declares (or has brought so far).
+    // `body_wait_per_mebibyte` for each MiB of it that has come.
     std::chrono::milliseconds body_wait{20000};
     std::chrono::milliseconds body_wait_per_mebibyte{1000};
     // The header section (request line and fields); past it the request gets 431.
@@ -76,15 +75,11 @@ class LoopbackServer final : public httplib::Server {
     int bind_loopback(uint16_t port);
 
   private:
-    friend class ConnectionThreads;
     bool process_and_close_socket(socket_t socket) override;
 
     ServerLimits limits_;
     RequestHandler handler_;
     int listening_socket_ = -1;
-    // Set by the accept loop when no thread could be started for a connection: the connection
-    // is then closed unserved, on the accept loop's own thread.
-    std::atomic<bool> close_unserved_ = false;
 };
 
 }  // namespace wrenfield
