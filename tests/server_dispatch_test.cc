@@ -44,7 +44,8 @@ class DispatchTest : public ::testing::Test {
                             headers);
     }
 
-    InProcessServer server;
+    // A short read timeout: a body that stops coming is given up quickly.
+    InProcessServer server{ServerLimits{.read_timeout = 300ms, .body_wait = 600ms}};
 };
 
 TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
@@ -86,6 +87,23 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
         EXPECT_EQ(reply.body, file);
     }
     EXPECT_GT(get("/vendor/html2canvas.min.js").body.size(), 100000u);
+}
+
+// The page script is built from several files: as served, it is one script that a JavaScript
+// engine accepts, and it holds what the page calls at start-up.
+TEST_F(DispatchTest, ThePageScriptIsServedAsOneValidScript) {
+    HttpReply reply = get("/js/app.js", {{"Accept-Encoding", "gzip, deflate, br"}});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("Content-Type"), javascript);
+    EXPECT_EQ(reply.header("Content-Length"), std::to_string(reply.body.size()));
+    TemporaryDirectory directory("wrenfield-page-script");
+    const std::string script = directory / "app.js";
+    ASSERT_TRUE(write_file(script, reply.body));
+    CommandResult check = run_command({"node", "--check", script});
+    EXPECT_EQ(check.exit_code, 0) << check.error;
+    for (const char* name : {"function uploadFiles(", "function escapeHtml("}) {
+        EXPECT_NE(reply.body.find(name), std::string::npos) << name;
+    }
 }
 
 TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {
@@ -272,7 +290,7 @@ TEST_F(DispatchTest, BodiesAreWhatTheFramingSays) {
         // waiting for the rest, the route has acted, and its reply says so.
         RawConnection connection(server.port());
         ASSERT_TRUE(connection.send(head + "Connection: close\r\nContent-Length: 10\r\n\r\nabc"));
-        const std::string cut = connection.read_to_end(15s);
+        const std::string cut = connection.read_to_end(5s);
         EXPECT_TRUE(cut.starts_with("HTTP/1.1 200")) << cut;
         EXPECT_NE(cut.find(disconnected), std::string::npos) << cut;
     }
