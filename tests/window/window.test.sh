@@ -209,14 +209,19 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
         "$(cat "$work/allowed.port")" "$(cat "$work/refused.port")" >"$work/documents/probe.md"
     connected_window=$(window_of "$connected")
     # To the folder by the direct path input (Control+L), then a double click on its one row,
-    # 100 px below the top of the page.
-    xdotool windowfocus --sync "$connected_window" key ctrl+l 2>/dev/null
-    sleep 0.5
-    xdotool type --delay 20 "$work/documents"
-    xdotool key Return
-    sleep 2
-    xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
-    expect "a document in the viewer loads an https: image" wait_until 20 test -s "$work/allowed.log"
+    # 100 px below the top of the page; again while the page was still busy (a click that lands
+    # in an open viewer does nothing, and Escape closes it).
+    open_probe_document() {
+        xdotool windowfocus --sync "$connected_window" key Escape ctrl+l 2>/dev/null
+        sleep 0.3
+        xdotool type --delay 20 "$work/documents"
+        xdotool key Return
+        sleep 2
+        xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
+        wait_until 5 test -s "$work/allowed.log"
+    }
+    for _ in 1 2 3 4 5 6; do open_probe_document && break; done
+    expect "a document in the viewer loads an https: image" test -s "$work/allowed.log"
     sleep 1
     expect "the page's policy refuses its http: request for /api/status" test ! -s "$work/refused.log"
 
