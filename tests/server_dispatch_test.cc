@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include "base/text.h"
+#include "server/assets.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
@@ -104,6 +108,70 @@ TEST_F(DispatchTest, ThePageScriptIsServedAsOneValidScript) {
     for (const char* name : {"function uploadFiles(", "function escapeHtml("}) {
         EXPECT_NE(reply.body.find(name), std::string::npos) << name;
     }
+}
+
+// The page's Content-Security-Policy, directive by directive: name -> its source list.
+std::map<std::string, std::vector<std::string>> policy_directives(const std::string& policy) {
+    std::map<std::string, std::vector<std::string>> directives;
+    std::istringstream pieces(policy);
+    for (std::string piece; std::getline(pieces, piece, ';');) {
+        std::istringstream words(piece);
+        std::string name;
+        words >> name;
+        auto& sources = directives[name];
+        for (std::string word; words >> word;)
+            sources.push_back(word);
+    }
+    return directives;
+}
+
+TEST_F(DispatchTest, ThePageIsServedWithAPolicyThatLoadsNothingElseFromThisServer) {
+    const std::string port = std::to_string(server.port());
+    const std::vector<std::string> origins = {"http://127.0.0.1:" + port,
+                                              "http://localhost:" + port};
+    for (const char* page : {"/", "/index.html"}) {
+        SCOPED_TRACE(page);
+        auto directives = policy_directives(get(page).header("Content-Security-Policy"));
+        for (const char* closed :
+             {"default-src", "frame-src", "object-src", "form-action", "base-uri"}) {
+            EXPECT_EQ(directives[closed], std::vector<std::string>{"'none'"}) << closed;
+        }
+        EXPECT_EQ(directives["img-src"], (std::vector<std::string>{"https:", "data:"}));
+        // Every source on this server is one exact asset of the directive's kind (both names
+        // of the machine), or the API for requests: never the whole origin, which would admit
+        // an image or a sheet from /api/.
+        const std::map<std::string, std::string> kinds = {
+            {"script-src", javascript}, {"style-src", css}, {"connect-src", ""}};
+        for (const auto& [directive, content_type] : kinds) {
+            SCOPED_TRACE(directive);
+            std::set<std::string> named;
+            for (const std::string& source : directives[directive]) {
+                if (std::ranges::any_of(origins,
+                                        [&](const auto& o) { return source.starts_with(o); }))
+                    named.insert(source);
+            }
+            std::set<std::string> expected;
+            for (const std::string& origin : origins) {
+                if (content_type.empty())
+                    expected.insert(origin + "/api/");
+                for (const StaticAsset& asset : static_assets()) {
+                    if (!content_type.empty() && asset.content_type == content_type)
+                        expected.insert(origin + std::string(asset.path));
+                }
+            }
+            EXPECT_EQ(named, expected);
+        }
+        // Nor a source that takes in this server by a wider name.
+        for (const auto& [directive, sources] : directives) {
+            for (const std::string& wide : {"'self'", "*", "http:", "'unsafe-eval'"})
+                EXPECT_EQ(std::ranges::count(sources, wide), 0) << directive << " " << wide;
+        }
+        EXPECT_EQ(std::ranges::count(directives["script-src"], "'unsafe-inline'"), 0);
+    }
+    // Only the page carries it; the sheets, scripts and replies are not documents.
+    EXPECT_EQ(get("/css/styles.css").header("Content-Security-Policy"), "");
+    EXPECT_EQ(get("/js/app.js").header("Content-Security-Policy"), "");
+    EXPECT_EQ(get("/nothing").header("Content-Security-Policy"), "");
 }
 
 TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {

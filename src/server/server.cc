@@ -79,7 +79,11 @@ void handle_request(const httplib::Request& request, httplib::Response& response
     }
     const std::string& path = url->path;
     if (const StaticAsset* asset = find_static_asset(path)) {
-        send_reply(response, asset_response(asset->bytes, asset->content_type));
+        Reply reply = asset_response(asset->bytes, asset->content_type);
+        if (asset->content_type == html_asset_type)
+            reply.headers.emplace_back("Content-Security-Policy",
+                                       page_security_policy(context.port));
+        send_reply(response, std::move(reply));
         return;
     }
     if (!path.starts_with("/api/")) {

@@ -2,8 +2,8 @@
 # The native window under a virtual X server: its title, the page loaded from the program's own
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
 # taller by its menu bar), the menu bar's items, a
-# second copy starting beside the first, and closing (the close request, Control+Q) ending the
-# program with status 0.
+# second copy starting beside the first, closing (the close request, Control+Q) ending the
+# program with status 0, and the page's security policy applied by the web view.
 set -uo pipefail
 
 bin=${WRENFIELD_BIN:?WRENFIELD_BIN names the program}
@@ -194,6 +194,36 @@ if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; the
 print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], timeout=30).read().decode())' \
         "$(started_port connected)" 2>&1)
     expect "the program auto-connected ($status_reply)" grep -q '"connected":true' <<<"$status_reply"
+
+    # The page's security policy holds in the web view. A document opened in the viewer names
+    # an https: image on one listening port, which the policy allows (the web view connects
+    # there, if only to fail the TLS handshake), and /api/status over http: on another, which it
+    # refuses (the viewer's own filter lets that one pass: it is not the program's port).
+    python3 "$here/x11.py" listen "$work/allowed" &
+    pids+=($!)
+    python3 "$here/x11.py" listen "$work/refused" &
+    pids+=($!)
+    wait_until 10 test -s "$work/allowed.port" -a -s "$work/refused.port"
+    mkdir -p "$work/documents"
+    printf '# Policy probe\n\n<img src="https://127.0.0.1:%s/allowed.png">\n\n<img src="http://127.0.0.1:%s/api/status">\n' \
+        "$(cat "$work/allowed.port")" "$(cat "$work/refused.port")" >"$work/documents/probe.md"
+    connected_window=$(window_of "$connected")
+    # To the folder by the direct path input (Control+L), then a double click on its one row,
+    # 100 px below the top of the page; again while the page was still busy (a click that lands
+    # in an open viewer does nothing, and Escape closes it).
+    open_probe_document() {
+        xdotool windowfocus --sync "$connected_window" key Escape ctrl+l 2>/dev/null
+        sleep 0.3
+        xdotool type --delay 20 "$work/documents"
+        xdotool key Return
+        sleep 2
+        xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
+        wait_until 5 test -s "$work/allowed.log"
+    }
+    for _ in 1 2 3 4 5 6; do open_probe_document && break; done
+    expect "a document in the viewer loads an https: image" test -s "$work/allowed.log"
+    sleep 1
+    expect "the page's policy refuses its http: request for /api/status" test ! -s "$work/refused.log"
 
     python3 "$here/x11.py" close "$(window_of "$connected")"
     wait_exit "$connected" 15

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Small X11 helpers for the window tests.
+"""Small X11 helpers for the window tests, and a listener that counts connections.
 
   x11.py close WINDOW_ID   asks the window to close, as a window manager's close button does
                            (a WM_DELETE_WINDOW message under WM_PROTOCOLS)
@@ -8,9 +8,12 @@
   x11.py page-top FILE.xwd prints the first row, down the right edge, whose colour is far from
                            the top row's: where a page under a dark dialog backdrop starts below
                            the light menu bar
+  x11.py listen NAME       listens on a free loopback port, written to NAME.port, and adds a
+                           line to NAME.log for every connection made to it
 """
 import ctypes
 import ctypes.util
+import socket
 import struct
 import sys
 
@@ -88,6 +91,19 @@ def page_top(path):
     print(height)
 
 
+def listen(name):
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(16)
+    with open(name + ".port", "w") as port_file:
+        port_file.write(str(server.getsockname()[1]))
+    while True:
+        connection, _ = server.accept()
+        with open(name + ".log", "a") as log:
+            log.write("connection\n")
+        connection.close()
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "close":
         close_window(int(sys.argv[2], 0))
@@ -95,5 +111,7 @@ if __name__ == "__main__":
         count_colours(sys.argv[2], int(sys.argv[3]))
     elif sys.argv[1] == "page-top":
         page_top(sys.argv[2])
+    elif sys.argv[1] == "listen":
+        listen(sys.argv[2])
     else:
         sys.exit(__doc__)

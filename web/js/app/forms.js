@@ -24,9 +24,20 @@ const formElements = {
 };
 
 // The items the rename and delete modals were opened for. A listing that arrives while one is
-// open clears the selection; the modal still acts on the item it shows.
+// open clears the selection; the modal still acts on the item it shows. Closing the modal, by
+// Cancel, its close button or its action, forgets the item: a click on the hidden button
+// afterwards acts on nothing.
 let renameTarget = null;
 let deleteTarget = null;
+
+function closeFormModal(modal) {
+  if (modal === elements.renameModal) {
+    renameTarget = null;
+  } else if (modal === elements.deleteModal) {
+    deleteTarget = null;
+  }
+  closeModal(modal);
+}
 
 function openNameModal(modal, input, errorBox) {
   if (!state.connected) {
@@ -102,7 +113,7 @@ async function runModalAction(modal, errorBox, path, payload, fallbackError, onS
     showModalError(errorBox, error.message);
     return;
   }
-  closeModal(modal);
+  closeFormModal(modal);
   onSuccess();
 }
 
@@ -186,7 +197,7 @@ export function setupModalForms() {
     'btn-cancel-delete': elements.deleteModal,
   };
   for (const [id, modal] of Object.entries(closers)) {
-    byId(id).addEventListener('click', () => closeModal(modal));
+    byId(id).addEventListener('click', () => closeFormModal(modal));
   }
   elements.newFileButton.addEventListener('click', openNewFileModal);
   elements.newFolderButton.addEventListener('click', openNewFolderModal);
