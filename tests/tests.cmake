@@ -21,6 +21,14 @@ foreach(test_source ${UNIT_TESTS})
   gtest_discover_tests(${test_name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
 endforeach()
 
+# The remote python3 programs run directly, without ssh: tests/*_test.py, Python's unittest.
+file(GLOB PROGRAM_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.py)
+foreach(test_source ${PROGRAM_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_test(NAME ${test_name} COMMAND python3 -B ${test_source})
+  set_tests_properties(${test_name} PROPERTIES TIMEOUT 300)
+endforeach()
+
 file(GLOB BROWSER_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/browser/*.test.mjs)
 foreach(test_source ${BROWSER_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)

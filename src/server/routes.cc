@@ -255,10 +255,10 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     return run_locked(
         context,
         [&](const SshConnection& connection) {
-            return RemoteDownload::start(connection, *file, client_socket_of(request));
+            return RemoteFileStream::start(connection, *file, client_socket_of(request));
         },
-        [&](RemoteDownload& download) {
-            auto running = std::make_shared<RemoteDownload>(std::move(download));
+        [&](RemoteFileStream& download) {
+            auto running = std::make_shared<RemoteFileStream>(std::move(download));
             return StreamedReply{Reply{200,
                                        {{"Content-Type", "application/octet-stream"},
                                         {"Content-Disposition", std::move(disposition)},
