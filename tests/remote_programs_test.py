@@ -26,8 +26,8 @@ def run(name, values, data=b''):
     return subprocess.run([sys.executable, '-c', program], input=data, capture_output=True)
 
 
-def write(path, data):
-    return run('write', [path, len(data)], data)
+def write(path, data, refuse_existing=False):
+    return run('write', [path, len(data), refuse_existing], data)
 
 
 def temporary_files(folder):
@@ -95,10 +95,16 @@ class WriteTest(Folder):
         self.assertEqual(self.content('target'), b'through the link')
         self.assertEqual(os.stat(target).st_nlink, 1)
 
-    def test_new_file_is_created(self):
-        result = write(self.path('new'), b'fresh')
+    def test_new_file_takes_the_mode_of_a_plain_create(self):
+        previous = os.umask(0o027)
+        try:
+            result = write(self.path('new'), b'fresh')
+        finally:
+            os.umask(previous)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.content('new'), b'fresh')
+        self.assertEqual(stat.S_IMODE(os.stat(self.path('new')).st_mode), 0o640)
+        self.assertEqual(temporary_files(self.folder), [])
 
     def test_cut_or_long_stream_leaves_the_old_content(self):
         file = self.make('file', b'precious')
@@ -107,7 +113,7 @@ class WriteTest(Folder):
             if not linked:
                 os.unlink(self.path('second'))
             for announced, sent in ((10, b'short'), (3, b'too long')):
-                result = run('write', [file, announced], sent)
+                result = run('write', [file, announced, False], sent)
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(b'Upload incomplete', result.stderr)
                 self.assertEqual(self.content('file'), b'precious')
@@ -119,7 +125,76 @@ class WriteTest(Folder):
         self.assertEqual(result.stderr.decode(), "[Errno 21] Is a directory: '%s'" % self.folder)
 
 
+class RefuseExistingTest(Folder):
+    def test_write_refuses_any_entry_under_the_name(self):
+        self.make('file', b'precious')
+        os.symlink('nowhere', self.path('dangling'))
+        os.mkdir(self.path('folder'))
+        for name in ('file', 'dangling', 'folder'):
+            result = write(self.path(name), b'', refuse_existing=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr.decode(),
+                             "[Errno 17] File exists: '%s'" % self.path(name))
+        self.assertEqual(self.content('file'), b'precious')
+        self.assertFalse(os.path.lexists(self.path('nowhere')))
+        result = write(self.path('new'), b'made', refuse_existing=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('new'), b'made')
+
+    def test_rename_refuses_an_existing_destination(self):
+        self.make('a', b'a')
+        self.make('b', b'b')
+        result = run('rename', [self.path('a'), self.path('b'), True])
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "[Errno 17] File exists: '%s' -> '%s'"
+                         % (self.path('a'), self.path('b')))
+        self.assertEqual((self.content('a'), self.content('b')), (b'a', b'b'))
+        # Keeping the name is no clash.
+        result = run('rename', [self.path('a'), self.path('a'), True])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        result = run('rename', [self.path('a'), self.path('c'), True])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.folder)), ['b', 'c'])
+        result = run('rename', [self.path('c'), self.path('b'), False])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('b'), b'a')
+
+
+class DeleteTest(Folder):
+    def test_trailing_slashes_name_the_link_and_dots_are_refused(self):
+        os.makedirs(self.path('target/inside'))
+        os.symlink('target', self.path('link'))
+        for path in (self.path('link/.'), self.path('link/..'), self.path('target/inside/..')):
+            for program in ('remove', 'rmtree'):
+                result = run(program, [path])
+                self.assertEqual(result.stderr.decode(), "[Errno 22] Invalid argument: '%s'" % path)
+        result = run('rmtree', [self.path('link/')])
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(os.path.isdir(self.path('target/inside')))
+        result = run('remove', [self.path('link//')])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.lexists(self.path('link')))
+        self.assertTrue(os.path.isdir(self.path('target/inside')))
+
+
+class PipeTest(Folder):
+    def test_pipe_without_reader_is_refused_at_once(self):
+        os.mkfifo(self.path('fifo'))
+        result = write(self.path('fifo'), b'data')
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "[Errno 6] No program is reading from the "
+                         "named pipe: '%s'" % self.path('fifo'))
+
+
 class ReadTest(Folder):
+    def test_large_file_comes_whole(self):
+        data = os.urandom(3 << 20) + b'end'
+        self.make('large', data)
+        self.assertEqual(run('read', [self.path('large'), -1]).stdout, data)
+        self.assertEqual(run('read', [self.path('large'), len(data)]).stdout, data)
+        result = run('read', [self.path('large'), len(data) - 1])
+        self.assertEqual((result.returncode, result.stdout), (3, b''))
+
     def test_bound_refuses_by_size_and_by_bytes_read(self):
         file = self.make('file', b'x' * 100)
         result = run('read', [file, 100])

@@ -426,7 +426,7 @@ TEST_F(RemoteTest, CutStreamLeavesTheOldContent) {
          {std::pair<size_t, std::string>{10, "short"}, {3, "too long"}}) {
         std::vector<std::string> command = connection.ssh_command();
         command.push_back(remote_programs::fill_program(
-            remote_programs::kWrite, {base64_encode(file), std::to_string(announced)}));
+            remote_programs::kWrite, {base64_encode(file), std::to_string(announced), "False"}));
         auto run = run_captured(command, sent);
         ASSERT_TRUE(run.has_value());
         EXPECT_EQ(run->status.code, 1);
@@ -439,8 +439,8 @@ TEST_F(RemoteTest, CutStreamLeavesTheOldContent) {
     // The same holds in place, for a file with a second name.
     fs::create_hard_link(file, scratch_path("second"));
     std::vector<std::string> command = connection.ssh_command();
-    command.push_back(
-        remote_programs::fill_program(remote_programs::kWrite, {base64_encode(file), "100"}));
+    command.push_back(remote_programs::fill_program(remote_programs::kWrite,
+                                                    {base64_encode(file), "100", "False"}));
     auto run = run_captured(command, "short");
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(run->status.code, 1);

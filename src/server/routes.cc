@@ -187,10 +187,16 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
         [](const FileContent& content) { return json_response(content); });
 }
 
+// What a change does to an entry already at its name, from the payload's `no_replace`.
+Existing existing_for(bool no_replace) {
+    return no_replace ? Existing::Refuse : Existing::Replace;
+}
+
 RouteAnswer write_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_write_payload, "File saved successfully",
                         [](const SshConnection& connection, const WritePayload& payload) {
-                            return remote_write_file(connection, payload.path, payload.content);
+                            return remote_write_file(connection, payload.path, payload.content,
+                                                     existing_for(payload.no_replace));
                         });
 }
 
@@ -204,7 +210,8 @@ RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context)
 RouteAnswer rename_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_rename_payload, "Renamed successfully",
                         [](const SshConnection& connection, const RenamePayload& payload) {
-                            return remote_rename(connection, payload.from, payload.to);
+                            return remote_rename(connection, payload.from, payload.to,
+                                                 existing_for(payload.no_replace));
                         });
 }
 

@@ -78,6 +78,11 @@ std::string encoded(std::string_view path) {
     return base64_encode(path);
 }
 
+// The value of a program's `refuse_existing` placeholder.
+std::string_view refuses(Existing existing) {
+    return existing == Existing::Refuse ? "True" : "False";
+}
+
 }  // namespace
 
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
@@ -322,10 +327,11 @@ std::expected<void, Error> remote_delete(const SshConnection& connection, std::s
 }
 
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to) {
+                                         std::string_view to, Existing existing) {
     auto output = run_remote_program(
         connection,
-        remote_programs::fill_program(remote_programs::kRename, {encoded(from), encoded(to)}),
+        remote_programs::fill_program(remote_programs::kRename,
+                                      {encoded(from), encoded(to), refuses(existing)}),
         "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to));
     if (!output)
         return std::unexpected(output.error());
@@ -334,7 +340,7 @@ std::expected<void, Error> remote_rename(const SshConnection& connection, std::s
 
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source) {
+                                               const DataSource& source, Existing existing) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
     if (!connection.has_safe_destination()) {
         drop_source();
@@ -343,7 +349,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     // The remote program checks that exactly this many bytes arrived before it replaces
     // anything, so a cut stream can never pass for a short file.
     const std::string program = remote_programs::fill_program(
-        remote_programs::kWrite, {encoded(path), std::to_string(size)});
+        remote_programs::kWrite, {encoded(path), std::to_string(size), refuses(existing)});
     auto process = RunningProcess::start(remote_command(connection, program), ChildInput::Pipe);
     if (!process) {
         drop_source();
@@ -409,9 +415,10 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 }
 
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data) {
-    return remote_write_stream(connection, path, data.size(),
-                               [data](const auto& receive) { return receive(data); });
+                                             std::string_view data, Existing existing) {
+    return remote_write_stream(
+        connection, path, data.size(), [data](const auto& receive) { return receive(data); },
+        existing);
 }
 
 nlohmann::ordered_json to_json(const ConnectResult& result) {

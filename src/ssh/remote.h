@@ -114,6 +114,12 @@ class RemoteFileStream {
     std::optional<Error> failure_;
 };
 
+// What a write or a rename does when something already exists under the name it makes: replace
+// it (a write keeps the file's identity), or refuse with the system's "[Errno 17] File exists"
+// text. The refusal is made by the remote file system itself (an exclusive create, a rename
+// that does not replace), so nothing that appears meanwhile is replaced either.
+enum class Existing { Replace, Refuse };
+
 // Where the bytes of a streamed write come from: hands them to `receive` in order, piece by
 // piece, and returns false when they ended before all of them had come.
 using DataSource = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
@@ -124,17 +130,20 @@ using DataSource = std::function<bool(const std::function<bool(std::string_view)
 // and leaves the old file as it was.
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source);
+                                               const DataSource& source,
+                                               Existing existing = Existing::Replace);
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data);
+                                             std::string_view data,
+                                             Existing existing = Existing::Replace);
 // What remote_delete removes: one file (or link), or a directory with all it holds.
 enum class RemoteEntry { File, Directory };
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
                                          RemoteEntry entry);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to);
+                                         std::string_view to,
+                                         Existing existing = Existing::Replace);
 
 // JSON forms, keys in declared order.
 nlohmann::ordered_json to_json(const ConnectResult& result);

@@ -24,18 +24,30 @@ extern const std::string_view kList;  // src/ssh/remote/list.py
 // file is read to its end whatever size it reports, since /proc and /sys files report 0. With
 // a bound, a file that reports more bytes is refused before reading, writing its size to
 // standard error, and a read that finds more than the bound stops there; both exit with 3.
+// The kernel copies a file that reports a size straight to standard output (sendfile), up to
+// the bound; the rest, and files the kernel cannot copy so, go through one buffer.
 extern const std::string_view kRead;  // src/ssh/remote/read.py
 
 extern const std::string_view kMkdir;  // src/ssh/remote/mkdir.py
 
+// Remove one file or link, and a directory with all it holds (never through a symbolic link).
+// Both take the entry the path names: trailing slashes are dropped before it is looked at (so
+// "link/" is the link), and a name ending in "." or ".." is refused ("[Errno 22] Invalid
+// argument"), since it names no entry of its own.
 extern const std::string_view kRemove;  // src/ssh/remote/remove.py
-
 extern const std::string_view kRmtree;  // src/ssh/remote/rmtree.py
 
+// Renames. Placeholders: the Base64 source and destination, then True to refuse an existing
+// destination rather than replace it. The refusal is the file system's own, made as it renames:
+// renameat2 with RENAME_NOREPLACE where offered; else a file is linked under the new name (a
+// link never replaces) and its old name removed; else, for a folder where neither works, the
+// name is checked just before the rename. A name that differs only in case from the source
+// and finds the source itself (a case-insensitive file system) is a rename, not a clash.
 extern const std::string_view kRename;  // src/ssh/remote/rename.py
 
 // Replaces a file without ever losing its old content or identity. Placeholders: the Base64
-// path, then the exact number of bytes that standard input carries.
+// path, the exact number of bytes that standard input carries, and True to refuse when
+// anything at all exists under the path (no link is followed then).
 //
 // The path is taken as the kernel takes it for a plain open: a name that such an open refuses
 // (empty, ending in "/", through a missing directory or a symbolic link loop) is refused with
@@ -51,11 +63,23 @@ extern const std::string_view kRename;  // src/ssh/remote/rename.py
 // or the system refuses the rename (a mount point, a sticky directory), the target is
 // rewritten in place from the new file instead; no error ever names the new file.
 //
+// A new file is made as a plain create makes it (its mode from the umask or the folder's
+// default ACL), unnamed until its content is complete, then linked under its name, which
+// fails rather than replace anything that appeared meanwhile; without unnamed files it is
+// created exclusively under its name and removed on failure.
+//
 // A file with several hard links, or one that is not a regular file, is rewritten in place so
 // that it stays one file; so is a file whose directory refuses new files while the file itself
-// is writable. In place, the whole input is taken in and counted before the file is touched,
-// and the space the new content needs is reserved before the first old byte is overwritten:
-// a full disk fails with the file exactly as it was.
+// is writable, and one in an append-only directory, where a named new file could never be
+// removed again. In place, the input is first taken into an unnamed file of the temporary
+// folder and counted (the interpreter holds one buffer of it), then the file is locked
+// (flock; a second in-place save waits up to 10 seconds, then fails) and space is made sure of
+// before the first old byte is overwritten: on a copy-on-write file system (btrfs, ZFS,
+// bcachefs), where every block written needs a free one, the free space must hold the whole
+// content; elsewhere the space is reserved with fallocate, or, where the file system has none,
+// the free space is checked and the file extended with zeros. A full disk fails with the file
+// exactly as it was. A named pipe is opened without waiting: one that no program reads from is
+// refused at once.
 extern const std::string_view kWrite;  // src/ssh/remote/write.py
 
 // Puts each value in place of the next "{}" of the template, in order.

@@ -19,6 +19,20 @@ try:
             sys.exit(3)
         out = sys.stdout.buffer
         total = 0
+        sending = hasattr(os, 'sendfile') and info.st_size > 0
+        while sending:
+            step = 8388608 if limit < 0 else min(8388608, limit - total)
+            if step == 0:
+                break
+            try:
+                sent = os.sendfile(1, fd, None, step)
+            except OSError as e:
+                if total > 0 or e.errno not in (errno.EINVAL, errno.ENOSYS, errno.EOPNOTSUPP):
+                    raise
+                break
+            if sent == 0:
+                break
+            total += sent
         while True:
             chunk = os.read(fd, 1048576 if limit < 0 else min(1048576, limit + 1 - total))
             if not chunk:
