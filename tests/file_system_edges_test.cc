@@ -25,6 +25,7 @@
 
 using namespace wrenfield;
 using wrenfield::testing::attribute;
+using wrenfield::testing::CaseInsensitiveFolder;
 using wrenfield::testing::LoopDisk;
 using wrenfield::testing::pattern;
 using wrenfield::testing::read_file;
@@ -158,9 +159,10 @@ TEST_F(FileSystemEdgesTest, WriteAndRenameAskedNotToReplaceNeverDo) {
     EXPECT_TRUE(temporary_files(folder).empty());
 }
 
-// On a disk that ignores case, another case of a taken name is taken too.
-TEST_F(FileSystemEdgesTest, WriteAndRenameAskedNotToReplaceHeedTheDisksCase) {
-    LoopDisk fat("vfat", 16, scratch());
+// On a FUSE file system that ignores case, another case of a taken name is taken too; and
+// there, without fallocate, a file with two names is still rewritten in place.
+TEST_F(FileSystemEdgesTest, FuseFolderThatIgnoresCase) {
+    CaseInsensitiveFolder fat(scratch());
     if (!fat.failure().empty())
         GTEST_SKIP() << fat.failure();
     SshConnection connection = connect();
@@ -180,6 +182,19 @@ TEST_F(FileSystemEdgesTest, WriteAndRenameAskedNotToReplaceHeedTheDisksCase) {
     ASSERT_TRUE(remote_rename(connection, fat.path() + "/other.txt", fat.path() + "/OTHER.txt",
                               Existing::Refuse));
     EXPECT_EQ(names_in(fat.path()), (std::set<std::string>{"KEEP.TXT", "NOTES.TXT", "OTHER.txt"}));
+
+    const std::string file = fat.path() + "/linked";
+    ASSERT_TRUE(write_file(file, pattern(64 << 10, 'o')));
+    fs::create_hard_link(file, fat.path() + "/second");
+    const std::string fresh = pattern(3 << 20, 'n');
+    auto written = remote_write_file(connection, file, fresh);
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_TRUE(read_file(fat.path() + "/second") == fresh);
+    EXPECT_EQ(status_of(file).st_nlink, 2u);
+    written = remote_write_file(connection, fat.path() + "/new.txt", "new");
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_EQ(read_file(fat.path() + "/new.txt"), "new");
+    EXPECT_TRUE(temporary_files(fat.path()).empty());
 }
 
 // Delete removes the entry its path names: trailing slashes name the link itself, a final "."

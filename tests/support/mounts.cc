@@ -38,22 +38,50 @@ LoopDisk::LoopDisk(const std::string& kind, int megabytes, const std::string& pa
         }
     }
     const std::vector<std::string> format =
-        kind == "ext2"    ? std::vector<std::string>{"mkfs.ext2", "-q", "-F", image}
-        : kind == "btrfs" ? std::vector<std::string>{"mkfs.btrfs", "-q", "-f", image}
-                          : std::vector<std::string>{"mkfs." + kind, image};
+        kind == "btrfs" ? std::vector<std::string>{"mkfs.btrfs", "-q", "-f", image}
+                        : std::vector<std::string>{"mkfs." + kind, "-q", "-F", image};
     const CommandResult formatted = run_command(format);
     if (formatted.exit_code != 0) {
         failure_ = format[0] + " failed (is it installed?): " + formatted.error;
         return;
     }
-    // A FAT disk has no owners or modes of its own: every file is open to all.
-    mount_ = std::make_unique<Mount>(
-        std::vector<std::string>{"-o", kind == "vfat" ? "loop,umask=0000" : "loop", image}, point_);
+    mount_ = std::make_unique<Mount>(std::vector<std::string>{"-o", "loop", image}, point_);
     if (!mount_->mounted()) {
         failure_ = "cannot mount a " + kind + " image through a loop device: " + mount_->error();
         return;
     }
     fs::permissions(point_, fs::perms::all, error);
+}
+
+CaseInsensitiveFolder::CaseInsensitiveFolder(const std::string& parent) {
+    namespace fs = std::filesystem;
+    if (::geteuid() != 0) {
+        failure_ = "mounting a FUSE folder for every account needs root";
+        return;
+    }
+    const std::string backing = parent + "/case-backing";
+    point_ = parent + "/case-insensitive";
+    std::error_code error;
+    fs::create_directories(backing, error);
+    fs::create_directories(point_, error);
+    // The file system goes to the background once it is mounted.
+    const CommandResult started =
+        run_command({"/usr/bin/python3",
+                     std::string(WRENFIELD_SOURCE_DIR) + "/tests/support/case_insensitive_fs.py",
+                     backing, point_});
+    if (started.exit_code != 0) {
+        failure_ =
+            "cannot mount the case-insensitive FUSE folder (needs /dev/fuse and "
+            "python3-fusepy): " +
+            started.error;
+        return;
+    }
+    mounted_ = true;
+}
+
+CaseInsensitiveFolder::~CaseInsensitiveFolder() {
+    if (mounted_)
+        run_command({"umount", point_});
 }
 
 }  // namespace wrenfield::testing
