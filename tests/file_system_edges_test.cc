@@ -5,6 +5,7 @@
 // root and the tools of scripts/setup.sh; a case whose tool or kernel feature is missing is
 // skipped with the reason.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -296,14 +297,28 @@ TEST_F(FileSystemEdgesTest, RewriteInPlaceKeepsTheRemoteMemorySmall) {
     EXPECT_LT(peak_kib, 48 << 10) << "peak resident memory of the remote python3, KiB";
 }
 
-// Two rewrites in place of one file at once: each is whole, one after the other, never a mix.
+// Rewrites in place of one file take its lock: one waits for another, so that two at once are
+// each whole, one after the other, never a mix.
 TEST_F(FileSystemEdgesTest, TwoRewritesInPlaceNeverInterleave) {
     SshConnection connection = connect();
     const std::string file = scratch_path("file");
     ASSERT_TRUE(write_file(file, "old"));
     fs::create_hard_link(file, scratch_path("second"));
-    const std::string first = pattern(48 << 20, 'a'), second = pattern(32 << 20, 'b');
-    for (int round = 0; round < 3; ++round) {
+    // A rewrite waits while the file is locked by another, and goes on once it is free.
+    const int held = ::open(file.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto waiting = std::async(
+        std::launch::async, [&] { return remote_write_file(connection, file, "after the lock"); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::seconds(3)), std::future_status::timeout);
+    EXPECT_EQ(read_file(file), "old");
+    ::close(held);
+    const auto after_lock = waiting.get();
+    ASSERT_TRUE(after_lock.has_value()) << after_lock.error();
+    EXPECT_EQ(read_file(scratch_path("second")), "after the lock");
+
+    // Of nearly one size, so that both are ready to write at about the same time.
+    const std::string first = pattern(40 << 20, 'a'), second = pattern((40 << 20) - 4096, 'b');
+    for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         auto one = std::async(std::launch::async,
                               [&] { return remote_write_file(connection, file, first); });
