@@ -289,10 +289,16 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
         [](const FileContent& content) { return json_response(content); });
 }
 
+// What a change does to an entry already at its name, from the payload's `no_replace`.
+Existing existing_for(bool no_replace) {
+    return no_replace ? Existing::Refuse : Existing::Replace;
+}
+
 RouteAnswer write_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_write_payload, "File saved successfully",
                         [](const SshConnection& connection, const WritePayload& payload) {
-                            return remote_write_file(connection, payload.path, payload.content);
+                            return remote_write_file(connection, payload.path, payload.content,
+                                                     existing_for(payload.no_replace));
                         });
 }
 
@@ -306,7 +312,8 @@ RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context)
 RouteAnswer rename_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_rename_payload, "Renamed successfully",
                         [](const SshConnection& connection, const RenamePayload& payload) {
-                            return remote_rename(connection, payload.from, payload.to);
+                            return remote_rename(connection, payload.from, payload.to,
+                                                 existing_for(payload.no_replace));
                         });
 }
 
@@ -361,7 +368,7 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
         return answer(std::move(claim.error()));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
-    auto download = RemoteDownload::start((*claim)->connection(), *file, request.client_socket);
+    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client_socket);
     if (!download) {
         if ((*claim)->connection_went()) {
             return answer(
@@ -372,7 +379,7 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     // The claim lasts as long as the body is being sent.
     struct Running {
         std::unique_ptr<TransferClaim> claim;
-        RemoteDownload download;
+        RemoteFileStream download;
     };
     auto running = std::make_shared<Running>(std::move(*claim), std::move(*download));
     return answer(StreamedReply{Reply{200,
