@@ -36,7 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 bool set_attribute(const std::string& path, const std::string& name, std::string_view value) {
     return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;
 }
