@@ -1,6 +1,7 @@
 #include "ssh/process.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -213,5 +214,39 @@ TEST_F(ProcessTest, RunningProcessGivenUpIsKilledAndReaped) {
         EXPECT_EQ(started->error_output().size(), RunningProcess::error_output_limit);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(30));
+    expect_no_children();
+}
+
+// A watched client that ends its sending side is asked, once, whether it still listens: the run
+// goes on while it says so, until the whole connection hangs up, and ends at once when it says no.
+TEST_F(ProcessTest, AWatchedClientEndsTheRunOnceItHasGone) {
+    for (bool listening : {true, false}) {
+        SCOPED_TRACE(listening ? "still listening" : "gone");
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        auto started = RunningProcess::start({"sh", "-c", "sleep 0.2; echo first; exec sleep 60"},
+                                             ChildInput::NullDevice);
+        ASSERT_TRUE(started.has_value());
+        int asked = 0;
+        started->abandon_on_hang_up({ends[0], [&] {
+                                         ++asked;
+                                         return listening;
+                                     }});
+        ::shutdown(ends[1], SHUT_WR);
+        auto output = started->read_output();
+        if (listening) {
+            ASSERT_TRUE(output.has_value());
+            EXPECT_EQ(*output, "first\n");
+            ::close(ends[1]);
+            ends[1] = -1;
+            output = started->read_output();
+        }
+        ASSERT_FALSE(output.has_value());
+        EXPECT_EQ(output.error().error_number, ECONNABORTED);
+        EXPECT_EQ(asked, 1);
+        ::close(ends[0]);
+        if (ends[1] >= 0)
+            ::close(ends[1]);
+    }
     expect_no_children();
 }

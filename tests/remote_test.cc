@@ -293,10 +293,10 @@ TEST_F(RemoteTest, ReadsTakeOnlyFilesThatEnd) {
     // The bound is the caller's; a small one keeps the files small.
     constexpr uint64_t limit = 64 << 10;
     const std::string over = sparse_file("over", limit + 1);
-    EXPECT_EQ(read_remote_file(connection, over, -1, limit).error(),
+    EXPECT_EQ(read_remote_file(connection, over, {}, limit).error(),
               "File is too large to view (64 KB; the limit is 64 KB); use Download");
     EXPECT_EQ(remote_download(connection, over).value_or("").size(), limit + 1);
-    auto at_limit = read_remote_file(connection, sparse_file("at-limit", limit), -1, limit);
+    auto at_limit = read_remote_file(connection, sparse_file("at-limit", limit), {}, limit);
     ASSERT_TRUE(at_limit.has_value()) << at_limit.error();
     EXPECT_EQ(at_limit->size, limit);
 }

@@ -328,6 +328,53 @@ TEST_F(StreamingTest, ClientLeavingEndsTheDownload) {
     EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(scratch())).status, 200);
 }
 
+// The interim reply a client that has ended its sending side is sent, to learn whether it still
+// listens.
+constexpr std::string_view processing = "HTTP/1.1 102 Processing\r\n\r\n";
+
+// A client that ends its sending side after its request (as a script may) still gets its whole
+// reply: an interim 102 first, which clients ignore, then the file. One that does so once the
+// body is under way is sent nothing inside the body.
+TEST_F(StreamingTest, AHalfClosedClientGetsItsWholeReply) {
+    connect();
+    const std::string note = scratch_path("note.txt");
+    ASSERT_TRUE(write_file(note, "half-closed\n"));
+    RawConnection read(web.port());
+    ASSERT_TRUE(read.send(request_head("GET", "/api/read?path=" + encode(note)) + "\r\n"));
+    ::shutdown(read.fd(), SHUT_WR);
+    const std::string read_reply = read.read_to_end(30s);
+    ASSERT_TRUE(read_reply.starts_with(std::string(processing) + "HTTP/1.1 200")) << read_reply;
+    const size_t body = read_reply.find("\r\n\r\n", processing.size());
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(Json::parse(read_reply.substr(body + 4)).value("content", ""), "half-closed\n");
+
+    // More than the socket buffers hold, so that the body is still being sent when the client
+    // half-closes after its first bytes.
+    constexpr size_t blocks = 32;
+    const std::string source = scratch_path("source.bin");
+    ASSERT_TRUE(write_data_file(source, blocks));
+    for (bool during_body : {false, true}) {
+        SCOPED_TRACE(during_body ? "half-closed during the body" : "half-closed after the request");
+        RawConnection download(web.port());
+        ASSERT_TRUE(
+            download.send(request_head("GET", "/api/download?path=" + encode(source)) + "\r\n"));
+        if (during_body) {
+            ASSERT_TRUE(download.wait_readable(30s));
+        }
+        ::shutdown(download.fd(), SHUT_WR);
+        std::string reply = download.read_to_end(60s);
+        if (!during_body) {
+            ASSERT_TRUE(reply.starts_with(processing)) << reply.substr(0, 200);
+            reply.erase(0, processing.size());
+        }
+        const ChunkedReply chunked = decode_chunked(reply);
+        EXPECT_TRUE(chunked.head.starts_with("HTTP/1.1 200")) << chunked.head;
+        EXPECT_TRUE(chunked.complete);
+        EXPECT_EQ(chunked.body_bytes, blocks * block_size);
+    }
+    expect_no_children();
+}
+
 // An upload's body is the bytes that came: none when the request gives no length (answered at
 // once, not after a wait for a body that never comes), and a form's bytes as they are.
 TEST_F(StreamingTest, UploadBodiesAreTheBytesThatCame) {
@@ -420,6 +467,41 @@ TEST_F(ClientLeavingTest, StopsTheRemoteRunAndFreesTheConnection) {
         EXPECT_TRUE(status_answers_within(web.port(), 5s));
     }
     // A download runs beside the lock: its run ends by itself, well before the remote side would.
+    EXPECT_TRUE(children_ended_within(5s));
+    expect_no_children();
+}
+
+// A client that only ends its sending side keeps its run: it is sent the interim 102 and the
+// run goes on. Should it then leave (a reset), the run is stopped at once all the same.
+TEST_F(ClientLeavingTest, AHalfClosedClientKeepsItsRunUntilItLeaves) {
+    for (const char* route : {"/api/read", "/api/download"}) {
+        SCOPED_TRACE(route);
+        const size_t calls = ssh.calls().size();
+        {
+            RawConnection client(web.port());
+            ASSERT_TRUE(client.send(request(route)));
+            ::shutdown(client.fd(), SHUT_WR);
+            EXPECT_EQ(client.read_some(256, 5s), processing);
+            ASSERT_TRUE(remote_runs_reach(calls + 1));
+            EXPECT_FALSE(children_ended_within(300ms));
+            const linger abort{1, 0};
+            ASSERT_EQ(::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+        }
+        EXPECT_TRUE(status_answers_within(web.port(), 5s));
+        EXPECT_TRUE(children_ended_within(5s));
+    }
+    expect_no_children();
+}
+
+// An HTTP/1.0 client takes no interim reply: the end of its sending side ends its run, and it
+// gets the error reply without a 102 before it.
+TEST_F(ClientLeavingTest, AnHttp10ClientThatHalfClosesIsNotSentAnInterimReply) {
+    RawConnection client(web.port());
+    ASSERT_TRUE(
+        client.send("GET /api/read?path=slow HTTP/1.0\r\nHost: " + web.host() + "\r\n\r\n"));
+    ::shutdown(client.fd(), SHUT_WR);
+    const std::string reply = client.read_to_end(5s);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 500")) << reply;
     EXPECT_TRUE(children_ended_within(5s));
     expect_no_children();
 }

@@ -170,6 +170,12 @@ std::expected<RequestHead, Refusal> parse_head(std::string_view section) {
     return head;
 }
 
+// Whether the request line names HTTP/1.1, whose clients take interim replies; an HTTP/1.0
+// client must not be sent one.
+bool takes_interim_replies(std::string_view head) {
+    return head.substr(0, head.find("\r\n")).ends_with(" HTTP/1.1");
+}
+
 std::string_view reason_phrase(int status) {
     switch (status) {
         case 400:
@@ -340,21 +346,32 @@ class ClientConnection {
         return state_ == BodyState::Done;
     }
 
-    // Writes all of `data`, waiting at most the write timeout each time the client does not take
-    // more.
+    // A new request is being answered; `interim_allowed` when its client takes interim replies.
+    void begin_reply(bool interim_allowed) {
+        reply_started_ = false;
+        interim_allowed_ = interim_allowed;
+        interim_sent_ = false;
+    }
+
+    // Writes all of `data` as part of the reply.
     bool write(std::string_view data) {
-        while (!data.empty()) {
-            if (!wait(POLLOUT, Clock::now() + limits_.write_timeout))
-                return false;
-            const ssize_t sent = ::send(socket_, data.data(), data.size(), MSG_NOSIGNAL);
-            if (sent < 0) {
-                if (errno == EINTR || errno == EAGAIN)
-                    continue;
-                return false;
-            }
-            data.remove_prefix(static_cast<size_t>(sent));
-        }
-        return true;
+        reply_started_ = true;
+        return send_all(data);
+    }
+
+    // See ClientRequest::still_listening. The interim reply never goes out once the reply has
+    // begun, where it would land inside it.
+    bool still_listening() {
+        if (reply_started_ || interim_sent_)
+            return true;
+        if (!interim_allowed_)
+            return false;
+        interim_sent_ = true;
+        if (send_all("HTTP/1.1 102 Processing\r\n\r\n"))
+            return true;
+        // A part of the message may have gone: nothing more may follow it.
+        ::shutdown(socket_, SHUT_RDWR);
+        return false;
     }
 
     bool writable() const { return wait(POLLOUT, Clock::now() + limits_.write_timeout); }
@@ -381,6 +398,23 @@ class ClientConnection {
   private:
     enum class Fill { Data, End, Timeout };
     enum class BodyState { Size, Data, DataEnd, Trailer, Done, Failed };
+
+    // Writes all of `data`, waiting at most the write timeout each time the client does not take
+    // more.
+    bool send_all(std::string_view data) {
+        while (!data.empty()) {
+            if (!wait(POLLOUT, Clock::now() + limits_.write_timeout))
+                return false;
+            const ssize_t sent = ::send(socket_, data.data(), data.size(), MSG_NOSIGNAL);
+            if (sent < 0) {
+                if (errno == EINTR || errno == EAGAIN)
+                    continue;
+                return false;
+            }
+            data.remove_prefix(static_cast<size_t>(sent));
+        }
+        return true;
+    }
 
     size_t available() const { return buffer_.size() - start_; }
     std::string_view pending() const { return std::string_view(buffer_).substr(start_); }
@@ -469,6 +503,12 @@ class ClientConnection {
     uint64_t remaining_ = 0;
     uint64_t received_ = 0;
     Clock::duration waited_{};
+
+    // For the reply to the current request: whether a byte of it has been written, whether its
+    // client takes interim replies, and whether it was sent one.
+    bool reply_started_ = false;
+    bool interim_allowed_ = false;
+    bool interim_sent_ = false;
 };
 
 // What the library reads and writes for one request: the header section as parsed here, and
@@ -658,7 +698,8 @@ bool LoopbackServer::process_and_close_socket(socket_t socket) {
             head->fields, [&client](const auto& receive) { return client.read_body(receive); },
             head->framing.kind == Framing::Kind::Chunked ? std::nullopt
                                                          : std::optional(head->framing.length),
-            socket};
+            socket, [&client] { return client.still_listening(); }};
+        client.begin_reply(takes_interim_replies(head->text));
         RequestStream stream(client, head->text);
         bool connection_closed = false;
         current_request = &request;

@@ -55,6 +55,14 @@ struct ClientRequest {
     std::optional<uint64_t> body_length;
     // The socket of the client's connection, open while the request is being answered.
     int socket = -1;
+    // Asks the client, once it has ended its sending side, whether it still waits for the reply:
+    // the end may mean that it has gone or only that it has sent all it means to. Before the
+    // reply has begun, an HTTP/1.1 client is sent the interim reply "102 Processing" (once per
+    // request), which a client that still reads ignores, and to which the system of one that
+    // has closed its socket answers with a reset. True then, and once the reply is under way
+    // (its own writes show whether the client still reads); false when the client cannot be
+    // asked (HTTP/1.0 knows no interim replies) or could not take the message.
+    std::function<bool()> still_listening;
 };
 
 // Answers one request. The library's request has no Accept-Encoding and no Range (the reply

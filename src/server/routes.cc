@@ -284,7 +284,7 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
     return run_locked(
         context,
         [&](const SshConnection& connection) {
-            return read_remote_file(connection, *file, request.client_socket);
+            return read_remote_file(connection, *file, request.client);
         },
         [](const FileContent& content) { return json_response(content); });
 }
@@ -336,7 +336,7 @@ RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context
         return answer(error_reply(
             "Failed to read upload payload: the request must give its Content-Length", 411));
     }
-    auto claim = TransferClaim::take(context, request.client_socket);
+    auto claim = TransferClaim::take(context, request.client.socket);
     if (!claim)
         return answer(std::move(claim.error()));
     bool body_complete = true;
@@ -363,12 +363,12 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     if (!file)
         return answer(error_reply("Missing path parameter", 400));
     std::string disposition = attachment_disposition(download_file_name(*file));
-    auto claim = TransferClaim::take(context, request.client_socket);
+    auto claim = TransferClaim::take(context, request.client.socket);
     if (!claim)
         return answer(std::move(claim.error()));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
-    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client_socket);
+    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client);
     if (!download) {
         if ((*claim)->connection_went()) {
             return answer(

@@ -13,6 +13,7 @@
 #include "server/replies.h"
 #include "server/server.h"
 #include "server/shared_connection.h"
+#include "ssh/process.h"
 
 namespace wrenfield {
 
@@ -24,9 +25,9 @@ struct ApiRequest {
     BodyStream stream_body;
     // The length the request declares for its body; none when the body comes chunked.
     std::optional<uint64_t> body_length;
-    // The socket of the client's connection (-1: none), so that a remote run can stop once its
-    // client has gone away, and a transfer be ended when its connection goes.
-    int client_socket = -1;
+    // The client's connection (socket -1: none), so that a remote run can stop once its client
+    // has gone away, and a transfer be ended when its connection goes.
+    ClientWatch client;
 };
 
 // The largest JSON body taken: what the viewer can save (a file of up to read_size_limit bytes)

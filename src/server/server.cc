@@ -97,9 +97,10 @@ void handle_request(const httplib::Request& request, httplib::Response& response
     std::optional<std::string_view> query;
     if (url->query)
         query = *url->query;
-    RouteAnswer answer = handle_api_request(
-        ApiRequest{request.method, path, query, client.body, client.body_length, client.socket},
-        context);
+    RouteAnswer answer =
+        handle_api_request(ApiRequest{request.method, path, query, client.body, client.body_length,
+                                      ClientWatch{client.socket, client.still_listening}},
+                           context);
     send_reply(response, std::move(answer.reply), std::move(answer.lock),
                std::move(answer.body_pieces));
 }

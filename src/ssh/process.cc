@@ -201,7 +201,10 @@ struct RunningProcess::Child {
     ReadBuffer output_buffer{static_cast<size_t>(large_pipe_size)};
     ReadBuffer error_buffer{64 * 1024};
     std::string kept_error_output;
-    int watched_socket = -1;
+    ClientWatch watched;
+    // Whether the client was asked if it still listens; the end of its sending side is not
+    // watched for after that.
+    bool client_asked = false;
 
     bool outputs_open() const { return output.is_open() || error_output.is_open(); }
 
@@ -228,17 +231,27 @@ struct RunningProcess::Child {
         }
         if (count == 0)
             return {};
-        if (watched_socket >= 0) {
+        if (watched.socket >= 0) {
+            // A reset or a hang-up of the whole connection shows as POLLERR or POLLHUP, which
+            // are reported without being asked for.
             watched_index = static_cast<int>(count);
-            fds[count++] = {watched_socket, POLLRDHUP, 0};
+            fds[count++] = {watched.socket, static_cast<short>(client_asked ? 0 : POLLRDHUP), 0};
         }
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR)
                 return {};
             return failure(ProcessStage::Wait, errno);
         }
-        if (watched_index >= 0 && (fds[watched_index].revents & (POLLRDHUP | POLLHUP | POLLERR)))
-            return failure(ProcessStage::Wait, ECONNABORTED);
+        if (watched_index >= 0) {
+            const short seen = fds[watched_index].revents;
+            if (seen & (POLLHUP | POLLERR))
+                return failure(ProcessStage::Wait, ECONNABORTED);
+            if (seen & POLLRDHUP) {
+                client_asked = true;
+                if (!watched.still_listening || !watched.still_listening())
+                    return failure(ProcessStage::Wait, ECONNABORTED);
+            }
+        }
 
         const auto readable = [&](int index) {
             return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -373,8 +386,9 @@ const std::string& RunningProcess::error_output() const {
     return child_->kept_error_output;
 }
 
-void RunningProcess::abandon_on_hang_up(int fd) {
-    child_->watched_socket = fd;
+void RunningProcess::abandon_on_hang_up(ClientWatch client) {
+    child_->watched = std::move(client);
+    child_->client_asked = false;
 }
 
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,

@@ -53,6 +53,18 @@ struct ProcessStreams {
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams);
 
+// The socket of the client a run is done for, watched while the run is waited for, so that the
+// run stops once no one waits for it.
+struct ClientWatch {
+    // The socket (-1: none). It stays the caller's.
+    int socket = -1;
+    // Asked once, when the client has ended its sending side, which may mean that it has gone or
+    // only that it has sent all it means to: true when it may still wait for the answer (from
+    // then on only a reset or a hang-up of the whole connection ends the run), false when it has
+    // gone. Without it, the end of the client's sending side ends the run.
+    std::function<bool()> still_listening;
+};
+
 // Where a child's standard input comes from.
 enum class ChildInput {
     NullDevice,  // it reads nothing
@@ -93,9 +105,8 @@ class RunningProcess {
     const std::string& error_output() const;
 
     // From now on read_output() and finish() give up (stage Wait, ECONNABORTED) as soon as the
-    // socket `fd` reports that its peer has hung up: the one waiting for this run has gone.
-    // The socket stays the caller's; -1 watches nothing.
-    void abandon_on_hang_up(int fd);
+    // watched client has gone (see ClientWatch): no one waits for this run any more.
+    void abandon_on_hang_up(ClientWatch client);
 
   private:
     friend std::expected<ExitStatus, ProcessFailure> run_process(

@@ -148,10 +148,10 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
 }
 
 std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path, int client_socket,
+                                                   std::string_view path, const ClientWatch& client,
                                                    uint64_t size_limit) {
     auto read = RemoteFileStream::begin(connection, path, RemoteFileStream::Purpose::View,
-                                        size_limit, client_socket);
+                                        size_limit, client);
     if (!read)
         return std::unexpected(std::move(read.error()));
     auto whole = read->read_all();
@@ -211,14 +211,14 @@ constexpr int read_over_limit_status = 3;
 
 std::expected<RemoteFileStream, Error> RemoteFileStream::start(const SshConnection& connection,
                                                                std::string_view path,
-                                                               int client_socket) {
-    return begin(connection, path, Purpose::Download, 0, client_socket);
+                                                               const ClientWatch& client) {
+    return begin(connection, path, Purpose::Download, 0, client);
 }
 
 std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnection& connection,
                                                                std::string_view path,
                                                                Purpose purpose, uint64_t size_limit,
-                                                               int client_socket) {
+                                                               const ClientWatch& client) {
     if (!connection.has_safe_destination())
         return unsafe_destination(connection);
     const std::string limit =
@@ -232,7 +232,7 @@ std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnecti
             (purpose == Purpose::View ? "SSH read error: " : "SSH download error: ") +
             process.error().description());
     }
-    process->abandon_on_hang_up(client_socket);
+    process->abandon_on_hang_up(client);
     RemoteFileStream download(std::move(*process), std::string(path), purpose, size_limit);
     auto first = download.read_piece();
     if (!first)

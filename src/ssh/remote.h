@@ -57,10 +57,11 @@ inline constexpr uint64_t read_size_limit = 64ull << 20;
 // Reads a whole file for the viewer. A file over `size_limit` is refused ("File is too large
 // to view (1.2 GB; the limit is 64 MB); use Download"), from its size before the read, or as
 // soon as more bytes arrive when its size said less. Named pipes, devices and sockets are
-// refused ("Not a regular file: PATH"). With `client_socket`, the run is stopped as soon as the
-// peer of that socket hangs up (the error is then of no use to anyone).
+// refused ("Not a regular file: PATH"). With a watched `client`, the run is stopped as soon as
+// that client has gone (the error is then of no use to anyone).
 std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path, int client_socket = -1,
+                                                   std::string_view path,
+                                                   const ClientWatch& client = {},
                                                    uint64_t size_limit = read_size_limit);
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path);
@@ -71,11 +72,11 @@ class RemoteFileStream {
   public:
     // Starts the run and waits for its first bytes (or its end), so that a run that fails
     // before sending anything gives its message here, with the texts of remote_download. With
-    // `client_socket`, waiting for the remote side (here and in next_piece) stops with an
-    // error as soon as the peer of that socket hangs up, and the run is ended.
+    // a watched `client`, waiting for the remote side (here and in next_piece) stops with an
+    // error as soon as that client has gone, and the run is ended.
     static std::expected<RemoteFileStream, Error> start(const SshConnection& connection,
                                                         std::string_view path,
-                                                        int client_socket = -1);
+                                                        const ClientWatch& client = {});
 
     // The next bytes of the file, valid until the next call; empty once the whole file has
     // come and the run succeeded. An error means the run failed part way: what came before it
@@ -86,7 +87,8 @@ class RemoteFileStream {
 
   private:
     friend std::expected<FileContent, Error> read_remote_file(const SshConnection&,
-                                                              std::string_view, int, uint64_t);
+                                                              std::string_view, const ClientWatch&,
+                                                              uint64_t);
     // What the bytes are for: the viewer's bounded read, or a download of any size. The
     // failure texts follow it.
     enum class Purpose { View, Download };
@@ -98,7 +100,8 @@ class RemoteFileStream {
           size_limit_(size_limit) {}
     static std::expected<RemoteFileStream, Error> begin(const SshConnection& connection,
                                                         std::string_view path, Purpose purpose,
-                                                        uint64_t size_limit, int client_socket);
+                                                        uint64_t size_limit,
+                                                        const ClientWatch& client);
     std::expected<std::string_view, Error> read_piece();
 
     RunningProcess process_;
