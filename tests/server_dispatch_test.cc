@@ -175,7 +175,7 @@ TEST_F(DispatchTest, ThePageIsServedWithAPolicyThatLoadsNothingElseFromThisServe
         }
         // Nor a source that takes in this server by a wider name.
         for (const auto& [directive, sources] : directives) {
-            for (const std::string& wide : {"'self'", "*", "http:", "'unsafe-eval'"})
+            for (const std::string_view wide : {"'self'", "*", "http:", "'unsafe-eval'"})
                 EXPECT_EQ(std::ranges::count(sources, wide), 0) << directive << " " << wide;
         }
         EXPECT_EQ(std::ranges::count(directives["script-src"], "'unsafe-inline'"), 0);
