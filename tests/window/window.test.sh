@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The native window under a virtual X server: its title, the page loaded from the program's own
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
-# taller by its menu bar), the menu bar's items, a
+# taller by its menu bar), the menu bar's items, a page menu opened at the bottom edge, a
 # second copy starting beside the first, and closing (the close request, Control+Q) ending the
 # program with status 0.
 set -uo pipefail
@@ -194,6 +194,30 @@ if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; the
 print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], timeout=30).read().decode())' \
         "$(started_port connected)" 2>&1)
     expect "the program auto-connected ($status_reply)" grep -q '"connected":true' <<<"$status_reply"
+
+    # A right-click just above the status bar opens a menu that lies wholly in the window: it
+    # opens upwards, so its bottom edge is at the pointer (its shadow a few rows past it), not
+    # cut off by the window's edge.
+    connected_window=$(window_of "$connected")
+    # Once the listing has been drawn, two screenshots a second apart are alike.
+    for _ in $(seq 1 20); do
+        sleep 1
+        xwd -silent -id "$connected_window" -out "$work/before-menu.xwd" 2>/dev/null
+        cmp -s "$work/before-menu.xwd" "$work/previous.xwd" && break
+        cp "$work/before-menu.xwd" "$work/previous.xwd" 2>/dev/null
+    done
+    view_bottom=$(size_of "$connected_window" | cut -dx -f2)
+    pointer_y=$((view_bottom - 34))
+    xdotool mousemove --window "$connected_window" 600 "$pointer_y" click 3
+    sleep 1
+    xwd -silent -id "$connected_window" -out "$work/after-menu.xwd" 2>/dev/null
+    read -r menu_top menu_bottom _ _ shot_height \
+        < <(python3 "$here/x11.py" changed "$work/before-menu.xwd" "$work/after-menu.xwd" 100 300)
+    expect "a right-click near the bottom opens a menu (rows ${menu_top}-${menu_bottom})" \
+        test "${menu_bottom:-0}" -gt "$((${menu_top:-0} + 60))"
+    expect "the menu ends at the pointer, inside the window (bottom ${menu_bottom}, pointer ${pointer_y}, window ${shot_height})" \
+        test "${menu_bottom:-0}" -le "$((pointer_y + 8))" -a "${menu_bottom:-0}" -lt "$((${shot_height:-0} - 1))"
+    xdotool key Escape
 
     python3 "$here/x11.py" close "$(window_of "$connected")"
     wait_exit "$connected" 15
