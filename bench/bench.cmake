@@ -9,7 +9,7 @@ add_dependencies(bench ssh_bench server_bench)
 
 # The HTTP server: wrk load on an asset and a status request, TCP_NODELAY on and off, and
 # "/api/list" against the bare ssh run.
-add_executable(server_bench ${CMAKE_SOURCE_DIR}/bench/server_bench.cc)
+add_executable(server_bench ${CMAKE_SOURCE_DIR}/bench/server_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
 target_link_libraries(server_bench PRIVATE server wrenfield_test_server_support)
 
 # Streaming: 1 GiB each way through the real program beside the bare `ssh cat` pipe, with the
@@ -27,3 +27,8 @@ add_custom_target(page_bench_run
   COMMAND ${CMAKE_COMMAND} -E env WRENFIELD_BIN=$<TARGET_FILE:wrenfield> node ${CMAKE_SOURCE_DIR}/bench/page_bench.mjs
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} USES_TERMINAL)
 add_dependencies(page_bench_run wrenfield)
+
+# Browsing while transfers run: the reply times of status, list and read beside a slow download
+# and a stalled upload (the tests' local sshd; no root needed).
+add_executable(browse_bench ${CMAKE_SOURCE_DIR}/bench/browse_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
+target_link_libraries(browse_bench PRIVATE server wrenfield_test_server_support)

@@ -49,6 +49,16 @@ std::string prepare_account(const std::string& account, bool& created) {
     return entry->pw_dir;
 }
 
+testing::LocalSshServer& use_shared_server() {
+    testing::LocalSshServer* server = testing::LocalSshServer::shared();
+    if (server == nullptr)
+        fail("the local sshd did not start: " + testing::LocalSshServer::start_error());
+    ::setenv("HOME", server->home().c_str(), 1);
+    ::setenv("PATH", server->path().c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+    return *server;
+}
+
 AccountServer start_account_server(const std::string& account) {
     if (::geteuid() != 0)
         fail("run as root: the benchmark makes its own test account with useradd");

@@ -27,6 +27,10 @@ std::string checked_output(const std::vector<std::string>& arguments, std::strin
 // command) when missing. Sets `created` when this run made it.
 std::string prepare_account(const std::string& account, bool& created);
 
+// The shared local sshd of the tests, logged into as the current account, with HOME and PATH
+// pointed at it and no SSH agent; a server that cannot start ends the program.
+testing::LocalSshServer& use_shared_server();
+
 // The local sshd of the tests, logged into as an account of the benchmark's own.
 struct AccountServer {
     std::string home;              // the account's home

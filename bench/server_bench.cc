@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/base64.h"
+#include "bench_support.h"
 #include "ssh/connection.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
@@ -110,12 +111,7 @@ double milliseconds_since(Clock::time_point start) {
 // list_remote_dir call, alternating, medians of `rounds`.
 void measure_listing(int rounds) {
     std::string error;
-    LocalSshServer* ssh_server = LocalSshServer::shared();
-    if (ssh_server == nullptr)
-        fail("the local sshd did not start: " + LocalSshServer::start_error());
-    ::setenv("HOME", ssh_server->home().c_str(), 1);
-    ::setenv("PATH", ssh_server->path().c_str(), 1);
-    ::unsetenv("SSH_AUTH_SOCK");
+    LocalSshServer* ssh_server = &wrenfield::bench::use_shared_server();
 
     TemporaryDirectory directory("wrenfield-server-bench", ssh_server->scratch_root());
     for (int i = 0; i < 1000; ++i)
@@ -236,7 +232,7 @@ int main(int argc, char** argv) {
                 std::string(10, '-').c_str(), std::string(10, '-').c_str(),
                 std::string(10, '-').c_str(), std::string(10, '-').c_str());
     for (bool nodelay : {true, false}) {
-        InProcessServer web(nodelay);
+        InProcessServer web(ServerLimits{.tcp_nodelay = nodelay});
         print_row(nodelay ? "on (as the program runs)" : "off (for comparison)",
                   run_wrk(web.port(), "/api/status", 1, seconds, Connection::KeepAlive));
     }

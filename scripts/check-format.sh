@@ -3,8 +3,17 @@
 # scripts and modules, the tests and the benchmarks; then lints the JavaScript with ESLint
 # (eslint.config.mjs), which --fix leaves to be mended by hand. The vendored npm files are not
 # ours to format or lint.
+# The remote python3 programs and their tests are compiled, which checks their syntax.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+mapfile -t python_files < <(git ls-files -co --exclude-standard 'src/*.py' 'tests/*.py')
+if ((${#python_files[@]})); then
+  # The compiled files go to a scratch folder, not beside the sources.
+  cache=$(mktemp -d)
+  trap 'rm -rf "$cache"' EXIT
+  PYTHONPYCACHEPREFIX=$cache python3 -m py_compile "${python_files[@]}"
+  echo "python: ${#python_files[@]} files compile"
+fi
 mapfile -t files < <(git ls-files -co --exclude-standard \
   'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.h' \
   'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs' 'eslint.config.mjs')

@@ -10,6 +10,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libgtest-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   openssh-client openssh-server python3
+  e2fsprogs btrfs-progs python3-fusepy acl attr
   xvfb xauth xdotool x11-utils x11-apps iproute2 chromium wrk
   nodejs npm
 )

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "ssh/remote.h"
@@ -220,6 +221,24 @@ TEST_F(SshConnectionTest, AssigningOverARecordClosesTheReplacedMaster) {
     ASSERT_EQ(ssh.calls().size(), 1u);
     EXPECT_EQ(ssh.calls()[0].back(), unique_host("old"));
     EXPECT_EQ(kept.destination, unique_host("new"));
+}
+
+// A borrowed copy runs through the record's master but never starts one, and leaves closing it
+// to the record, also when it outlives the record.
+TEST_F(SshConnectionTest, ABorrowedCopyNeverStartsOrClosesTheMaster) {
+    TemporaryHome home;
+    std::optional<SshConnection> record = SshConnection::create(unique_host("lent"), 2222);
+    SshConnection borrowed = record->borrow();
+    Arguments expected = record->ssh_command();
+    expected[6] = "ControlMaster=no";
+    EXPECT_EQ(borrowed.ssh_command(), expected);
+    {
+        SshConnection moved = std::move(borrowed);
+        EXPECT_EQ(moved.ssh_command(), expected);
+    }
+    EXPECT_TRUE(ssh.calls().empty());
+    record.reset();
+    EXPECT_EQ(ssh.calls().size(), 1u);
 }
 
 // A destination that begins with "-" would be read by ssh as an option ("-oProxyCommand=..."

@@ -45,8 +45,8 @@ TEST(Base64, StandardAlphabetWithPadding) {
 TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     const std::pair<std::string_view, int> programs[] = {
         {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 1},
-        {remote_programs::kRemove, 1}, {remote_programs::kRmtree, 1}, {remote_programs::kRename, 2},
-        {remote_programs::kWrite, 2}};
+        {remote_programs::kRemove, 1}, {remote_programs::kRmtree, 1}, {remote_programs::kRename, 3},
+        {remote_programs::kWrite, 3}};
     for (const auto& [program, placeholders] : programs) {
         SCOPED_TRACE(program.substr(0, 120));
         ASSERT_TRUE(program.starts_with("python3 -c \"\nimport "));
@@ -73,7 +73,7 @@ TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     }
     EXPECT_NE(remote_programs::fill_program(remote_programs::kRename, {"QQ==", "Qg=="})
                   .find("\nsrc = base64.b64decode('QQ==').decode('utf-8')\n"
-                        "dst = base64.b64decode('Qg==').decode('utf-8')\ntry:\n"),
+                        "dst = base64.b64decode('Qg==').decode('utf-8')\n"),
               std::string::npos);
 }
 

@@ -290,13 +290,15 @@ TEST_F(RemoteTest, ReadsTakeOnlyFilesThatEnd) {
     };
     EXPECT_EQ(read_remote_file(connection, sparse_file("huge", 1288490189)).error(),
               "File is too large to view (1.2 GB; the limit is 64 MB); use Download");
-    const std::string over = sparse_file("over", read_size_limit + 1);
-    EXPECT_EQ(read_remote_file(connection, over).error(),
-              "File is too large to view (64 MB; the limit is 64 MB); use Download");
-    EXPECT_EQ(remote_download(connection, over).value_or("").size(), read_size_limit + 1);
-    auto at_limit = read_remote_file(connection, sparse_file("at-limit", read_size_limit));
+    // The bound is the caller's; a small one keeps the files small.
+    constexpr uint64_t limit = 64 << 10;
+    const std::string over = sparse_file("over", limit + 1);
+    EXPECT_EQ(read_remote_file(connection, over, -1, limit).error(),
+              "File is too large to view (64 KB; the limit is 64 KB); use Download");
+    EXPECT_EQ(remote_download(connection, over).value_or("").size(), limit + 1);
+    auto at_limit = read_remote_file(connection, sparse_file("at-limit", limit), -1, limit);
     ASSERT_TRUE(at_limit.has_value()) << at_limit.error();
-    EXPECT_EQ(at_limit->size, read_size_limit);
+    EXPECT_EQ(at_limit->size, limit);
 }
 
 TEST_F(RemoteTest, MakeDirectoryDeleteAndRename) {
@@ -424,7 +426,7 @@ TEST_F(RemoteTest, CutStreamLeavesTheOldContent) {
          {std::pair<size_t, std::string>{10, "short"}, {3, "too long"}}) {
         std::vector<std::string> command = connection.ssh_command();
         command.push_back(remote_programs::fill_program(
-            remote_programs::kWrite, {base64_encode(file), std::to_string(announced)}));
+            remote_programs::kWrite, {base64_encode(file), std::to_string(announced), "False"}));
         auto run = run_captured(command, sent);
         ASSERT_TRUE(run.has_value());
         EXPECT_EQ(run->status.code, 1);
@@ -437,8 +439,8 @@ TEST_F(RemoteTest, CutStreamLeavesTheOldContent) {
     // The same holds in place, for a file with a second name.
     fs::create_hard_link(file, scratch_path("second"));
     std::vector<std::string> command = connection.ssh_command();
-    command.push_back(
-        remote_programs::fill_program(remote_programs::kWrite, {base64_encode(file), "100"}));
+    command.push_back(remote_programs::fill_program(remote_programs::kWrite,
+                                                    {base64_encode(file), "100", "False"}));
     auto run = run_captured(command, "short");
     ASSERT_TRUE(run.has_value());
     EXPECT_EQ(run->status.code, 1);

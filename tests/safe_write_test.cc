@@ -19,30 +19,22 @@
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"
+#include "support/mounts.h"
 #include "support/remote_fixture.h"
 
 using namespace wrenfield;
+using wrenfield::testing::attribute;
+using wrenfield::testing::Mount;
+using wrenfield::testing::pattern;
 using wrenfield::testing::read_file;
+using wrenfield::testing::remote_interpreters;
 using wrenfield::testing::run_command;
+using wrenfield::testing::status_of;
 using wrenfield::testing::TemporaryDirectory;
 using wrenfield::testing::write_file;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct stat status_of(const std::string& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return status;
-}
-
-std::optional<std::string> attribute(const std::string& path, const std::string& name) {
-    char value[4096];
-    const ssize_t length = ::getxattr(path.c_str(), name.c_str(), value, sizeof value);
-    if (length < 0)
-        return std::nullopt;
-    return std::string(value, static_cast<size_t>(length));
-}
 
 bool set_attribute(const std::string& path, const std::string& name, std::string_view value) {
     return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0;
@@ -67,49 +59,6 @@ std::string access_acl() {
         put(id, 4);
     }
     return value;
-}
-
-// One mount, undone when the test ends.
-class Mount {
-  public:
-    Mount(std::vector<std::string> arguments, std::string point) : point_(std::move(point)) {
-        arguments.insert(arguments.begin(), "mount");
-        arguments.push_back(point_);
-        auto result = run_command(arguments);
-        mounted_ = result.exit_code == 0;
-        error_ = result.error;
-    }
-    ~Mount() {
-        if (mounted_)
-            run_command({"umount", point_});
-    }
-    Mount(const Mount&) = delete;
-    Mount& operator=(const Mount&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-  private:
-    std::string point_;
-    bool mounted_ = false;
-    std::string error_;
-};
-
-// The pids of the remote interpreters running a program that holds `marker`.
-std::vector<pid_t> remote_interpreters(const std::string& marker) {
-    std::vector<pid_t> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string command_line = read_file(entry.path() / "cmdline").value_or("");
-        const std::string program = command_line.substr(0, command_line.find('\0'));
-        if (fs::path(program).filename().string().starts_with("python") &&
-            command_line.find(marker) != std::string::npos) {
-            found.push_back(std::stoi(name));
-        }
-    }
-    return found;
 }
 
 // Whether the process has a file below `directory` open.
@@ -161,13 +110,6 @@ class SafeWriteTest : public wrenfield::testing::RemoteServerTest {
   private:
     bool accounts_made_ = false;
 };
-
-std::string pattern(size_t length, char seed) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i)
-        bytes[i] = static_cast<char>(seed + i * 7 + (i >> 10));
-    return bytes;
-}
 
 }  // namespace
 
@@ -320,8 +262,8 @@ TEST_F(SafeWriteTest, KilledSaveLeavesNoTemporaryFile) {
     const std::string file = directory + "/file";
     ASSERT_TRUE(write_file(file, "precious"));
     std::vector<std::string> command = connection.ssh_command();
-    command.push_back(
-        remote_programs::fill_program(remote_programs::kWrite, {base64_encode(file), "16777216"}));
+    command.push_back(remote_programs::fill_program(remote_programs::kWrite,
+                                                    {base64_encode(file), "16777216", "False"}));
     auto process = RunningProcess::start(command, ChildInput::Pipe);
     ASSERT_TRUE(process.has_value());
     ASSERT_TRUE(process->write_input(std::string(1 << 20, 'n')).has_value());

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include "base/text.h"
+#include "server/assets.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
@@ -44,7 +48,8 @@ class DispatchTest : public ::testing::Test {
                             headers);
     }
 
-    InProcessServer server;
+    // A short read timeout: a body that stops coming is given up quickly.
+    InProcessServer server{ServerLimits{.read_timeout = 300ms, .body_wait = 600ms}};
 };
 
 TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
@@ -86,6 +91,87 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
         EXPECT_EQ(reply.body, file);
     }
     EXPECT_GT(get("/vendor/html2canvas.min.js").body.size(), 100000u);
+}
+
+// The page script is built from several files: as served, it is one script that a JavaScript
+// engine accepts, and it holds what the page calls at start-up.
+TEST_F(DispatchTest, ThePageScriptIsServedAsOneValidScript) {
+    HttpReply reply = get("/js/app.js", {{"Accept-Encoding", "gzip, deflate, br"}});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.header("Content-Type"), javascript);
+    EXPECT_EQ(reply.header("Content-Length"), std::to_string(reply.body.size()));
+    TemporaryDirectory directory("wrenfield-page-script");
+    const std::string script = directory / "app.js";
+    ASSERT_TRUE(write_file(script, reply.body));
+    CommandResult check = run_command({"node", "--check", script});
+    EXPECT_EQ(check.exit_code, 0) << check.error;
+    for (const char* name : {"function uploadFiles(", "function escapeHtml("}) {
+        EXPECT_NE(reply.body.find(name), std::string::npos) << name;
+    }
+}
+
+// The page's Content-Security-Policy, directive by directive: name -> its source list.
+std::map<std::string, std::vector<std::string>> policy_directives(const std::string& policy) {
+    std::map<std::string, std::vector<std::string>> directives;
+    std::istringstream pieces(policy);
+    for (std::string piece; std::getline(pieces, piece, ';');) {
+        std::istringstream words(piece);
+        std::string name;
+        words >> name;
+        auto& sources = directives[name];
+        for (std::string word; words >> word;)
+            sources.push_back(word);
+    }
+    return directives;
+}
+
+TEST_F(DispatchTest, ThePageIsServedWithAPolicyThatLoadsNothingElseFromThisServer) {
+    const std::string port = std::to_string(server.port());
+    const std::vector<std::string> origins = {"http://127.0.0.1:" + port,
+                                              "http://localhost:" + port};
+    for (const char* page : {"/", "/index.html"}) {
+        SCOPED_TRACE(page);
+        auto directives = policy_directives(get(page).header("Content-Security-Policy"));
+        for (const char* closed :
+             {"default-src", "frame-src", "object-src", "form-action", "base-uri"}) {
+            EXPECT_EQ(directives[closed], std::vector<std::string>{"'none'"}) << closed;
+        }
+        EXPECT_EQ(directives["img-src"], (std::vector<std::string>{"https:", "data:"}));
+        // Every source on this server is one exact asset of the directive's kind (both names
+        // of the machine), or the API for requests: never the whole origin, which would admit
+        // an image or a sheet from /api/.
+        const std::map<std::string, std::string> kinds = {
+            {"script-src", javascript}, {"style-src", css}, {"connect-src", ""}};
+        for (const auto& [directive, content_type] : kinds) {
+            SCOPED_TRACE(directive);
+            std::set<std::string> named;
+            for (const std::string& source : directives[directive]) {
+                if (std::ranges::any_of(origins,
+                                        [&](const auto& o) { return source.starts_with(o); }))
+                    named.insert(source);
+            }
+            std::set<std::string> expected;
+            for (const std::string& origin : origins) {
+                if (content_type.empty())
+                    expected.insert(origin + "/api/");
+                for (const StaticAsset& asset : static_assets()) {
+                    if (!content_type.empty() && asset.content_type == content_type)
+                        expected.insert(origin + std::string(asset.path));
+                }
+            }
+            EXPECT_EQ(named, expected);
+        }
+        // Nor a source that takes in this server by a wider name.
+        for (const auto& [directive, sources] : directives) {
+            for (const std::string& wide : {"'self'", "*", "http:", "'unsafe-eval'"})
+                EXPECT_EQ(std::ranges::count(sources, wide), 0) << directive << " " << wide;
+        }
+        EXPECT_EQ(std::ranges::count(directives["script-src"], "'unsafe-inline'"), 0);
+    }
+    // Only the page carries it; the sheets, scripts and replies are not documents.
+    EXPECT_EQ(get("/css/styles.css").header("Content-Security-Policy"), "");
+    EXPECT_EQ(get("/js/app.js").header("Content-Security-Policy"), "");
+    EXPECT_EQ(get("/nothing").header("Content-Security-Policy"), "");
 }
 
 TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {
@@ -272,7 +358,7 @@ TEST_F(DispatchTest, BodiesAreWhatTheFramingSays) {
         // waiting for the rest, the route has acted, and its reply says so.
         RawConnection connection(server.port());
         ASSERT_TRUE(connection.send(head + "Connection: close\r\nContent-Length: 10\r\n\r\nabc"));
-        const std::string cut = connection.read_to_end(15s);
+        const std::string cut = connection.read_to_end(5s);
         EXPECT_TRUE(cut.starts_with("HTTP/1.1 200")) << cut;
         EXPECT_NE(cut.find(disconnected), std::string::npos) << cut;
     }

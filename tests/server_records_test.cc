@@ -141,8 +141,17 @@ TEST(PayloadTest, FieldsAndTheirTypes) {
     ASSERT_TRUE(rename);
     EXPECT_EQ(rename->from, "/a");
     EXPECT_EQ(rename->to, "/b");
-    EXPECT_EQ(rejection(read_rename_payload(R"(["/a","/b","/c"])")),
-              "trailing characters at line 1 column 12");
+    EXPECT_FALSE(rename->no_replace);
+    EXPECT_EQ(rejection(read_rename_payload(R"(["/a","/b",true,"/c"])")),
+              "trailing characters at line 1 column 17");
+
+    // `no_replace` may be left out of either form (it is then false), but is never null.
+    EXPECT_TRUE(read_rename_payload(R"(["/a","/b",true])")->no_replace);
+    EXPECT_TRUE(read_write_payload(R"({"no_replace":true,"path":"/f","content":""})")->no_replace);
+    EXPECT_FALSE(read_write_payload(R"(["/f",""])")->no_replace);
+    EXPECT_FALSE(empty_content->no_replace);
+    EXPECT_EQ(rejection(read_write_payload(R"({"path":"/f","content":"","no_replace":null})")),
+              "invalid type: null, expected a boolean at line 1 column 43");
     EXPECT_EQ(rejection(read_mkdir_payload("[]")),
               "invalid length 0, expected struct MkdirPayload with 1 element at line 1 column 2");
 }

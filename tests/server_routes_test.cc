@@ -8,6 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +26,13 @@ using Json = nlohmann::ordered_json;
 
 std::string encode(const std::string& text) {
     return httplib::detail::encode_query_param(text);
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 class RoutesTest : public SshServerTest {
@@ -200,24 +209,143 @@ TEST_F(RoutesTest, UploadAndDownloadCarryRawBytes) {
     EXPECT_EQ(get("/api/download?path=" + encode(scratch() + "/")).status, 500);
 }
 
-TEST_F(RoutesTest, TheLockIsHeldUntilTheReplyHasBeenWritten) {
+// Three changes written in one send are all made, in order, and all answered.
+TEST_F(RoutesTest, PipelinedChangesAllRun) {
     connect({{"host", server().host_alias()}});
-    const std::string file = scratch_path("large.bin");
-    ASSERT_TRUE(write_file(file, std::string(48 << 20, 'z')));
+    std::string requests;
+    for (const char* name : {"one", "one/two", "one/two/three"}) {
+        const std::string body = Json{{"path", scratch_path(name)}}.dump();
+        requests +=
+            "POST /api/mkdir HTTP/1.1\r\nHost: " + web.host() +
+            "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n" + body;
+    }
+    RawConnection connection(web.port());
+    ASSERT_TRUE(connection.send(requests));
+    std::string replies;
+    while (count_of(replies, "HTTP/1.1 ") < 3) {
+        const std::string more = connection.read_some(65536, 30s);
+        if (more.empty())
+            break;
+        replies += more;
+    }
+    EXPECT_EQ(count_of(replies, "HTTP/1.1 200"), 3u) << replies;
+    EXPECT_TRUE(std::filesystem::is_directory(scratch_path("one/two/three")));
+}
 
-    // A download whose client reads nothing yet: once the reply has begun, the server's write
-    // stalls on the full socket buffers, with the lock still held.
-    RawConnection download(web.port());
-    ASSERT_TRUE(download.send("GET /api/download?path=" + encode(file) + " HTTP/1.1\r\nHost: " +
-                              web.host() + "\r\nConnection: close\r\n\r\n"));
-    ASSERT_TRUE(download.wait_readable(60s));
+// ---- transfers beside browsing ----
 
-    auto state = std::async(std::launch::async, [&] { return get("/api/status"); });
-    EXPECT_EQ(state.wait_for(700ms), std::future_status::timeout);
-    std::string response = download.read_to_end(60s);
-    EXPECT_TRUE(response.starts_with("HTTP/1.1 200")) << response.substr(0, 200);
-    EXPECT_GT(response.size(), size_t{48 << 20});
-    EXPECT_EQ(Json::parse(state.get().body)["connected"], true);
+// A download whose client reads nothing (the server's writes stall on the full socket buffers)
+// and an upload whose body stops after its first byte, both under way.
+struct StalledTransfers {
+    StalledTransfers(const InProcessServer& web, const std::string& source,
+                     const std::string& target)
+        : download(web.port()), upload(web.port()) {
+        const std::string host = "Host: " + web.host() + "\r\n";
+        EXPECT_TRUE(download.send("GET /api/download?path=" + encode(source) + " HTTP/1.1\r\n" +
+                                  host + "\r\n"));
+        EXPECT_TRUE(download.wait_readable(60s));
+        EXPECT_TRUE(upload.send("POST /api/upload?path=" + encode(target) + " HTTP/1.1\r\n" + host +
+                                "Content-Length: 1000\r\n\r\nx"));
+    }
+    RawConnection download;
+    RawConnection upload;
+};
+
+class TransfersTest : public RoutesTest {
+  protected:
+    void SetUp() override {
+        RoutesTest::SetUp();
+        large = scratch_path("large.bin");
+        target = scratch_path("target.txt");
+        ASSERT_TRUE(write_file(large, std::string(48 << 20, 'z')));
+        ASSERT_TRUE(write_file(target, "old content"));
+    }
+    void connect_server(const InProcessServer& other) {
+        HttpReply reply = http_post_json(other.port(), "/api/connect",
+                                         Json{{"host", server().host_alias()}}.dump());
+        ASSERT_EQ(reply.status, 200) << reply.body;
+    }
+    std::string large;
+    std::string target;
+};
+
+// Neither transfer holds up the requests of the page, and the stalled body is given up after
+// its allowance in all, not reset by each byte that comes.
+TEST_F(TransfersTest, TransfersNeverBlockBrowsing) {
+    InProcessServer patient(ServerLimits{.body_wait = 3s, .body_wait_per_mebibyte = 0s});
+    connect_server(patient);
+    const std::string small = scratch_path("small.txt");
+    ASSERT_TRUE(write_file(small, "small"));
+    StalledTransfers transfers(patient, large, target);
+    const std::vector<std::string> browsing = {"/api/status", "/api/list?path=" + encode(scratch()),
+                                               "/api/read?path=" + encode(small)};
+    const auto started = std::chrono::steady_clock::now();
+    std::string upload_reply;
+    // One byte a second.
+    for (int sent = 0; sent < 10 && upload_reply.empty(); ++sent) {
+        transfers.upload.send("x");
+        for (const std::string& path : browsing) {
+            SCOPED_TRACE(path);
+            auto reply =
+                std::async(std::launch::async, [&] { return http_get(patient.port(), path); });
+            ASSERT_EQ(reply.wait_for(5s), std::future_status::ready);
+            EXPECT_EQ(reply.get().status, 200);
+        }
+        if (transfers.upload.wait_readable(1s))
+            upload_reply = transfers.upload.read_to_end(10s);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
+    EXPECT_TRUE(upload_reply.starts_with("HTTP/1.1 400")) << upload_reply;
+    EXPECT_NE(upload_reply.find("Failed to read upload payload"), std::string::npos)
+        << upload_reply;
+    EXPECT_EQ(read_file(target), "old content");
+}
+
+// Disconnecting ends the running transfers with an error for their clients: the stalled upload
+// gets its reply at once and leaves the file as it was, the download's body is cut.
+TEST_F(TransfersTest, DisconnectingEndsTheTransfers) {
+    connect({{"host", server().host_alias()}});
+    StalledTransfers transfers(web, large, target);
+    std::this_thread::sleep_for(500ms);  // the upload's ssh run has begun
+
+    EXPECT_EQ(post("/api/disconnect", Json::object()).status, 200);
+    ASSERT_TRUE(transfers.upload.wait_readable(10s));
+    // The server closes the connection after the reply: the body did not all come.
+    const std::string upload_reply = transfers.upload.read_to_end(10s);
+    EXPECT_TRUE(upload_reply.starts_with("HTTP/1.1 500")) << upload_reply;
+    EXPECT_NE(upload_reply.find("Upload stopped: the SSH connection was closed during the "
+                                "transfer"),
+              std::string::npos)
+        << upload_reply;
+    const std::string downloaded = transfers.download.read_to_end(30s);
+    EXPECT_LT(downloaded.size(), size_t{48 << 20});
+    EXPECT_FALSE(downloaded.ends_with("\r\n0\r\n\r\n"));
+    EXPECT_EQ(read_file(target), "old content");
+}
+
+// Past the slots for transfers through one master, a transfer waits for one to end; it never
+// fails for want of a session.
+TEST_F(TransfersTest, TransfersPastTheSlotsWaitTheirTurn) {
+    // Downloads whose clients read nothing are kept, not cut for a slow client.
+    InProcessServer patient(ServerLimits{.write_timeout = 60s});
+    connect_server(patient);
+    const std::string request = "GET /api/download?path=" + encode(large) +
+                                " HTTP/1.1\r\nHost: " + patient.host() + "\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> running;
+    for (size_t i = 0; i < transfer_slots; ++i) {
+        running.push_back(std::make_unique<RawConnection>(patient.port()));
+        ASSERT_TRUE(running.back()->send(request));
+    }
+    for (auto& download : running)
+        ASSERT_TRUE(download->wait_readable(60s));
+    RawConnection waiting(patient.port());
+    ASSERT_TRUE(waiting.send(request));
+    EXPECT_FALSE(waiting.wait_readable(1s));
+    EXPECT_EQ(http_get(patient.port(), "/api/status").status, 200);
+    running.front().reset();
+    ASSERT_TRUE(waiting.wait_readable(20s));
+    EXPECT_TRUE(waiting.read_some(64, 1s).starts_with("HTTP/1.1 200"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,6 +141,18 @@ ChunkedReply decode_chunked(const std::string& response) {
 bool status_answers_within(uint16_t port, std::chrono::milliseconds timeout) {
     auto state = std::async(std::launch::async, [&] { return http_get(port, "/api/status"); });
     return state.wait_for(timeout) == std::future_status::ready && state.get().status == 200;
+}
+
+// Waits, up to `timeout`, until this process has no child left, without reaping any.
+bool children_ended_within(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    siginfo_t info{};
+    while (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
 }
 
 void expect_no_children() {
@@ -306,9 +319,10 @@ TEST_F(StreamingTest, ClientLeavingEndsTheDownload) {
             download.send(request_head("GET", "/api/download?path=" + encode(source)) + "\r\n"));
         ASSERT_TRUE(download.wait_readable(30s));
     }
-    // The server's next write fails; the child is ended and reaped and the lock let go, well
-    // before the file could have been read to its end by anyone.
+    // The server's next write fails; the child is ended and reaped, well before the file could
+    // have been read to its end by anyone.
     EXPECT_TRUE(status_answers_within(5s));
+    EXPECT_TRUE(children_ended_within(5s));
     expect_no_children();
     // The shared master survived the end of that run.
     EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(scratch())).status, 200);
@@ -351,8 +365,9 @@ TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
                                 "Content-Length: " + std::to_string(length) + "\r\n\r\n"));
         ASSERT_TRUE(upload.send(std::string(length / 2, 'n')));
     }
-    // Answered once the cut upload has been dealt with under the lock.
-    EXPECT_TRUE(status_answers_within(30s));
+    EXPECT_TRUE(status_answers_within(5s));
+    // The cut upload is dealt with beside other requests: wait for its run to end.
+    EXPECT_TRUE(children_ended_within(30s));
     EXPECT_EQ(read_file(target), "old content");
     // Nothing is left beside it: the half-written replacement was removed.
     std::vector<std::string> names;
@@ -362,33 +377,70 @@ TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
     expect_no_children();
 }
 
-// A read or a download whose client goes away while the remote side sends nothing (a slow
-// disk, a stuck mount) is stopped then, and the lock let go, not when the remote side ends.
-TEST(ClientLeavingTest, StopsTheRemoteRunAndFreesTheConnection) {
+// Connected to a stand-in host whose remote programs send nothing for a minute (a slow disk, a
+// stuck mount).
+class ClientLeavingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string host = "fake-host-" + std::to_string(::getpid());
+        HttpReply connected =
+            http_post_json(web.port(), "/api/connect", Json{{"host", host}}.dump());
+        ASSERT_EQ(connected.status, 200) << connected.body;
+    }
+    std::string request(const std::string& route) const {
+        return "GET " + route + "?path=slow HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
+    }
+    // Waits until the remote runs started so far number `calls`.
+    bool remote_runs_reach(size_t calls) const {
+        for (int wait = 0; wait < 500 && ssh.calls().size() < calls; ++wait)
+            std::this_thread::sleep_for(10ms);
+        return ssh.calls().size() == calls;
+    }
+
     TemporaryHome home;
-    FakeSsh ssh(
+    FakeSsh ssh{
         "case \"${@: -1}\" in\n"
         "uname*) printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n';;\n"
         "python3*) exec sleep 60;;\n"
-        "esac");
+        "esac"};
     InProcessServer web;
-    const std::string host = "fake-host-" + std::to_string(::getpid());
-    HttpReply connected = http_post_json(web.port(), "/api/connect", Json{{"host", host}}.dump());
-    ASSERT_EQ(connected.status, 200) << connected.body;
+};
+
+// A read or a download whose client goes away while the remote side sends nothing is stopped
+// then, not when the remote side ends.
+TEST_F(ClientLeavingTest, StopsTheRemoteRunAndFreesTheConnection) {
     for (const char* route : {"/api/read", "/api/download"}) {
         SCOPED_TRACE(route);
         const size_t calls = ssh.calls().size();
         {
-            RawConnection request(web.port());
-            ASSERT_TRUE(request.send(std::string("GET ") + route +
-                                     "?path=slow HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n"));
-            // Wait until the remote run, started under the lock, has begun.
-            for (int wait = 0; wait < 500 && ssh.calls().size() == calls; ++wait)
-                std::this_thread::sleep_for(10ms);
-            ASSERT_GT(ssh.calls().size(), calls);
+            RawConnection client(web.port());
+            ASSERT_TRUE(client.send(request(route)));
+            ASSERT_TRUE(remote_runs_reach(calls + 1));
         }
         EXPECT_TRUE(status_answers_within(web.port(), 5s));
     }
+    // A download runs beside the lock: its run ends by itself, well before the remote side would.
+    EXPECT_TRUE(children_ended_within(5s));
+    expect_no_children();
+}
+
+// A read whose client resets its connection (SO_LINGER 0) while another read holds the lock is
+// not run for no one once it gets the lock: its socket reports the reset, and the run stops.
+TEST_F(ClientLeavingTest, AReadWhoseClientResetWhileWaitingDoesNotRun) {
+    const size_t calls = ssh.calls().size();
+    auto holding = std::make_unique<RawConnection>(web.port());
+    ASSERT_TRUE(holding->send(request("/api/read")));
+    ASSERT_TRUE(remote_runs_reach(calls + 1));
+    {
+        RawConnection reset(web.port());
+        ASSERT_TRUE(reset.send(request("/api/read")));
+        std::this_thread::sleep_for(200ms);  // it waits for the lock
+        const linger abort{1, 0};
+        ASSERT_EQ(::setsockopt(reset.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    }
+    holding.reset();
+    // Both reads are over well before either remote run would have ended.
+    EXPECT_TRUE(status_answers_within(web.port(), 5s));
     expect_no_children();
 }
 

@@ -64,6 +64,14 @@ add_node_tests(web ${CMAKE_SOURCE_DIR}/tests/web/*.test.mjs 60 "LC_ALL=en_US.UTF
 add_node_tests(browser ${CMAKE_SOURCE_DIR}/tests/browser/*.test.mjs 600
   "WRENFIELD_BIN=$<TARGET_FILE:wrenfield>;WRENFIELD_BUILD_DIR=${CMAKE_BINARY_DIR}")
 
+# The remote python3 programs run directly, without ssh: tests/*_test.py, Python's unittest.
+file(GLOB PROGRAM_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.py)
+foreach(test_source ${PROGRAM_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_test(NAME ${test_name} COMMAND python3 -B ${test_source})
+  set_tests_properties(${test_name} PROPERTIES TIMEOUT 300)
+endforeach()
+
 file(GLOB WINDOW_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/window/*.test.sh)
 foreach(test_source ${WINDOW_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)

@@ -97,8 +97,14 @@ bool is_digit(int c) {
     return c >= '0' && c <= '9';
 }
 
+// Whether the field takes null.
 bool is_optional(FieldKind kind) {
     return kind == FieldKind::optional_string || kind == FieldKind::optional_u16;
+}
+
+// Whether the field may be left out of a record.
+bool may_be_absent(FieldKind kind) {
+    return is_optional(kind) || kind == FieldKind::defaulted_boolean;
 }
 
 class Reader {
@@ -669,6 +675,7 @@ class Reader {
             case FieldKind::optional_string:
                 return deserialize_string();
             case FieldKind::boolean:
+            case FieldKind::defaulted_boolean:
                 return deserialize_boolean();
             case FieldKind::optional_u16:
             case FieldKind::u64:
@@ -771,7 +778,7 @@ class Reader {
             seen[field] = true;
         }
         for (size_t field = 0; field < fields.size(); ++field) {
-            if (!seen[field] && !is_optional(fields[field].kind)) {
+            if (!seen[field] && !may_be_absent(fields[field].kind)) {
                 return std::unexpected(
                     custom_error("missing field `" + std::string(fields[field].name) + "`"));
             }
@@ -786,6 +793,10 @@ class Reader {
             auto next = has_next_element(first);
             if (!next)
                 return std::unexpected(next.error());
+            if (!*next && field.kind == FieldKind::defaulted_boolean) {
+                values.emplace_back();
+                continue;
+            }
             if (!*next) {
                 const size_t count = record.fields.size();
                 return std::unexpected(

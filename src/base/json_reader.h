@@ -18,7 +18,17 @@
 namespace wrenfield::json_reader {
 
 // What a field takes. An optional field also takes null, and may be left out of an object.
-enum class FieldKind { string, optional_string, boolean, optional_u16, u64, i64 };
+// A `defaulted_boolean` may be left out of the object form, and off the end of the array form
+// (it is then absent from the values); unlike the optional kinds, it is never null.
+enum class FieldKind {
+    string,
+    optional_string,
+    boolean,
+    defaulted_boolean,
+    optional_u16,
+    u64,
+    i64
+};
 
 struct FieldDescription {
     std::string_view name;

@@ -82,6 +82,11 @@ std::string take_text(FieldValue& value) {
                                                       : std::string();
 }
 
+// A boolean that may be left out: false when it was.
+bool take_flag(const FieldValue& value) {
+    return std::holds_alternative<bool>(value) && std::get<bool>(value);
+}
+
 std::optional<std::string> take_optional_text(FieldValue& value) {
     if (std::holds_alternative<std::string>(value))
         return std::move(std::get<std::string>(value));
@@ -107,16 +112,18 @@ constexpr FieldDescription mkdir_fields[] = {{"path", FieldKind::string}};
 enum MkdirField : size_t { mkdir_path };
 
 constexpr FieldDescription rename_fields[] = {{"from", FieldKind::string},
-                                              {"to", FieldKind::string}};
-enum RenameField : size_t { rename_from, rename_to };
+                                              {"to", FieldKind::string},
+                                              {"no_replace", FieldKind::defaulted_boolean}};
+enum RenameField : size_t { rename_from, rename_to, rename_no_replace };
 
 constexpr FieldDescription delete_fields[] = {{"path", FieldKind::string},
                                               {"is_dir", FieldKind::boolean}};
 enum DeleteField : size_t { delete_path, delete_is_dir };
 
 constexpr FieldDescription write_fields[] = {{"path", FieldKind::string},
-                                             {"content", FieldKind::string}};
-enum WriteField : size_t { write_path, write_content };
+                                             {"content", FieldKind::string},
+                                             {"no_replace", FieldKind::defaulted_boolean}};
+enum WriteField : size_t { write_path, write_content, write_no_replace };
 
 }  // namespace
 
@@ -145,7 +152,8 @@ std::expected<RenamePayload, std::string> read_rename_payload(std::string_view b
     auto fields = read_fields(body, "struct RenamePayload", rename_fields);
     if (!fields)
         return std::unexpected(fields.error());
-    return RenamePayload{take_text((*fields)[rename_from]), take_text((*fields)[rename_to])};
+    return RenamePayload{take_text((*fields)[rename_from]), take_text((*fields)[rename_to]),
+                         take_flag((*fields)[rename_no_replace])};
 }
 
 std::expected<DeletePayload, std::string> read_delete_payload(std::string_view body) {
@@ -160,7 +168,8 @@ std::expected<WritePayload, std::string> read_write_payload(std::string_view bod
     auto fields = read_fields(body, "struct WritePayload", write_fields);
     if (!fields)
         return std::unexpected(fields.error());
-    return WritePayload{take_text((*fields)[write_path]), take_text((*fields)[write_content])};
+    return WritePayload{take_text((*fields)[write_path]), take_text((*fields)[write_content]),
+                        take_flag((*fields)[write_no_replace])};
 }
 
 }  // namespace wrenfield

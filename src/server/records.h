@@ -35,6 +35,8 @@ struct MkdirPayload {
 struct RenamePayload {
     std::string from;
     std::string to;
+    // Refuse when something exists at `to` rather than replace it; may be left out (false).
+    bool no_replace = false;
 };
 
 struct DeletePayload {
@@ -45,6 +47,8 @@ struct DeletePayload {
 struct WritePayload {
     std::string path;
     std::string content;
+    // Refuse when something exists at `path` rather than replace it; may be left out (false).
+    bool no_replace = false;
 };
 
 // Each reader takes the whole body (valid UTF-8) and gives the record, or a message such as

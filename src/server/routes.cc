@@ -1,5 +1,9 @@
 #include "server/routes.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "base/text.h"
@@ -29,8 +33,34 @@ struct StreamedReply {
     BodyPieces body_pieces;
 };
 
-RouteAnswer answer(StreamedReply streamed, std::unique_lock<std::mutex> lock) {
-    return RouteAnswer{std::move(streamed.reply), std::move(lock), std::move(streamed.body_pieces)};
+RouteAnswer answer(StreamedReply streamed) {
+    return RouteAnswer{std::move(streamed.reply), {}, std::move(streamed.body_pieces)};
+}
+
+Reply body_too_large() {
+    return error_reply("Request body is too large (the limit is " +
+                           std::to_string(json_body_limit >> 20) + " MiB)",
+                       413);
+}
+
+// The whole body of a JSON route, up to json_body_limit.
+std::expected<std::string, Reply> read_json_body(const ApiRequest& request) {
+    if (request.body_length && *request.body_length > json_body_limit)
+        return std::unexpected(body_too_large());
+    std::string body;
+    bool too_large = false;
+    const bool complete = request.stream_body([&](std::string_view piece) {
+        too_large = body.size() + piece.size() > json_body_limit;
+        if (!too_large)
+            body.append(piece);
+        return !too_large;
+    });
+    if (too_large)
+        return std::unexpected(body_too_large());
+    if (!complete)
+        return std::unexpected(
+            error_reply("Failed to read body: " + std::string(body_cut_short), 400));
+    return body;
 }
 
 // A body for a JSON route: the bytes must be UTF-8, then the record is read from the text.
@@ -38,9 +68,9 @@ template <typename Payload>
 std::expected<Payload, Reply> read_payload(
     const ApiRequest& request,
     std::expected<Payload, std::string> (*reader)(std::string_view body)) {
-    auto body = request.read_body();
+    auto body = read_json_body(request);
     if (!body)
-        return std::unexpected(error_reply("Failed to read body: " + body.error(), 400));
+        return std::unexpected(std::move(body.error()));
     if (!is_valid_utf8(*body)) {
         return std::unexpected(
             error_reply("Failed to read body: stream did not contain valid UTF-8", 400));
@@ -93,9 +123,79 @@ nlohmann::ordered_json json_array_of(const auto& items) {
     return array;
 }
 
-int client_socket_of(const ApiRequest& request) {
-    return request.client_socket ? request.client_socket() : -1;
+// Ends the transfers running through the connection, which is being replaced or removed:
+// their clients' bodies stop at once (a shut reading side reads as their end), and closing the
+// master ends their ssh runs. Called with the lock held.
+void end_transfers(ConnectionCell& cell) {
+    ++cell.generation;
+    for (int socket : cell.transfer_sockets)
+        ::shutdown(socket, SHUT_RD);
+    cell.transfer_ended.notify_all();
 }
+
+constexpr auto transfer_slot_wait = std::chrono::seconds(30);
+constexpr std::string_view transfer_ended_by_disconnect =
+    "the SSH connection was closed during the transfer";
+
+// A transfer's place beside other requests: one of the master's sessions, and a borrowed copy
+// of the record to run ssh with, taken under the lock and used without it.
+class TransferClaim {
+  public:
+    // Waits a while for a free slot; the error is the reply for the client.
+    static std::expected<std::unique_ptr<TransferClaim>, Reply> take(const ServerContext& context,
+                                                                     int client_socket) {
+        ConnectionCell& cell = *context.connection;
+        std::unique_lock lock(cell.mutex);
+        const uint64_t generation = cell.generation;
+        cell.transfer_ended.wait_for(lock, transfer_slot_wait, [&] {
+            return cell.transfers_running < transfer_slots || cell.generation != generation;
+        });
+        if (!cell.connection || cell.generation != generation)
+            return std::unexpected(error_reply(not_connected, 401));
+        if (cell.transfers_running >= transfer_slots) {
+            return std::unexpected(error_reply("Too many transfers at once (" +
+                                                   std::to_string(transfer_slots) +
+                                                   " are running); try again when one has finished",
+                                               503));
+        }
+        ++cell.transfers_running;
+        cell.transfer_sockets.push_back(client_socket);
+        return std::unique_ptr<TransferClaim>(
+            new TransferClaim(cell, cell.connection->borrow(), generation, client_socket));
+    }
+
+    ~TransferClaim() {
+        std::lock_guard lock(cell_.mutex);
+        --cell_.transfers_running;
+        auto at = std::ranges::find(cell_.transfer_sockets, client_socket_);
+        if (at != cell_.transfer_sockets.end())
+            cell_.transfer_sockets.erase(at);
+        cell_.transfer_ended.notify_all();
+    }
+    TransferClaim(const TransferClaim&) = delete;
+    TransferClaim& operator=(const TransferClaim&) = delete;
+
+    const SshConnection& connection() const { return connection_; }
+
+    // Whether the connection was replaced or removed since the transfer began.
+    bool connection_went() const {
+        std::lock_guard lock(cell_.mutex);
+        return cell_.generation != generation_;
+    }
+
+  private:
+    TransferClaim(ConnectionCell& cell, SshConnection connection, uint64_t generation,
+                  int client_socket)
+        : cell_(cell),
+          connection_(std::move(connection)),
+          generation_(generation),
+          client_socket_(client_socket) {}
+
+    ConnectionCell& cell_;
+    SshConnection connection_;
+    uint64_t generation_;
+    int client_socket_;
+};
 
 // The "path" parameter of the request's query, or nothing.
 std::optional<std::string> path_parameter(const ApiRequest& request) {
@@ -145,6 +245,7 @@ RouteAnswer connect_route(const ApiRequest& request, const ServerContext& contex
     }
     std::unique_lock lock(context.connection->mutex);
     // Replacing the old connection destroys it, which closes its master under the lock.
+    end_transfers(*context.connection);
     context.connection->connection.reset();
     context.connection->connection.emplace(std::move(connection));
     return answer(json_response(to_json(*result)), std::move(lock));
@@ -156,6 +257,7 @@ RouteAnswer ssh_keys_route(const ApiRequest&, const ServerContext&) {
 
 RouteAnswer disconnect_route(const ApiRequest&, const ServerContext& context) {
     std::unique_lock lock(context.connection->mutex);
+    end_transfers(*context.connection);
     if (auto connection = std::exchange(context.connection->connection, std::nullopt)) {
         // Destroying the record closes its master connection and removes the socket.
         connection.reset();
@@ -182,15 +284,21 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
     return run_locked(
         context,
         [&](const SshConnection& connection) {
-            return read_remote_file(connection, *file, client_socket_of(request));
+            return read_remote_file(connection, *file, request.client_socket);
         },
         [](const FileContent& content) { return json_response(content); });
+}
+
+// What a change does to an entry already at its name, from the payload's `no_replace`.
+Existing existing_for(bool no_replace) {
+    return no_replace ? Existing::Refuse : Existing::Replace;
 }
 
 RouteAnswer write_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_write_payload, "File saved successfully",
                         [](const SshConnection& connection, const WritePayload& payload) {
-                            return remote_write_file(connection, payload.path, payload.content);
+                            return remote_write_file(connection, payload.path, payload.content,
+                                                     existing_for(payload.no_replace));
                         });
 }
 
@@ -204,7 +312,8 @@ RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context)
 RouteAnswer rename_route(const ApiRequest& request, const ServerContext& context) {
     return change_route(request, context, read_rename_payload, "Renamed successfully",
                         [](const SshConnection& connection, const RenamePayload& payload) {
-                            return remote_rename(connection, payload.from, payload.to);
+                            return remote_rename(connection, payload.from, payload.to,
+                                                 existing_for(payload.no_replace));
                         });
 }
 
@@ -227,22 +336,26 @@ RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context
         return answer(error_reply(
             "Failed to read upload payload: the request must give its Content-Length", 411));
     }
+    auto claim = TransferClaim::take(context, request.client_socket);
+    if (!claim)
+        return answer(std::move(claim.error()));
     bool body_complete = true;
-    RouteAnswer uploaded = run_locked(
-        context,
-        [&](const SshConnection& connection) {
-            return remote_write_stream(connection, *file, *request.body_length,
+    auto written = remote_write_stream((*claim)->connection(), *file, *request.body_length,
                                        [&](const auto& receive) {
                                            body_complete = request.stream_body(receive);
                                            return body_complete;
                                        });
-        },
-        [] { return message_reply("File uploaded successfully"); });
-    if (!body_complete) {
-        uploaded.reply =
-            error_reply("Failed to read upload payload: " + std::string(body_cut_short), 400);
+    if ((*claim)->connection_went()) {
+        return answer(
+            error_reply("Upload stopped: " + std::string(transfer_ended_by_disconnect), 500));
     }
-    return uploaded;
+    if (!body_complete) {
+        return answer(
+            error_reply("Failed to read upload payload: " + std::string(body_cut_short), 400));
+    }
+    if (!written)
+        return answer(error_reply(written.error(), 500));
+    return answer(message_reply("File uploaded successfully"));
 }
 
 RouteAnswer download_route(const ApiRequest& request, const ServerContext& context) {
@@ -250,22 +363,31 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     if (!file)
         return answer(error_reply("Missing path parameter", 400));
     std::string disposition = attachment_disposition(download_file_name(*file));
+    auto claim = TransferClaim::take(context, request.client_socket);
+    if (!claim)
+        return answer(std::move(claim.error()));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
-    return run_locked(
-        context,
-        [&](const SshConnection& connection) {
-            return RemoteDownload::start(connection, *file, client_socket_of(request));
-        },
-        [&](RemoteDownload& download) {
-            auto running = std::make_shared<RemoteDownload>(std::move(download));
-            return StreamedReply{Reply{200,
-                                       {{"Content-Type", "application/octet-stream"},
-                                        {"Content-Disposition", std::move(disposition)},
-                                        {"Access-Control-Allow-Origin", "*"}},
-                                       {}},
-                                 [running] { return running->next_piece(); }};
-        });
+    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client_socket);
+    if (!download) {
+        if ((*claim)->connection_went()) {
+            return answer(
+                error_reply("Download stopped: " + std::string(transfer_ended_by_disconnect), 500));
+        }
+        return answer(error_reply(download.error(), 500));
+    }
+    // The claim lasts as long as the body is being sent.
+    struct Running {
+        std::unique_ptr<TransferClaim> claim;
+        RemoteFileStream download;
+    };
+    auto running = std::make_shared<Running>(std::move(*claim), std::move(*download));
+    return answer(StreamedReply{Reply{200,
+                                      {{"Content-Type", "application/octet-stream"},
+                                       {"Content-Disposition", std::move(disposition)},
+                                       {"Access-Control-Allow-Origin", "*"}},
+                                      {}},
+                                [running] { return running->download.next_piece(); }});
 }
 
 enum class Method { Any, Get, Post };

@@ -20,19 +20,25 @@ struct ApiRequest {
     std::string_view method;
     std::string_view path;  // the URL path, still percent-encoded
     std::optional<std::string_view> query;
-    BodyReader read_body;
-    // The body piece by piece, for a route that passes it on as it arrives.
+    // The body piece by piece as it arrives.
     BodyStream stream_body;
     // The length the request declares for its body; none when the body comes chunked.
     std::optional<uint64_t> body_length;
-    // Finds the socket of the client's connection (-1 when it cannot be found), so that a
-    // remote read can stop once its client has gone away.
-    std::function<int()> client_socket;
+    // The socket of the client's connection (-1: none), so that a remote run can stop once its
+    // client has gone away, and a transfer be ended when its connection goes.
+    int client_socket = -1;
 };
 
+// The largest JSON body taken: what the viewer can save (a file of up to read_size_limit bytes)
+// with its quotes and backslashes escaped, plus room for the path and the keys. Past it the
+// request gets 413 before its body is held.
+inline constexpr uint64_t json_body_limit = 2 * read_size_limit + (1 << 20);
+
 // A route's answer. When the route holds the connection lock, the lock travels with the reply
-// and is released only once the reply has been written. With `body_pieces` the reply's body
-// is sent chunked as the pieces come, after the status and headers of `reply`.
+// and is released only once the reply has been written. Transfers hold no lock while they run:
+// the lock guards the connection record, and their ssh runs go beside other requests. With
+// `body_pieces` the reply's body is sent chunked as the pieces come, after the status and headers
+// of `reply`.
 struct RouteAnswer {
     Reply reply;
     std::unique_lock<std::mutex> lock;

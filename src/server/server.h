@@ -8,13 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/http_connection.h"
 #include "server/shared_connection.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 namespace wrenfield {
 
@@ -23,16 +18,16 @@ using UpdateCheck = std::function<void()>;
 
 // A server bound and listening on 127.0.0.1, not yet serving.
 struct BoundServer {
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<LoopbackServer> server;
     uint16_t port = 0;  // the port actually bound (read back from the socket)
 };
 
 // Binds 127.0.0.1:port (0 asks for any free port). The error is the system's message text,
 // such as "Address already in use (os error 98)".
-std::expected<BoundServer, std::string> bind_server(uint16_t port);
+std::expected<BoundServer, std::string> bind_server(uint16_t port, const ServerLimits& limits = {});
 
-// Serves requests, one detached thread per connection, until the server is stopped; returns
-// once every connection thread has ended.
+// Serves requests, one detached thread per connection (up to the server's connection limit),
+// until the server is stopped; returns once every connection thread has ended.
 void serve_requests(BoundServer server, SharedConnection connection, UpdateCheck check_for_updates);
 
 // What every request thread is handed: the connection slot, the update check and the port
@@ -43,20 +38,13 @@ struct ServerContext {
     uint16_t port = 0;
 };
 
-// Reads the whole request body; the error is the reason the read failed.
-using BodyReader = std::function<std::expected<std::string, std::string>()>;
-
-// Hands the request body to `receive` piece by piece as it arrives; false when the body ended
-// before all of it came (or `receive` refused a piece).
-using BodyStream = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
-
-// Why a body read failed: the client stopped sending or went away.
+// Why a body read failed: the client stopped sending, took too long or went away.
 inline constexpr std::string_view body_cut_short =
     "the connection ended before the whole body arrived";
 
 // Answers one request: the URL check, the CORS preflight, the static assets, the same-origin
 // guard and the router for "/api/", else 404.
 void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const BodyStream& body, const ServerContext& context);
+                    const ClientRequest& client, const ServerContext& context);
 
 }  // namespace wrenfield

@@ -79,7 +79,8 @@ SshConnection::SshConnection(SshConnection&& other) noexcept
       port(other.port),
       identities_only(other.identities_only),
       has_python(other.has_python),
-      owns_master_(other.owns_master_) {
+      owns_master_(other.owns_master_),
+      starts_master_(other.starts_master_) {
     other.owns_master_ = false;
 }
 
@@ -100,8 +101,26 @@ SshConnection& SshConnection::operator=(SshConnection&& other) noexcept {
     identities_only = other.identities_only;
     has_python = other.has_python;
     owns_master_ = other.owns_master_;
+    starts_master_ = other.starts_master_;
     other.owns_master_ = false;
     return *this;
+}
+
+SshConnection SshConnection::borrow() const {
+    SshConnection copy;
+    copy.destination = destination;
+    copy.control_path = control_path;
+    copy.home_dir = home_dir;
+    copy.remote_os = remote_os;
+    copy.remote_user = remote_user;
+    copy.user = user;
+    copy.identity_file = identity_file;
+    copy.port = port;
+    copy.identities_only = identities_only;
+    copy.has_python = has_python;
+    copy.owns_master_ = false;
+    copy.starts_master_ = false;
+    return copy;
 }
 
 SshConnection::~SshConnection() {
@@ -120,7 +139,7 @@ std::vector<std::string> SshConnection::ssh_command() const {
                                         "-o",
                                         "ConnectTimeout=10",
                                         "-o",
-                                        "ControlMaster=auto",
+                                        starts_master_ ? "ControlMaster=auto" : "ControlMaster=no",
                                         "-o",
                                         "ControlPath=" + control_path,
                                         "-o",

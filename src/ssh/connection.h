@@ -24,6 +24,12 @@ class SshConnection {
     // Runs close_master, unless the record was moved from.
     ~SshConnection();
 
+    // A copy for a run made without holding the record (a transfer beside other requests): the
+    // same command line, but it never starts a master ("ControlMaster=no") and destroying it
+    // leaves the master alone, which stays the record's. A run that begins after the record
+    // closed its master so leaves no master behind.
+    SshConnection borrow() const;
+
     // "ssh" followed by the options, port, identity and destination; the caller appends the
     // remote command as the last element.
     std::vector<std::string> ssh_command() const;
@@ -49,6 +55,7 @@ class SshConnection {
   private:
     SshConnection() = default;
     bool owns_master_ = true;
+    bool starts_master_ = true;
 };
 
 // The control socket's name: "/tmp/wrenfield-" + 16 lower-case hex digits + ".sock". The digits

@@ -78,6 +78,11 @@ std::string encoded(std::string_view path) {
     return base64_encode(path);
 }
 
+// The value of a program's `refuse_existing` placeholder.
+std::string_view refuses(Existing existing) {
+    return existing == Existing::Refuse ? "True" : "False";
+}
+
 }  // namespace
 
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
@@ -143,9 +148,10 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
 }
 
 std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path, int client_socket) {
-    auto read =
-        RemoteDownload::begin(connection, path, RemoteDownload::Purpose::View, client_socket);
+                                                   std::string_view path, int client_socket,
+                                                   uint64_t size_limit) {
+    auto read = RemoteFileStream::begin(connection, path, RemoteFileStream::Purpose::View,
+                                        size_limit, client_socket);
     if (!read)
         return std::unexpected(std::move(read.error()));
     auto whole = read->read_all();
@@ -180,9 +186,9 @@ std::string format_size(uint64_t bytes) {
     return text + " " + std::string(units[unit]);
 }
 
-// The viewer's refusal of a file over the bound; `size` is the file's own, when it said it.
-std::string too_large_to_view(std::optional<uint64_t> size) {
-    const std::string limit = format_size(read_size_limit);
+// The viewer's refusal of a file over `size_limit`; `size` is the file's own, when it said it.
+std::string too_large_to_view(uint64_t size_limit, std::optional<uint64_t> size) {
+    const std::string limit = format_size(size_limit);
     return "File is too large to view (" +
            (size ? format_size(*size) + "; the limit is " + limit : "more than " + limit) +
            "); use Download";
@@ -203,19 +209,20 @@ constexpr int read_over_limit_status = 3;
 
 }  // namespace
 
-std::expected<RemoteDownload, Error> RemoteDownload::start(const SshConnection& connection,
-                                                           std::string_view path,
-                                                           int client_socket) {
-    return begin(connection, path, Purpose::Download, client_socket);
+std::expected<RemoteFileStream, Error> RemoteFileStream::start(const SshConnection& connection,
+                                                               std::string_view path,
+                                                               int client_socket) {
+    return begin(connection, path, Purpose::Download, 0, client_socket);
 }
 
-std::expected<RemoteDownload, Error> RemoteDownload::begin(const SshConnection& connection,
-                                                           std::string_view path, Purpose purpose,
-                                                           int client_socket) {
+std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnection& connection,
+                                                               std::string_view path,
+                                                               Purpose purpose, uint64_t size_limit,
+                                                               int client_socket) {
     if (!connection.has_safe_destination())
         return unsafe_destination(connection);
     const std::string limit =
-        purpose == Purpose::View ? std::to_string(read_size_limit) : std::string("-1");
+        purpose == Purpose::View ? std::to_string(size_limit) : std::string("-1");
     auto process = RunningProcess::start(
         remote_command(connection, remote_programs::fill_program(remote_programs::kRead,
                                                                  {encoded(path), limit})),
@@ -226,7 +233,7 @@ std::expected<RemoteDownload, Error> RemoteDownload::begin(const SshConnection& 
             process.error().description());
     }
     process->abandon_on_hang_up(client_socket);
-    RemoteDownload download(std::move(*process), std::string(path), purpose);
+    RemoteFileStream download(std::move(*process), std::string(path), purpose, size_limit);
     auto first = download.read_piece();
     if (!first)
         return std::unexpected(std::move(first.error()));
@@ -235,13 +242,13 @@ std::expected<RemoteDownload, Error> RemoteDownload::begin(const SshConnection& 
     return download;
 }
 
-std::expected<std::string_view, Error> RemoteDownload::next_piece() {
+std::expected<std::string_view, Error> RemoteFileStream::next_piece() {
     if (first_piece_)
         return *std::exchange(first_piece_, std::nullopt);
     return read_piece();
 }
 
-std::expected<std::string_view, Error> RemoteDownload::read_piece() {
+std::expected<std::string_view, Error> RemoteFileStream::read_piece() {
     if (failure_)
         return std::unexpected(*failure_);
     if (finished_)
@@ -258,8 +265,8 @@ std::expected<std::string_view, Error> RemoteDownload::read_piece() {
     if (!piece->empty()) {
         received_ += piece->size();
         // The program stops at the bound itself; this holds whatever the other side sends.
-        if (view && received_ > read_size_limit)
-            return fail(too_large_to_view(std::nullopt));
+        if (view && received_ > size_limit_)
+            return fail(too_large_to_view(size_limit_, std::nullopt));
         return *piece;
     }
     // Standard output has ended: only the run's outcome tells whether the file ended there.
@@ -268,7 +275,7 @@ std::expected<std::string_view, Error> RemoteDownload::read_piece() {
     if (!status)
         return fail(std::string(run_failure) + status.error().description());
     if (view && !status->signaled && status->code == read_over_limit_status)
-        return fail(too_large_to_view(refused_size(process_.error_output())));
+        return fail(too_large_to_view(size_limit_, refused_size(process_.error_output())));
     if (!status->success()) {
         std::string message = trimmed_error_text(process_.error_output());
         if (message.empty())
@@ -280,13 +287,13 @@ std::expected<std::string_view, Error> RemoteDownload::read_piece() {
 
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path) {
-    auto download = RemoteDownload::start(connection, path);
+    auto download = RemoteFileStream::start(connection, path);
     if (!download)
         return std::unexpected(std::move(download.error()));
     return download->read_all();
 }
 
-std::expected<std::string, Error> RemoteDownload::read_all() {
+std::expected<std::string, Error> RemoteFileStream::read_all() {
     std::string bytes;
     for (;;) {
         auto piece = next_piece();
@@ -320,10 +327,11 @@ std::expected<void, Error> remote_delete(const SshConnection& connection, std::s
 }
 
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to) {
+                                         std::string_view to, Existing existing) {
     auto output = run_remote_program(
         connection,
-        remote_programs::fill_program(remote_programs::kRename, {encoded(from), encoded(to)}),
+        remote_programs::fill_program(remote_programs::kRename,
+                                      {encoded(from), encoded(to), refuses(existing)}),
         "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to));
     if (!output)
         return std::unexpected(output.error());
@@ -332,7 +340,7 @@ std::expected<void, Error> remote_rename(const SshConnection& connection, std::s
 
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source) {
+                                               const DataSource& source, Existing existing) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
     if (!connection.has_safe_destination()) {
         drop_source();
@@ -341,7 +349,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     // The remote program checks that exactly this many bytes arrived before it replaces
     // anything, so a cut stream can never pass for a short file.
     const std::string program = remote_programs::fill_program(
-        remote_programs::kWrite, {encoded(path), std::to_string(size)});
+        remote_programs::kWrite, {encoded(path), std::to_string(size), refuses(existing)});
     auto process = RunningProcess::start(remote_command(connection, program), ChildInput::Pipe);
     if (!process) {
         drop_source();
@@ -407,9 +415,10 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 }
 
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data) {
-    return remote_write_stream(connection, path, data.size(),
-                               [data](const auto& receive) { return receive(data); });
+                                             std::string_view data, Existing existing) {
+    return remote_write_stream(
+        connection, path, data.size(), [data](const auto& receive) { return receive(data); },
+        existing);
 }
 
 nlohmann::ordered_json to_json(const ConnectResult& result) {

@@ -54,26 +54,28 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
 // The largest file that read_remote_file takes whole into memory, for the viewer.
 inline constexpr uint64_t read_size_limit = 64ull << 20;
 
-// Reads a whole file for the viewer. A file over read_size_limit is refused ("File is too large
+// Reads a whole file for the viewer. A file over `size_limit` is refused ("File is too large
 // to view (1.2 GB; the limit is 64 MB); use Download"), from its size before the read, or as
 // soon as more bytes arrive when its size said less. Named pipes, devices and sockets are
 // refused ("Not a regular file: PATH"). With `client_socket`, the run is stopped as soon as the
 // peer of that socket hangs up (the error is then of no use to anyone).
 std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path, int client_socket = -1);
+                                                   std::string_view path, int client_socket = -1,
+                                                   uint64_t size_limit = read_size_limit);
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path);
-// A download in progress: the READ run of one file, its bytes handed on as they arrive, so that
-// a file of any size passes through one buffer.
-class RemoteDownload {
+// The READ run of one file in progress, its bytes handed on as they arrive, so that a file of
+// any size passes through one buffer: a download streams them on, the viewer's read collects
+// them up to its bound.
+class RemoteFileStream {
   public:
     // Starts the run and waits for its first bytes (or its end), so that a run that fails
     // before sending anything gives its message here, with the texts of remote_download. With
     // `client_socket`, waiting for the remote side (here and in next_piece) stops with an
     // error as soon as the peer of that socket hangs up, and the run is ended.
-    static std::expected<RemoteDownload, Error> start(const SshConnection& connection,
-                                                      std::string_view path,
-                                                      int client_socket = -1);
+    static std::expected<RemoteFileStream, Error> start(const SshConnection& connection,
+                                                        std::string_view path,
+                                                        int client_socket = -1);
 
     // The next bytes of the file, valid until the next call; empty once the whole file has
     // come and the run succeeded. An error means the run failed part way: what came before it
@@ -84,21 +86,26 @@ class RemoteDownload {
 
   private:
     friend std::expected<FileContent, Error> read_remote_file(const SshConnection&,
-                                                              std::string_view, int);
+                                                              std::string_view, int, uint64_t);
     // What the bytes are for: the viewer's bounded read, or a download of any size. The
     // failure texts follow it.
     enum class Purpose { View, Download };
 
-    RemoteDownload(RunningProcess process, std::string path, Purpose purpose)
-        : process_(std::move(process)), path_(std::move(path)), purpose_(purpose) {}
-    static std::expected<RemoteDownload, Error> begin(const SshConnection& connection,
-                                                      std::string_view path, Purpose purpose,
-                                                      int client_socket);
+    RemoteFileStream(RunningProcess process, std::string path, Purpose purpose, uint64_t size_limit)
+        : process_(std::move(process)),
+          path_(std::move(path)),
+          purpose_(purpose),
+          size_limit_(size_limit) {}
+    static std::expected<RemoteFileStream, Error> begin(const SshConnection& connection,
+                                                        std::string_view path, Purpose purpose,
+                                                        uint64_t size_limit, int client_socket);
     std::expected<std::string_view, Error> read_piece();
 
     RunningProcess process_;
     std::string path_;
     Purpose purpose_;
+    // The viewer's bound; a download has none.
+    uint64_t size_limit_;
     uint64_t received_ = 0;
     // The first piece, read by start() and handed out by the first next_piece().
     std::optional<std::string_view> first_piece_;
@@ -106,6 +113,12 @@ class RemoteDownload {
     // Once the run has failed, every later call gives the same message.
     std::optional<Error> failure_;
 };
+
+// What a write or a rename does when something already exists under the name it makes: replace
+// it (a write keeps the file's identity), or refuse with the system's "[Errno 17] File exists"
+// text. The refusal is made by the remote file system itself (an exclusive create, a rename
+// that does not replace), so nothing that appears meanwhile is replaced either.
+enum class Existing { Replace, Refuse };
 
 // Where the bytes of a streamed write come from: hands them to `receive` in order, piece by
 // piece, and returns false when they ended before all of them had come.
@@ -117,17 +130,20 @@ using DataSource = std::function<bool(const std::function<bool(std::string_view)
 // and leaves the old file as it was.
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source);
+                                               const DataSource& source,
+                                               Existing existing = Existing::Replace);
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data);
+                                             std::string_view data,
+                                             Existing existing = Existing::Replace);
 // What remote_delete removes: one file (or link), or a directory with all it holds.
 enum class RemoteEntry { File, Directory };
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
                                          RemoteEntry entry);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to);
+                                         std::string_view to,
+                                         Existing existing = Existing::Replace);
 
 // JSON forms, keys in declared order.
 nlohmann::ordered_json to_json(const ConnectResult& result);

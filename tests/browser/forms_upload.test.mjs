@@ -25,6 +25,7 @@ before(async () => {
     'work/sub/': null,
     'clash/keep.txt': 'precious\n',
     'clash/other.txt': 'other\n',
+    'clash/sub/keep.txt': 'deeper\n',
     'clash/victim.txt': 'to delete\n',
   });
   await page.goto(harness.program.url);
@@ -369,7 +370,7 @@ test('rename: the modal holds the name, the request goes to the same folder', as
   await page.waitForFunction(
       () => document.getElementById('modal-rename').classList.contains('hidden'));
   await page.unroute('**/api/rename');
-  assert.deepEqual(bodies, [{from: '/tmp', to: '/renamed'}]);
+  assert.deepEqual(bodies, [{from: '/tmp', to: '/renamed', no_replace: true}]);
 });
 
 test('deleting a folder sends is_dir true; a failure shows in the modal', async () => {
@@ -433,12 +434,29 @@ test(
           [await page.textContent('#rename-error'), await page.isVisible('#modal-rename')],
           [taken, true]);
       await page.click('#btn-cancel-rename');
+
+      // A name outside the folder shown is refused by the remote side, in the same words.
+      const deeper = 'A file or folder named "sub/keep.txt" already exists.';
+      await page.click('#btn-new-file');
+      await page.fill('#input-new-filename', 'sub/keep.txt');
+      await page.press('#input-new-filename', 'Enter');
+      await page.waitForSelector('#new-file-error:not(.hidden)');
+      assert.equal(await page.textContent('#new-file-error'), deeper);
+      await page.click('#btn-cancel-new-file');
+      await rowOf(page, 'other.txt').click();
+      await page.keyboard.press('F2');
+      await page.fill('#input-rename', 'sub/keep.txt');
+      await page.press('#input-rename', 'Enter');
+      await page.waitForSelector('#rename-error:not(.hidden)');
+      assert.equal(await page.textContent('#rename-error'), deeper);
+      await page.click('#btn-cancel-rename');
       assert.deepEqual(
           [
             readFileSync(`${scratch}/clash/keep.txt`, 'utf8'),
+            readFileSync(`${scratch}/clash/sub/keep.txt`, 'utf8'),
             existsSync(`${scratch}/clash/other.txt`)
           ],
-          ['precious\n', true]);
+          ['precious\n', 'deeper\n', true]);
 
       // A listing that arrives while the delete modal is open clears the selection, not the modal's
       // item.

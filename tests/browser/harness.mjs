@@ -260,16 +260,22 @@ export const chromiumOptions = Object.freeze({
 });
 
 // Headless Chromium with a fresh context and page. `colorScheme` ('light' or 'dark') sets the
-// media feature the page's automatic theme follows. Returns { browser, context, page, close() }.
+// media feature the page's automatic theme follows. Headless Chromium leaves scroll bars out of
+// its drawing unless `scrollBars` is set. Returns { browser, context, page, close() }.
 export async function launchBrowser({
   viewport = {
     width: 1150,
     height: 750
   },
   colorScheme = 'light',
-  timeout = 30000
+  timeout = 30000,
+  scrollBars = false
 } = {}) {
-  const browser = await chromium.launch({...chromiumOptions, timeout: 30000});
+  const browser = await chromium.launch({
+    ...chromiumOptions,
+    timeout: 30000,
+    ...(scrollBars ? {ignoreDefaultArgs: ['--hide-scrollbars']} : {}),
+  });
   try {
     const context = await browser.newContext({viewport, colorScheme, acceptDownloads: true});
     context.setDefaultTimeout(timeout);

@@ -7,6 +7,7 @@ import {basename, join} from 'node:path';
 import {after, before, test} from 'node:test';
 
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness, waitFor} from './harness.mjs';
+import {apiProbes} from './hostile_documents.mjs';
 import {openAndConnect} from './page_helpers.mjs';
 
 const SAMPLE = [
@@ -82,35 +83,6 @@ const LONG_DOCUMENT = [
 let harness;
 let page;
 let root;
-
-// Markdown and HTML that point at the program's own API in every way a URL can (each request
-// that reached it would carry "probe-"), and an element that tries to cover the whole window.
-function apiProbes(programUrl) {
-  const {origin, port} = new URL(programUrl);
-  return [
-    '# Probes',
-    '![zero](/api/read?path=/probe-1)',
-    '![relative](api/read?path=/probe-2)',
-    `![absolute](${origin}/api/read?path=/probe-3)`,
-    `![other name](http://localhost:${port}/api/read?path=/probe-4)`,
-    `<img src="//127.0.0.1:${port}/api/read?path=/probe-5">`,
-    '<img src="missing.png" srcset="/api/read?path=/probe-6 2x, missing.png 1x">',
-    '<div style="background-image:url(/api/read?path=/probe-7);height:20px">styled</div>',
-    '<video poster="./api/read?path=/probe-8"></video>',
-    '<svg width="10" height="10"><image href="/api/read?path=/probe-9" width="10" height="10"/></svg>',
-    '<table background="/api/read?path=/probe-10"><tr><td>t</td></tr></table>',
-    '[api link](/api/download?path=/probe-11)',
-    '<a href="/x/../api/read?path=/probe-12">dots</a>',
-    '<div style="background:u\\72l(/api/read?path=/probe-13)">escaped</div>',
-    '<svg width="10" height="10"><rect width="10" height="10" fill="url(/api/read?path=/probe-14#g)"/></svg>',
-    '<div style="background-image:image-set(\'/api/read?path=/probe-15\' 1x);height:20px">set</div>',
-    '<div style="--x:url(/api/read?path=/probe-16);background:var(--x)">variable</div>',
-    `<input type="image" src="http://[::1]:${port}/api/read?path=/probe-17">`,
-    '[outside](https://example.com/docs) and ![kept](picture.png)',
-    '<div style="position:fixed;inset:0;z-index:99999;background:red">cover</div>',
-    '',
-  ].join('\n\n');
-}
 
 const text = (selector) => page.textContent(selector);
 const status = () => text('#md-save-status');

@@ -14,28 +14,12 @@
 
 namespace wrenfield::testing {
 
-namespace {
-
-// bind_server's server with Nagle's algorithm left on (accepted sockets take the option from
-// the listening socket, so it has to be chosen before binding).
-std::expected<BoundServer, std::string> bind_without_nodelay() {
-    auto server = std::make_unique<httplib::Server>();
-    server->set_tcp_nodelay(false);
-    server->set_keep_alive_max_count(100000);
-    int port = server->bind_to_any_port("127.0.0.1");
-    if (port <= 0)
-        return std::unexpected("bind failed");
-    return BoundServer{std::move(server), static_cast<uint16_t>(port)};
-}
-
-}  // namespace
-
-InProcessServer::InProcessServer(bool tcp_nodelay)
+InProcessServer::InProcessServer(const ServerLimits& limits)
     : connection_(std::make_shared<ConnectionCell>()),
       update_checks_(std::make_shared<std::atomic<int>>(0)) {
     // As in the program: a write to a socket the client has closed must not end the process.
     signal(SIGPIPE, SIG_IGN);
-    auto bound = tcp_nodelay ? bind_server(0) : bind_without_nodelay();
+    auto bound = bind_server(0, limits);
     if (!bound)
         throw std::runtime_error("cannot bind the test server: " + bound.error());
     server_ = bound->server.get();
@@ -97,6 +81,15 @@ std::string RawConnection::read_to_end(std::chrono::milliseconds timeout) {
         response.append(buffer.data(), count);
     }
     return response;
+}
+
+std::string RawConnection::read_some(size_t limit, std::chrono::milliseconds timeout) {
+    if (!wait_readable(timeout))
+        return {};
+    std::string bytes(limit, '\0');
+    const ssize_t count = ::recv(fd_, bytes.data(), bytes.size(), 0);
+    bytes.resize(count > 0 ? static_cast<size_t>(count) : 0);
+    return bytes;
 }
 
 std::string raw_http_exchange(uint16_t port, const std::string& request, int timeout_ms) {

@@ -11,16 +11,13 @@
 #include "server/server.h"
 #include "server/shared_connection.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace wrenfield::testing {
 
 class InProcessServer {
   public:
-    // `tcp_nodelay` false turns off what bind_server turns on, for the benchmark's comparison.
-    explicit InProcessServer(bool tcp_nodelay = true);
+    // The program's limits unless a test asks for others (a short read timeout, TCP_NODELAY
+    // off for the benchmark's comparison).
+    explicit InProcessServer(const ServerLimits& limits = {});
     // Stops the server and waits for its request loop and every connection thread to end.
     ~InProcessServer();
     InProcessServer(const InProcessServer&) = delete;
@@ -38,7 +35,7 @@ class InProcessServer {
   private:
     SharedConnection connection_;
     std::shared_ptr<std::atomic<int>> update_checks_;
-    httplib::Server* server_ = nullptr;
+    LoopbackServer* server_ = nullptr;
     uint16_t port_ = 0;
     std::thread thread_;
 };
@@ -56,6 +53,10 @@ class RawConnection {
     bool wait_readable(std::chrono::milliseconds timeout);
     // Everything until the server closes the connection or the time is up.
     std::string read_to_end(std::chrono::milliseconds timeout);
+    // At most `limit` bytes, as soon as some have come; empty at the end or when the time is up.
+    std::string read_some(size_t limit, std::chrono::milliseconds timeout);
+    // The socket, for a test that sets an option on it.
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -165,6 +166,27 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
         ::setenv(name_.c_str(), previous_->c_str(), 1);
     else
         ::unsetenv(name_.c_str());
+}
+
+struct stat status_of(const std::string& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status;
+}
+
+std::optional<std::string> attribute(const std::string& path, const std::string& name) {
+    char value[4096];
+    const ssize_t length = ::getxattr(path.c_str(), name.c_str(), value, sizeof value);
+    if (length < 0)
+        return std::nullopt;
+    return std::string(value, static_cast<size_t>(length));
+}
+
+std::string pattern(size_t length, char seed) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>(seed + i * 7 + (i >> 10));
+    return bytes;
 }
 
 }  // namespace wrenfield::testing

@@ -2,6 +2,8 @@
 // whole-file reads and writes, and environment variables set for a scope.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -45,6 +47,13 @@ class TemporaryDirectory {
   private:
     std::string path_;
 };
+
+// The file's status, not following a final symbolic link (all zero when it is missing).
+struct stat status_of(const std::string& path);
+// The value of one extended attribute of the file, or nothing.
+std::optional<std::string> attribute(const std::string& path, const std::string& name);
+// `length` bytes of a pattern that differs with `seed` and does not repeat within a page.
+std::string pattern(size_t length, char seed);
 
 // Writes the bytes, creating missing parent directories. False on any failure.
 bool write_file(const std::string& path, std::string_view content);

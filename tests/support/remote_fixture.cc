@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "support/local_system.h"
+
 #include "ssh/process.h"
 #include "ssh/remote.h"
 
@@ -25,6 +27,22 @@ std::vector<std::string> RemoteServerTest::temporary_files(const std::string& di
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
         if (entry.path().filename().string().starts_with(".wrenfield-"))
             found.push_back(entry.path());
+    }
+    return found;
+}
+
+std::vector<pid_t> remote_interpreters(const std::string& marker) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string command_line = read_file(entry.path() / "cmdline").value_or("");
+        const std::string program = command_line.substr(0, command_line.find('\0'));
+        if (std::filesystem::path(program).filename().string().starts_with("python") &&
+            command_line.find(marker) != std::string::npos) {
+            found.push_back(std::stoi(name));
+        }
     }
     return found;
 }

@@ -1,6 +1,8 @@
 // The fixture of the tests that run the remote operations against the local server.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -20,5 +22,9 @@ class RemoteServerTest : public SshServerTest {
     // Files in a directory whose names say they are left-over temporary files of a write.
     static std::vector<std::string> temporary_files(const std::string& directory);
 };
+
+// The pids of the remote interpreters (the server being local) running a program whose command
+// line holds `marker`, such as the Base64 of the path it works on.
+std::vector<pid_t> remote_interpreters(const std::string& marker);
 
 }  // namespace wrenfield::testing

@@ -2,8 +2,8 @@
 # The native window under a virtual X server: its title, the page loaded from the program's own
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
 # taller by its menu bar), the menu bar's items, a page menu opened at the bottom edge, a
-# second copy starting beside the first, and closing (the close request, Control+Q) ending the
-# program with status 0.
+# second copy starting beside the first, closing (the close request, Control+Q) ending the
+# program with status 0, and the page's security policy applied by the web view.
 set -uo pipefail
 
 bin=${WRENFIELD_BIN:?WRENFIELD_BIN names the program}
@@ -218,6 +218,36 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     expect "the menu ends at the pointer, inside the window (bottom ${menu_bottom}, pointer ${pointer_y}, window ${shot_height})" \
         test "${menu_bottom:-0}" -le "$((pointer_y + 8))" -a "${menu_bottom:-0}" -lt "$((${shot_height:-0} - 1))"
     xdotool key Escape
+
+    # The page's security policy holds in the web view. A document opened in the viewer names
+    # an https: image on one listening port, which the policy allows (the web view connects
+    # there, if only to fail the TLS handshake), and /api/status over http: on another, which it
+    # refuses (the viewer's own filter lets that one pass: it is not the program's port).
+    python3 "$here/x11.py" listen "$work/allowed" &
+    pids+=($!)
+    python3 "$here/x11.py" listen "$work/refused" &
+    pids+=($!)
+    wait_until 10 test -s "$work/allowed.port" -a -s "$work/refused.port"
+    mkdir -p "$work/documents"
+    printf '# Policy probe\n\n<img src="https://127.0.0.1:%s/allowed.png">\n\n<img src="http://127.0.0.1:%s/api/status">\n' \
+        "$(cat "$work/allowed.port")" "$(cat "$work/refused.port")" >"$work/documents/probe.md"
+    connected_window=$(window_of "$connected")
+    # To the folder by the direct path input (Control+L), then a double click on its one row,
+    # 100 px below the top of the page; again while the page was still busy (a click that lands
+    # in an open viewer does nothing, and Escape closes it).
+    open_probe_document() {
+        xdotool windowfocus --sync "$connected_window" key Escape ctrl+l 2>/dev/null
+        sleep 0.3
+        xdotool type --delay 20 "$work/documents"
+        xdotool key Return
+        sleep 2
+        xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
+        wait_until 5 test -s "$work/allowed.log"
+    }
+    for _ in 1 2 3 4 5 6; do open_probe_document && break; done
+    expect "a document in the viewer loads an https: image" test -s "$work/allowed.log"
+    sleep 1
+    expect "the page's policy refuses its http: request for /api/status" test ! -s "$work/refused.log"
 
     python3 "$here/x11.py" close "$(window_of "$connected")"
     wait_exit "$connected" 15

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Small X11 helpers for the window tests.
+"""Small X11 helpers for the window tests, and a listener that counts connections.
 
   x11.py close WINDOW_ID   asks the window to close, as a window manager's close button does
                            (a WM_DELETE_WINDOW message under WM_PROTOCOLS)
@@ -13,9 +13,12 @@
                            differ clearly between two screenshots of one window (soft shadows
                            aside), below FROM_ROW and right of FROM_COLUMN (away from a blinking
                            caret), HEIGHT being the screenshot's; or "none"
+  x11.py listen NAME       listens on a free loopback port, written to NAME.port, and adds a
+                           line to NAME.log for every connection made to it
 """
 import ctypes
 import ctypes.util
+import socket
 import struct
 import sys
 
@@ -114,6 +117,19 @@ def changed_box(before_path, after_path, from_row, from_column):
         print(top, bottom, left, right, height)
 
 
+def listen(name):
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(16)
+    with open(name + ".port", "w") as port_file:
+        port_file.write(str(server.getsockname()[1]))
+    while True:
+        connection, _ = server.accept()
+        with open(name + ".log", "a") as log:
+            log.write("connection\n")
+        connection.close()
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "close":
         close_window(int(sys.argv[2], 0))
@@ -123,5 +139,7 @@ if __name__ == "__main__":
         page_top(sys.argv[2])
     elif sys.argv[1] == "changed":
         changed_box(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
+    elif sys.argv[1] == "listen":
+        listen(sys.argv[2])
     else:
         sys.exit(__doc__)

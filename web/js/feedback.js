@@ -517,6 +517,7 @@ function initFeedback() {
   on('btn-copy-screenshot-image', 'click', copyImage);
   on('btn-submit-feedback', 'click', submitFeedback);
   on('btn-close-feedback', 'click', () => modal.classList.add('hidden'));
+  on('btn-feedback-done', 'click', () => modal.classList.add('hidden'));
 }
 
 window.FeedbackStudio = {

@@ -21,11 +21,32 @@ const RECOUNT_DELAY_MS = 250;
 const SANITIZE_OPTIONS = {
   FORBID_TAGS:
       ['form', 'iframe', 'frame', 'frameset', 'object', 'embed', 'style', 'base', 'meta', 'link'],
-  FORBID_ATTR: ['action', 'formaction', 'srcdoc'],
-  // Ids and names from the document get a prefix, so they cannot shadow the page's own elements.
+  // The document shares the page's elements, so nothing in it may name one of them to act on it
+  // (a label's for clicks the page's button; popovertarget, commandfor and interestfor act on
+  // their target; form joins the page's form), nor raise itself into the top layer over the
+  // whole interface (popover). A ping is a request made on a click.
+  FORBID_ATTR: [
+    'action',
+    'formaction',
+    'srcdoc',
+    'for',
+    'form',
+    'popover',
+    'popovertarget',
+    'popovertargetaction',
+    'commandfor',
+    'command',
+    'interestfor',
+    'ping',
+  ],
+  // Ids and names from the document get a prefix (NAMED_PROPS_PREFIX), so they cannot shadow
+  // the page's own elements.
   SANITIZE_NAMED_PROPS: true,
   RETURN_DOM_FRAGMENT: true,
 };
+
+// The prefix the sanitiser gives the document's ids and names.
+const NAMED_PROPS_PREFIX = 'user-content-';
 
 // The attributes whose value is a URL (or, for the srcset ones, a list of them) that the
 // browser may request or follow.
@@ -402,31 +423,76 @@ function targetsProgramApi(value) {
   return path === '/api' || path.startsWith('/api/');
 }
 
-// The URLs a srcset list may name. The browser's own split (a URL runs up to white space, so
-// it may hold commas) and a split at every comma are both taken, so no reading is missed.
-function srcsetCandidates(value) {
-  const byWhiteSpace = value.split(/\s+/).map((piece) => piece.replace(/^,+|,+$/g, ''));
-  const byComma = value.split(',').map((piece) => piece.trim().split(/\s+/)[0]);
-  return byWhiteSpace.concat(byComma).filter((candidate) => candidate !== '');
+const isHtmlSpace = (character) => character === ' ' || character === '\t' || character === '\n' ||
+    character === '\f' || character === '\r';
+
+// The URLs of a srcset list, read by the HTML standard's candidate parsing, as the browser
+// reads them: white space and commas before a candidate are skipped; its URL runs up to white
+// space (commas inside it are part of it, those at its end are dropped and end the candidate);
+// its descriptors run up to a comma outside parentheses. Every candidate's URL is taken, also
+// where the browser would refuse its descriptors.
+function srcsetUrls(value) {
+  const urls = [];
+  let at = 0;
+  for (;;) {
+    while (at < value.length && (isHtmlSpace(value[at]) || value[at] === ',')) at += 1;
+    if (at >= value.length) return urls;
+    const start = at;
+    while (at < value.length && !isHtmlSpace(value[at])) at += 1;
+    const url = value.slice(start, at);
+    urls.push(url.replace(/,+$/, ''));
+    if (url.endsWith(',')) continue;
+    let inParentheses = false;
+    while (at < value.length) {
+      const character = value[at++];
+      if (inParentheses) {
+        if (character === ')') inParentheses = false;
+      } else if (character === '(') {
+        inParentheses = true;
+      } else if (character === ',') {
+        break;
+      }
+    }
+  }
 }
 
-// The URLs named in CSS text: those of url(...) and every quoted string (image-set takes
-// plain strings). The text is the browser's own serialization, where escapes are resolved.
+// A CSS escape: a backslash with one to six hex digits and one white space after them, or a
+// backslash with any other character.
+const CSS_ESCAPE = String.raw`\\(?:[0-9a-fA-F]{1,6}(?:\r\n|[ \t\n\r\f])?|\r\n|[\s\S])`;
+
+// Text of a CSS token with its escapes decoded as CSS decodes them: a hex escape is that code
+// point (U+FFFD for zero, a surrogate or beyond Unicode), so "\a " is a line break, which the
+// URL parser then drops; an escaped line break continues a string; any other escaped character
+// stands for itself.
+function decodeCssEscapes(text) {
+  return text.replace(new RegExp(CSS_ESCAPE, 'g'), (escape) => {
+    const hex = /^\\([0-9a-fA-F]{1,6})/.exec(escape);
+    if (!hex) return /^\\[\n\r\f]/.test(escape) ? '' : escape.slice(1);
+    const code = parseInt(hex[1], 16);
+    if (code === 0 || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return '\uFFFD';
+    return String.fromCodePoint(code);
+  });
+}
+
+const CSS_URL_TOKENS = new RegExp(
+    String.raw`url\(\s*((?:[^"'()\s\\]|${CSS_ESCAPE})*)|` +
+        String.raw`"((?:[^"\\\n]|${CSS_ESCAPE})*)"|'((?:[^'\\\n]|${CSS_ESCAPE})*)'`,
+    'gi');
+
+// The URLs named in CSS text: those of unquoted url(...) and every quoted string (url("..."),
+// and image-set, which takes plain strings), escapes decoded.
 function cssUrlCandidates(cssText) {
   const found = [];
-  for (const match of cssText.matchAll(
-           /url\(\s*(?:"((?:[^"\\]|\\.)*)"|'((?:[^'\\]|\\.)*)'|([^)\s]*))/gi)) {
-    found.push((match[1] ?? match[2] ?? match[3]).replace(/\\(.)/g, '$1'));
-  }
-  for (const match of cssText.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
-    found.push(match[1].replace(/\\(.)/g, '$1'));
+  for (const match of cssText.matchAll(CSS_URL_TOKENS)) {
+    const token = match[1] ?? match[2] ?? match[3];
+    if (token) found.push(decodeCssEscapes(token));
   }
   return found;
 }
 
 function keepsAwayFromApi(node, attributeName, value) {
   if (attributeName === 'srcset' || attributeName === 'imagesrcset') {
-    return !srcsetCandidates(value).some(targetsProgramApi);
+    return !srcsetUrls(value).some(targetsProgramApi);
   }
   if (URL_ATTRIBUTES.has(attributeName)) return !targetsProgramApi(value);
   if (node.namespaceURI === 'http://www.w3.org/1999/xhtml') return true;
@@ -466,10 +532,15 @@ function sanitizer() {
 
 // A link in a viewed document must never replace the interface (and any unsaved edit with
 // it): links to other places open apart from the page; in the native window that means not
-// at all, since it opens no second window.
+// at all, since it opens no second window. A link to a place in the document names its id
+// with the sanitiser's prefix, so it reaches the document's own element, never the page's.
 function keepLinksOffThePage() {
   previewPane.querySelectorAll('a[href]').forEach((link) => {
-    if (link.getAttribute('href').startsWith('#')) return;
+    const href = link.getAttribute('href');
+    if (href.startsWith('#')) {
+      if (href.length > 1) link.setAttribute('href', '#' + NAMED_PROPS_PREFIX + href.slice(1));
+      return;
+    }
     link.target = '_blank';
     link.rel = 'noopener noreferrer';
   });

@@ -24,9 +24,20 @@ const formElements = {
 };
 
 // The items the rename and delete modals were opened for. A listing that arrives while one is
-// open clears the selection; the modal still acts on the item it shows.
+// open clears the selection; the modal still acts on the item it shows. Closing the modal, by
+// Cancel, its close button or its action, forgets the item: a click on the hidden button
+// afterwards acts on nothing.
 let renameTarget = null;
 let deleteTarget = null;
+
+function closeFormModal(modal) {
+  if (modal === elements.renameModal) {
+    renameTarget = null;
+  } else if (modal === elements.deleteModal) {
+    deleteTarget = null;
+  }
+  closeModal(modal);
+}
 
 function openNameModal(modal, input, errorBox) {
   if (!state.connected) {
@@ -76,14 +87,20 @@ function showModalError(errorBox, message) {
   errorBox.classList.remove('hidden');
 }
 
-// New File writes an empty file and Rename replaces what is at its target, so both refuse a
-// name that the folder shown already holds (hidden entries included). Returns whether the
-// name was refused; the modal stays open with the reason.
+function takenNameText(name) {
+  return 'A file or folder named "' + name + '" already exists.';
+}
+
+// New File and Rename never replace anything: they ask the server to refuse an existing name
+// (`no_replace`), which the remote file system checks as it creates or renames, whatever the
+// folder, the case of the name or the listing shown. A name the folder shown holds (hidden
+// entries included) is refused before asking. Returns whether the name was refused; the modal
+// stays open with the reason.
 function refuseTakenName(errorBox, name) {
   if (!state.items.some((entry) => entry.name === name)) {
     return false;
   }
-  showModalError(errorBox, 'A file or folder named "' + name + '" already exists.');
+  showModalError(errorBox, takenNameText(name));
   return true;
 }
 
@@ -98,8 +115,9 @@ function refuseBlankName(errorBox, name) {
 }
 
 // Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
-// message goes to the modal's error box and the modal stays open.
-async function runModalAction(modal, errorBox, path, payload, fallbackError, onSuccess) {
+// message goes to the modal's error box and the modal stays open. With `takenName`, the
+// system's "File exists" refusal is shown as that name being taken.
+async function runModalAction(modal, errorBox, path, payload, fallbackError, onSuccess, takenName) {
   errorBox.classList.add('hidden');
   try {
     await apiRequest(path, {
@@ -109,10 +127,11 @@ async function runModalAction(modal, errorBox, path, payload, fallbackError, onS
       fallbackError: fallbackError,
     });
   } catch (error) {
-    showModalError(errorBox, error.message);
+    const taken = takenName !== undefined && error.message.startsWith('[Errno 17] ');
+    showModalError(errorBox, taken ? takenNameText(takenName) : error.message);
     return;
   }
-  closeModal(modal);
+  closeFormModal(modal);
   onSuccess();
 }
 
@@ -123,13 +142,13 @@ function handleNewFileSubmit(event) {
       refuseTakenName(formElements.newFileError, name)) {
     return;
   }
-  const payload = {path: childPath(state.currentPath, name), content: ''};
+  const payload = {path: childPath(state.currentPath, name), content: '', no_replace: true};
   runModalAction(
-      elements.newFileModal, formElements.newFileError, '/api/write', payload, 'Create file failed',
-      () => {
+      elements.newFileModal, formElements.newFileError, '/api/write', payload,
+      'Create file failed', () => {
         showToast('Created ' + name);
         refresh();
-      });
+      }, name);
 }
 
 function handleNewFolderSubmit(event) {
@@ -162,14 +181,14 @@ function handleRenameSubmit(event) {
     return;
   }
   const parent = parentPath(item.path);
-  const payload = {from: item.path, to: childPath(parent, name)};
+  const payload = {from: item.path, to: childPath(parent, name), no_replace: true};
   runModalAction(
-      elements.renameModal, formElements.renameError, '/api/rename', payload, 'Rename failed',
-      () => {
+      elements.renameModal, formElements.renameError, '/api/rename', payload,
+      'Rename failed', () => {
         showToast('Renamed successfully');
         treeCache.delete(parent);
         refresh();
-      });
+      }, name);
 }
 
 function handleDeleteConfirm() {
@@ -200,7 +219,7 @@ export function setupModalForms() {
     'btn-cancel-delete': elements.deleteModal,
   };
   for (const [id, modal] of Object.entries(closers)) {
-    byId(id).addEventListener('click', () => closeModal(modal));
+    byId(id).addEventListener('click', () => closeFormModal(modal));
   }
   elements.newFileButton.addEventListener('click', openNewFileModal);
   elements.newFolderButton.addEventListener('click', openNewFolderModal);

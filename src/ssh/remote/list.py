@@ -1,0 +1,27 @@
+import os, sys, json, stat, base64
+target = base64.b64decode('{}').decode('utf-8')
+items = []
+try:
+    with os.scandir(target) as it:
+        for entry in it:
+            try:
+                st = entry.stat(follow_symlinks=False)
+                is_d = entry.is_dir(follow_symlinks=False)
+                is_s = entry.is_symlink()
+                items.append({
+                    'name': entry.name,
+                    'path': os.path.join(target, entry.name),
+                    'is_dir': is_d,
+                    'is_symlink': is_s,
+                    'size': st.st_size if not is_d else 0,
+                    'modified': int(st.st_mtime),
+                    'permissions': stat.filemode(st.st_mode),
+                    'is_hidden': entry.name.startswith('.')
+                })
+            except Exception:
+                pass
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+items.sort(key=lambda x: (not x['is_dir'], x['name'].lower()))
+print(json.dumps(items))

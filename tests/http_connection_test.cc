@@ -1,0 +1,234 @@
+// The HTTP/1.1 framing of the server's own connection loop, with raw sockets: pipelined
+// requests, conflicting lengths, bodies where none is expected, chunked trailers, half-closed
+// clients, odd Host and Origin values, the bounds on what a client may send, and a server that
+// keeps serving when no thread can be started for a connection.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/in_process_server.h"
+#include "support/local_system.h"
+#include "support/program_launcher.h"
+
+namespace wrenfield::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The status codes of every reply in a stream of responses, in order.
+std::vector<int> statuses(const std::string& responses) {
+    std::vector<int> codes;
+    static const std::regex status_line("HTTP/1\\.1 (\\d{3}) ");
+    for (auto it = std::sregex_iterator(responses.begin(), responses.end(), status_line);
+         it != std::sregex_iterator(); ++it) {
+        codes.push_back(std::stoi((*it)[1]));
+    }
+    return codes;
+}
+
+class HttpConnectionTest : public ::testing::Test {
+  protected:
+    // A request head for the API, as the page's own request would carry it.
+    std::string head(const std::string& method, const std::string& target) const {
+        return method + " " + target + " HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    }
+    std::string exchange(const std::string& bytes) {
+        return raw_http_exchange(server.port(), bytes, 5000);
+    }
+
+    InProcessServer server;
+};
+
+TEST_F(HttpConnectionTest, PipelinedRequestsAreAllAnsweredInOrder) {
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.send(head("POST", "/api/check-for-updates") +
+                                "Content-Length: 2\r\n\r\n{}" + head("GET", "/api/nothing") +
+                                "\r\n" + head("GET", "/api/status") + "Connection: close\r\n\r\n"));
+    const auto started = std::chrono::steady_clock::now();
+    const std::string responses = connection.read_to_end(10s);
+    EXPECT_EQ(statuses(responses), (std::vector<int>{200, 404, 200})) << responses;
+    EXPECT_TRUE(responses.ends_with(R"({"connected":false})")) << responses;
+    EXPECT_EQ(server.update_checks(), 1);
+    // Closed after the last reply, not after a wait for more.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+}
+
+TEST_F(HttpConnectionTest, ConflictingFramingIsRefusedAndNothingRuns) {
+    for (const char* framing :
+         {"Content-Length: 2\r\nContent-Length: 3\r\n", "Content-Length: 2, 3\r\n",
+          "Content-Length: -2\r\n", "Content-Length: 0x2\r\n",
+          "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n", "Transfer-Encoding: gzip\r\n"}) {
+        SCOPED_TRACE(framing);
+        const std::string response =
+            exchange(head("POST", "/api/check-for-updates") + framing + "\r\n{}\r\n\r\n");
+        ASSERT_FALSE(statuses(response).empty());
+        EXPECT_GE(statuses(response).front(), 400) << response;
+        EXPECT_EQ(statuses(response).size(), 1u) << response;
+    }
+    EXPECT_EQ(server.update_checks(), 0);
+    // The same length twice is one length.
+    EXPECT_EQ(statuses(exchange(head("POST", "/api/check-for-updates") +
+                                "Content-Length: 2\r\nContent-Length: 2\r\nConnection: close"
+                                "\r\n\r\n{}")),
+              std::vector<int>{200});
+}
+
+TEST_F(HttpConnectionTest, ABodyWhereNoneIsReadIsDroppedNotTakenForARequest) {
+    const std::string smuggled = head("POST", "/api/check-for-updates") + "\r\n";
+    const std::string responses = exchange(
+        head("GET", "/api/status") + "Content-Length: " + std::to_string(smuggled.size()) +
+        "\r\n\r\n" + smuggled + head("GET", "/css/styles.css") + "Connection: close\r\n\r\n");
+    EXPECT_EQ(statuses(responses), (std::vector<int>{200, 200})) << responses;
+    EXPECT_EQ(server.update_checks(), 0);
+}
+
+TEST_F(HttpConnectionTest, ChunkedBodiesMayCarryTrailerFields) {
+    // Without a connection a well-formed mkdir body gets 401; a body that failed to arrive
+    // would get 400.
+    const std::string body = R"({"path":"/tmp/x"})";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    const std::string responses =
+        exchange(head("POST", "/api/mkdir") + "Transfer-Encoding: chunked\r\n\r\n" + size +
+                 ";note=1\r\n" + body + "\r\n0\r\nX-Checksum: 1234\r\nX-Other: b\r\n\r\n" +
+                 head("GET", "/api/status") + "Connection: close\r\n\r\n");
+    EXPECT_EQ(statuses(responses), (std::vector<int>{401, 200})) << responses;
+    EXPECT_NE(responses.find("Not connected to SSH host"), std::string::npos) << responses;
+}
+
+TEST_F(HttpConnectionTest, AClientThatHalfClosesStillGetsItsReply) {
+    for (const char* target : {"/api/status", "/css/styles.css"}) {
+        SCOPED_TRACE(target);
+        RawConnection connection(server.port());
+        ASSERT_TRUE(connection.send(head("GET", target) + "\r\n"));
+        ::shutdown(connection.fd(), SHUT_WR);
+        EXPECT_EQ(statuses(connection.read_to_end(5s)), std::vector<int>{200});
+    }
+}
+
+// ---- Host and Origin ----
+
+TEST_F(HttpConnectionTest, OddHostAndOriginValuesAreForeign) {
+    const std::string ours = server.host();
+    const std::string port = std::to_string(server.port());
+    const std::string update = "POST /api/check-for-updates HTTP/1.1\r\n";
+    const std::string end = "Content-Length: 0\r\nConnection: close\r\n\r\n";
+    const std::vector<std::string> refused = {
+        "Host: " + ours + "\r\nOrigin:\r\n",
+        "Host: " + ours + "\r\nOrigin: \r\n",
+        "Host: " + ours + std::string("\0evil", 5) + "\r\n",
+        "Host: " + ours + "\r\nOrigin: http://" + ours + std::string("\0evil", 5) + "\r\n",
+        "Host: " + ours + "\r\nOrigin: http://127.0.0.1%3a" + port + "\r\n",
+        "Host: 127.0.0.1%3a" + port + "\r\n",
+    };
+    for (const std::string& fields : refused) {
+        SCOPED_TRACE(fields);
+        const std::string response = exchange(update + fields + end);
+        EXPECT_EQ(statuses(response), std::vector<int>{403}) << response;
+    }
+    EXPECT_EQ(server.update_checks(), 0);
+    // No Origin at all, as the page's own GETs and curl send, or the page's own.
+    EXPECT_EQ(statuses(exchange(update + "Host: " + ours + "\r\n" + end)), std::vector<int>{200});
+    EXPECT_EQ(
+        statuses(exchange(update + "Host: " + ours + "\r\nOrigin: http://" + ours + "\r\n" + end)),
+        std::vector<int>{200});
+    EXPECT_EQ(server.update_checks(), 2);
+}
+
+// ---- bounds on what a client sends ----
+
+TEST_F(HttpConnectionTest, AHeaderSectionPast64KiBGets431) {
+    RawConnection connection(server.port());
+    std::string fields = head("GET", "/api/status");
+    const std::string line = "X-Filler: " + std::string(1000, 'f') + "\r\n";
+    while (fields.size() < 70 * 1024)
+        fields += line;
+    ASSERT_TRUE(connection.send(fields));
+    // The rest never comes: the answer does not wait for it.
+    const std::string response = connection.read_to_end(5s);
+    EXPECT_EQ(statuses(response), std::vector<int>{431}) << response.substr(0, 300);
+    EXPECT_NE(response.find(R"({"success":false,"error":"The request's header section is larger)"),
+              std::string::npos)
+        << response;
+    // Under the bound the same fields are served.
+    std::string fitting = head("GET", "/api/status");
+    for (int i = 0; i < 60; ++i)
+        fitting += line;
+    EXPECT_EQ(statuses(exchange(fitting + "Connection: close\r\n\r\n")), std::vector<int>{200});
+}
+
+TEST_F(HttpConnectionTest, JsonBodiesPastTheLimitGet413) {
+    // Said by its length: refused before a byte of the body is read.
+    {
+        RawConnection connection(server.port());
+        ASSERT_TRUE(connection.send(head("POST", "/api/write") + "Content-Length: " +
+                                    std::to_string(300 << 20) + "\r\n\r\n{\"path\":"));
+        const std::string response = connection.read_to_end(5s);
+        EXPECT_EQ(statuses(response), std::vector<int>{413}) << response;
+        EXPECT_NE(response.find("Request body is too large (the limit is 129 MiB)"),
+                  std::string::npos)
+            << response;
+    }
+    // Chunked: refused once the limit has come, not held whole.
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.send(head("POST", "/api/write") + "Transfer-Encoding: chunked\r\n\r\n"));
+    const std::string chunk = "100000\r\n" + std::string(1 << 20, ' ') + "\r\n";
+    bool refused = false;
+    for (int sent = 0; sent < 200 && !refused; ++sent) {
+        if (!connection.send(chunk))
+            break;
+        refused = connection.wait_readable(0ms);
+    }
+    const std::string response = connection.read_to_end(5s);
+    EXPECT_EQ(statuses(response), std::vector<int>{413}) << response.substr(0, 300);
+}
+
+// ---- the server keeps serving ----
+
+TEST(ConnectionThreadsTest, AConnectionWithoutAThreadIsClosedAndTheServerGoesOn) {
+    InProcessServer server(ServerLimits{.keep_alive_timeout = 300ms, .connection_limit = 1000});
+    // Room for a few connection threads (2 MiB of stack each) and no more.
+    const std::string status = read_file("/proc/self/status").value_or("");
+    const std::smatch size = [&] {
+        std::smatch match;
+        std::regex_search(status, match, std::regex("VmSize:\\s+(\\d+) kB"));
+        return match;
+    }();
+    ASSERT_FALSE(size.empty());
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &original), 0);
+    rlimit limited = original;
+    limited.rlim_cur = (std::stoull(size[1]) << 10) + (48 << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &limited), 0);
+    {
+        std::vector<std::unique_ptr<RawConnection>> idle;
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(std::make_unique<RawConnection>(server.port()));
+            idle.back()->send("G");
+        }
+        std::this_thread::sleep_for(500ms);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &original), 0);
+    // Still listening, and serving.
+    HttpReply reply = http_get(server.port(), "/api/status");
+    EXPECT_EQ(reply.status, 200) << reply.error;
+}
+
+TEST(ConnectionThreadsTest, ConnectionsPastTheBoundWaitTheirTurn) {
+    InProcessServer server(ServerLimits{.keep_alive_timeout = 500ms, .connection_limit = 4});
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 20; ++i)
+        idle.push_back(std::make_unique<RawConnection>(server.port()));
+    // Served once idle connections have been let go: every one of them is, in turn.
+    HttpReply reply = http_get(server.port(), "/api/status");
+    EXPECT_EQ(reply.status, 200) << reply.error;
+}
+
+}  // namespace
+}  // namespace wrenfield::testing

@@ -1,0 +1,218 @@
+"""The remote python3 programs run directly, without ssh, against temporary folders: the safe
+write's choices (replace by a new file or rewrite in place), the identity a replaced file keeps,
+and the bounds of the read. What needs the server (other accounts, mounts, killed runs) is
+tested against the real sshd in the C++ tests."""
+
+import base64
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+PROGRAMS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'ssh', 'remote')
+
+
+def run(name, values, data=b''):
+    """Runs src/ssh/remote/NAME.py with its placeholders filled in order, as the program does:
+    text values go in as Base64, numbers as they are."""
+    with open(os.path.join(PROGRAMS, name + '.py')) as file:
+        program = file.read()
+    for value in values:
+        if isinstance(value, str):
+            value = base64.b64encode(value.encode('utf-8')).decode('ascii')
+        program = program.replace('{}', str(value), 1)
+    return subprocess.run([sys.executable, '-c', program], input=data, capture_output=True)
+
+
+def write(path, data, refuse_existing=False):
+    return run('write', [path, len(data), refuse_existing], data)
+
+
+def temporary_files(folder):
+    return [name for name in os.listdir(folder) if name.startswith('.wrenfield-')]
+
+
+class Folder(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.folder = self.scratch.name
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def make(self, name, data=b'old'):
+        with open(self.path(name), 'wb') as file:
+            file.write(data)
+        return self.path(name)
+
+    def content(self, name):
+        with open(self.path(name), 'rb') as file:
+            return file.read()
+
+
+class WriteTest(Folder):
+    def test_single_name_is_replaced_keeping_mode_and_attributes(self):
+        file = self.make('file')
+        os.chmod(file, 0o640)
+        try:
+            os.setxattr(file, 'user.origin', b'kept')
+            attributes = True
+        except OSError:
+            attributes = False
+        before = os.stat(file)
+        result = write(file, b'new content')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('file'), b'new content')
+        after = os.stat(file)
+        self.assertNotEqual(after.st_ino, before.st_ino)
+        self.assertEqual(stat.S_IMODE(after.st_mode), 0o640)
+        if attributes:
+            self.assertEqual(os.getxattr(file, 'user.origin'), b'kept')
+        self.assertEqual(temporary_files(self.folder), [])
+
+    def test_hard_linked_file_is_rewritten_in_place(self):
+        file = self.make('file', b'a longer old content')
+        os.link(file, self.path('second'))
+        before = os.stat(file)
+        result = write(file, b'short')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('second'), b'short')
+        self.assertEqual(os.stat(file).st_ino, before.st_ino)
+        self.assertEqual(os.stat(file).st_nlink, 2)
+        self.assertEqual(temporary_files(self.folder), [])
+
+    def test_symbolic_link_is_followed_and_kept(self):
+        target = self.make('target')
+        os.symlink('target', self.path('link'))
+        result = write(self.path('link'), b'through the link')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.islink(self.path('link')))
+        self.assertEqual(self.content('target'), b'through the link')
+        self.assertEqual(os.stat(target).st_nlink, 1)
+
+    def test_new_file_takes_the_mode_of_a_plain_create(self):
+        previous = os.umask(0o027)
+        try:
+            result = write(self.path('new'), b'fresh')
+        finally:
+            os.umask(previous)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('new'), b'fresh')
+        self.assertEqual(stat.S_IMODE(os.stat(self.path('new')).st_mode), 0o640)
+        self.assertEqual(temporary_files(self.folder), [])
+
+    def test_cut_or_long_stream_leaves_the_old_content(self):
+        file = self.make('file', b'precious')
+        os.link(file, self.path('second'))
+        for linked in (True, False):
+            if not linked:
+                os.unlink(self.path('second'))
+            for announced, sent in ((10, b'short'), (3, b'too long')):
+                result = run('write', [file, announced, False], sent)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(b'Upload incomplete', result.stderr)
+                self.assertEqual(self.content('file'), b'precious')
+        self.assertEqual(temporary_files(self.folder), [])
+
+    def test_directory_is_refused_with_the_system_text(self):
+        result = write(self.folder, b'x')
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "[Errno 21] Is a directory: '%s'" % self.folder)
+
+
+class RefuseExistingTest(Folder):
+    def test_write_refuses_any_entry_under_the_name(self):
+        self.make('file', b'precious')
+        os.symlink('nowhere', self.path('dangling'))
+        os.mkdir(self.path('folder'))
+        for name in ('file', 'dangling', 'folder'):
+            result = write(self.path(name), b'', refuse_existing=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertEqual(result.stderr.decode(),
+                             "[Errno 17] File exists: '%s'" % self.path(name))
+        self.assertEqual(self.content('file'), b'precious')
+        self.assertFalse(os.path.lexists(self.path('nowhere')))
+        result = write(self.path('new'), b'made', refuse_existing=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('new'), b'made')
+
+    def test_rename_refuses_an_existing_destination(self):
+        self.make('a', b'a')
+        self.make('b', b'b')
+        result = run('rename', [self.path('a'), self.path('b'), True])
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "[Errno 17] File exists: '%s' -> '%s'"
+                         % (self.path('a'), self.path('b')))
+        self.assertEqual((self.content('a'), self.content('b')), (b'a', b'b'))
+        # Keeping the name is no clash.
+        result = run('rename', [self.path('a'), self.path('a'), True])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        result = run('rename', [self.path('a'), self.path('c'), True])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.folder)), ['b', 'c'])
+        result = run('rename', [self.path('c'), self.path('b'), False])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.content('b'), b'a')
+
+
+class DeleteTest(Folder):
+    def test_trailing_slashes_name_the_link_and_dots_are_refused(self):
+        os.makedirs(self.path('target/inside'))
+        os.symlink('target', self.path('link'))
+        for path in (self.path('link/.'), self.path('link/..'), self.path('target/inside/..')):
+            for program in ('remove', 'rmtree'):
+                result = run(program, [path])
+                self.assertEqual(result.stderr.decode(), "[Errno 22] Invalid argument: '%s'" % path)
+        result = run('rmtree', [self.path('link/')])
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(os.path.isdir(self.path('target/inside')))
+        result = run('remove', [self.path('link//')])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.lexists(self.path('link')))
+        self.assertTrue(os.path.isdir(self.path('target/inside')))
+
+
+class PipeTest(Folder):
+    def test_pipe_without_reader_is_refused_at_once(self):
+        os.mkfifo(self.path('fifo'))
+        result = write(self.path('fifo'), b'data')
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "[Errno 6] No program is reading from the "
+                         "named pipe: '%s'" % self.path('fifo'))
+
+
+class ReadTest(Folder):
+    def test_large_file_comes_whole(self):
+        data = os.urandom(3 << 20) + b'end'
+        self.make('large', data)
+        self.assertEqual(run('read', [self.path('large'), -1]).stdout, data)
+        self.assertEqual(run('read', [self.path('large'), len(data)]).stdout, data)
+        result = run('read', [self.path('large'), len(data) - 1])
+        self.assertEqual((result.returncode, result.stdout), (3, b''))
+
+    def test_bound_refuses_by_size_and_by_bytes_read(self):
+        file = self.make('file', b'x' * 100)
+        result = run('read', [file, 100])
+        self.assertEqual((result.returncode, result.stdout), (0, b'x' * 100))
+        result = run('read', [file, 99])
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (3, b'', b'100'))
+        result = run('read', [file, -1])
+        self.assertEqual(result.stdout, b'x' * 100)
+        # /proc files report a size of 0: the bound stops the read itself.
+        result = run('read', ['/proc/self/status', 10])
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (3, b'', b''))
+
+    def test_pipe_is_refused_before_it_is_opened(self):
+        os.mkfifo(self.path('fifo'))
+        result = run('read', [self.path('fifo'), -1])
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), 'Not a regular file: ' + self.path('fifo'))
+
+
+if __name__ == '__main__':
+    unittest.main()
