@@ -151,7 +151,7 @@ const measuredPitch = {
 const GRID_PADDING = 20;
 
 // The entries of the view being shown, in order, the container that shows them, and the part
-// of them built: its entries shownItems[window.start] to shownItems[window.end - 1].
+// of them built: its entries shownItems[built.start] to shownItems[built.end - 1].
 let shownItems = [];
 const built = {
   container: null,
