@@ -246,9 +246,9 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
         sleep 0.3
         xdotool type --delay 20 "$work/documents"
         xdotool key Return
-        sleep 2
+        sleep 3
         xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
-        wait_until 5 test -s "$work/allowed.log"
+        wait_until 10 test -s "$work/allowed.log"
     }
     for _ in 1 2 3 4 5 6; do open_probe_document && break; done
     expect "a document in the viewer loads an https: image" test -s "$work/allowed.log"
