@@ -1,8 +1,7 @@
 // The lint of our own JavaScript (scripts/check-format.sh runs it after clang-format): ESLint's
 // recommended rules, among them that every name used is declared or imported (no-undef) and
-// every name declared is used (no-unused-vars). The page's modules are ES modules; the viewer
-// and feedback scripts are plain scripts; tests and benchmarks run in Node and hand functions
-// to the page, so both sets of globals apply there.
+// every name declared is used (no-unused-vars). The page's scripts are ES modules; tests and
+// benchmarks run in Node and hand functions to the page, so both sets of globals apply there.
 import js from '@eslint/js';
 import globals from 'globals';
 
@@ -16,13 +15,8 @@ const rules = {
 export default [
   {ignores: ['build*/**', 'node_modules/**', 'test-artifacts/**']},
   {
-    files: ['web/js/app/**/*.js'],
+    files: ['web/js/**/*.js'],
     languageOptions: {sourceType: 'module', globals: globals.browser},
-    rules,
-  },
-  {
-    files: ['web/js/markdown_viewer.js', 'web/js/feedback.js'],
-    languageOptions: {sourceType: 'script', globals: globals.browser},
     rules,
   },
   {

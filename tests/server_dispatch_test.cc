@@ -11,6 +11,8 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -64,10 +66,11 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
          "node_modules/@highlightjs/cdn-assets/styles/github.min.css"},
         {"/css/highlight-dark.min.css", css,
          "node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"},
-        // The page script's modules, as the build bundled them.
+        // The page's scripts, as the build bundled them from their modules.
         {"/js/app.js", javascript, WRENFIELD_BUILD_DIR "/embedded_assets/app.js"},
-        {"/js/markdown_viewer.js", javascript, "web/js/markdown_viewer.js"},
-        {"/js/feedback.js", javascript, "web/js/feedback.js"},
+        {"/js/markdown_viewer.js", javascript,
+         WRENFIELD_BUILD_DIR "/embedded_assets/markdown_viewer.js"},
+        {"/js/feedback.js", javascript, WRENFIELD_BUILD_DIR "/embedded_assets/feedback.js"},
         {"/vendor/marked.min.js", javascript, "node_modules/marked/marked.min.js"},
         {"/vendor/highlight.min.js", javascript,
          "node_modules/@highlightjs/cdn-assets/highlight.min.js"},
@@ -93,20 +96,29 @@ TEST_F(DispatchTest, EveryAssetPathServesItsFileWithItsContentType) {
     EXPECT_GT(get("/vendor/html2canvas.min.js").body.size(), 100000u);
 }
 
-// The page script is built from several files: as served, it is one script that a JavaScript
-// engine accepts, and it holds what the page calls at start-up.
-TEST_F(DispatchTest, ThePageScriptIsServedAsOneValidScript) {
-    HttpReply reply = get("/js/app.js", {{"Accept-Encoding", "gzip, deflate, br"}});
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.header("Content-Type"), javascript);
-    EXPECT_EQ(reply.header("Content-Length"), std::to_string(reply.body.size()));
+// Each of the page's scripts is built from several modules: as served, it is one script that a
+// JavaScript engine accepts, and it holds what it imported and what the page calls.
+TEST_F(DispatchTest, ThePageScriptsAreServedAsOneValidScriptEach) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> scripts = {
+        {"app.js", {"function uploadFiles(", "function escapeHtml("}},
+        {"markdown_viewer.js",
+         {"function srcsetUrls(", "function lineBreakOf(", "window.openMarkdownViewer ="}},
+        {"feedback.js", {"function isWebAddress(", "window.FeedbackStudio ="}},
+    };
     TemporaryDirectory directory("wrenfield-page-script");
-    const std::string script = directory / "app.js";
-    ASSERT_TRUE(write_file(script, reply.body));
-    CommandResult check = run_command({"node", "--check", script});
-    EXPECT_EQ(check.exit_code, 0) << check.error;
-    for (const char* name : {"function uploadFiles(", "function escapeHtml("}) {
-        EXPECT_NE(reply.body.find(name), std::string::npos) << name;
+    for (const auto& [name, markers] : scripts) {
+        SCOPED_TRACE(name);
+        HttpReply reply = get("/js/" + name, {{"Accept-Encoding", "gzip, deflate, br"}});
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_EQ(reply.header("Content-Type"), javascript);
+        EXPECT_EQ(reply.header("Content-Length"), std::to_string(reply.body.size()));
+        const std::string script = directory / name;
+        ASSERT_TRUE(write_file(script, reply.body));
+        CommandResult check = run_command({"node", "--check", script});
+        EXPECT_EQ(check.exit_code, 0) << check.error;
+        for (const std::string& marker : markers) {
+            EXPECT_NE(reply.body.find(marker), std::string::npos) << marker;
+        }
     }
 }
 

@@ -16,24 +16,36 @@ file(GLOB WRENFIELD_VENDOR_WATCH CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/node_modules/html2canvas/dist/html2canvas.min.js
   ${CMAKE_SOURCE_DIR}/node_modules/dompurify/dist/purify.min.js)
 
-# The page script's source is ES modules by concern in web/js/app/, entry main.js; esbuild (a
-# pinned npm package) bundles them into the one plain script /js/app.js that the page loads.
-# The bundle is strict code throughout, as the modules are. esbuild writes nothing when a
-# module does not build, so no half file reaches the embedding.
+# The page's three scripts are ES modules: the page script's source is modules by concern in
+# web/js/app/, entry main.js; the viewer and the feedback studio are entries of their own in
+# web/js/ that import the pure modules they share with it. esbuild (a pinned npm package)
+# bundles each entry into the one plain script the page loads. The bundles are strict code
+# throughout, as the modules are. esbuild writes nothing when a module does not build, so no
+# half file reaches the embedding.
 set(WRENFIELD_ESBUILD ${CMAKE_SOURCE_DIR}/node_modules/.bin/esbuild)
 if(NOT EXISTS ${WRENFIELD_ESBUILD})
   message(FATAL_ERROR "node_modules/.bin/esbuild is missing: the page's npm packages are not "
     "installed. Run `make setup` (or `bash scripts/setup.sh`), then build again.")
 endif()
-file(GLOB WRENFIELD_PAGE_MODULES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/web/js/app/*.js)
+file(GLOB WRENFIELD_PAGE_MODULES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/web/js/*.js ${CMAKE_SOURCE_DIR}/web/js/app/*.js)
+
+# Bundles the entry `source` (relative to the source directory) into `output`.
+function(wrenfield_bundle source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${WRENFIELD_ESBUILD} ${CMAKE_SOURCE_DIR}/${source} --bundle --format=iife
+            "--banner:js=\"use strict\";" --log-level=warning --outfile=${output}
+    DEPENDS ${WRENFIELD_PAGE_MODULES} ${CMAKE_SOURCE_DIR}/node_modules/esbuild/package.json
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Bundling ${source}"
+    VERBATIM)
+endfunction()
 set(WRENFIELD_PAGE_SCRIPT ${WRENFIELD_ASSET_DIR}/app.js)
-add_custom_command(OUTPUT ${WRENFIELD_PAGE_SCRIPT}
-  COMMAND ${WRENFIELD_ESBUILD} ${CMAKE_SOURCE_DIR}/web/js/app/main.js --bundle --format=iife
-          "--banner:js=\"use strict\";" --log-level=warning --outfile=${WRENFIELD_PAGE_SCRIPT}
-  DEPENDS ${WRENFIELD_PAGE_MODULES} ${CMAKE_SOURCE_DIR}/node_modules/esbuild/package.json
-  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-  COMMENT "Bundling the page script"
-  VERBATIM)
+set(WRENFIELD_VIEWER_SCRIPT ${WRENFIELD_ASSET_DIR}/markdown_viewer.js)
+set(WRENFIELD_FEEDBACK_SCRIPT ${WRENFIELD_ASSET_DIR}/feedback.js)
+wrenfield_bundle(web/js/app/main.js ${WRENFIELD_PAGE_SCRIPT})
+wrenfield_bundle(web/js/markdown_viewer.js ${WRENFIELD_VIEWER_SCRIPT})
+wrenfield_bundle(web/js/feedback.js ${WRENFIELD_FEEDBACK_SCRIPT})
 
 # The three content types, by kind (a ";" cannot stand inside a CMake list element).
 set(WRENFIELD_TYPE_html "text/html; charset=utf-8")
@@ -48,8 +60,8 @@ set(WRENFIELD_ASSETS
   "/css/highlight-light.min.css|css|node_modules/@highlightjs/cdn-assets/styles/github.min.css"
   "/css/highlight-dark.min.css|css|node_modules/@highlightjs/cdn-assets/styles/github-dark.min.css"
   "/js/app.js|javascript|${WRENFIELD_PAGE_SCRIPT}"
-  "/js/markdown_viewer.js|javascript|web/js/markdown_viewer.js"
-  "/js/feedback.js|javascript|web/js/feedback.js"
+  "/js/markdown_viewer.js|javascript|${WRENFIELD_VIEWER_SCRIPT}"
+  "/js/feedback.js|javascript|${WRENFIELD_FEEDBACK_SCRIPT}"
   "/vendor/marked.min.js|javascript|node_modules/marked/marked.min.js"
   "/vendor/highlight.min.js|javascript|node_modules/@highlightjs/cdn-assets/highlight.min.js"
   "/vendor/html2canvas.min.js|javascript|node_modules/html2canvas/dist/html2canvas.min.js"

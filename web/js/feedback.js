@@ -1,6 +1,8 @@
 // Feedback capture: a full-window overlay to pick a region, a screenshot of the page cropped to it,
 // and an annotation studio (pen, boxes, text notes) from which a bug report is submitted.
 // Publishes window.FeedbackStudio and keeps everything else private.
+import {isWebAddress} from './app/url-guard.js';
+
 (function() {
 'use strict';
 
@@ -389,21 +391,12 @@ function buildReport(title, description) {
   };
 }
 
-// The issue address comes from an outside service; only a web address becomes a link.
-function isWebAddress(text) {
-  try {
-    const url = new URL(text);
-    return url.protocol === 'https:' || url.protocol === 'http:';
-  } catch (error) {
-    return false;
-  }
-}
-
 function showSuccess(reply) {
   byId('feedback-form-view').classList.add('hidden');
   byId('feedback-success-view').classList.remove('hidden');
   const issueUrl = String(reply.issue_url || '');
   const link = byId('feedback-issue-link');
+  // The issue address comes from an outside service; only a web address becomes a link.
   link.href = isWebAddress(issueUrl) ? issueUrl : '#';
   link.textContent = 'Issue #' + reply.issue_number + ' on GitHub (' + reply.repo + ')';
   byId('btn-copy-issue-url').onclick = () => {

@@ -2,10 +2,13 @@
 // text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
 // window.openMarkdownViewer and keeps everything else private; its requests go through the page
 // script's window.apiRequest.
+import {formatFileSize} from './app/format.js';
+import {lineBreakOf} from './app/line-breaks.js';
+import {cssUrlCandidates, srcsetUrls, targetsProgramApi} from './app/url-guard.js';
+
 (function() {
 'use strict';
 
-const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
 const SAVING_BAR_MS = 450;
 const READY_AFTER_SAVE_MS = 3000;
 const COPIED_LABEL_MS = 2000;
@@ -121,34 +124,10 @@ function setStatus(text) {
   return statusSerial;
 }
 
-function formatFileSize(bytes) {
-  if (!bytes) return '0 B';
-  const unitIndex = Math.min(Math.floor(Math.log(bytes) / Math.log(1024)), SIZE_UNITS.length - 1);
-  const value = Math.round((bytes / Math.pow(1024, unitIndex)) * 10) / 10;
-  return String(value) + ' ' + SIZE_UNITS[unitIndex];
-}
-
 function badgeText(name) {
   const dot = name.lastIndexOf('.');
   const extension = dot < 0 ? name : name.slice(dot + 1);
   return extension ? extension.toUpperCase() : 'MD';
-}
-
-// The line break a text uses: its only one, the most common one when it mixes them, "\n" when
-// it has none (ties go to "\n", then to "\r\n").
-function lineBreakOf(text) {
-  let crlf = 0;
-  let cr = 0;
-  for (let at = text.indexOf('\r'); at !== -1; at = text.indexOf('\r', at + 1)) {
-    if (text.charCodeAt(at + 1) === 10)
-      crlf += 1;
-    else
-      cr += 1;
-  }
-  const lf = text.split('\n').length - 1 - crlf;
-  if (crlf > lf && crlf >= cr) return '\r\n';
-  if (cr > lf && cr > crlf) return '\r';
-  return '\n';
 }
 
 // The text to write for the text area's text: the file as it was while unmodified (a mixed
@@ -398,108 +377,19 @@ function renderMarkdown(text) {
   addCodeCopyButtons();
 }
 
-// The program's API answers on the page's own port; reads there can be endless (a device, a
-// pipe) and a viewed document must never make the program act. So every URL of the document
-// that would reach that port under /api is removed, whatever its spelling: relative,
-// protocol-relative, another name of this machine, dot segments or percent escapes.
-function targetsProgramApi(value) {
-  let url;
-  try {
-    url = new URL(value.trim(), document.baseURI);
-  } catch (error) {
-    return false;  // the browser cannot parse it either, so it requests nothing
-  }
-  if (url.protocol !== 'http:' && url.protocol !== 'https:') return false;
-  const defaultPort = url.protocol === 'https:' ? '443' : '80';
-  const pagePort = window.location.port || (window.location.protocol === 'https:' ? '443' : '80');
-  if ((url.port || defaultPort) !== pagePort) return false;
-  let path = url.pathname;
-  try {
-    path = decodeURIComponent(path);
-  } catch (error) {
-    // A malformed escape stays as it is.
-  }
-  path = path.toLowerCase();
-  return path === '/api' || path.startsWith('/api/');
-}
-
-const isHtmlSpace = (character) => character === ' ' || character === '\t' || character === '\n' ||
-    character === '\f' || character === '\r';
-
-// The URLs of a srcset list, read by the HTML standard's candidate parsing, as the browser
-// reads them: white space and commas before a candidate are skipped; its URL runs up to white
-// space (commas inside it are part of it, those at its end are dropped and end the candidate);
-// its descriptors run up to a comma outside parentheses. Every candidate's URL is taken, also
-// where the browser would refuse its descriptors.
-function srcsetUrls(value) {
-  const urls = [];
-  let at = 0;
-  for (;;) {
-    while (at < value.length && (isHtmlSpace(value[at]) || value[at] === ',')) at += 1;
-    if (at >= value.length) return urls;
-    const start = at;
-    while (at < value.length && !isHtmlSpace(value[at])) at += 1;
-    const url = value.slice(start, at);
-    urls.push(url.replace(/,+$/, ''));
-    if (url.endsWith(',')) continue;
-    let inParentheses = false;
-    while (at < value.length) {
-      const character = value[at++];
-      if (inParentheses) {
-        if (character === ')') inParentheses = false;
-      } else if (character === '(') {
-        inParentheses = true;
-      } else if (character === ',') {
-        break;
-      }
-    }
-  }
-}
-
-// A CSS escape: a backslash with one to six hex digits and one white space after them, or a
-// backslash with any other character.
-const CSS_ESCAPE = String.raw`\\(?:[0-9a-fA-F]{1,6}(?:\r\n|[ \t\n\r\f])?|\r\n|[\s\S])`;
-
-// Text of a CSS token with its escapes decoded as CSS decodes them: a hex escape is that code
-// point (U+FFFD for zero, a surrogate or beyond Unicode), so "\a " is a line break, which the
-// URL parser then drops; an escaped line break continues a string; any other escaped character
-// stands for itself.
-function decodeCssEscapes(text) {
-  return text.replace(new RegExp(CSS_ESCAPE, 'g'), (escape) => {
-    const hex = /^\\([0-9a-fA-F]{1,6})/.exec(escape);
-    if (!hex) return /^\\[\n\r\f]/.test(escape) ? '' : escape.slice(1);
-    const code = parseInt(hex[1], 16);
-    if (code === 0 || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return '\uFFFD';
-    return String.fromCodePoint(code);
-  });
-}
-
-const CSS_URL_TOKENS = new RegExp(
-    String.raw`url\(\s*((?:[^"'()\s\\]|${CSS_ESCAPE})*)|` +
-        String.raw`"((?:[^"\\\n]|${CSS_ESCAPE})*)"|'((?:[^'\\\n]|${CSS_ESCAPE})*)'`,
-    'gi');
-
-// The URLs named in CSS text: those of unquoted url(...) and every quoted string (url("..."),
-// and image-set, which takes plain strings), escapes decoded.
-function cssUrlCandidates(cssText) {
-  const found = [];
-  for (const match of cssText.matchAll(CSS_URL_TOKENS)) {
-    const token = match[1] ?? match[2] ?? match[3];
-    if (token) found.push(decodeCssEscapes(token));
-  }
-  return found;
-}
+// Whether a URL of the viewed document would reach the program's API.
+const reachesApi = (value) => targetsProgramApi(value, document.baseURI);
 
 function keepsAwayFromApi(node, attributeName, value) {
   if (attributeName === 'srcset' || attributeName === 'imagesrcset') {
-    return !srcsetUrls(value).some(targetsProgramApi);
+    return !srcsetUrls(value).some(reachesApi);
   }
-  if (URL_ATTRIBUTES.has(attributeName)) return !targetsProgramApi(value);
+  if (URL_ATTRIBUTES.has(attributeName)) return !reachesApi(value);
   if (node.namespaceURI === 'http://www.w3.org/1999/xhtml') return true;
   // SVG presentation attributes (fill, filter, mask, ...) are CSS: an escape there could spell
   // a url( function that is not seen here, and no document needs one.
   if (value.includes('(') && value.includes('\\')) return false;
-  return !cssUrlCandidates(value).some(targetsProgramApi);
+  return !cssUrlCandidates(value).some(reachesApi);
 }
 
 // Inline styles are read as the browser parsed them. Custom properties and var() are
@@ -510,7 +400,7 @@ function removeApiStyles(node) {
   for (const property of Array.from(style)) {
     const value = style.getPropertyValue(property);
     if (property.startsWith('--') || /var\(|env\(|attr\(/i.test(value) ||
-        cssUrlCandidates(value).some(targetsProgramApi)) {
+        cssUrlCandidates(value).some(reachesApi)) {
       style.removeProperty(property);
     }
   }
