@@ -40,6 +40,48 @@ after(async () => {
 const loadingHidden = () =>
     page.waitForFunction(() => document.getElementById('loading-bar').classList.contains('hidden'));
 
+// Waits for the question whether to replace `name` in the folder shown and answers it with the
+// button `button`.
+async function answerReplace(name, button) {
+  await page.waitForSelector('#modal-upload-replace:not(.hidden)');
+  assert.match(await page.textContent('#upload-replace-message'), new RegExp(`"${name}"`));
+  await page.click(button);
+  assert.equal(await page.isVisible('#modal-upload-replace'), false);
+}
+
+test('uploading a name the folder holds asks for each such file: Replace or Skip', async () => {
+  makeRemoteFiles(scratch, {'replace/kept.txt': 'old kept\n', 'replace/swapped.txt': 'old\n'});
+  await goToPath(page, `${scratch}/replace`);
+  const uploads = countRequests(page, '/api/upload');
+  const mark = await toastMark(page);
+  const [chooser] =
+      await Promise.all([page.waitForEvent('filechooser'), page.click('#btn-upload')]);
+  await chooser.setFiles([
+    {name: 'kept.txt', mimeType: 'text/plain', buffer: Buffer.from('new kept\n')},
+    {name: 'fresh.txt', mimeType: 'text/plain', buffer: Buffer.from('fresh\n')},
+    {name: 'swapped.txt', mimeType: 'text/plain', buffer: Buffer.from('new\n')},
+  ]);
+  await answerReplace('kept.txt', '#btn-upload-skip');
+  await answerReplace('swapped.txt', '#btn-upload-replace');
+  await waitForToast(page, 'Uploaded 2 files successfully', mark);
+  assert.deepEqual(
+      uploads.requests().map((request) => new URL(request.url()).searchParams.get('path')),
+      [`${scratch}/replace/fresh.txt`, `${scratch}/replace/swapped.txt`]);
+  uploads.stop();
+  assert.equal(readFileSync(`${scratch}/replace/kept.txt`, 'utf8'), 'old kept\n');
+  assert.equal(readFileSync(`${scratch}/replace/swapped.txt`, 'utf8'), 'new\n');
+  assert.equal(readFileSync(`${scratch}/replace/fresh.txt`, 'utf8'), 'fresh\n');
+
+  // Skipping every file sends nothing and says nothing.
+  const before = await toastMark(page);
+  const [again] = await Promise.all([page.waitForEvent('filechooser'), page.click('#btn-upload')]);
+  await again.setFiles([{name: 'kept.txt', mimeType: 'text/plain', buffer: Buffer.from('no')}]);
+  await answerReplace('kept.txt', '#btn-upload-skip');
+  await page.waitForTimeout(300);
+  assert.deepEqual(await toastsSince(page, before), []);
+  assert.equal(readFileSync(`${scratch}/replace/kept.txt`, 'utf8'), 'old kept\n');
+});
+
 test(
     'uploading several files from the picker, one failing: its toast, the count and one refresh',
     async () => {
@@ -59,6 +101,8 @@ test(
           buffer: Buffer.from([0, 255, 10, 13, 0])
         },
       ]);
+      // The folder already holds the name: asked, the user chose to replace it.
+      await answerReplace('taken.txt', '#btn-upload-replace');
       await waitForToast(page, 'Uploaded 2 files successfully', mark);
       await waitForFolder(page, `${scratch}/uploads`);
       await loadingHidden();
@@ -90,6 +134,7 @@ test('when every file fails there are only the error toasts and no refresh', asy
   const [chooser] =
       await Promise.all([page.waitForEvent('filechooser'), page.click('#btn-upload')]);
   await chooser.setFiles([{name: 'taken.txt', mimeType: 'text/plain', buffer: Buffer.from('x')}]);
+  await answerReplace('taken.txt', '#btn-upload-replace');
   await page.waitForFunction((from) => window.__toasts.length > from, mark);
   await loadingHidden();
   await page.waitForTimeout(200);
@@ -194,6 +239,20 @@ test(
       // The browser's validation stops an empty name.
       await page.click('#modal-new-file button[type=submit]');
       assert.equal(await page.isVisible('#modal-new-file'), true);
+      // A name of only spaces is refused in the form, and nothing is created.
+      const listed = await listedNames(page);
+      await page.fill('#input-new-filename', '   ');
+      await page.press('#input-new-filename', 'Enter');
+      assert.equal(await page.textContent('#new-file-error'), 'Enter a name.');
+      assert.equal(await page.isVisible('#modal-new-file'), true);
+      await page.click('#btn-cancel-new-file');
+      await page.click('#btn-new-folder');
+      await page.fill('#input-new-foldername', '  ');
+      await page.click('#modal-new-folder button[type=submit]');
+      assert.equal(await page.textContent('#new-folder-error'), 'Enter a name.');
+      await page.click('#btn-cancel-new-folder');
+      assert.deepEqual(await listedNames(page), listed);
+      await page.click('#btn-new-file');
 
       let mark = await toastMark(page);
       await page.fill('#input-new-filename', '  created.md  ');

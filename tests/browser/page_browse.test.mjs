@@ -194,14 +194,24 @@ test('the filter matches names without regard to case and counts what it shows',
   assert.equal(await isHidden(page, '#btn-open-connect'), true);
   assert.equal(await textOf(page, '#status-items-count'), '0 items');
 
-  // Escape empties the filter and leaves the input; the selection outlived the filter.
+  // The filter hid the selected entry, so it is no longer selected: nothing acts on it unseen.
+  assert.equal(await page.evaluate(() => window.state.selectedItem), null);
+  assert.equal(await textOf(page, '#status-selection-info'), '');
+
+  // Escape empties the filter and leaves the input.
   await page.press('#search-input', 'Escape');
   assert.equal(await page.inputValue('#search-input'), '');
   assert.equal(await isHidden(page, '#btn-clear-search'), true);
   assert.notEqual(await page.evaluate(() => document.activeElement.id), 'search-input');
   assert.equal((await listedNames(page)).length, 16);
+  assert.deepEqual(await selectedNames('#file-table-body tr.selected .file-item-name'), []);
+
+  // A filter that keeps the selected entry in view keeps it selected.
+  await rowOf(page, 'zeta.md').click();
+  await page.fill('#search-input', 'eta');
   assert.deepEqual(
       await selectedNames('#file-table-body tr.selected .file-item-name'), ['zeta.md']);
+  await page.press('#search-input', 'Escape');
 
   await page.fill('#search-input', 'beta');
   await page.click('#btn-clear-search');
@@ -347,17 +357,22 @@ test('a folder opens at its top, however far down the previous one was scrolled'
     description[`second/entry-${String(i).padStart(3, '0')}.txt`] = 's';
   }
   makeRemoteFiles(place, description);
+  // What the user sees: the entry at the top of the view, and how far the view is scrolled.
   const view = () => page.evaluate(() => {
     const zone = document.getElementById('drop-zone');
-    return {rows: document.querySelectorAll('#file-table-body tr').length, top: zone.scrollTop};
+    const header = document.querySelector('#file-table thead').getBoundingClientRect();
+    const name = document.elementFromPoint(header.left + 60, header.bottom + 10)
+                     ?.closest('tr')
+                     ?.querySelector('.file-item-name');
+    return {first: name?.textContent, top: zone.scrollTop};
   });
   const scrollToEnd = () => page.evaluate(() => {
     const zone = document.getElementById('drop-zone');
     zone.scrollTop = zone.scrollHeight;
     return zone.scrollTop;
   });
-  const allDrawn = () =>
-      page.waitForFunction(() => document.querySelectorAll('#file-table-body tr').length === 150);
+  const allDrawn = () => page.waitForFunction(
+      () => document.getElementById('status-items-count').textContent === '150 items');
 
   await goToPath(page, join(place, 'first'));
   await allDrawn();
@@ -365,15 +380,14 @@ test('a folder opens at its top, however far down the previous one was scrolled'
 
   await goToPath(page, join(place, 'second'));
   await allDrawn();
-  assert.deepEqual(await view(), {rows: 150, top: 0});
-  assert.equal((await listedNames(page))[0], 'entry-000.txt');
+  assert.deepEqual(await view(), {first: 'entry-000.txt', top: 0});
 
   // Back is a new folder too.
   assert.ok(await scrollToEnd() > 0);
   await page.click('#btn-back');
   await waitForFolder(page, join(place, 'first'));
   await allDrawn();
-  assert.deepEqual(await view(), {rows: 150, top: 0});
+  assert.deepEqual(await view(), {first: 'entry-000.txt', top: 0});
 });
 
 test('up from "~" goes to the root, and a relative path keeps relative breadcrumbs', async () => {
@@ -544,3 +558,101 @@ test('list and grid views in the dark and light themes', async () => {
   await page.click('#btn-view-list');
   assert.equal(await isHidden(page, '#list-view-wrapper'), false);
 });
+
+// The names a user sees on screen in the file view (list or grid), top to bottom, each once.
+function namesOnScreen(page) {
+  return page.evaluate(() => {
+    const zone = document.getElementById('drop-zone').getBoundingClientRect();
+    const header = document.querySelector('#file-table thead').getBoundingClientRect();
+    const top = document.getElementById('list-view-wrapper').classList.contains('hidden') ?
+        zone.top :
+        header.bottom;
+    return Array.from(document.querySelectorAll('#drop-zone .file-item-name, .grid-card-label'))
+        .filter((label) => {
+          const box = label.getBoundingClientRect();
+          return box.height > 0 && box.top >= top - 1 && box.bottom <= zone.bottom + 1;
+        })
+        .map((label) => label.textContent);
+  });
+}
+
+// Scrolls the file view a screenful at a time from the top to the end, gathering the names
+// seen, in order without repeats.
+async function scrollThrough(page) {
+  await page.evaluate(() => {
+    document.getElementById('drop-zone').scrollTop = 0;
+  });
+  const seen = [];
+  for (;;) {
+    for (const name of await namesOnScreen(page)) {
+      if (!seen.includes(name)) seen.push(name);
+    }
+    const moved = await page.evaluate(() => {
+      const zone = document.getElementById('drop-zone');
+      const before = zone.scrollTop;
+      zone.scrollTop += zone.clientHeight * 0.8;
+      return zone.scrollTop !== before;
+    });
+    if (!moved) return seen;
+    await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+  }
+}
+
+test(
+    'a long folder shows every entry once, in order, and keys act on the entry picked far down',
+    async () => {
+      const place = makeScratchDirectory(harness.sshd, 'browse-virtual-');
+      const names = [];
+      const description = {};
+      for (let i = 0; i < 700; i += 1) {
+        const name = `item-${String(i).padStart(4, '0')}-${'x'.repeat(i % 7 === 0 ? 90 : 3)}.txt`;
+        names.push(name);
+        description[name] = 'v';
+      }
+      makeRemoteFiles(place, description);
+      await goToPath(page, place);
+      assert.equal(await textOf(page, '#status-items-count'), '700 items');
+      // Only a part is built, yet the view scrolls over the whole folder.
+      const built = await page.$$eval('#file-table-body tr:not(.virtual-spacer)', (r) => r.length);
+      assert.ok(built < 300, `rows built: ${built}`);
+      assert.deepEqual(await scrollThrough(page), names);
+
+      // Scrolled to the end at once, the last entry is on screen.
+      await page.evaluate(() => {
+        const zone = document.getElementById('drop-zone');
+        zone.scrollTop = zone.scrollHeight;
+      });
+      await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+      assert.equal((await namesOnScreen(page)).at(-1), names.at(-1));
+
+      // Picked near the end, the entry is the one the status line, F2 and the menu act on.
+      await rowOf(page, names[690]).click();
+      assert.equal(await textOf(page, '#status-selection-info'), `Selected: ${names[690]} (1 B)`);
+      await page.keyboard.press('F2');
+      assert.equal(await page.inputValue('#input-rename'), names[690]);
+      await page.click('#btn-cancel-rename');
+      await rowOf(page, names[685]).click({button: 'right'});
+      assert.equal(await page.evaluate(() => window.state.selectedItem.name), names[685]);
+      await page.keyboard.press('Escape');
+      assert.equal(await isHidden(page, '#context-menu'), true);
+
+      // The selection is still marked after scrolling away and back.
+      await page.evaluate(() => {
+        document.getElementById('drop-zone').scrollTop = 0;
+      });
+      await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+      await page.evaluate(() => {
+        const zone = document.getElementById('drop-zone');
+        zone.scrollTop = zone.scrollHeight;
+      });
+      await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
+      assert.deepEqual(
+          await page.$$eval(
+              '#file-table-body tr.selected .file-item-name', (c) => c.map((n) => n.textContent)),
+          [names[685]]);
+
+      // The grid too.
+      await page.click('#btn-view-grid');
+      assert.deepEqual(await scrollThrough(page), names);
+      await page.click('#btn-view-list');
+    });

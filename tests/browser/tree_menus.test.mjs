@@ -44,8 +44,30 @@ beforeEach(async () => {
 const visibleMenus = () => page.$$eval(
     '.context-menu',
     (menus) => menus.filter((menu) => !menu.classList.contains('hidden')).map((menu) => menu.id));
-const menuBox = (id) =>
-    page.$eval(`#${id}`, (menu) => ({left: menu.style.left, top: menu.style.top}));
+// The menu's box on screen once its opening animation is over, and the window's size.
+const menuBox = (id) => page.$eval(`#${id}`, (menu) => {
+  menu.getAnimations().forEach((animation) => animation.finish());
+  const box = menu.getBoundingClientRect();
+  return {
+    left: box.left,
+    top: box.top,
+    right: box.right,
+    bottom: box.bottom,
+    width: window.innerWidth,
+    height: window.innerHeight,
+  };
+});
+// Asserts that the menu lies wholly inside the window, with its corner `corner` (an object of
+// any of left, top, right, bottom) at the pointer.
+async function assertMenuAt(id, corner) {
+  const box = await menuBox(id);
+  assert.ok(
+      box.left >= 0 && box.top >= 0 && box.right <= box.width && box.bottom <= box.height,
+      `${id} inside the window: ${JSON.stringify(box)}`);
+  for (const [side, value] of Object.entries(corner)) {
+    assert.ok(Math.abs(box[side] - value) < 1, `${id} ${side} at ${value}: ${JSON.stringify(box)}`);
+  }
+}
 const currentPath = () => page.evaluate(() => window.state.currentPath);
 
 test(
@@ -141,6 +163,35 @@ test('a failed tree load shows "Error", which the next expansion retries', async
   assert.equal(await toggle.evaluate((element) => element.classList.contains('empty')), true);
 });
 
+test(
+    'a folder the tree cannot read shows the error in its row and a toast, not as empty',
+    async () => {
+      await page.click('#btn-refresh-tree');
+      const target = `${scratch}/alpha/inner`;
+      const address = `**/api/list?path=${encodeURIComponent(target)}`;
+      await page.route(address, (route) => route.fulfill({
+        status: 500,
+        contentType: 'application/json',
+        body: '{"error":"Permission denied"}',
+      }));
+      await expandTreeTo(page, `${scratch}/alpha`);
+      const node = (await treeNode(page, target).count()) - 1;
+      await expandTreeNode(page, target, node);
+      const row = treeNode(page, target, node).locator(':scope > .tree-row');
+      const children = treeNode(page, target, node).locator(':scope > .tree-children');
+      assert.equal(await children.textContent(), 'Error');
+      assert.match(await row.locator('.tree-label').getAttribute('title'), /Permission denied/);
+      assert.equal(await page.textContent('#toast'), 'Error: Permission denied');
+      const toggle = row.locator('.tree-toggle');
+      assert.equal(await toggle.evaluate((element) => element.classList.contains('empty')), false);
+      await page.unroute(address);
+      // Read again, it is as it is.
+      await toggle.click();
+      await expandTreeNode(page, target, node);
+      assert.equal(await children.textContent(), '');
+      assert.equal(await row.locator('.tree-label').getAttribute('title'), target);
+    });
+
 test('each context menu opens where it should, and clicks elsewhere close it', async () => {
   await goToPath(page, scratch);
   // A row: the item is selected and the item menu opens at the pointer.
@@ -156,7 +207,8 @@ test('each context menu opens where it should, and clicks elsewhere close it', a
   // The file view's empty background: the background menu.
   await page.mouse.click(700, 600, {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
-  assert.deepEqual(await menuBox('bg-context-menu'), {left: '700px', top: `${700 - 200}px`});
+  // Too close to the bottom edge to open downwards: it opens upwards from the pointer.
+  await assertMenuAt('bg-context-menu', {left: 700, bottom: 600});
 
   // The sidebar and the toolbar: the global menu. A text field keeps the browser's menu.
   await page.click('.sidebar-title >> nth=0', {button: 'right'});
@@ -179,28 +231,36 @@ test('each context menu opens where it should, and clicks elsewhere close it', a
   await page.click('#btn-view-list');
 });
 
-test('menus are kept inside the window at its right and bottom edges', async () => {
+test('menus open wholly inside the window, flipped at its right and bottom edges', async () => {
   await goToPath(page, scratch);
-  await rowOf(page, 'readme.md').click({button: 'right'});
-  await page.evaluate(() => document.getElementById('context-menu').classList.add('hidden'));
-  // At the right edge of the 1000-pixel window the menu starts at 810 pixels.
+  await rowOf(page, 'readme.md').click({button: 'right', position: {x: 20, y: 10}});
+  const row = await rowOf(page, 'readme.md').boundingBox();
+  await assertMenuAt('context-menu', {left: row.x + 20, top: row.y + 10});
+  await page.evaluate(() => window.hideContextMenus());
+  // Near the bottom right corner each menu opens up and to the left of the pointer, so that
+  // its last entry (Send feedback) is on screen.
   await page.evaluate(() => {
     const row = document.querySelector('#file-table-body tr');
     row.dispatchEvent(new MouseEvent(
         'contextmenu', {bubbles: true, cancelable: true, clientX: 995, clientY: 690}));
   });
-  assert.deepEqual(await menuBox('context-menu'), {left: '810px', top: `${700 - 270}px`});
+  await assertMenuAt('context-menu', {right: 995, bottom: 690});
+  const feedback = await page.locator('#ctx-feedback').boundingBox();
+  assert.ok(feedback.y + feedback.height <= 700, `Send feedback: ${JSON.stringify(feedback)}`);
   await page.evaluate(() => window.hideContextMenus());
   await page.mouse.click(995, 640, {button: 'right'});
   assert.deepEqual(await visibleMenus(), ['bg-context-menu']);
-  assert.deepEqual(await menuBox('bg-context-menu'), {left: '810px', top: '500px'});
+  await assertMenuAt('bg-context-menu', {right: 995, bottom: 640});
   await page.evaluate(
       () => document.querySelector('.sidebar')
                 .dispatchEvent(new MouseEvent(
                     'contextmenu', {bubbles: true, cancelable: true, clientX: 999, clientY: 699})),
   );
   assert.deepEqual(await visibleMenus(), ['global-context-menu']);
-  assert.deepEqual(await menuBox('global-context-menu'), {left: '810px', top: '620px'});
+  await assertMenuAt('global-context-menu', {right: 999, bottom: 699});
+  // Escape closes an open menu.
+  await page.keyboard.press('Escape');
+  assert.deepEqual(await visibleMenus(), []);
 });
 
 test('the item menu entries: open, edit, download, copy path, add, rename and delete', async () => {
@@ -424,6 +484,52 @@ test('the keyboard shortcuts, in their order', async () => {
   await page.keyboard.press('Delete');
   assert.equal(await page.isVisible('#modal-delete'), true);
   await page.click('#btn-cancel-delete');
+  await rowOf(page, 'alpha').click();
+  await page.keyboard.press('Enter');
+  await waitForFolder(page, `${scratch}/alpha`);
+
+  // In a text field the keys are the field's: with a file selected, Home then Delete in the
+  // search box deletes a character, F2 does nothing, and Enter opens nothing.
+  await page.click('#btn-up');
+  await waitForFolder(page, scratch);
+  await rowOf(page, 'readme.md').click();
+  await page.click('#search-input');
+  await page.keyboard.type('rea');
+  await page.keyboard.press('Home');
+  await page.keyboard.press('Delete');
+  await page.keyboard.press('F2');
+  assert.equal(await page.inputValue('#search-input'), 'ea');
+  assert.equal(await page.locator('.modal-backdrop:not(.hidden)').count(), 0);
+  await page.keyboard.press('Enter');
+  await page.waitForTimeout(300);
+  assert.equal(await page.isVisible('#modal-md-viewer'), false);
+  // The path input likewise.
+  await page.keyboard.press('Escape');
+  await page.keyboard.press('Control+L');
+  await page.keyboard.press('Home');
+  await page.keyboard.press('Delete');
+  assert.equal(await page.inputValue('#path-direct-input'), scratch.slice(1));
+  assert.equal(await page.locator('.modal-backdrop:not(.hidden)').count(), 0);
+  await page.keyboard.press('Escape');
+  // A selected entry that the filter hides is dropped: Delete then has nothing to act on.
+  await page.fill('#search-input', 'alpha');
+  await page.evaluate(() => document.activeElement.blur());
+  await page.keyboard.press('Delete');
+  assert.equal(await page.locator('.modal-backdrop:not(.hidden)').count(), 0);
+  await page.fill('#search-input', '');
+  // The hidden path input is out of the Tab order.
+  await page.evaluate(() => document.activeElement.blur());
+  const reached = [];
+  for (let i = 0; i < 30; i += 1) {
+    await page.keyboard.press('Tab');
+    reached.push(await page.evaluate(() => document.activeElement.id));
+  }
+  assert.ok(reached.includes('search-input'), JSON.stringify(reached));
+  assert.ok(!reached.includes('path-direct-input'), JSON.stringify(reached));
+  await page.evaluate(() => document.activeElement.blur());
+  await page.click('#btn-edit-path');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'path-direct-input');
+  await page.keyboard.press('Escape');
   await rowOf(page, 'alpha').click();
   await page.keyboard.press('Enter');
   await waitForFolder(page, `${scratch}/alpha`);

@@ -109,6 +109,13 @@ async function typeInEditor(addition) {
   await page.keyboard.type(addition);
 }
 
+// Closes the sheet with Escape, discarding unsaved edits when it asks about them.
+async function closeViewer() {
+  await page.keyboard.press('Escape');
+  if (!(await isHidden('#modal-discard-edits'))) await page.click('#btn-discard-edits');
+  assert.equal(await isHidden('#modal-md-viewer'), true);
+}
+
 // Opens `path`, types `addition` at its end, saves with Ctrl+S and closes the sheet.
 async function appendAndSave(path, addition) {
   await openFile(path);
@@ -217,9 +224,9 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   await openFile(path);
   await typeInEditor('\nNew line');
   const edited = SAMPLE + '\nNew line';
-  assert.equal(
-      await text('#md-char-count'),
-      `${edited.length} characters, ${edited.split('\n').length} lines`);
+  // The count follows once typing pauses.
+  const counted = `${edited.length} characters, ${edited.split('\n').length} lines`;
+  await waitFor(async () => (await text('#md-char-count')) === counted, {what: counted});
   assert.equal(await status(), 'Modified (unsaved)');
   assert.equal(await isHidden('#btn-md-save'), false);
 
@@ -242,7 +249,7 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   await page.keyboard.type('x');
   assert.equal(await status(), 'Modified (unsaved)');
   await page.keyboard.press('Backspace');
-  assert.equal(await status(), 'Ready');
+  await waitFor(async () => (await status()) === 'Ready', {what: 'Ready once the text is back'});
 
   // Selecting text and letting go beyond the sheet's edge keeps the sheet and the edit.
   await page.keyboard.type('kept');
@@ -253,10 +260,10 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   await page.mouse.up();
   assert.equal(await isHidden('#modal-md-viewer'), false);
   assert.equal(await page.inputValue('#md-raw-textarea'), saved + 'kept');
-  await page.keyboard.press('Escape');
+  await closeViewer();
 });
 
-test('Ctrl+S in Preview saves the edited text; Escape drops unsaved changes', async () => {
+test('Ctrl+S in Preview saves the edited text; closing with unsaved edits asks first', async () => {
   const path = join(root, 'notes.md');
   const before = readFileSync(path, 'utf8');
   await openFile(path);
@@ -274,8 +281,29 @@ test('Ctrl+S in Preview saves the edited text; Escape drops unsaved changes', as
   assert.equal(readFileSync(path, 'utf8'), before + '\n\nAdded in edit mode');
   assert.equal(await isHidden('#btn-md-save'), true);
 
+  // Escape, the close button and a click beside the sheet each ask; Keep Editing keeps the text.
   await typeInEditor(' and dropped');
+  for (const close
+           of [() => page.keyboard.press('Escape'),
+              () => page.click('#btn-close-md-viewer'),
+              () => page.mouse.click(4, 4),
+  ]) {
+    await close();
+    assert.equal(await isHidden('#modal-discard-edits'), false);
+    assert.match(await text('#discard-edits-message'), /unsaved changes to "notes\.md"/);
+    await page.click('#btn-keep-editing');
+    assert.equal(await isHidden('#modal-md-viewer'), false);
+    assert.equal(
+        await page.inputValue('#md-raw-textarea'), before + '\n\nAdded in edit mode and dropped');
+  }
+  // Escape in the question keeps editing too.
   await page.keyboard.press('Escape');
+  await page.keyboard.press('Escape');
+  assert.equal(await isHidden('#modal-discard-edits'), true);
+  assert.equal(await isHidden('#modal-md-viewer'), false);
+  // Discard closes and drops them.
+  await page.keyboard.press('Escape');
+  await page.click('#btn-discard-edits');
   assert.equal(await isHidden('#modal-md-viewer'), true);
   assert.equal(readFileSync(path, 'utf8'), before + '\n\nAdded in edit mode');
   await openFile(path);
@@ -322,7 +350,7 @@ test('one save at a time; text typed while it runs stays modified', async () => 
   } finally {
     await page.unroute('**/api/write');
   }
-  await page.keyboard.press('Escape');
+  await closeViewer();
 });
 
 test('a failed save shows the remote error and keeps the text modified', async () => {
@@ -345,7 +373,7 @@ test('a failed save shows the remote error and keeps the text modified', async (
   assert.match(await text('#toast'), /No such file or directory/);
   assert.equal(await isHidden('#modal-md-viewer'), false);
   assert.equal(await page.inputValue('#md-raw-textarea'), 'doomed edited');
-  await page.keyboard.press('Escape');
+  await closeViewer();
 });
 
 test('an empty file opens without an error and offers no Save', async () => {
@@ -486,7 +514,9 @@ test(
       assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
       await typeInEditor('line3\nline4');
       assert.equal(await status(), 'Modified (unsaved)');
-      assert.equal(await text('#md-char-count'), '26 characters, 4 lines');
+      await waitFor(
+          async () => (await text('#md-char-count')) === '26 characters, 4 lines',
+          {what: 'the count with the file\'s line breaks'});
       await saveByShortcut();
       assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\nline3\r\nline4');
       await page.keyboard.press('Escape');
@@ -523,15 +553,19 @@ test('Edit starts with the caret at the top; Tab keeps the undo history', async 
   await page.keyboard.type('abc');
   await page.keyboard.press('Tab');
   assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc  ');
+  // Undo takes the spaces back (with the typing before them, when the browser recorded the
+  // two as one step), then the typing, in as many steps as the browser recorded it.
   await page.keyboard.press('Control+z');
-  assert.equal(await page.inputValue('#md-raw-textarea'), original + 'abc');
-  // Then the typing, in as many steps as the browser recorded it.
+  const undone = await page.inputValue('#md-raw-textarea');
+  assert.ok(
+      undone.startsWith(original) && ('abc'.startsWith(undone.slice(original.length))),
+      JSON.stringify(undone));
   for (let step = 0; step < 3 && (await page.inputValue('#md-raw-textarea')) !== original;
        step += 1) {
     await page.keyboard.press('Control+z');
   }
   assert.equal(await page.inputValue('#md-raw-textarea'), original);
-  assert.equal(await status(), 'Ready');
+  await waitFor(async () => (await status()) === 'Ready', {what: 'Ready once undone'});
   await page.keyboard.press('Escape');
 });
 

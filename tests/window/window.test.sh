@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The native window under a virtual X server: its title, the page loaded from the program's own
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
-# taller by its menu bar), the menu bar's items, a
+# taller by its menu bar), the menu bar's items, a page menu opened at the bottom edge, a
 # second copy starting beside the first, closing (the close request, Control+Q) ending the
 # program with status 0, and the page's security policy applied by the web view.
 set -uo pipefail
@@ -194,6 +194,36 @@ if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; the
 print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], timeout=30).read().decode())' \
         "$(started_port connected)" 2>&1)
     expect "the program auto-connected ($status_reply)" grep -q '"connected":true' <<<"$status_reply"
+
+    # A right-click just above the status bar opens a menu that lies wholly in the window: it
+    # opens upwards, so its bottom edge is at the pointer (its shadow a few rows past it), not
+    # cut off by the window's edge.
+    connected_window=$(window_of "$connected")
+    # Once the listing has been drawn, two screenshots a second apart are alike.
+    for _ in $(seq 1 20); do
+        sleep 1
+        xwd -silent -id "$connected_window" -out "$work/before-menu.xwd" 2>/dev/null
+        cmp -s "$work/before-menu.xwd" "$work/previous.xwd" && break
+        cp "$work/before-menu.xwd" "$work/previous.xwd" 2>/dev/null
+    done
+    view_bottom=$(size_of "$connected_window" | cut -dx -f2)
+    pointer_y=$((view_bottom - 34))
+    # A busy page may take a moment to show the menu: the click is repeated until it does.
+    menu_box=none
+    for _ in 1 2 3 4 5; do
+        xdotool mousemove --window "$connected_window" 600 "$pointer_y" click 3
+        sleep 1
+        xwd -silent -id "$connected_window" -out "$work/after-menu.xwd" 2>/dev/null
+        menu_box=$(python3 "$here/x11.py" changed "$work/before-menu.xwd" "$work/after-menu.xwd" 100 300)
+        [[ $menu_box != none ]] && break
+    done
+    read -r menu_top menu_bottom _ _ shot_height _ <<<"$menu_box 0 0 0 0 0"
+    [[ $menu_top =~ ^[0-9]+$ ]] || menu_top=0 menu_bottom=0 shot_height=0
+    expect "a right-click near the bottom opens a menu (rows ${menu_top}-${menu_bottom})" \
+        test "${menu_bottom:-0}" -gt "$((${menu_top:-0} + 60))"
+    expect "the menu ends at the pointer, inside the window (bottom ${menu_bottom}, pointer ${pointer_y}, window ${shot_height})" \
+        test "${menu_bottom:-0}" -le "$((pointer_y + 8))" -a "${menu_bottom:-0}" -lt "$((${shot_height:-0} - 1))"
+    xdotool key Escape
 
     # The page's security policy holds in the web view. A document opened in the viewer names
     # an https: image on one listening port, which the policy allows (the web view connects

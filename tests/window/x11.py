@@ -8,6 +8,11 @@
   x11.py page-top FILE.xwd prints the first row, down the right edge, whose colour is far from
                            the top row's: where a page under a dark dialog backdrop starts below
                            the light menu bar
+  x11.py changed BEFORE.xwd AFTER.xwd FROM_ROW FROM_COLUMN
+                           prints "TOP BOTTOM LEFT RIGHT HEIGHT" of the box around the pixels that
+                           differ clearly between two screenshots of one window (soft shadows
+                           aside), below FROM_ROW and right of FROM_COLUMN (away from a blinking
+                           caret), HEIGHT being the screenshot's; or "none"
   x11.py listen NAME       listens on a free loopback port, written to NAME.port, and adds a
                            line to NAME.log for every connection made to it
 """
@@ -91,6 +96,27 @@ def page_top(path):
     print(height)
 
 
+def changed_box(before_path, after_path, from_row, from_column):
+    width, height, before = read_xwd(before_path)
+    _, _, after = read_xwd(after_path)
+    top = bottom = left = right = None
+    for y in range(from_row, height):
+        old, new = before(y), after(y)
+        if old == new:
+            continue
+        for x in range(from_column, width):
+            a, b = old[4 * x:4 * x + 3], new[4 * x:4 * x + 3]
+            if max(abs(p - q) for p, q in zip(a, b)) > 24:
+                top = y if top is None else top
+                bottom = y
+                left = x if left is None else min(left, x)
+                right = x if right is None else max(right, x)
+    if top is None:
+        print("none")
+    else:
+        print(top, bottom, left, right, height)
+
+
 def listen(name):
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
@@ -111,6 +137,8 @@ if __name__ == "__main__":
         count_colours(sys.argv[2], int(sys.argv[3]))
     elif sys.argv[1] == "page-top":
         page_top(sys.argv[2])
+    elif sys.argv[1] == "changed":
+        changed_box(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
     elif sys.argv[1] == "listen":
         listen(sys.argv[2])
     else:

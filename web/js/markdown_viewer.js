@@ -13,6 +13,9 @@ const SAVING_BAR_MS = 450;
 const READY_AFTER_SAVE_MS = 3000;
 const COPIED_LABEL_MS = 2000;
 const EDITOR_FOCUS_DELAY_MS = 30;
+// The count and the comparison with the saved text walk the whole text, so they wait until
+// typing pauses this long.
+const RECOUNT_DELAY_MS = 250;
 
 // Raw HTML inside a viewed file is kept for the harmless parts (tables, details, images), but
 // nothing may run as the page's script or post anywhere: DOMPurify already drops scripts,
@@ -89,6 +92,8 @@ const previewPane = document.getElementById('md-rendered-content');
 const textArea = document.getElementById('md-raw-textarea');
 const charCount = document.getElementById('md-char-count');
 const saveStatus = document.getElementById('md-save-status');
+const discardDialog = document.getElementById('modal-discard-edits');
+const discardMessage = document.getElementById('discard-edits-message');
 
 // The file the sheet was opened for (only name and path are read), or null while closed.
 let openFile = null;
@@ -593,7 +598,30 @@ function toggleFullscreen() {
   container.classList.toggle('fullscreen', isFullscreen);
 }
 
+// Closing asks first while the text area holds unsaved edits: the text would be gone.
+function requestClose() {
+  if (isEditable() && isModified()) {
+    discardMessage.textContent =
+        'Discard your unsaved changes to "' + (openFile ? openFile.name : '') + '"?';
+    discardDialog.classList.remove('hidden');
+    document.getElementById('btn-keep-editing').focus();
+    return;
+  }
+  closeModal();
+}
+
+function keepEditing() {
+  discardDialog.classList.add('hidden');
+  if (mode === 'edit') textArea.focus();
+}
+
+function discardEdits() {
+  discardDialog.classList.add('hidden');
+  closeModal();
+}
+
 function closeModal() {
+  clearTimeout(recountTimer);
   openGeneration += 1;
   releaseEditor();
   stopColouring();
@@ -603,12 +631,21 @@ function closeModal() {
   openFile = null;
 }
 
+// A key typed counts as a change at once (status, Save button); whether the text still differs
+// from the saved one, and the count, are worked out once typing pauses: both walk the whole
+// text, which on a long file would slow every key.
+let recountTimer = null;
+
 function handleEditorInput() {
+  setStatus('Modified (unsaved)');
+  setSaveButtonVisible(true);
+  clearTimeout(recountTimer);
+  recountTimer = setTimeout(recount, RECOUNT_DELAY_MS);
+}
+
+function recount() {
   updateCharCount();
-  if (isModified()) {
-    setStatus('Modified (unsaved)');
-    setSaveButtonVisible(true);
-  } else {
+  if (!isModified() && saveStatus.textContent === 'Modified (unsaved)') {
     setStatus('Ready');
     if (mode === 'preview') setSaveButtonVisible(false);
   }
@@ -627,12 +664,19 @@ function handleEditorKeydown(event) {
 
 function handleWindowKeydown(event) {
   if (backdrop.classList.contains('hidden')) return;
+  if (!discardDialog.classList.contains('hidden')) {
+    if (event.key === 'Escape') {
+      event.preventDefault();
+      keepEditing();
+    }
+    return;
+  }
   if (event.key === 's' && (event.metaKey || event.ctrlKey)) {
     event.preventDefault();
     saveFile();
   } else if (event.key === 'Escape') {
     event.preventDefault();
-    closeModal();
+    requestClose();
   }
 }
 
@@ -642,7 +686,9 @@ copyButton.addEventListener('click', copyMarkdown);
 downloadButton.addEventListener('click', downloadFile);
 saveButton.addEventListener('click', saveFile);
 fullscreenButton.addEventListener('click', toggleFullscreen);
-closeButton.addEventListener('click', closeModal);
+closeButton.addEventListener('click', requestClose);
+document.getElementById('btn-keep-editing').addEventListener('click', keepEditing);
+document.getElementById('btn-discard-edits').addEventListener('click', discardEdits);
 // A click outside the sheet closes it. A press that began inside does not: selecting text in
 // the editor and letting go beyond the sheet's edge ends in a click on the backdrop too, and
 // closing then would drop the unsaved text.
@@ -651,7 +697,7 @@ backdrop.addEventListener('mousedown', (event) => {
   pressedOnBackdrop = event.target === backdrop;
 });
 backdrop.addEventListener('click', (event) => {
-  if (event.target === backdrop && pressedOnBackdrop) closeModal();
+  if (event.target === backdrop && pressedOnBackdrop) requestClose();
 });
 textArea.addEventListener('input', handleEditorInput);
 textArea.addEventListener('keydown', handleEditorKeydown);

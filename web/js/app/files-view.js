@@ -4,6 +4,7 @@
 import {elements} from './dom.js';
 import {escapeHtml, formatDate, formatFileSize} from './format.js';
 import {getFileKind, iconClass} from './kinds.js';
+import {listWindow} from './layout.js';
 import {showContextMenu} from './menus.js';
 import {navigateTo} from './navigation.js';
 import {markActiveBookmarks} from './quick-access.js';
@@ -128,21 +129,41 @@ function showEmptyState(title, description, offerConnect) {
   elements.openConnectButton.classList.toggle('hidden', !offerConnect);
 }
 
-// Rows and cards are drawn in pieces: the first at once, enough to fill the view, the rest a
-// piece per frame, so that typing in the filter, sorting or leaving the folder never waits
-// for the end of a long listing. Every piece makes the browser lay the whole table out again,
-// so the pieces double in size (up to a bound that keeps each frame short enough).
-// Each rendering starts a new generation, and the pieces of an older one stop.
-const FIRST_PIECE_ENTRIES = 60;
-const LARGEST_PIECE_ENTRIES = 2000;
-let renderGeneration = 0;
+// Only the rows and cards near the view are built: those on screen and a screenful more on
+// either side. Space stands in for the rest (spacer rows in the table, padding in the grid), so
+// the scroll height is the whole list's from the first frame, and opening, filtering, sorting
+// or switching the view costs the same for any size of folder. Scrolling past the built part
+// builds the part in view again, in the scroll event, before the frame is drawn. A list that
+// fits in that window is built whole, exactly as it would be without this.
+//
+// Rows of the table and rows of the grid are all of one height (in a grid too big to build
+// whole, every label keeps room for two lines), measured from the entries built; the figures
+// below only serve until the first measurement.
+const ESTIMATED_PITCH = {
+  list: 33,
+  grid: 150
+};
+const measuredPitch = {
+  list: 0,
+  grid: 0
+};
+// The grid's padding above its first row (styles.css), beside the space of the rows not built.
+const GRID_PADDING = 20;
 
-// The entries of the view being shown, in order: its i-th row or card shows shownItems[i].
+// The entries of the view being shown, in order, the container that shows them, and the part
+// of them built: its entries shownItems[built.start] to shownItems[built.end - 1].
 let shownItems = [];
+const built = {
+  container: null,
+  markupOf: null,
+  start: 0,
+  end: 0,
+  columns: 1
+};
 
 export function renderFiles() {
-  renderGeneration += 1;
   shownItems = [];
+  built.container = null;
   if (!state.connected) {
     clearEntries();
     showEmptyState('Not Connected', 'Connect to your remote VM over SSH to browse files.', true);
@@ -152,6 +173,7 @@ export function renderFiles() {
     return;
   }
   const items = visibleItems();
+  dropHiddenSelection(items);
   if (items.length === 0) {
     const description =
         state.filterText !== '' ? 'No items matching filter.' : 'This folder contains no files.';
@@ -164,7 +186,7 @@ export function renderFiles() {
     elements.gridViewWrapper.classList.toggle('hidden', listMode);
     // The hidden view keeps nothing, so that selecting never walks stale entries.
     if (listMode) {
-      elements.fileGrid.replaceChildren();
+      clearGrid();
       renderEntries(elements.fileTableBody, items, listRowMarkup);
     } else {
       elements.fileTableBody.replaceChildren();
@@ -175,9 +197,27 @@ export function renderFiles() {
   updateSelectionStatus();
 }
 
+// A selected entry that the filter (or hiding hidden files) takes out of view is no longer
+// selected: keys and menus must not act on an entry the user cannot see.
+function dropHiddenSelection(items) {
+  const selected = state.selectedItem;
+  if (selected && !items.some((item) => item.path === selected.path)) {
+    state.selectedItem = null;
+    markActiveBookmarks();
+  }
+}
+
+function clearGrid() {
+  const grid = elements.fileGrid;
+  grid.replaceChildren();
+  grid.classList.remove('uniform');
+  grid.style.removeProperty('--space-above');
+  grid.style.removeProperty('--space-below');
+}
+
 function clearEntries() {
   elements.fileTableBody.replaceChildren();
-  elements.fileGrid.replaceChildren();
+  clearGrid();
 }
 
 function isSelected(item) {
@@ -185,18 +225,97 @@ function isSelected(item) {
 }
 
 function renderEntries(container, items, markupOf) {
-  const generation = renderGeneration;
   shownItems = items;
-  container.innerHTML = items.slice(0, FIRST_PIECE_ENTRIES).map(markupOf).join('');
-  const appendFrom = (start) => {
-    if (generation !== renderGeneration || start >= items.length) {
-      return;
+  Object.assign(built, {container, markupOf, start: 0, end: 0});
+  buildWindow(true);
+}
+
+function isGrid(container) {
+  return container === elements.fileGrid;
+}
+
+// The number of cards in a grid row, as the browser laid the columns out.
+function gridColumns() {
+  const tracks = getComputedStyle(elements.fileGrid).gridTemplateColumns.split(' ');
+  return Math.max(1, tracks.filter((track) => track !== '' && track !== 'none').length);
+}
+
+// Builds the part of the list around the view. Without `force`, nothing is done while the
+// part in view is built already.
+function buildWindow(force, measuredNow = false) {
+  const container = built.container;
+  if (!container || shownItems.length === 0) {
+    return;
+  }
+  const grid = isGrid(container);
+  const kind = grid ? 'grid' : 'list';
+  const columns = grid ? gridColumns() : 1;
+  const pitch = measuredPitch[kind] || ESTIMATED_PITCH[kind];
+  const zone = elements.dropZone;
+  // Where the first entry sits in the scrolled content: below the table's header, or below
+  // the grid's own padding.
+  const origin = zone.scrollTop + container.getBoundingClientRect().top -
+      zone.getBoundingClientRect().top + (grid ? GRID_PADDING : 0);
+  const part = listWindow({
+    count: shownItems.length,
+    columns,
+    pitch,
+    top: Math.max(0, zone.scrollTop - origin),
+    viewHeight: Math.max(zone.clientHeight, pitch),
+  });
+  if (!force && columns === built.columns && part.inView.start >= built.start &&
+      part.inView.end <= built.end) {
+    return;
+  }
+  const {start, end, above, below} = part;
+  Object.assign(built, {start, end, columns});
+  const markup = shownItems.slice(start, end).map(built.markupOf).join('');
+  if (grid) {
+    // A grid that is built whole looks as it always did; a longer one gives every card the
+    // same height, so that its rows can be counted.
+    container.classList.toggle('uniform', start > 0 || end < shownItems.length);
+    container.style.setProperty('--space-above', above + 'px');
+    container.style.setProperty('--space-below', below + 'px');
+    container.innerHTML = markup;
+  } else {
+    container.innerHTML = (above > 0 ? spacerRowMarkup(above) : '') + markup +
+        (below > 0 ? spacerRowMarkup(below) : '');
+  }
+  // The rows built are measured; when they differ from the figure used (the first build in a
+  // view), the part is built again with the right one. A grid built whole may have rows of
+  // different heights, and has no spacing to get right.
+  const measured =
+      grid && !container.classList.contains('uniform') ? 0 : measurePitch(container, columns);
+  if (measured > 0 && Math.abs(measured - pitch) > 0.5) {
+    measuredPitch[kind] = measured;
+    if (!measuredNow) {
+      buildWindow(true, true);
     }
-    const end = Math.min(start + Math.min(start, LARGEST_PIECE_ENTRIES), items.length);
-    container.insertAdjacentHTML('beforeend', items.slice(start, end).map(markupOf).join(''));
-    requestAnimationFrame(() => appendFrom(end));
-  };
-  requestAnimationFrame(() => appendFrom(FIRST_PIECE_ENTRIES));
+  }
+}
+
+function spacerRowMarkup(height) {
+  return '<tr class="virtual-spacer" aria-hidden="true"><td colspan="5" style="height: ' + height +
+      'px"></td></tr>';
+}
+
+// The distance from one row of entries to the next, from the entries built.
+function measurePitch(container, columns) {
+  const entries = container.querySelectorAll(
+      isGrid(container) ? ':scope > .grid-card' : ':scope > tr:not(.virtual-spacer)');
+  if (entries.length > columns) {
+    return entries[columns].offsetTop - entries[0].offsetTop;
+  }
+  return 0;
+}
+
+// The entry shown by a row or card of the built part.
+function itemOfElement(container, element) {
+  if (element.classList.contains('virtual-spacer')) {
+    return undefined;
+  }
+  const offset = !isGrid(container) && built.start > 0 ? 1 : 0;
+  return shownItems[built.start + Array.prototype.indexOf.call(container.children, element) - offset];
 }
 
 // Every text taken from the entry is escaped; sizes, dates and icons are our own text.
@@ -228,7 +347,7 @@ function entryAt(container, event) {
   if (!element) {
     return null;
   }
-  const item = shownItems[Array.prototype.indexOf.call(container.children, element)];
+  const item = itemOfElement(container, element);
   return item ? {element, item} : null;
 }
 
@@ -296,9 +415,11 @@ function updateSelectionStatus() {
 export function selectItem(item) {
   state.selectedItem = item;
   const container = state.viewMode === 'grid' ? elements.fileGrid : elements.fileTableBody;
-  const shown = container.children;
-  for (let index = 0; index < shown.length; index += 1) {
-    shown[index].classList.toggle('selected', shownItems[index].path === item.path);
+  for (const element of container.children) {
+    const shown = itemOfElement(container, element);
+    if (shown) {
+      element.classList.toggle('selected', shown.path === item.path);
+    }
   }
   markActiveBookmarks();
   updateSelectionStatus();
@@ -330,4 +451,7 @@ export function setupFileViewEvents() {
   elements.toggleHiddenButton.addEventListener('click', toggleHiddenFiles);
   setupEntryEvents(elements.fileTableBody);
   setupEntryEvents(elements.fileGrid);
+  elements.dropZone.addEventListener('scroll', () => buildWindow(false), {passive: true});
+  // A new width can change the grid's columns, a new height the part in view.
+  new ResizeObserver(() => buildWindow(true)).observe(elements.dropZone);
 }

@@ -104,6 +104,16 @@ function refuseTakenName(errorBox, name) {
   return true;
 }
 
+// A name of only spaces trims to nothing, and the request would then target the folder itself.
+// Returns whether the name was refused; the modal stays open with the reason.
+function refuseBlankName(errorBox, name) {
+  if (name !== '') {
+    return false;
+  }
+  showModalError(errorBox, 'Enter a name.');
+  return true;
+}
+
 // Runs a modal's request. On success the modal closes and `onSuccess` runs; on failure the
 // message goes to the modal's error box and the modal stays open. With `takenName`, the
 // system's "File exists" refusal is shown as that name being taken.
@@ -128,7 +138,8 @@ async function runModalAction(modal, errorBox, path, payload, fallbackError, onS
 function handleNewFileSubmit(event) {
   event.preventDefault();
   const name = formElements.newFileInput.value.trim();
-  if (refuseTakenName(formElements.newFileError, name)) {
+  if (refuseBlankName(formElements.newFileError, name) ||
+      refuseTakenName(formElements.newFileError, name)) {
     return;
   }
   const payload = {path: childPath(state.currentPath, name), content: '', no_replace: true};
@@ -143,6 +154,9 @@ function handleNewFileSubmit(event) {
 function handleNewFolderSubmit(event) {
   event.preventDefault();
   const name = formElements.newFolderInput.value.trim();
+  if (refuseBlankName(formElements.newFolderError, name)) {
+    return;
+  }
   const payload = {path: childPath(state.currentPath, name)};
   runModalAction(
       elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,

@@ -3,6 +3,7 @@
 import {elements} from './dom.js';
 import {openItem} from './files-view.js';
 import {openDeleteModal, openRenameModal} from './forms.js';
+import {closeMenuOnEscape} from './menus.js';
 import {activatePathInput, refresh} from './navigation.js';
 import {state} from './state.js';
 
@@ -43,7 +44,8 @@ function isTextEntry(element) {
 // the others leave it. Nothing runs while a modal is open, nor for a key that a field has
 // already handled (Enter and Escape in the search and path inputs).
 export function handleKeyShortcuts(event) {
-  if (event.defaultPrevented || document.querySelector('.modal-backdrop:not(.hidden)')) {
+  if (event.defaultPrevented || document.querySelector('.modal-backdrop:not(.hidden)') ||
+      closeMenuOnEscape(event)) {
     return;
   }
   const command = event.metaKey || event.ctrlKey;
@@ -76,6 +78,9 @@ export function handleKeyShortcuts(event) {
     elements.forwardButton.click();
   } else if (command && event.key === 'ArrowUp') {
     elements.upButton.click();
+  } else if (isTextEntry(document.activeElement)) {
+    // In a text field F2, Delete and Enter are the field's own keys: Delete removes a
+    // character, Enter belongs to the field's form or handler.
   } else if (event.key === 'F2') {
     openRenameModal();
   } else if (event.key === 'Delete' || (event.metaKey && event.key === 'Backspace')) {

@@ -5,18 +5,12 @@ import {apiRequest} from './api.js';
 import {byId, elements} from './dom.js';
 import {openItem} from './files-view.js';
 import {openDeleteModal, openNewFileModal, openNewFolderModal, openRenameModal} from './forms.js';
+import {menuPosition} from './layout.js';
 import {refresh} from './navigation.js';
 import {addSelectionToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
 import {openUploadPicker} from './upload.js';
-
-// Menus open at the pointer, kept inside the window by a fixed width and a height allowance
-// per menu.
-const MENU_WIDTH_ALLOWANCE = 190;
-const ITEM_MENU_HEIGHT_ALLOWANCE = 270;
-const BACKGROUND_MENU_HEIGHT_ALLOWANCE = 200;
-const GLOBAL_MENU_HEIGHT_ALLOWANCE = 80;
 
 const menuElements = {
   downloadEntry: byId('ctx-download'),
@@ -29,26 +23,32 @@ export function hideContextMenus() {
   }
 }
 
-function placeContextMenu(menu, x, y, heightAllowance) {
+// A menu opens at the pointer, wholly inside the window: it is measured once shown (its size
+// depends on its entries, the font and the theme), then flipped up or left where it would not
+// fit below or to the right. The layout size is read, not the box on screen, which the opening
+// animation scales.
+function placeContextMenu(menu, x, y) {
   hideContextMenus();
-  menu.style.left = Math.min(x, window.innerWidth - MENU_WIDTH_ALLOWANCE) + 'px';
-  menu.style.top = Math.min(y, window.innerHeight - heightAllowance) + 'px';
+  menu.style.left = '0px';
+  menu.style.top = '0px';
   menu.classList.remove('hidden');
+  menu.style.left = menuPosition(x, menu.offsetWidth, window.innerWidth) + 'px';
+  menu.style.top = menuPosition(y, menu.offsetHeight, window.innerHeight) + 'px';
 }
 
 // Folders cannot be downloaded, so their menu has no Download entry.
 export function showContextMenu(x, y) {
   const item = state.selectedItem;
   menuElements.downloadEntry.classList.toggle('hidden', !item || item.is_dir === true);
-  placeContextMenu(elements.contextMenu, x, y, ITEM_MENU_HEIGHT_ALLOWANCE);
+  placeContextMenu(elements.contextMenu, x, y);
 }
 
 function showBgContextMenu(x, y) {
-  placeContextMenu(elements.bgContextMenu, x, y, BACKGROUND_MENU_HEIGHT_ALLOWANCE);
+  placeContextMenu(elements.bgContextMenu, x, y);
 }
 
 function showGlobalContextMenu(x, y) {
-  placeContextMenu(elements.globalContextMenu, x, y, GLOBAL_MENU_HEIGHT_ALLOWANCE);
+  placeContextMenu(elements.globalContextMenu, x, y);
 }
 
 // Hands a remote file to the browser as a download. The reply is looked at first, so that an
@@ -176,4 +176,15 @@ export function setupContextMenus() {
   });
 
   window.addEventListener('click', hideContextMenus);
+}
+
+// Escape closes an open menu, and does nothing else then.
+export function closeMenuOnEscape(event) {
+  const menus = [elements.contextMenu, elements.bgContextMenu, elements.globalContextMenu];
+  if (event.key !== 'Escape' || menus.every((menu) => menu.classList.contains('hidden'))) {
+    return false;
+  }
+  event.preventDefault();
+  hideContextMenus();
+  return true;
 }

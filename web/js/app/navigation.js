@@ -138,15 +138,17 @@ let pathInputBlurTimer = null;
 export function activatePathInput() {
   clearTimeout(pathInputBlurTimer);
   elements.breadcrumbContainer.dataset.state = 'editing';
+  elements.pathInput.tabIndex = 0;
   elements.pathInput.value = state.currentPath;
   elements.pathInput.focus();
   elements.pathInput.select();
 }
 
-// The closed input is invisible, so it gives up the focus too: keys then reach the page
-// again instead of editing a path nobody sees.
+// The closed input is invisible, so it gives up the focus too, and leaves the Tab order: keys
+// then reach the page again instead of editing a path nobody sees.
 function deactivatePathInput() {
   elements.breadcrumbContainer.dataset.state = 'display';
+  elements.pathInput.tabIndex = -1;
   elements.pathInput.blur();
 }
 

@@ -103,25 +103,18 @@ function treeNodeParts(node) {
   };
 }
 
-// The subfolders of `path`, from the cache or listed and cached. A reply with a failure
-// status (or one that is not a list) counts as no subfolders and is not cached; a failed
-// request or an unreadable reply rejects.
+// The subfolders of `path`, from the cache or listed and cached. A folder that cannot be
+// listed (a failure reply, a failed request, a reply that is not a list) rejects with the
+// reason, and nothing is cached.
 async function loadTreeSubfolders(path) {
   const cached = treeCache.get(path);
   if (cached) {
     return cached;
   }
-  let entries;
-  try {
-    entries = await apiRequest('/api/list?path=' + encodeURIComponent(path));
-  } catch (error) {
-    if (error.status !== undefined) {
-      return [];
-    }
-    throw error;
-  }
+  const entries = await apiRequest(
+      '/api/list?path=' + encodeURIComponent(path), {fallbackError: 'Failed to list directory'});
   if (!Array.isArray(entries)) {
-    return [];
+    throw new Error('Failed to list directory');
   }
   const folders =
       entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
@@ -138,15 +131,22 @@ async function expandTreeNode(node, path, level) {
     return;
   }
   children.replaceChildren(treeLine('tree-loading', 'Loading...'));
+  const label = node.firstElementChild.querySelector('.tree-label');
   let folders;
   try {
     folders = await loadTreeSubfolders(path);
   } catch (error) {
+    // The folder is not shown as empty: its row says why it could not be read, as a failed
+    // listing of the file view does.
     const line = treeLine('tree-loading', 'Error');
     line.style.color = 'var(--danger-color)';
+    line.title = error.message;
     children.replaceChildren(line);
+    label.title = path + ': ' + error.message;
+    showToast('Error: ' + error.message);
     return;
   }
+  label.title = path;
   children.replaceChildren();
   toggle.classList.toggle('empty', folders.length === 0);
   for (const folder of folders) {

@@ -1,23 +1,59 @@
 // Uploading local files into the folder shown: the picker, and files dropped on the window.
 
 import {apiRequest} from './api.js';
-import {elements} from './dom.js';
+import {byId, closeModal, elements} from './dom.js';
 import {navigateTo} from './navigation.js';
 import {state} from './state.js';
 import {showLoading, showToast} from './toast.js';
 import {treeCache} from './tree.js';
 
-// Sends the files one after the other into the folder shown. Each failure has its own toast;
+const replaceElements = {
+  modal: byId('modal-upload-replace'),
+  message: byId('upload-replace-message'),
+  replaceButton: byId('btn-upload-replace'),
+  skipButton: byId('btn-upload-skip'),
+};
+
+// Asks whether to replace the entry `name` of the folder shown; resolves to the answer.
+function askToReplace(name) {
+  const {modal, message, replaceButton, skipButton} = replaceElements;
+  message.textContent =
+      'A file or folder named "' + name + '" already exists in this folder. Replace it?';
+  modal.classList.remove('hidden');
+  skipButton.focus();
+  return new Promise((resolve) => {
+    const answer = (replace) => {
+      replaceButton.removeEventListener('click', onReplace);
+      skipButton.removeEventListener('click', onSkip);
+      closeModal(modal);
+      resolve(replace);
+    };
+    const onReplace = () => answer(true);
+    const onSkip = () => answer(false);
+    replaceButton.addEventListener('click', onReplace);
+    skipButton.addEventListener('click', onSkip);
+  });
+}
+
+// Sends the files one after the other into the folder shown. A file whose name the folder
+// already holds is sent only when the user chose to replace it. Each failure has its own toast;
 // when any file arrived, the count is shown and the folder listed again once.
 async function uploadFiles(files) {
   const chosen = Array.from(files || []);
   if (!state.connected || chosen.length === 0) {
     return;
   }
-  showLoading(true);
   const folder = state.currentPath.replace(/\/+$/, '');
+  const taken = new Set(state.items.map((entry) => entry.name));
   let uploaded = 0;
   for (const file of chosen) {
+    if (taken.has(file.name)) {
+      showLoading(false);
+      if (!(await askToReplace(file.name))) {
+        continue;
+      }
+    }
+    showLoading(true);
     const target = folder + '/' + file.name;
     try {
       await apiRequest('/api/upload?path=' + encodeURIComponent(target), {
