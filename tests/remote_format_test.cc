@@ -45,8 +45,7 @@ TEST(Base64, StandardAlphabetWithPadding) {
 TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     const std::pair<std::string_view, int> programs[] = {
         {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 1},
-        {remote_programs::kRemove, 1}, {remote_programs::kRmtree, 1}, {remote_programs::kRename, 3},
-        {remote_programs::kWrite, 3}};
+        {remote_programs::kDelete, 2}, {remote_programs::kRename, 3}, {remote_programs::kWrite, 3}};
     for (const auto& [program, placeholders] : programs) {
         SCOPED_TRACE(program.substr(0, 120));
         ASSERT_TRUE(program.starts_with("python3 -c \"\nimport "));

@@ -165,13 +165,13 @@ class DeleteTest(Folder):
         os.makedirs(self.path('target/inside'))
         os.symlink('target', self.path('link'))
         for path in (self.path('link/.'), self.path('link/..'), self.path('target/inside/..')):
-            for program in ('remove', 'rmtree'):
-                result = run(program, [path])
+            for recursive in (False, True):
+                result = run('delete', [path, recursive])
                 self.assertEqual(result.stderr.decode(), "[Errno 22] Invalid argument: '%s'" % path)
-        result = run('rmtree', [self.path('link/')])
+        result = run('delete', [self.path('link/'), True])
         self.assertEqual(result.returncode, 1)
         self.assertTrue(os.path.isdir(self.path('target/inside')))
-        result = run('remove', [self.path('link//')])
+        result = run('delete', [self.path('link//'), False])
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.lexists(self.path('link')))
         self.assertTrue(os.path.isdir(self.path('target/inside')))

@@ -107,17 +107,7 @@ SshConnection& SshConnection::operator=(SshConnection&& other) noexcept {
 }
 
 SshConnection SshConnection::borrow() const {
-    SshConnection copy;
-    copy.destination = destination;
-    copy.control_path = control_path;
-    copy.home_dir = home_dir;
-    copy.remote_os = remote_os;
-    copy.remote_user = remote_user;
-    copy.user = user;
-    copy.identity_file = identity_file;
-    copy.port = port;
-    copy.identities_only = identities_only;
-    copy.has_python = has_python;
+    SshConnection copy(*this);
     copy.owns_master_ = false;
     copy.starts_master_ = false;
     return copy;

@@ -19,7 +19,6 @@ class SshConnection {
 
     SshConnection(SshConnection&& other) noexcept;
     SshConnection& operator=(SshConnection&& other) noexcept;
-    SshConnection(const SshConnection&) = delete;
     SshConnection& operator=(const SshConnection&) = delete;
     // Runs close_master, unless the record was moved from.
     ~SshConnection();
@@ -54,6 +53,8 @@ class SshConnection {
 
   private:
     SshConnection() = default;
+    // Only borrow() copies a record, and its copy gives up the master.
+    SshConnection(const SshConnection&) = default;
     bool owns_master_ = true;
     bool starts_master_ = true;
 };

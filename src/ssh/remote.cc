@@ -316,11 +316,11 @@ std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::st
 
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
                                          RemoteEntry entry) {
-    const std::string_view program =
-        entry == RemoteEntry::Directory ? remote_programs::kRmtree : remote_programs::kRemove;
-    auto output =
-        run_remote_program(connection, remote_programs::fill_program(program, {encoded(path)}),
-                           "SSH delete error: ", "Failed to delete: " + std::string(path));
+    const std::string_view recursive = entry == RemoteEntry::Directory ? "True" : "False";
+    auto output = run_remote_program(
+        connection,
+        remote_programs::fill_program(remote_programs::kDelete, {encoded(path), recursive}),
+        "SSH delete error: ", "Failed to delete: " + std::string(path));
     if (!output)
         return std::unexpected(output.error());
     return {};

@@ -5,7 +5,7 @@
 set(WRENFIELD_REMOTE_PROGRAM_DIR ${CMAKE_SOURCE_DIR}/src/ssh/remote)
 # The constant of remote_programs.h | its file in src/ssh/remote.
 set(WRENFIELD_REMOTE_PROGRAMS
-  "kList|list.py" "kRead|read.py" "kMkdir|mkdir.py" "kRemove|remove.py" "kRmtree|rmtree.py"
+  "kList|list.py" "kRead|read.py" "kMkdir|mkdir.py" "kDelete|delete.py"
   "kRename|rename.py" "kWrite|write.py")
 
 set(blobs "")

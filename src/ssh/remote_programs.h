@@ -30,12 +30,12 @@ extern const std::string_view kRead;  // src/ssh/remote/read.py
 
 extern const std::string_view kMkdir;  // src/ssh/remote/mkdir.py
 
-// Remove one file or link, and a directory with all it holds (never through a symbolic link).
-// Both take the entry the path names: trailing slashes are dropped before it is looked at (so
+// Removes one file or link or, with True as the second placeholder, a directory with all it
+// holds (never through a symbolic link). Placeholders: the Base64 path, then True or False. The
+// entry the path names is taken: trailing slashes are dropped before it is looked at (so
 // "link/" is the link), and a name ending in "." or ".." is refused ("[Errno 22] Invalid
 // argument"), since it names no entry of its own.
-extern const std::string_view kRemove;  // src/ssh/remote/remove.py
-extern const std::string_view kRmtree;  // src/ssh/remote/rmtree.py
+extern const std::string_view kDelete;  // src/ssh/remote/delete.py
 
 // Renames. Placeholders: the Base64 source and destination, then True to refuse an existing
 // destination rather than replace it. The refusal is the file system's own, made as it renames:

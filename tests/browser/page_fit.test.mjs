@@ -19,7 +19,7 @@ const THEMES = [
   {name: 'dark', scheme: 'dark', className: 'theme-dark'},
   {name: 'auto-light', scheme: 'light', className: 'theme-auto'},
 ];
-const DEEP = 'projects/alpha-release-candidate/documentation/internal/specifications/drafts';
+const DEEP = 'projects/alpha-release-candidate/documentation/internal/collaborations/drafts';
 const LONG_NAME =
     'a-very-long-file-name-that-goes-on-and-on-and-does-not-stop-anywhere-soon-at-all.txt';
 const ALIGNED_TABLE = '# Table\n\n| left | right | centre | plain |\n|:---|---:|:---:|---|\n' +
