@@ -521,8 +521,11 @@ TEST_F(ClientLeavingTest, AReadWhoseClientResetWhileWaitingDoesNotRun) {
         ASSERT_EQ(::setsockopt(reset.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
     }
     holding.reset();
-    // Both reads are over well before either remote run would have ended.
+    // Both reads are over well before either remote run would have ended. The status request
+    // may take the lock before the second read does, so its answer alone does not say that the
+    // second run has already been stopped.
     EXPECT_TRUE(status_answers_within(web.port(), 5s));
+    EXPECT_TRUE(children_ended_within(5s));
     expect_no_children();
 }
 
