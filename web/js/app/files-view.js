@@ -65,15 +65,25 @@ function toggleHiddenFiles() {
 let sortedEntries = {items: null, column: null, ascending: null, entries: []};
 
 function sortedItems() {
+  return sortedEntriesOf(state.items);
+}
+
+// Sorts a listing before it is shown, so that a folder's opening can give the sorting a task of
+// its own: the drawing that follows finds the order made.
+export function sortAhead(items) {
+  sortedEntriesOf(items);
+}
+
+function sortedEntriesOf(items) {
   const cached = sortedEntries;
-  if (cached.items === state.items && cached.column === state.sortCol &&
+  if (cached.items === items && cached.column === state.sortCol &&
       cached.ascending === state.sortAsc) {
     return cached.entries;
   }
   const direction = state.sortAsc ? 1 : -1;
   // Each entry's sort value is worked out once, not at every comparison. Array sort is
   // stable, so entries that compare equal keep the listing's order.
-  const entries = state.items.map((item) => {
+  const entries = items.map((item) => {
     const lowerName = String(item.name).toLowerCase();
     const value = sortValue(item, lowerName);
     return {item, isDir: item.is_dir, lowerName, value};
@@ -90,7 +100,7 @@ function sortedItems() {
     }
     return 0;
   });
-  sortedEntries = {items: state.items, column: state.sortCol, ascending: state.sortAsc, entries};
+  sortedEntries = {items, column: state.sortCol, ascending: state.sortAsc, entries};
   return entries;
 }
 

@@ -4,7 +4,7 @@
 import {apiRequest} from './api.js';
 import {openConnectModal} from './connection.js';
 import {elements} from './dom.js';
-import {renderFiles} from './files-view.js';
+import {renderFiles, sortAhead} from './files-view.js';
 import {parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
 import {state} from './state.js';
@@ -27,6 +27,11 @@ export async function navigateTo(path, addToHistory = true) {
     if (!Array.isArray(items)) {
       throw new Error('Failed to list directory');
     }
+    // Reading the reply, sorting it and drawing the view each take a task of their own, so that
+    // a large folder never holds the page for all three at once.
+    await nextTask();
+    sortAhead(items);
+    await nextTask();
     // A new folder opens at its top; a refresh of the same folder keeps its place.
     if (path !== state.currentPath) {
       elements.dropZone.scrollTop = 0;
@@ -49,6 +54,10 @@ export async function navigateTo(path, addToHistory = true) {
   } finally {
     showLoading(false);
   }
+}
+
+function nextTask() {
+  return new Promise((resolve) => setTimeout(resolve, 0));
 }
 
 function updateHistoryButtons() {
