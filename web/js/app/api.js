@@ -1,5 +1,7 @@
 // The one function that makes the page's requests to the local server and maps their failures.
 
+const LARGE_REPLY_CHARS = 256 * 1024;
+
 // Makes one request to the local server and reads its JSON reply. Resolves to the reply
 // when the HTTP status is a success status (and, with `requireSuccess`, when the reply's
 // `success` is true). Otherwise rejects with an Error whose message is the reply's `error`,
@@ -28,7 +30,13 @@ export async function apiRequest(path, options = {}) {
   if (onlyCheck && response.ok) {
     return null;
   }
-  const reply = await response.json();
+  const text = await response.text();
+  // A large reply (a folder of thousands of entries) is parsed in a task of its own, after the
+  // one that received and decoded it, so that no frame holds both.
+  if (text.length > LARGE_REPLY_CHARS) {
+    await nextTask();
+  }
+  const reply = JSON.parse(text);
   const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
   if (!succeeded) {
     const failure = new Error((reply && reply.error) || fallbackError);
@@ -36,4 +44,9 @@ export async function apiRequest(path, options = {}) {
     throw failure;
   }
   return reply;
+}
+
+// Resolves in a later task, letting the browser draw a frame in between.
+export function nextTask() {
+  return new Promise((resolve) => setTimeout(resolve, 0));
 }

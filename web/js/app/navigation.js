@@ -1,7 +1,7 @@
 // Navigation: listing a folder, the history (back, forward), up and refresh; the breadcrumbs,
 // the direct path input and copying the path.
 
-import {apiRequest} from './api.js';
+import {apiRequest, nextTask} from './api.js';
 import {openConnectModal} from './connection.js';
 import {elements} from './dom.js';
 import {renderFiles, sortAhead} from './files-view.js';
@@ -54,10 +54,6 @@ export async function navigateTo(path, addToHistory = true) {
   } finally {
     showLoading(false);
   }
-}
-
-function nextTask() {
-  return new Promise((resolve) => setTimeout(resolve, 0));
 }
 
 function updateHistoryButtons() {
