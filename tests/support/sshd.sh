@@ -194,7 +194,12 @@ start_server() {
   local port attempt started=0
   for attempt in 1 2 3 4 5; do
     port=$(free_port)
+    # SHLVL=1 makes the login's bash count itself a nested shell, so it skips ~/.bashrc: the
+    # machine's own start-up file for root (a Python version manager that rehashes at every
+    # login) is not part of what the tests test, and many logins at once made it print lock
+    # errors into the remote programs' standard error.
     cat >"$dir/sshd_config" <<EOF
+SetEnv SHLVL=1
 ListenAddress 127.0.0.1
 Port $port
 HostKey $dir/host_ed25519
