@@ -494,6 +494,37 @@ test('a folder that cannot be listed shows an error and leaves the page where it
   assert.equal((await listedNames(page)).length, 16);
 });
 
+test('a late reply for a folder left behind does not take the view back', async () => {
+  await goToPath(page, root);
+  // The listing of "alpha" is held until "beta" has been opened and shown.
+  const isAlphaListing = (address) => {
+    const url = new URL(address);
+    return url.pathname === '/api/list' && url.searchParams.get('path') === `${root}/alpha`;
+  };
+  let releaseAlpha;
+  const alphaHeld = new Promise((resolve) => releaseAlpha = resolve);
+  const holdAlpha = async (route) => {
+    await alphaHeld;
+    await route.continue();
+  };
+  await page.route(isAlphaListing, holdAlpha);
+  const alphaAsked = page.waitForRequest((request) => isAlphaListing(request.url()));
+  await page.click('#btn-edit-path');
+  await page.fill('#path-direct-input', `${root}/alpha`);
+  await page.press('#path-direct-input', 'Enter');
+  await alphaAsked;
+  await goToPath(page, `${root}/beta`);
+  const alphaAnswered = page.waitForResponse((response) => isAlphaListing(response.url()));
+  releaseAlpha();
+  await alphaAnswered;
+  await page.waitForTimeout(300);
+  await page.unroute(isAlphaListing, holdAlpha);
+  assert.equal(await page.evaluate(() => window.state.currentPath), `${root}/beta`);
+  assert.deepEqual(await listedNames(page), []);
+  assert.equal(await page.evaluate(() => window.state.history.at(-1)), `${root}/beta`);
+  assert.equal(await isHidden(page, '#loading-bar'), true);
+});
+
 test('list and grid views in the dark and light themes', async () => {
   await goToPath(page, root);
   const background = () => page.$eval('body', (body) => getComputedStyle(body).backgroundColor);

@@ -14,11 +14,15 @@ import {updateTreeActive} from './tree.js';
 const COPIED_FEEDBACK_MS = 1800;
 const PATH_INPUT_BLUR_DELAY_MS = 150;
 
+// Counts the listings asked for; only the latest one asked for may be shown.
+let latestListing = 0;
+
 export async function navigateTo(path, addToHistory = true) {
   if (!state.connected) {
     openConnectModal();
     return;
   }
+  const listing = ++latestListing;
   showLoading(true);
   try {
     const items = await apiRequest('/api/list?path=' + encodeURIComponent(path), {
@@ -32,6 +36,11 @@ export async function navigateTo(path, addToHistory = true) {
     await nextTask();
     sortAhead(items);
     await nextTask();
+    // A folder opened since then wins, whichever reply comes last: a late reply for an
+    // earlier one (a slow folder, a refresh under way) must not take the view back.
+    if (listing !== latestListing) {
+      return;
+    }
     // A new folder opens at its top; a refresh of the same folder keeps its place.
     if (path !== state.currentPath) {
       elements.dropZone.scrollTop = 0;
@@ -52,7 +61,9 @@ export async function navigateTo(path, addToHistory = true) {
   } catch (error) {
     showToast('Error: ' + error.message);
   } finally {
-    showLoading(false);
+    if (listing === latestListing) {
+      showLoading(false);
+    }
   }
 }
 
