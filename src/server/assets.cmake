@@ -96,14 +96,7 @@ foreach(entry IN LISTS WRENFIELD_ASSETS)
     list(LENGTH seen_files blob)
     list(APPEND seen_files ${file})
     list(APPEND embedded_files ${file})
-    string(APPEND blobs
-      "    \".balign 16\\n\"\n"
-      "    \"wrenfield_asset_${blob}:\\n\"\n"
-      "    \".incbin \\\"${file}\\\"\\n\"\n"
-      "    \"wrenfield_asset_${blob}_end:\\n\"\n")
-    string(APPEND declarations
-      "extern \"C\" const char wrenfield_asset_${blob}[];\n"
-      "extern \"C\" const char wrenfield_asset_${blob}_end[];\n")
+    wrenfield_embed_file(blobs declarations wrenfield_asset_${blob} ${file} ALIGN 16)
   endif()
   string(APPEND table
     "    {\"${url_path}\", \"${content_type}\",\n"

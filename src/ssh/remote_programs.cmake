@@ -9,6 +9,7 @@ set(WRENFIELD_REMOTE_PROGRAMS
   "kRename|rename.py" "kWrite|write.py")
 
 set(blobs "")
+set(declarations "")
 set(definitions "")
 set(program_files "")
 foreach(entry IN LISTS WRENFIELD_REMOTE_PROGRAMS)
@@ -20,15 +21,9 @@ foreach(entry IN LISTS WRENFIELD_REMOTE_PROGRAMS)
     message(FATAL_ERROR "src/ssh/remote/${file_name} is missing from the source tree.")
   endif()
   list(APPEND program_files ${file})
-  string(APPEND blobs
-    "    \"wrenfield_program_${constant}:\\n\"\n"
-    "    \".ascii \\\"python3 -c \\\\\\\"\\\\n\\\"\\n\"\n"
-    "    \".incbin \\\"${file}\\\"\\n\"\n"
-    "    \".ascii \\\"\\\\\\\"\\\"\\n\"\n"
-    "    \"wrenfield_program_${constant}_end:\\n\"\n")
+  wrenfield_embed_file(blobs declarations wrenfield_program_${constant} ${file}
+    BEFORE [[.ascii "python3 -c \"\n"]] AFTER [[.ascii "\""]])
   string(APPEND definitions
-    "extern \"C\" const char wrenfield_program_${constant}[];\n"
-    "extern \"C\" const char wrenfield_program_${constant}_end[];\n"
     "const std::string_view remote_programs::${constant}{\n"
     "    wrenfield_program_${constant},\n"
     "    size_t(wrenfield_program_${constant}_end - wrenfield_program_${constant})};\n")
@@ -46,6 +41,7 @@ __asm__(
     \".section .rodata\\n\"
 ${blobs}    \".previous\\n\");
 
+${declarations}
 namespace wrenfield {
 
 ${definitions}
