@@ -1,6 +1,8 @@
 // Feedback capture: a full-window overlay to pick a region, a screenshot of the page cropped to it,
 // and an annotation studio (pen, boxes, text notes) from which a bug report is submitted.
 // Publishes window.FeedbackStudio and keeps everything else private.
+import {copyPngImage, copyText} from './app/clipboard.js';
+import {byId, closeModal} from './app/dom.js';
 import {isWebAddress} from './app/url-guard.js';
 
 (function() {
@@ -47,8 +49,6 @@ let rawCapture = null;
 let boxBackground = null;
 let submitIdleContent = '';
 let currentNote = null;
-
-const byId = (id) => document.getElementById(id);
 
 function showToast(message) {
   if (typeof window.showToast === 'function') window.showToast(message);
@@ -359,14 +359,7 @@ function placeTextCallout(clientX, clientY, point) {
 
 function copyCanvasToClipboard() {
   return new Promise((resolve, reject) => {
-    canvas.toBlob((blob) => {
-      if (!blob || !navigator.clipboard || typeof window.ClipboardItem !== 'function') {
-        reject(new Error('Clipboard unavailable'));
-        return;
-      }
-      navigator.clipboard.write([new window.ClipboardItem({'image/png': blob})])
-          .then(resolve, reject);
-    }, 'image/png');
+    canvas.toBlob((blob) => copyPngImage(blob).then(resolve, reject), 'image/png');
   });
 }
 
@@ -400,9 +393,7 @@ function showSuccess(reply) {
   link.href = isWebAddress(issueUrl) ? issueUrl : '#';
   link.textContent = 'Issue #' + reply.issue_number + ' on GitHub (' + reply.repo + ')';
   byId('btn-copy-issue-url').onclick = () => {
-    if (!navigator.clipboard) return;
-    navigator.clipboard.writeText(issueUrl).then(
-        () => showToast('GitHub Issue URL copied!'), () => {});
+    copyText(issueUrl).then(() => showToast('GitHub Issue URL copied!'), () => {});
   };
 }
 
@@ -509,8 +500,8 @@ function initFeedback() {
   on('btn-draw-reset', 'click', resetToRawImage);
   on('btn-copy-screenshot-image', 'click', copyImage);
   on('btn-submit-feedback', 'click', submitFeedback);
-  on('btn-close-feedback', 'click', () => modal.classList.add('hidden'));
-  on('btn-feedback-done', 'click', () => modal.classList.add('hidden'));
+  on('btn-close-feedback', 'click', () => closeModal(modal));
+  on('btn-feedback-done', 'click', () => closeModal(modal));
 }
 
 window.FeedbackStudio = {

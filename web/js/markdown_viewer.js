@@ -1,8 +1,11 @@
 // The file viewer and editor sheet: renders a remote file as Markdown (Preview) or shows it in a
 // text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
-// window.openMarkdownViewer and keeps everything else private; its requests go through the page
-// script's window.apiRequest.
+// window.openMarkdownViewer and keeps everything else private.
+import {apiRequest} from './app/api.js';
+import {copyText} from './app/clipboard.js';
+import {byId, closeModal} from './app/dom.js';
 import {formatFileSize} from './app/format.js';
+import {fileExtension} from './app/kinds.js';
 import {lineBreakOf} from './app/line-breaks.js';
 import {cssUrlCandidates, srcsetUrls, targetsProgramApi} from './app/url-guard.js';
 
@@ -74,26 +77,26 @@ const URL_ATTRIBUTES = new Set([
   'icon',
 ]);
 
-const backdrop = document.getElementById('modal-md-viewer');
+const backdrop = byId('modal-md-viewer');
 if (!backdrop) return;
 const container = backdrop.querySelector('.md-viewer-container');
-const badge = document.getElementById('md-file-badge');
-const fileNameLabel = document.getElementById('md-filename');
-const filePathLabel = document.getElementById('md-filepath');
-const indicator = document.getElementById('segment-indicator');
-const previewTab = document.getElementById('tab-md-view');
-const editTab = document.getElementById('tab-md-edit');
-const copyButton = document.getElementById('btn-md-copy');
-const downloadButton = document.getElementById('btn-md-download');
-const saveButton = document.getElementById('btn-md-save');
-const fullscreenButton = document.getElementById('btn-md-fullscreen');
-const closeButton = document.getElementById('btn-close-md-viewer');
-const previewPane = document.getElementById('md-rendered-content');
-const textArea = document.getElementById('md-raw-textarea');
-const charCount = document.getElementById('md-char-count');
-const saveStatus = document.getElementById('md-save-status');
-const discardDialog = document.getElementById('modal-discard-edits');
-const discardMessage = document.getElementById('discard-edits-message');
+const badge = byId('md-file-badge');
+const fileNameLabel = byId('md-filename');
+const filePathLabel = byId('md-filepath');
+const indicator = byId('segment-indicator');
+const previewTab = byId('tab-md-view');
+const editTab = byId('tab-md-edit');
+const copyButton = byId('btn-md-copy');
+const downloadButton = byId('btn-md-download');
+const saveButton = byId('btn-md-save');
+const fullscreenButton = byId('btn-md-fullscreen');
+const closeButton = byId('btn-close-md-viewer');
+const previewPane = byId('md-rendered-content');
+const textArea = byId('md-raw-textarea');
+const charCount = byId('md-char-count');
+const saveStatus = byId('md-save-status');
+const discardDialog = byId('modal-discard-edits');
+const discardMessage = byId('discard-edits-message');
 
 // The file the sheet was opened for (only name and path are read), or null while closed.
 let openFile = null;
@@ -125,9 +128,7 @@ function setStatus(text) {
 }
 
 function badgeText(name) {
-  const dot = name.lastIndexOf('.');
-  const extension = dot < 0 ? name : name.slice(dot + 1);
-  return extension ? extension.toUpperCase() : 'MD';
+  return fileExtension(name).toUpperCase() || 'MD';
 }
 
 // The text to write for the text area's text: the file as it was while unmodified (a mixed
@@ -286,11 +287,6 @@ if (window.marked) {
       },
     },
   });
-}
-
-function copyText(text) {
-  if (!navigator.clipboard) return Promise.reject(new Error('Clipboard unavailable'));
-  return navigator.clipboard.writeText(text);
 }
 
 function addCodeCopyButtons() {
@@ -491,7 +487,7 @@ function setViewMode(nextMode) {
 }
 
 async function readFile(path) {
-  const reply = await window.apiRequest('/api/read?path=' + encodeURIComponent(path), {
+  const reply = await apiRequest('/api/read?path=' + encodeURIComponent(path), {
     fallbackError: 'Failed to read file content',
   });
   if (!reply || typeof reply.content !== 'string') {
@@ -554,7 +550,7 @@ async function saveFile() {
   container.classList.add('saving');
   setTimeout(() => container.classList.remove('saving'), SAVING_BAR_MS);
   try {
-    await window.apiRequest('/api/write', {
+    await apiRequest('/api/write', {
       method: 'POST',
       json: {path: target.path, content: content},
       requireSuccess: true,
@@ -604,30 +600,30 @@ function requestClose() {
     discardMessage.textContent =
         'Discard your unsaved changes to "' + (openFile ? openFile.name : '') + '"?';
     discardDialog.classList.remove('hidden');
-    document.getElementById('btn-keep-editing').focus();
+    byId('btn-keep-editing').focus();
     return;
   }
-  closeModal();
+  closeViewer();
 }
 
 function keepEditing() {
-  discardDialog.classList.add('hidden');
+  closeModal(discardDialog);
   if (mode === 'edit') textArea.focus();
 }
 
 function discardEdits() {
-  discardDialog.classList.add('hidden');
-  closeModal();
+  closeModal(discardDialog);
+  closeViewer();
 }
 
-function closeModal() {
+function closeViewer() {
   clearTimeout(recountTimer);
   openGeneration += 1;
   releaseEditor();
   stopColouring();
   highlights = new Map();
   previousHighlights = new Map();
-  backdrop.classList.add('hidden');
+  closeModal(backdrop);
   openFile = null;
 }
 
@@ -687,8 +683,8 @@ downloadButton.addEventListener('click', downloadFile);
 saveButton.addEventListener('click', saveFile);
 fullscreenButton.addEventListener('click', toggleFullscreen);
 closeButton.addEventListener('click', requestClose);
-document.getElementById('btn-keep-editing').addEventListener('click', keepEditing);
-document.getElementById('btn-discard-edits').addEventListener('click', discardEdits);
+byId('btn-keep-editing').addEventListener('click', keepEditing);
+byId('btn-discard-edits').addEventListener('click', discardEdits);
 // A click outside the sheet closes it. A press that began inside does not: selecting text in
 // the editor and letting go beyond the sheet's edge ends in a click on the backdrop too, and
 // closing then would drop the unsaved text.

@@ -2,12 +2,14 @@
 // suggestions.
 
 import {apiRequest} from './api.js';
-import {closeModal, elements} from './dom.js';
+import {closeModal} from './dom.js';
+import {elements} from './elements.js';
 import {escapeHtml} from './format.js';
 import {configuredHostText, connectionLabel, DEFAULT_SSH_PORT} from './hosts.js';
-import {navigateTo} from './navigation.js';
+import {SERVER_ICON} from './icons.js';
+import {navigateTo, startAt} from './navigation.js';
 import {ensureCurrentHostInQuickAccess} from './quick-access.js';
-import {state} from './state.js';
+import {setConnection, state} from './state.js';
 import {showToast} from './toast.js';
 import {initTree} from './tree.js';
 
@@ -31,13 +33,14 @@ export async function checkInitialStatus() {
 // the SSH port, so the caller passes the one it connected with (22 when unknown). A reply
 // without a key file takes `keyFile`, by default the connect form's key field.
 export function setConnectedState(reply, port, keyFile = elements.keyInput.value.trim()) {
-  state.connected = true;
-  state.host = reply.host || '';
-  state.user = reply.user || '';
-  state.port = port || DEFAULT_SSH_PORT;
-  state.homeDir = reply.home_dir || '';
-  state.currentPath = reply.home_dir || '';
-  state.identityFile = reply.identity_file || keyFile;
+  setConnection({
+    host: reply.host || '',
+    user: reply.user || '',
+    port: port || DEFAULT_SSH_PORT,
+    identityFile: reply.identity_file || keyFile,
+    homeDir: reply.home_dir || '',
+  });
+  startAt(reply.home_dir || '');
 
   elements.statusDot.className = 'status-dot connected';
   elements.hostLabel.textContent = connectionLabel(state.host, state.user);
@@ -75,13 +78,6 @@ export async function loadAvailableKeys() {
     console.warn('Could not load available keys:', error);
   }
 }
-
-const SERVER_ICON =
-    '<svg width="15" height="15" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
-    'stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
-    '<rect x="2" y="2" width="20" height="8" rx="2" ry="2"/>' +
-    '<rect x="2" y="14" width="20" height="8" rx="2" ry="2"/>' +
-    '<line x1="6" y1="6" x2="6.01" y2="6"/><line x1="6" y1="18" x2="6.01" y2="18"/></svg>';
 
 export async function loadSshConfigHosts() {
   const list = elements.sidebarHostsList;

@@ -1,25 +1,26 @@
 // The file view: search filter, sorting and view switches; the list and grid views, the empty
-// state and the status bar; selecting and opening entries.
+// state and the status bar; selecting entries. What opening an entry and its menu do, and what
+// follows a new selection or hidden entries shown or hidden, is given by setupFileViewEvents.
 
-import {elements} from './dom.js';
+import {endEntryDrag, startEntryDrag} from './drag.js';
+import {elements} from './elements.js';
 import {escapeHtml, formatDate, formatFileSize} from './format.js';
 import {getFileKind, iconClass} from './kinds.js';
 import {listWindow} from './layout.js';
-import {showContextMenu} from './menus.js';
-import {navigateTo} from './navigation.js';
-import {markActiveBookmarks} from './quick-access.js';
-import {state} from './state.js';
-import {initTree, treeCache} from './tree.js';
+import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
 
-function setFilterText(value) {
-  state.filterText = value.trim();
+// {openItem(item), showContextMenu(x, y), selectionChanged(), hiddenToggled()}.
+let actions = null;
+
+function applyFilter(value) {
+  setFilterText(value.trim());
   elements.clearSearchButton.classList.toggle('hidden', state.filterText === '');
   renderFiles();
 }
 
 function clearSearch() {
   elements.searchInput.value = '';
-  setFilterText('');
+  applyFilter('');
 }
 
 function handleSearchKeydown(event) {
@@ -32,10 +33,9 @@ function handleSearchKeydown(event) {
 function handleSortHeaderClick(header) {
   const column = header.dataset.sort;
   if (state.sortCol === column) {
-    state.sortAsc = !state.sortAsc;
+    setSort(column, !state.sortAsc);
   } else {
-    state.sortCol = column;
-    state.sortAsc = true;
+    setSort(column, true);
   }
   document.querySelectorAll('.sort-indicator').forEach((indicator) => {
     indicator.textContent = '';
@@ -44,19 +44,24 @@ function handleSortHeaderClick(header) {
   renderFiles();
 }
 
-function setViewMode(mode) {
-  state.viewMode = mode;
+function chooseViewMode(mode) {
+  setViewMode(mode);
   elements.listViewButton.classList.toggle('active', mode === 'list');
   elements.gridViewButton.classList.toggle('active', mode === 'grid');
   renderFiles();
 }
 
-function toggleHiddenFiles() {
-  state.showHidden = !state.showHidden;
-  elements.toggleHiddenButton.classList.toggle('active', state.showHidden);
+// Shows or hides the hidden entries of the file view; the toolbar's switch (toggleHiddenFiles)
+// lists the folder tree again as well.
+export function setHiddenEntriesShown(show) {
+  setShowHidden(show);
+  elements.toggleHiddenButton.classList.toggle('active', show);
   renderFiles();
-  treeCache.clear();
-  initTree();
+}
+
+function toggleHiddenFiles() {
+  setHiddenEntriesShown(!state.showHidden);
+  actions.hiddenToggled();
 }
 
 // Every entry with its sort value and lower-cased name, in the order the view shows them
@@ -212,8 +217,8 @@ export function renderFiles() {
 function dropHiddenSelection(items) {
   const selected = state.selectedItem;
   if (selected && !items.some((item) => item.path === selected.path)) {
-    state.selectedItem = null;
-    markActiveBookmarks();
+    setSelectedItem(null);
+    actions.selectionChanged();
   }
 }
 
@@ -370,15 +375,11 @@ function setupEntryEvents(container) {
       return;
     }
     const item = entry.item;
-    state.isDraggingInternal = true;
-    const record = {path: item.path, name: item.name, is_dir: item.is_dir === true};
-    event.dataTransfer.setData('application/json', JSON.stringify(record));
-    event.dataTransfer.setData('text/plain', item.path);
-    event.dataTransfer.effectAllowed = 'copy';
+    startEntryDrag(event, {path: item.path, name: item.name, is_dir: item.is_dir === true});
   });
   container.addEventListener('dragend', (event) => {
     if (entryAt(container, event)) {
-      state.isDraggingInternal = false;
+      endEntryDrag();
     }
   });
   container.addEventListener('click', (event) => {
@@ -393,7 +394,7 @@ function setupEntryEvents(container) {
     if (entry) {
       event.stopPropagation();
       entry.element.classList.add('opening');
-      openItem(entry.item);
+      actions.openItem(entry.item);
     }
   });
   container.addEventListener('animationend', (event) => {
@@ -405,7 +406,7 @@ function setupEntryEvents(container) {
       event.preventDefault();
       event.stopPropagation();
       selectItem(entry.item);
-      showContextMenu(event.clientX, event.clientY);
+      actions.showContextMenu(event.clientX, event.clientY);
     }
   });
 }
@@ -423,7 +424,7 @@ function updateSelectionStatus() {
 }
 
 export function selectItem(item) {
-  state.selectedItem = item;
+  setSelectedItem(item);
   const container = state.viewMode === 'grid' ? elements.fileGrid : elements.fileTableBody;
   for (const element of container.children) {
     const shown = itemOfElement(container, element);
@@ -431,33 +432,27 @@ export function selectItem(item) {
       element.classList.toggle('selected', shown.path === item.path);
     }
   }
-  markActiveBookmarks();
+  actions.selectionChanged();
   updateSelectionStatus();
 }
 
-// A folder is listed; every file, whatever its kind, goes to the viewer sheet.
-export function openItem(item) {
-  if (item.is_dir) {
-    navigateTo(item.path);
-    return;
-  }
-  if (typeof window.openMarkdownViewer === 'function') {
-    window.openMarkdownViewer(item);
-  } else {
-    console.warn('The file viewer is not available.');
-  }
+// Forgets the selection without drawing anything: the listing it was made in is replaced or
+// about to be.
+export function clearSelection() {
+  setSelectedItem(null);
 }
 
-export function setupFileViewEvents() {
-  elements.searchInput.addEventListener('input', () => setFilterText(elements.searchInput.value));
+export function setupFileViewEvents(fileViewActions) {
+  actions = fileViewActions;
+  elements.searchInput.addEventListener('input', () => applyFilter(elements.searchInput.value));
   elements.searchInput.addEventListener('keydown', handleSearchKeydown);
   elements.clearSearchButton.addEventListener('click', clearSearch);
 
   document.querySelectorAll('.file-table th.sortable').forEach((header) => {
     header.addEventListener('click', () => handleSortHeaderClick(header));
   });
-  elements.listViewButton.addEventListener('click', () => setViewMode('list'));
-  elements.gridViewButton.addEventListener('click', () => setViewMode('grid'));
+  elements.listViewButton.addEventListener('click', () => chooseViewMode('list'));
+  elements.gridViewButton.addEventListener('click', () => chooseViewMode('grid'));
   elements.toggleHiddenButton.addEventListener('click', toggleHiddenFiles);
   setupEntryEvents(elements.fileTableBody);
   setupEntryEvents(elements.fileGrid);

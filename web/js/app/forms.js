@@ -1,12 +1,14 @@
 // The file forms: new file, new folder, rename and delete.
 
 import {apiRequest} from './api.js';
-import {byId, closeModal, elements} from './dom.js';
+import {byId, closeModal} from './dom.js';
+import {elements} from './elements.js';
+import {clearSelection} from './files-view.js';
 import {refresh} from './navigation.js';
 import {childPath, parentPath} from './paths.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
-import {treeCache} from './tree.js';
+import {forgetSubfolders} from './tree.js';
 
 const formElements = {
   newFileForm: byId('form-new-file'),
@@ -162,7 +164,7 @@ function handleNewFolderSubmit(event) {
       elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,
       'Create folder failed', () => {
         showToast('Created folder ' + name);
-        treeCache.delete(state.currentPath);
+        forgetSubfolders(state.currentPath);
         refresh();
       });
 }
@@ -186,7 +188,7 @@ function handleRenameSubmit(event) {
       elements.renameModal, formElements.renameError, '/api/rename', payload,
       'Rename failed', () => {
         showToast('Renamed successfully');
-        treeCache.delete(parent);
+        forgetSubfolders(parent);
         refresh();
       }, name);
 }
@@ -201,8 +203,8 @@ function handleDeleteConfirm() {
       elements.deleteModal, formElements.deleteError, '/api/delete', payload, 'Delete failed',
       () => {
         showToast('Deleted successfully');
-        treeCache.delete(state.currentPath);
-        state.selectedItem = null;
+        forgetSubfolders(state.currentPath);
+        clearSelection();
         refresh();
       });
 }

@@ -1,17 +1,21 @@
-// The entry icons: one drawing per icon class, published once as style-sheet pictures for rows
-// and cards, and drawn inline where a single icon is needed.
+// The page's drawn icons: the entry icons, one drawing per icon class, published once as
+// style-sheet pictures for rows and cards and drawn inline where a single icon is needed; and the
+// small icons of the sidebar and the breadcrumbs.
 
 import {iconClass} from './kinds.js';
 
 const PAGE_OUTLINE = 'M14 2H6a2 2 0 0 0-2 2v16a2 2 0 0 0 2 2h12a2 2 0 0 0 2-2V8z';
 const PAGE_FOLD = 'M14 2v6h6';
 
+// The folder's outline, alone in a bookmark of Quick Access and lined in the entry icon.
+const FOLDER_OUTLINE =
+    '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
+    'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
+    'stroke-linejoin="round"/>';
+
 // The drawings inside each icon class's 24-unit view box.
 const ICON_DRAWINGS = {
-  folder:
-      '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
-      'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
-      'stroke-linejoin="round"/>' +
+  folder: FOLDER_OUTLINE +
       '<path d="M3.8 11.5h16.4" stroke="#93c5fd" stroke-opacity="0.4" stroke-width="1" ' +
       'stroke-dasharray="2 2"/>',
   markdown: '<rect x="2.5" y="4.5" width="19" height="15" rx="3" fill="#818cf8" ' +
@@ -82,3 +86,39 @@ export function getFileIcon(item, size = 18) {
   return '<svg width="' + size + '" height="' + size + '" viewBox="0 0 24 24" fill="none">' +
       ICON_DRAWINGS[iconClass(item)] + '</svg>';
 }
+
+// A folder bookmark of Quick Access.
+export const BOOKMARK_FOLDER_ICON =
+    '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' + FOLDER_OUTLINE + '</svg>';
+
+// A host group's fold arrow in Quick Access.
+export const GROUP_CHEVRON_ICON = '<svg width="10" height="10" viewBox="0 0 24 24" fill="none" ' +
+    'stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
+    '<polyline points="6 9 12 15 18 9"/></svg>';
+
+// A configured host in the sidebar.
+export const SERVER_ICON =
+    '<svg width="15" height="15" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
+    'stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
+    '<rect x="2" y="2" width="20" height="8" rx="2" ry="2"/>' +
+    '<rect x="2" y="14" width="20" height="8" rx="2" ry="2"/>' +
+    '<line x1="6" y1="6" x2="6.01" y2="6"/><line x1="6" y1="18" x2="6.01" y2="18"/></svg>';
+
+// The root's crumb in the breadcrumbs.
+export const GLOBE_ICON =
+    '<svg width="12" height="12" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
+    'stroke-width="2" stroke-linecap="round" stroke-linejoin="round" style="opacity: 0.7;">' +
+    '<circle cx="12" cy="12" r="10"/><line x1="2" y1="12" x2="22" y2="12"/>' +
+    '<path d="M12 2a15.3 15.3 0 0 1 4 10 15.3 15.3 0 0 1-4 10 15.3 15.3 0 0 1-4-10 ' +
+    '15.3 15.3 0 0 1 4-10z"/></svg>';
+
+// A folder's fold arrow and its folder in the folder tree.
+export const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
+    'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
+    '<polyline points="9 18 15 12 9 6"/></svg>';
+
+export const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
+    'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
+    'stroke-linecap="round" stroke-linejoin="round">' +
+    '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
+    '</svg>';

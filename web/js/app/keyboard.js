@@ -1,10 +1,9 @@
 // The keyboard shortcuts, and the modifier key's name in the texts that show them.
 
-import {elements} from './dom.js';
-import {openItem} from './files-view.js';
+import {elements} from './elements.js';
 import {openDeleteModal, openRenameModal} from './forms.js';
 import {closeMenuOnEscape} from './menus.js';
-import {activatePathInput, refresh} from './navigation.js';
+import {activatePathInput, openItem, refresh} from './navigation.js';
 import {state} from './state.js';
 
 // The shortcuts take Command on a Mac and Control elsewhere (both keys work everywhere). The

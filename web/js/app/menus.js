@@ -2,11 +2,12 @@
 // part of the page does: downloading, copying a path, starting feedback and the update check.
 
 import {apiRequest} from './api.js';
-import {byId, elements} from './dom.js';
-import {openItem} from './files-view.js';
+import {copyText} from './clipboard.js';
+import {byId} from './dom.js';
+import {elements} from './elements.js';
 import {openDeleteModal, openNewFileModal, openNewFolderModal, openRenameModal} from './forms.js';
 import {menuPosition} from './layout.js';
-import {refresh} from './navigation.js';
+import {openItem, refresh} from './navigation.js';
 import {addSelectionToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
@@ -82,7 +83,7 @@ async function copySelectedPath() {
     return;
   }
   try {
-    await navigator.clipboard.writeText(item.path);
+    await copyText(item.path);
   } catch (error) {
     return;
   }

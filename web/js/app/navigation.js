@@ -1,15 +1,20 @@
 // Navigation: listing a folder, the history (back, forward), up and refresh; the breadcrumbs,
-// the direct path input and copying the path.
+// the direct path input and copying the path; opening an entry.
 
 import {apiRequest, nextTask} from './api.js';
-import {openConnectModal} from './connection.js';
-import {elements} from './dom.js';
-import {renderFiles, sortAhead} from './files-view.js';
+import {copyText} from './clipboard.js';
+import {elements} from './elements.js';
+import {clearSelection, renderFiles, sortAhead} from './files-view.js';
+import {GLOBE_ICON} from './icons.js';
 import {parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
-import {state} from './state.js';
+import {pushHistory, setCurrentPath, setListing, state, stepHistory} from './state.js';
 import {showLoading, showToast} from './toast.js';
 import {updateTreeActive} from './tree.js';
+
+// What listing a folder while not connected does: {openConnectModal()}, given by
+// setupNavigationEvents.
+let actions = null;
 
 const COPIED_FEEDBACK_MS = 1800;
 const PATH_INPUT_BLUR_DELAY_MS = 150;
@@ -19,7 +24,7 @@ let latestListing = 0;
 
 export async function navigateTo(path, addToHistory = true) {
   if (!state.connected) {
-    openConnectModal();
+    actions.openConnectModal();
     return;
   }
   const listing = ++latestListing;
@@ -45,13 +50,10 @@ export async function navigateTo(path, addToHistory = true) {
     if (path !== state.currentPath) {
       elements.dropZone.scrollTop = 0;
     }
-    state.items = items;
-    state.currentPath = path;
-    state.selectedItem = null;
+    setListing(path, items);
+    clearSelection();
     if (addToHistory) {
-      state.history = state.history.slice(0, state.historyIndex + 1);
-      state.history.push(path);
-      state.historyIndex = state.history.length - 1;
+      pushHistory(path);
     }
     updateHistoryButtons();
     renderBreadcrumbs(path);
@@ -74,15 +76,13 @@ function updateHistoryButtons() {
 
 function goBack() {
   if (state.historyIndex > 0) {
-    state.historyIndex -= 1;
-    navigateTo(state.history[state.historyIndex], false);
+    navigateTo(stepHistory(-1), false);
   }
 }
 
 function goForward() {
   if (state.historyIndex < state.history.length - 1) {
-    state.historyIndex += 1;
-    navigateTo(state.history[state.historyIndex], false);
+    navigateTo(stepHistory(1), false);
   }
 }
 
@@ -97,12 +97,23 @@ export function refresh() {
   navigateTo(state.currentPath, false);
 }
 
-const GLOBE_ICON =
-    '<svg width="12" height="12" viewBox="0 0 24 24" fill="none" stroke="currentColor" ' +
-    'stroke-width="2" stroke-linecap="round" stroke-linejoin="round" style="opacity: 0.7;">' +
-    '<circle cx="12" cy="12" r="10"/><line x1="2" y1="12" x2="22" y2="12"/>' +
-    '<path d="M12 2a15.3 15.3 0 0 1 4 10 15.3 15.3 0 0 1-4 10 15.3 15.3 0 0 1-4-10 ' +
-    '15.3 15.3 0 0 1 4-10z"/></svg>';
+// A new connection starts in its home folder, before that is listed.
+export function startAt(path) {
+  setCurrentPath(path);
+}
+
+// A folder is listed; every file, whatever its kind, goes to the viewer sheet.
+export function openItem(item) {
+  if (item.is_dir) {
+    navigateTo(item.path);
+    return;
+  }
+  if (typeof window.openMarkdownViewer === 'function') {
+    window.openMarkdownViewer(item);
+  } else {
+    console.warn('The file viewer is not available.');
+  }
+}
 
 function renderBreadcrumbs(path) {
   const track = elements.breadcrumbs;
@@ -197,7 +208,7 @@ async function copyCurrentPath(event) {
     return;
   }
   try {
-    await navigator.clipboard.writeText(state.currentPath);
+    await copyText(state.currentPath);
   } catch (error) {
     return;
   }
@@ -213,7 +224,8 @@ async function copyCurrentPath(event) {
   }, COPIED_FEEDBACK_MS);
 }
 
-export function setupNavigationEvents() {
+export function setupNavigationEvents(navigationActions) {
+  actions = navigationActions;
   elements.backButton.addEventListener('click', goBack);
   elements.forwardButton.addEventListener('click', goForward);
   elements.upButton.addEventListener('click', goUp);

@@ -7,27 +7,21 @@
 // address share their bookmarks.
 
 import {apiRequest} from './api.js';
-import {setConnectedState} from './connection.js';
-import {elements} from './dom.js';
-import {openItem, renderFiles, selectItem} from './files-view.js';
+import {endEntryDrag} from './drag.js';
+import {elements} from './elements.js';
+import {selectItem, setHiddenEntriesShown} from './files-view.js';
 import {escapeHtml} from './format.js';
 import {getHostKey, hostSwitchPayload, portOrDefault} from './hosts.js';
-import {getFileIcon} from './icons.js';
-import {navigateTo} from './navigation.js';
+import {BOOKMARK_FOLDER_ICON, getFileIcon, GROUP_CHEVRON_ICON} from './icons.js';
 import {bookmarkParent, pathDisplayName} from './paths.js';
 import {state} from './state.js';
 import {showLoading, showToast} from './toast.js';
 
 const QA_STORAGE_KEY = 'wrenfield_quick_access_v2';
 
-const QA_FOLDER_ICON = '<svg width="16" height="16" viewBox="0 0 24 24" fill="none">' +
-    '<path d="M3 7a2 2 0 0 1 2-2h4l2 2.5h8a2 2 0 0 1 2 2V18a2 2 0 0 1-2 2H5a2 2 0 0 1-2-2z" ' +
-    'fill="#3b82f6" fill-opacity="0.22" stroke="#60a5fa" stroke-width="1.5" ' +
-    'stroke-linejoin="round"/></svg>';
-
-const QA_CHEVRON_ICON = '<svg width="10" height="10" viewBox="0 0 24 24" fill="none" ' +
-    'stroke="currentColor" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">' +
-    '<polyline points="6 9 12 15 18 9"/></svg>';
+// What a bookmark's click does, given by setupQuickAccessEvents: {navigateTo(path),
+// openItem(item), setConnectedState(reply, port, keyFile)}.
+let actions = null;
 
 const QA_INACTIVE_DOT_STYLE = 'display: inline-block; width: 6px; height: 6px; ' +
     'border-radius: 50%; flex-shrink: 0; background: var(--text-muted);';
@@ -141,7 +135,7 @@ function renderHostGroup(group, isCurrent) {
                                 '<span style="' + QA_INACTIVE_DOT_STYLE + '"></span>';
   header.innerHTML = '<div class="qa-host-title">' + indicator + '<span title="' +
       escapeHtml(group.hostKey) + '">' + escapeHtml(group.label) + '</span></div>' +
-      '<div class="qa-host-chevron">' + QA_CHEVRON_ICON + '</div>';
+      '<div class="qa-host-chevron">' + GROUP_CHEVRON_ICON + '</div>';
   header.addEventListener('click', () => toggleQuickAccessGroup(group.hostKey));
   groupElement.appendChild(header);
 
@@ -161,7 +155,8 @@ function renderBookmark(group, bookmark, isCurrent) {
   item.dataset.path = bookmark.path;
   item.title = bookmark.path + ' on ' + group.host;
   item.bookmarkInCurrentGroup = isCurrent;
-  const icon = isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : QA_FOLDER_ICON;
+  const icon =
+      isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : BOOKMARK_FOLDER_ICON;
   item.innerHTML = '<div class="qa-item-main"><span class="qa-item-icon">' + icon + '</span>' +
       '<span class="qa-item-label">' + escapeHtml(bookmark.name) + '</span></div>' +
       '<button class="qa-delete-btn" title="Remove bookmark">×</button>';
@@ -212,7 +207,7 @@ async function switchToGroupHost(group) {
     });
     // The key file is the reply's, else the one the group used; never the connect form's
     // field, which belongs to whatever connection was made through the form.
-    setConnectedState(reply, payload.port, payload.identity_file || '');
+    actions.setConnectedState(reply, payload.port, payload.identity_file || '');
     renderQuickAccess();
     showToast('Connected to ' + group.host);
     return true;
@@ -231,7 +226,7 @@ async function handleQuickAccessClick(group, bookmark) {
     return;
   }
   if (bookmark.is_dir !== false) {
-    await navigateTo(bookmark.path);
+    await actions.navigateTo(bookmark.path);
     return;
   }
   await openFileBookmark(bookmark);
@@ -242,13 +237,11 @@ async function handleQuickAccessClick(group, bookmark) {
 async function openFileBookmark(bookmark) {
   const parent = bookmarkParent(bookmark.path, state.homeDir);
   if (parent !== state.currentPath) {
-    await navigateTo(parent);
+    await actions.navigateTo(parent);
   }
   const found = state.items.find((entry) => entry.path === bookmark.path);
   if (found && found.is_hidden && !state.showHidden) {
-    state.showHidden = true;
-    elements.toggleHiddenButton.classList.add('active');
-    renderFiles();
+    setHiddenEntriesShown(true);
   }
   const item = found || {
     name: bookmark.name,
@@ -259,7 +252,7 @@ async function openFileBookmark(bookmark) {
     permissions: '',
   };
   selectItem(item);
-  openItem(item);
+  actions.openItem(item);
 }
 
 export function addPathToQuickAccess(targetPath, customName, isFolder = true) {
@@ -332,7 +325,7 @@ function handleQuickAccessDrop(event) {
   event.preventDefault();
   event.stopPropagation();
   elements.quickAccessGroup.classList.remove('drag-over');
-  state.isDraggingInternal = false;
+  endEntryDrag();
   const json = event.dataTransfer.getData('application/json');
   if (json) {
     try {
@@ -351,7 +344,8 @@ function handleQuickAccessDrop(event) {
   }
 }
 
-export function setupQuickAccessEvents() {
+export function setupQuickAccessEvents(quickAccessActions) {
+  actions = quickAccessActions;
   const group = elements.quickAccessGroup;
   elements.addQuickAccessButton.addEventListener('click', addSelectionToQuickAccess);
   group.addEventListener('dragenter', handleQuickAccessDragOver);

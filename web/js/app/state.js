@@ -1,5 +1,7 @@
-// The page's shared, mutable state: one object, changed in place by the modules that import it
-// (a module's own bindings are read-only to its importers).
+// The page's shared state: one record that every module reads (the viewer and the feedback script
+// read it too, as window.state), changed only through the functions below. The record is made of
+// pieces, each with one owner: the one module that calls the piece's functions. Everyone else
+// reads, and asks the owner for a change.
 
 import {DEFAULT_SSH_PORT} from './hosts.js';
 
@@ -23,3 +25,66 @@ export const state = {
   theme: 'auto',
   isDraggingInternal: false,
 };
+
+// The connection (connected, host, user, port, identityFile, homeDir); owner connection.js.
+export function setConnection({host, user, port, identityFile, homeDir}) {
+  Object.assign(state, {connected: true, host, user, port, identityFile, homeDir});
+}
+
+// The folder shown, its entries and the history (currentPath, items, history, historyIndex);
+// owner navigation.js.
+export function setCurrentPath(path) {
+  state.currentPath = path;
+}
+
+export function setListing(path, items) {
+  state.items = items;
+  state.currentPath = path;
+}
+
+// Drops the forward part of the history and adds `path` as its newest place.
+export function pushHistory(path) {
+  state.history = state.history.slice(0, state.historyIndex + 1);
+  state.history.push(path);
+  state.historyIndex = state.history.length - 1;
+}
+
+// Moves `step` places back (-1) or forward (+1) in the history; returns the place moved to.
+export function stepHistory(step) {
+  state.historyIndex += step;
+  return state.history[state.historyIndex];
+}
+
+// The selected entry (selectedItem); owner files-view.js.
+export function setSelectedItem(item) {
+  state.selectedItem = item;
+}
+
+// How the file view shows the listing (filterText, sortCol, sortAsc, viewMode, showHidden);
+// owner files-view.js.
+export function setFilterText(text) {
+  state.filterText = text;
+}
+
+export function setSort(column, ascending) {
+  state.sortCol = column;
+  state.sortAsc = ascending;
+}
+
+export function setViewMode(mode) {
+  state.viewMode = mode;
+}
+
+export function setShowHidden(show) {
+  state.showHidden = show;
+}
+
+// The colour theme chosen (theme); owner theme.js.
+export function setTheme(theme) {
+  state.theme = theme;
+}
+
+// Whether an entry is being dragged inside the page (isDraggingInternal); owner drag.js.
+export function setDraggingInternal(dragging) {
+  state.isDraggingInternal = dragging;
+}

@@ -1,8 +1,9 @@
 // The colour theme: light, dark or following the system, and the matching code-highlighting
 // sheet.
 
-import {byId, elements} from './dom.js';
-import {state} from './state.js';
+import {byId} from './dom.js';
+import {elements} from './elements.js';
+import {setTheme} from './state.js';
 import {showToast} from './toast.js';
 
 const THEME_STORAGE_KEY = 'wrenfield_theme';
@@ -59,7 +60,7 @@ function applyTheme(theme) {
   } catch (error) {
     // The choice is simply not kept.
   }
-  state.theme = theme;
+  setTheme(theme);
   updateSyntaxTheme(theme === 'dark' || (theme === 'auto' && systemPrefersDark()));
 }
 

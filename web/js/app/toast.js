@@ -1,6 +1,6 @@
 // The single toast and the loading bar.
 
-import {elements} from './dom.js';
+import {elements} from './elements.js';
 
 const TOAST_DURATION_MS = 2800;
 

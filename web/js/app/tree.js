@@ -2,28 +2,22 @@
 //
 // Each node is div.tree-node[data-path][data-level] holding div.tree-row and
 // div.tree-children; a folder's subfolders are listed when its node is first expanded and
-// kept in treeCache until that entry is dropped.
+// kept in treeCache until that entry is dropped (forgetSubfolders, reloadTree).
 
 import {apiRequest} from './api.js';
-import {elements} from './dom.js';
+import {endEntryDrag, startEntryDrag} from './drag.js';
+import {elements} from './elements.js';
 import {escapeHtml} from './format.js';
-import {navigateTo} from './navigation.js';
+import {TREE_CHEVRON_ICON, TREE_FOLDER_ICON} from './icons.js';
 import {addPathToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
 
 // Subfolder lists of the folder tree by folder path, as last loaded.
-export const treeCache = new Map();
+const treeCache = new Map();
 
-const TREE_CHEVRON_ICON = '<svg width="9" height="9" viewBox="0 0 24 24" fill="none" ' +
-    'stroke="currentColor" stroke-width="2.5" stroke-linecap="round" stroke-linejoin="round">' +
-    '<polyline points="9 18 15 12 9 6"/></svg>';
-
-const TREE_FOLDER_ICON = '<svg width="14" height="14" viewBox="0 0 24 24" ' +
-    'fill="currentColor" fill-opacity="0.2" stroke="currentColor" stroke-width="1.6" ' +
-    'stroke-linecap="round" stroke-linejoin="round">' +
-    '<path d="M22 19a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2V5a2 2 0 0 1 2-2h5l2 3h9a2 2 0 0 1 2 2z"/>' +
-    '</svg>';
+// What a click on a folder's row does: {navigateTo(path)}, given by setupTreeEvents.
+let actions = null;
 
 function treeLine(className, text) {
   const line = document.createElement('div');
@@ -78,21 +72,14 @@ function createTreeNode(name, path, level) {
       expandTreeNode(node, path, level);
     }
   });
-  row.addEventListener('click', () => navigateTo(path));
+  row.addEventListener('click', () => actions.navigateTo(path));
   row.addEventListener('contextmenu', (event) => {
     event.preventDefault();
     event.stopPropagation();
     addPathToQuickAccess(path, name, true);
   });
-  row.addEventListener('dragstart', (event) => {
-    state.isDraggingInternal = true;
-    event.dataTransfer.setData('application/json', JSON.stringify({path, name, is_dir: true}));
-    event.dataTransfer.setData('text/plain', path);
-    event.dataTransfer.effectAllowed = 'copy';
-  });
-  row.addEventListener('dragend', () => {
-    state.isDraggingInternal = false;
-  });
+  row.addEventListener('dragstart', (event) => startEntryDrag(event, {path, name, is_dir: true}));
+  row.addEventListener('dragend', endEntryDrag);
   return node;
 }
 
@@ -169,10 +156,21 @@ export function updateTreeActive(path) {
   }
 }
 
-export function setupTreeEvents() {
+// The subfolders of `path` changed: they are listed again when its node is next expanded.
+export function forgetSubfolders(path) {
+  treeCache.delete(path);
+}
+
+// Builds the tree afresh, every folder listed again.
+export function reloadTree() {
+  treeCache.clear();
+  initTree();
+}
+
+export function setupTreeEvents(treeActions) {
+  actions = treeActions;
   elements.refreshTreeButton.addEventListener('click', () => {
-    treeCache.clear();
-    initTree();
+    reloadTree();
     showToast('Directory tree refreshed');
   });
 }

@@ -1,11 +1,12 @@
 // Uploading local files into the folder shown: the picker, and files dropped on the window.
 
 import {apiRequest} from './api.js';
-import {byId, closeModal, elements} from './dom.js';
+import {byId, closeModal} from './dom.js';
+import {elements} from './elements.js';
 import {navigateTo} from './navigation.js';
 import {state} from './state.js';
 import {showLoading, showToast} from './toast.js';
-import {treeCache} from './tree.js';
+import {forgetSubfolders} from './tree.js';
 
 const replaceElements = {
   modal: byId('modal-upload-replace'),
@@ -71,7 +72,7 @@ async function uploadFiles(files) {
   showLoading(false);
   if (uploaded > 0) {
     showToast('Uploaded ' + uploaded + (uploaded === 1 ? ' file' : ' files') + ' successfully');
-    treeCache.delete(state.currentPath);
+    forgetSubfolders(state.currentPath);
     await navigateTo(state.currentPath, false);
   }
 }
