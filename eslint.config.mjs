@@ -1,7 +1,8 @@
 // The lint of our own JavaScript (scripts/check-format.sh runs it after clang-format): ESLint's
 // recommended rules, among them that every name used is declared or imported (no-undef) and
-// every name declared is used (no-unused-vars). The page's scripts are ES modules; tests and
-// benchmarks run in Node and hand functions to the page, so both sets of globals apply there.
+// every name declared is used (no-unused-vars). The page's scripts are ES modules; tests,
+// benchmarks and the build's scripts run in Node, and tests and benchmarks hand functions to the
+// page, so both sets of globals apply there.
 import js from '@eslint/js';
 import globals from 'globals';
 
@@ -20,7 +21,7 @@ export default [
     rules,
   },
   {
-    files: ['tests/**/*.mjs', 'bench/**/*.mjs', 'eslint.config.mjs'],
+    files: ['tests/**/*.mjs', 'bench/**/*.mjs', 'scripts/**/*.mjs', 'eslint.config.mjs'],
     languageOptions: {sourceType: 'module', globals: {...globals.node, ...globals.browser}},
     rules,
   },

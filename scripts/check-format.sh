@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks (or with --fix, applies) clang-format on our own C++ and JavaScript sources: the page
 # scripts and modules, the tests and the benchmarks; then lints the JavaScript with ESLint
-# (eslint.config.mjs), which --fix leaves to be mended by hand. The vendored npm files are not
-# ours to format or lint.
+# (eslint.config.mjs), which --fix leaves to be mended by hand, and checks that the page's
+# modules import one another one way only (scripts/check-imports.mjs). The vendored npm files
+# are not ours to format or lint.
 # The remote python3 programs and their tests are compiled, which checks their syntax.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,7 @@ if ((${#python_files[@]})); then
 fi
 mapfile -t files < <(git ls-files -co --exclude-standard \
   'src/*.cc' 'src/*.h' 'tests/*.cc' 'tests/*.h' 'bench/*.cc' 'bench/*.h' \
-  'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs' 'eslint.config.mjs')
+  'web/js/*.js' 'tests/*.mjs' 'bench/*.mjs' 'scripts/*.mjs' 'eslint.config.mjs')
 ((${#files[@]})) || exit 0
 if [[ ${1:-} == --fix ]]; then
   clang-format -i "${files[@]}"
@@ -26,3 +27,4 @@ else
 fi
 node_modules/.bin/eslint --max-warnings=0 .
 echo "lint: clean"
+node scripts/check-imports.mjs
