@@ -4,7 +4,9 @@
 //   - an import cycle: modules must import one another one way only, so that each can be read,
 //     changed and tested knowing only what lies below it;
 //   - a write to the shared `state` record outside state.js (`state.x = ...`, `state.x += ...`):
-//     every piece of it is changed through state.js's functions, by its one owner.
+//     every piece of it is changed through state.js's functions, by its one owner;
+//   - an import of such a function by another module than its owner, which state.js names in a
+//     comment "owner <module>.js" above the functions of each piece.
 // Prints each fault found and exits 1; prints a one-line summary and exits 0 when there is none.
 // scripts/check-format.sh runs it.
 import * as esbuild from 'esbuild';
@@ -92,6 +94,45 @@ function stateWrites(files) {
   return writes;
 }
 
+// The owner of each function that state.js exports: the module named by the last
+// "owner <module>.js" above it (null before the first).
+function stateOwners(stateFile) {
+  const owners = new Map();
+  let owner = null;
+  for (const line of readFileSync(stateFile, 'utf8').split('\n')) {
+    owner = line.match(/\bowner ([\w-]+\.js)\b/)?.[1] ?? owner;
+    const exported = line.match(/^export function (\w+)/);
+    if (exported) {
+      owners.set(exported[1], owner);
+    }
+  }
+  return owners;
+}
+
+// The imports of state.js's functions by modules other than their owners, as
+// "file: name (owner)".
+function foreignStateChanges(files) {
+  const stateFile = files.find((file) => path.basename(file) === 'state.js');
+  if (!stateFile) {
+    return [];
+  }
+  const owners = stateOwners(stateFile);
+  const faults = [];
+  for (const file of files) {
+    const source = readFileSync(file, 'utf8');
+    for (const match of source.matchAll(/import\s*\{([^}]*)\}\s*from\s*'[^']*\/state\.js'/g)) {
+      for (const name of match[1].split(',').map((part) => part.trim().split(/\s+as\s+/)[0])) {
+        const owner = owners.get(name);
+        if (owner !== undefined && owner !== path.basename(file)) {
+          faults.push(
+              file + ': ' + name + ' (' + (owner ? 'owner ' + owner : 'no owner named') + ')');
+        }
+      }
+    }
+  }
+  return faults;
+}
+
 async function main() {
   const entries = process.argv.length > 2 ? process.argv.slice(2) : PAGE_ENTRIES;
   if (process.argv.length <= 2) {
@@ -106,16 +147,21 @@ async function main() {
   }
   const cycles = findCycles(graph);
   const writes = stateWrites([...graph.keys()]);
+  const foreign = foreignStateChanges([...graph.keys()]);
   for (const cycle of cycles) {
     console.error('imports: cycle: ' + [...cycle, cycle[0]].join(' -> '));
   }
   for (const write of writes) {
     console.error('imports: state written outside state.js: ' + write);
   }
-  if (cycles.length > 0 || writes.length > 0) {
+  for (const change of foreign) {
+    console.error('imports: a piece of state changed by another than its owner: ' + change);
+  }
+  if (cycles.length > 0 || writes.length > 0 || foreign.length > 0) {
     process.exit(1);
   }
-  console.log('imports: ' + graph.size + ' modules, no cycle, state written only by state.js');
+  console.log(
+      'imports: ' + graph.size + ' modules, no cycle, each piece of state changed by its owner');
 }
 
 await main();

@@ -1,6 +1,7 @@
 // The import check of the page's scripts (scripts/check-imports.mjs): the page's own modules pass;
-// small module sets written for each case show that a cycle, however long, and a write to the
-// state record outside state.js fail, while shared imports and comparisons do not.
+// small module sets written for each case show that a cycle, however long, a write to the state
+// record outside state.js and a change of a piece of state by another than its owner fail, while
+// shared imports and comparisons do not.
 import assert from 'node:assert/strict';
 import {spawnSync} from 'node:child_process';
 import {mkdirSync, mkdtempSync, rmSync, writeFileSync} from 'node:fs';
@@ -60,9 +61,12 @@ test('a cycle fails, named module by module; the same modules imported one way p
   assert.doesNotMatch(pair.output, /main\.js ->/);
 });
 
-test('state is written only by state.js; reading and comparing it anywhere is fine', () => {
+test('state is written only by state.js, each piece by its owner; reading it anywhere is fine', () => {
   const stateModule = 'export const state = {count: 0, name: \'\'};\n' +
-      'export function setCount(count) {\n  state.count = count;\n}\n';
+      '// The count; owner main.js.\n' +
+      'export function setCount(count) {\n  state.count = count;\n}\n' +
+      '// The name; owner other.js.\n' +
+      'export function setName(name) {\n  state.name = name;\n}\n';
   const reader = checkModules('reads', {
     'main.js': 'import {setCount, state} from \'./state.js\';\n' +
         'if (state.count === 0 || state.count <= 2 || state.count >= 1 || state.name !== \'\') {\n' +
@@ -84,4 +88,14 @@ test('state is written only by state.js; reading and comparing it anywhere is fi
     assert.equal(writer.status, 1, write + '\n' + writer.output);
     assert.match(writer.output, /state written outside state\.js: main\.js:2:/, write);
   });
+
+  const foreign = checkModules('foreign', {
+    'main.js':
+        'import {setCount, setName as rename} from \'./state.js\';\nsetCount(1);\nrename(\'x\');\n',
+    'state.js': stateModule,
+  });
+  assert.equal(foreign.status, 1, foreign.output);
+  assert.match(
+      foreign.output, /changed by another than its owner: main\.js: setName \(owner other\.js\)/);
+  assert.doesNotMatch(foreign.output, /setCount/);
 });

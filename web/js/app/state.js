@@ -1,7 +1,8 @@
 // The page's shared state: one record that every module reads (the viewer and the feedback script
 // read it too, as window.state), changed only through the functions below. The record is made of
-// pieces, each with one owner: the one module that calls the piece's functions. Everyone else
-// reads, and asks the owner for a change.
+// pieces, each with one owner: the one module that calls the piece's functions, named as "owner
+// <module>.js" in the comment above them (scripts/check-imports.mjs holds the modules to it).
+// Everyone else reads, and asks the owner for a change.
 
 import {DEFAULT_SSH_PORT} from './hosts.js';
 
