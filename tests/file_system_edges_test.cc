@@ -28,6 +28,7 @@ using namespace wrenfield;
 using wrenfield::testing::attribute;
 using wrenfield::testing::CaseInsensitiveFolder;
 using wrenfield::testing::LoopDisk;
+using wrenfield::testing::Mount;
 using wrenfield::testing::pattern;
 using wrenfield::testing::read_file;
 using wrenfield::testing::remote_interpreters;
@@ -220,6 +221,44 @@ TEST_F(FileSystemEdgesTest, DeleteNeverFollowsALinkToAFolder) {
     ASSERT_TRUE(remote_delete(connection, link + "/", RemoteEntry::File));
     EXPECT_FALSE(fs::is_symlink(link));
     EXPECT_EQ(read_file(target + "/inside/file"), "kept");
+}
+
+// A folder that holds another file system, or is one, is not deleted at all: removing it would
+// empty that file system first. The message names the mount, found in the mount table (whose
+// escapes are undone) also where the device numbers agree, as for a bind mount.
+TEST_F(FileSystemEdgesTest, DeleteNeverReachesIntoAnotherFileSystem) {
+    SshConnection connection = connect();
+    const std::string folder = scratch_path("folder"), point = folder + "/deep/my data";
+    ASSERT_TRUE(write_file(folder + "/kept.txt", "kept"));
+    fs::create_directories(point);
+    {
+        Mount tmpfs({"-t", "tmpfs", "-o", "size=1m", "tmpfs"}, point);
+        if (!tmpfs.mounted())
+            GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root): " << tmpfs.error();
+        ASSERT_TRUE(write_file(point + "/inside.txt", "inside"));
+        EXPECT_EQ(remote_delete(connection, folder, RemoteEntry::Directory).error(),
+                  "[Errno 16] Not deleted: another file system is mounted inside the folder, at " +
+                      point + ": '" + folder + "'");
+        EXPECT_EQ(
+            remote_delete(connection, point + "/", RemoteEntry::Directory).error(),
+            "[Errno 16] Not deleted: the folder is the mount point of another file system: '" +
+                point + "'");
+        EXPECT_EQ(read_file(folder + "/kept.txt"), "kept");
+        EXPECT_EQ(read_file(point + "/inside.txt"), "inside");
+
+        const std::string source = scratch_path("source"), bound = scratch_path("other/bound");
+        ASSERT_TRUE(write_file(source + "/file", "bound"));
+        fs::create_directories(bound);
+        Mount bind({"--bind", source}, bound);
+        ASSERT_TRUE(bind.mounted()) << bind.error();
+        EXPECT_EQ(remote_delete(connection, scratch_path("other"), RemoteEntry::Directory).error(),
+                  "[Errno 16] Not deleted: another file system is mounted inside the folder, at " +
+                      bound + ": '" + scratch_path("other") + "'");
+        EXPECT_EQ(read_file(source + "/file"), "bound");
+        EXPECT_EQ(read_file(bound + "/file"), "bound");
+    }
+    ASSERT_TRUE(remote_delete(connection, folder, RemoteEntry::Directory));
+    EXPECT_FALSE(fs::exists(folder));
 }
 
 // A new file, written or created exclusively, gets the mode and ACL a plain create gives it

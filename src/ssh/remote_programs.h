@@ -34,7 +34,10 @@ extern const std::string_view kMkdir;  // src/ssh/remote/mkdir.py
 // holds (never through a symbolic link). Placeholders: the Base64 path, then True or False. The
 // entry the path names is taken: trailing slashes are dropped before it is looked at (so
 // "link/" is the link), and a name ending in "." or ".." is refused ("[Errno 22] Invalid
-// argument"), since it names no entry of its own.
+// argument"), since it names no entry of its own. A directory at or under which another file
+// system is mounted (found in the mount table, and by device numbers while walking without
+// following links) is not touched at all: the refusal ("[Errno 16] Not deleted: ...") names
+// the mount.
 extern const std::string_view kDelete;  // src/ssh/remote/delete.py
 
 // Renames. Placeholders: the Base64 source and destination, then True to refuse an existing
