@@ -271,6 +271,26 @@ TEST_F(FakeSshTest, BlankFailuresGetTheOperationsFixedText) {
     EXPECT_EQ(remote_write_file(record, "w", "data").error(), "Failed to write file: w");
 }
 
+// A write whose remote program ends without its own message (killed: ssh gives 255) while it
+// rewrites the file in place says that the file may be incomplete; once it had written all the
+// new bytes, the save has not failed. Its own message stays as it is, without the marks.
+TEST_F(FakeSshTest, WriteCutShortDuringARewriteInPlace) {
+    const SshConnection record = connection();
+    {
+        FakeSsh ssh("cat >/dev/null; printf '\\036rewriting\\n' >&2; exit 255");
+        EXPECT_EQ(remote_write_file(record, "dir/f", "data").error(),
+                  "The save stopped part way through rewriting the file; it may be incomplete: "
+                  "dir/f");
+    }
+    {
+        FakeSsh ssh("cat >/dev/null; printf '\\036rewriting\\n\\036written\\n' >&2; exit 255");
+        EXPECT_TRUE(remote_write_file(record, "dir/f", "data").has_value());
+    }
+    FakeSsh ssh(
+        "cat >/dev/null; printf '\\036rewriting\\n[Errno 5] Input/output error' >&2; exit 1");
+    EXPECT_EQ(remote_write_file(record, "dir/f", "data").error(), "[Errno 5] Input/output error");
+}
+
 TEST_F(FakeSshTest, StartFailuresGetTheOperationsStartText) {
     ScopedEnvironmentVariable no_ssh("PATH", "/nonexistent");
     const SshConnection record = connection();

@@ -338,6 +338,43 @@ std::expected<void, Error> remote_rename(const SshConnection& connection, std::s
     return {};
 }
 
+namespace {
+
+// Takes one progress mark of the WRITE program out of its standard error: a record separator,
+// the step and a line feed, written when a rewrite in place begins ("rewriting") and when all
+// the new bytes are in the file ("written"). The client's own lines may stand around them.
+bool take_mark(std::string& error_output, std::string_view step) {
+    const std::string mark = "\x1e" + std::string(step) + "\n";
+    const size_t at = error_output.find(mark);
+    if (at == std::string::npos)
+        return false;
+    error_output.erase(at, mark.size());
+    return true;
+}
+
+// The outcome of a WRITE run that failed. One that ended without its own message (status 1
+// with a text) during a rewrite in place, such as a killed remote program, either had
+// written all the new bytes, which is no failure, or left the file part-written, which is
+// said by name.
+std::expected<void, Error> write_failure_message(const ExitStatus& status, std::string error_output,
+                                                 std::string_view path) {
+    const bool rewriting = take_mark(error_output, "rewriting");
+    const bool written = rewriting && take_mark(error_output, "written");
+    std::string message = trimmed_error_text(error_output);
+    const bool cut_short = status.signaled || status.code != 1 || message.empty();
+    if (rewriting && cut_short) {
+        if (written)
+            return {};
+        return std::unexpected(
+            "The save stopped part way through rewriting the file; it may be incomplete: " +
+            std::string(path));
+    }
+    return std::unexpected(message.empty() ? "Failed to write file: " + std::string(path)
+                                           : std::move(message));
+}
+
+}  // namespace
+
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source, Existing existing) {
@@ -406,11 +443,8 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     auto status = process->finish();
     if (!status)
         return std::unexpected("Failed waiting for ssh write: " + status.error().description());
-    if (!status->success()) {
-        std::string message = trimmed_error_text(process->error_output());
-        return std::unexpected(message.empty() ? "Failed to write file: " + std::string(path)
-                                               : std::move(message));
-    }
+    if (!status->success())
+        return write_failure_message(*status, process->error_output(), path);
     return {};
 }
 
