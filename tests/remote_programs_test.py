@@ -85,6 +85,8 @@ class WriteTest(Folder):
         self.assertEqual(os.stat(file).st_ino, before.st_ino)
         self.assertEqual(os.stat(file).st_nlink, 2)
         self.assertEqual(temporary_files(self.folder), [])
+        # The marks by which the caller tells a killed rewrite from a finished one.
+        self.assertEqual(result.stderr, b'\x1erewriting\n\x1ewritten\n')
 
     def test_symbolic_link_is_followed_and_kept(self):
         target = self.make('target')

@@ -2,14 +2,22 @@
 // disk, a file bind-mounted onto another, a file of another account, extended attributes, a
 // remote program killed part way, and large saves the remote side refuses. Mounting and the
 // second account need root; those cases are skipped with a message elsewhere.
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <thread>
 #include <tuple>
 
@@ -24,6 +32,7 @@
 
 using namespace wrenfield;
 using wrenfield::testing::attribute;
+using wrenfield::testing::LoopDisk;
 using wrenfield::testing::Mount;
 using wrenfield::testing::pattern;
 using wrenfield::testing::read_file;
@@ -71,6 +80,17 @@ bool has_file_open_below(pid_t pid, const std::string& directory) {
             return true;
     }
     return false;
+}
+
+// The file's chattr flags, or -1 when they cannot be read.
+int file_flags(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    int flags = -1;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0)
+        flags = -1;
+    if (fd >= 0)
+        ::close(fd);
+    return flags;
 }
 
 class SafeWriteTest : public wrenfield::testing::RemoteServerTest {
@@ -197,6 +217,45 @@ TEST_F(SafeWriteTest, ReplacedFileKeepsItsIdentity) {
     EXPECT_TRUE(temporary_files(scratch()).empty());
 }
 
+// File flags (chattr) are part of the identity a replaced file keeps: nodump and noatime on
+// ext4, and no-copy-on-write on btrfs, which a file takes only while it is empty.
+TEST_F(SafeWriteTest, ReplacedFileKeepsItsFlags) {
+    SshConnection connection = connect();
+    std::unique_ptr<LoopDisk> ext4;
+    std::string folder = scratch();
+    if (run_command({"chattr", "+dA", folder}).exit_code != 0) {
+        ext4 = std::make_unique<LoopDisk>("ext4", 32, scratch());
+        if (!ext4->failure().empty())
+            GTEST_SKIP() << "no file system here takes chattr flags: " << ext4->failure();
+        folder = ext4->path();
+    } else {
+        run_command({"chattr", "-dA", folder});
+    }
+    const std::string file = folder + "/file";
+    ASSERT_TRUE(write_file(file, "old"));
+    ASSERT_EQ(run_command({"chattr", "+dA", file}).exit_code, 0);
+    const ino_t inode = status_of(file).st_ino;
+    auto written = remote_write_file(connection, file, "new content");
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_EQ(read_file(file), "new content");
+    EXPECT_NE(status_of(file).st_ino, inode) << "replaced by a new file";
+    EXPECT_EQ(file_flags(file) & (FS_NODUMP_FL | FS_NOATIME_FL), FS_NODUMP_FL | FS_NOATIME_FL);
+    EXPECT_TRUE(temporary_files(folder).empty());
+
+    LoopDisk btrfs("btrfs", 200, scratch());
+    if (!btrfs.failure().empty())
+        GTEST_SKIP() << btrfs.failure();
+    const std::string unshared = btrfs.path() + "/unshared";
+    ASSERT_TRUE(write_file(unshared, ""));
+    ASSERT_EQ(run_command({"chattr", "+C", unshared}).exit_code, 0);
+    ASSERT_TRUE(write_file(unshared, "old"));
+    written = remote_write_file(connection, unshared, pattern(1 << 20, 'c'));
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_TRUE(read_file(unshared) == pattern(1 << 20, 'c'));
+    EXPECT_TRUE(file_flags(unshared) & FS_NOCOW_FL);
+    EXPECT_TRUE(temporary_files(btrfs.path()).empty());
+}
+
 // An account that may write a file it does not own (a shared group folder, a file open to
 // everyone) saves it without taking it over; a file it cannot write is refused with the
 // remote reason, also for a save too large to be taken in before that.
@@ -285,6 +344,105 @@ TEST_F(SafeWriteTest, KilledSaveLeavesNoTemporaryFile) {
 
     EXPECT_EQ(read_file(file), "precious");
     EXPECT_TRUE(temporary_files(directory).empty());
+}
+
+// The remote program killed while it rewrites a file in place: the file holds the new bytes up
+// to where it got and the old ones after, never zeros past the old end (the space is reserved
+// without growing the file), and the message says that the file may be incomplete. Killed
+// once all the new bytes are in, the save has not failed.
+TEST_F(SafeWriteTest, KilledRewriteInPlaceSaysTheFileMayBeIncomplete) {
+    SshConnection connection = connect();
+    std::string folder = fs::canonical(scratch());
+    std::unique_ptr<LoopDisk> ext4;
+    struct statfs kind {};
+    // A copy-on-write disk puts the new bytes on in one step instead.
+    if (::statfs(folder.c_str(), &kind) != 0 || kind.f_type == BTRFS_SUPER_MAGIC ||
+        kind.f_type == XFS_SUPER_MAGIC) {
+        ext4 = std::make_unique<LoopDisk>("ext4", 300, scratch());
+        if (!ext4->failure().empty())
+            GTEST_SKIP() << ext4->failure();
+        folder = ext4->path();
+    }
+    const std::string file = folder + "/file", second = folder + "/second";
+    const std::string old = pattern(32 << 20, 'o'), fresh = pattern(96 << 20, 'n');
+    ASSERT_TRUE(write_file(file, old));
+    fs::create_hard_link(file, second);
+    auto writer =
+        std::async(std::launch::async, [&] { return remote_write_file(connection, file, fresh); });
+
+    // Stops the remote program now and then; once the file's start has changed, kills it.
+    bool killed = false;
+    const std::string start = old.substr(0, 4096);
+    while (!killed && writer.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+        const auto interpreters = remote_interpreters(base64_encode(file));
+        if (interpreters.size() != 1 || ::kill(interpreters[0], SIGSTOP) != 0)
+            continue;
+        std::ifstream in(file, std::ios::binary);
+        std::string head(4096, '\0');
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        killed = head != start && ::kill(interpreters[0], SIGKILL) == 0;
+        if (!killed)
+            ::kill(interpreters[0], SIGCONT);
+    }
+    const auto written = writer.get();
+    ASSERT_TRUE(killed) << "the rewrite ended before it could be stopped";
+
+    const auto content = read_file(file);
+    ASSERT_TRUE(content.has_value());
+    EXPECT_TRUE(read_file(second) == content);
+    if (*content == fresh) {
+        EXPECT_TRUE(written.has_value()) << written.error();
+        return;
+    }
+    const size_t reached =
+        std::mismatch(content->begin(), content->end(), fresh.begin()).first - content->begin();
+    EXPECT_EQ(content->size(), std::max(old.size(), reached));
+    EXPECT_TRUE(content->compare(reached, std::string::npos, old, std::min(reached, old.size())) ==
+                0)
+        << "bytes after the new ones are the old ones, not zeros";
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(
+        written.error(),
+        "The save stopped part way through rewriting the file; it may be incomplete: " + file);
+}
+
+// A name made while a plain upload to it runs is replaced, as it would have been had it been
+// there from the start (its mode kept); an upload asked not to replace refuses it.
+TEST_F(SafeWriteTest, NameThatAppearsDuringAnUpload) {
+    SshConnection connection = connect();
+    const std::string directory = fs::canonical(scratch());
+    const std::string half(1 << 20, 'u');
+    for (const Existing existing : {Existing::Replace, Existing::Refuse}) {
+        const bool replace = existing == Existing::Replace;
+        SCOPED_TRACE(replace ? "replace" : "refuse");
+        const std::string file = directory + (replace ? "/replaced" : "/kept");
+        const DataSource source = [&](const auto& receive) {
+            receive(half);
+            // Once the remote program holds its new file, the name is made.
+            for (int attempt = 0; attempt < 1000; ++attempt) {
+                const auto interpreters = remote_interpreters(base64_encode(file));
+                if (interpreters.size() == 1 && has_file_open_below(interpreters[0], directory))
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_FALSE(fs::exists(file));
+            EXPECT_TRUE(write_file(file, "appeared"));
+            EXPECT_EQ(::chmod(file.c_str(), 0640), 0);
+            return receive(half);
+        };
+        const auto written =
+            remote_write_stream(connection, file, 2 * half.size(), source, existing);
+        if (replace) {
+            ASSERT_TRUE(written.has_value()) << written.error();
+            EXPECT_TRUE(read_file(file) == half + half);
+            EXPECT_EQ(status_of(file).st_mode & 07777, 0640u);
+        } else {
+            ASSERT_FALSE(written.has_value());
+            EXPECT_EQ(written.error(), "[Errno 17] File exists: '" + file + "'");
+            EXPECT_EQ(read_file(file), "appeared");
+        }
+        EXPECT_TRUE(temporary_files(directory).empty());
+    }
 }
 
 // A save too large to be taken in before the remote program fails reports why it failed, as

@@ -60,29 +60,40 @@ extern const std::string_view kRename;  // src/ssh/remote/rename.py
 //
 // The data is streamed into a new file beside the target: an unnamed one where the system
 // offers them (so that nothing is left behind when the program is killed), else a named one
-// removed on any failure. The count is checked, then the new file takes the old one's owner,
-// group, extended attributes and mode, is flushed to disk, given a name and renamed over the
-// target, and the directory is flushed too. When the identity cannot be carried over in full
-// or the system refuses the rename (a mount point, a sticky directory), the target is
-// rewritten in place from the new file instead; no error ever names the new file.
+// removed on any failure. The new file first takes the old one's chattr flags (while empty, as
+// no-copy-on-write requires); the count is checked, the old file locked, then the new file
+// takes its owner, group, extended attributes and mode, is flushed to disk, given a name and
+// renamed over the target, and the directory is flushed too. When the identity cannot be
+// carried over in full or the system refuses the rename (a mount point, a sticky directory),
+// the target is rewritten in place from the new file instead; no error ever names the new file.
 //
 // A new file is made as a plain create makes it (its mode from the umask or the folder's
-// default ACL), unnamed until its content is complete, then linked under its name, which
-// fails rather than replace anything that appeared meanwhile; without unnamed files it is
-// created exclusively under its name and removed on failure.
+// default ACL), unnamed until its content is complete, then linked under its name; without
+// unnamed files it is created exclusively under its name and removed on failure. A name that
+// appears meanwhile is refused when asked to refuse, else saved over as if it had been there
+// from the start.
 //
 // A file with several hard links, or one that is not a regular file, is rewritten in place so
 // that it stays one file; so is a file whose directory refuses new files while the file itself
 // is writable, and one in an append-only directory, where a named new file could never be
-// removed again. In place, the input is first taken into an unnamed file of the temporary
-// folder and counted (the interpreter holds one buffer of it), then the file is locked
-// (flock; a second in-place save waits up to 10 seconds, then fails) and space is made sure of
-// before the first old byte is overwritten: on a copy-on-write file system (btrfs, ZFS,
-// bcachefs), where every block written needs a free one, the free space must hold the whole
-// content; elsewhere the space is reserved with fallocate, or, where the file system has none,
-// the free space is checked and the file extended with zeros. A full disk fails with the file
-// exactly as it was. A named pipe is opened without waiting: one that no program reads from is
-// refused at once.
+// removed again. In place, on btrfs and XFS the input goes first into an unnamed file beside
+// the target (a full disk fails there, with the target untouched), whose extents are then put
+// onto the target in one step (FICLONE), so that it holds the old bytes or the new, never a
+// mix. Elsewhere, or where the clone is refused, the input is taken into an unnamed file of
+// the temporary folder and counted (the interpreter holds one buffer of it), and space is
+// made sure of before the first old byte is overwritten: on a copy-on-write file system
+// (btrfs, ZFS, bcachefs), where every block written needs a free one, the free space must hold
+// the whole content; elsewhere the space is reserved with fallocate without changing the size,
+// or, where the file system has none, the free space is checked and the new bytes past the old
+// end are written first. A full disk fails with the file exactly as it was. Standard error
+// carries, ahead of any message, a mark line (a record separator, "rewriting" or "written")
+// when the file begins to change in place and when all the new bytes are in, for a caller that
+// finds the program killed. A named pipe is opened without waiting: one that no program reads
+// from is refused at once.
+//
+// Before the old file changes it is locked (flock, with an open-file lock of one byte far past
+// its end that marks a save of ours): another save is waited for up to 10 seconds, a lock
+// that another program holds for 2, after which the save fails naming that program.
 extern const std::string_view kWrite;  // src/ssh/remote/write.py
 
 // Puts each value in place of the next "{}" of the template, in order.
