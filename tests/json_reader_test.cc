@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "base/json_text.h"
+
 namespace wrenfield::json_reader {
 namespace {
 
@@ -69,6 +73,50 @@ TEST(JsonReaderTest, RecordFormsAndArraysOfRecords) {
     EXPECT_EQ(outcome(R"(["y", null])", either), "(read)");
     EXPECT_EQ(read_record_array("[] ,", either, take).error(),
               "trailing characters at line 1 column 4");
+}
+
+// A string's value is bytes. The writer escapes each byte that is not part of well-formed
+// UTF-8 as \udcXX (as Python's surrogateescape does); the reader takes that escape back as
+// the byte, so any bytes make the trip, and UTF-8 text is written as it is.
+TEST(JsonReaderTest, StringsCarryBytesThatAreNotUtf8BothWays) {
+    const RecordDescription record{"struct R", kOneString};
+    auto written = [](std::string_view text) {
+        std::string out;
+        append_json_string(out, text);
+        return out;
+    };
+    auto read_back = [&](std::string_view text) -> std::string {
+        auto values = read_record("{\"a\":" + written(text) + "}", record);
+        return values ? std::get<std::string>((*values)[0]) : "(error) " + values.error();
+    };
+
+    EXPECT_EQ(written("caf\xe9.txt"), R"("caf\udce9.txt")");
+    EXPECT_EQ(written("caf\xc3\xa9 \xe2\x82\xac/\x7f"), "\"caf\xc3\xa9 \xe2\x82\xac/\x7f\"");
+    EXPECT_EQ(written("\"\\\b\f\n\r\t\x01\x1f"), R"("\"\\\b\f\n\r\t\u0001\u001f")");
+    // A sequence cut short, an overlong form, an encoded surrogate and a code point past
+    // U+10FFFF are escaped byte by byte.
+    EXPECT_EQ(written("\xe2\x82x"), R"("\udce2\udc82x")");
+    EXPECT_EQ(written("\xc0\xaf"), R"("\udcc0\udcaf")");
+    EXPECT_EQ(written("\xed\xb3\xa9"), R"("\udced\udcb3\udca9")");
+    EXPECT_EQ(written("\xf4\x90\x80\x80"), R"("\udcf4\udc90\udc80\udc80")");
+
+    std::mt19937 random(28);
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes(random() % 24, '\0');
+        for (char& byte : bytes)
+            byte = static_cast<char>(random() % 4 == 0 ? 0xC0 + random() % 64 : random() % 256);
+        EXPECT_EQ(read_back(bytes), bytes) << written(bytes);
+    }
+
+    // What Python writes reads as the bytes; pairs still read as one code point.
+    EXPECT_EQ(
+        std::get<std::string>((*read_record(R"({"a":"\udc80\udcff\ud83d\udcc1"})", record))[0]),
+        "\x80\xff\xf0\x9f\x93\x81");
+    // Only \udc80 to \udcff stand for a byte.
+    EXPECT_EQ(outcome(R"({"a":"\udc7f"})", record),
+              "lone leading surrogate in hex escape at line 1 column 12");
+    EXPECT_EQ(outcome(R"({"a":"\udd80"})", record),
+              "lone leading surrogate in hex escape at line 1 column 12");
 }
 
 }  // namespace

@@ -71,8 +71,8 @@ TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
         EXPECT_EQ(found, placeholders);
     }
     EXPECT_NE(remote_programs::fill_program(remote_programs::kRename, {"QQ==", "Qg=="})
-                  .find("\nsrc = base64.b64decode('QQ==').decode('utf-8')\n"
-                        "dst = base64.b64decode('Qg==').decode('utf-8')\n"),
+                  .find("\nsrc = os.fsdecode(base64.b64decode('QQ=='))\n"
+                        "dst = os.fsdecode(base64.b64decode('Qg=='))\n"),
               std::string::npos);
 }
 
@@ -95,6 +95,16 @@ TEST(ListingReader, ReadsTheListingProgramsOutput) {
     EXPECT_TRUE((*items)[1].is_hidden);
     EXPECT_TRUE((*items)[1].is_symlink);
     EXPECT_TRUE(parse_file_items(" \t\r\n[ ]\n ")->empty());
+
+    // A name that is not UTF-8 on the remote side comes as Python's surrogateescape writes it,
+    // and is read back as its own bytes.
+    auto latin1 = parse_file_items(
+        "[{\"name\": \"caf\\udce9\\udc80\\udcff.txt\", \"path\": \"/d\\udce9/caf\\udce9\", "
+        "\"is_dir\": false, \"is_symlink\": false, \"size\": 1, \"modified\": 0, "
+        "\"permissions\": \"-rw-r--r--\", \"is_hidden\": false}]");
+    ASSERT_TRUE(latin1.has_value()) << latin1.error();
+    EXPECT_EQ((*latin1)[0].name, "caf\xe9\x80\xff.txt");
+    EXPECT_EQ((*latin1)[0].path, "/d\xe9/caf\xe9");
 }
 
 TEST(ListingReader, RecordCheckMessagesNameTheFieldAndPosition) {
@@ -169,8 +179,11 @@ TEST(ListingReader, SyntaxFaultsAreReportedWithTheirPosition) {
     EXPECT_EQ(parse_error("[{\"name\":\"a\nb\"}]"),
               "control character (\\u0000-\\u001F) found while parsing a string at line 2 "
               "column 0");
-    // A name that is not UTF-8 on the remote side arrives as a lone surrogate escape.
-    EXPECT_EQ(parse_error("[{\"name\":\"\\udcff\"}]"),
+    // A name's byte that is not UTF-8 arrives as \udc80 to \udcff (see ReadsTheListingPrograms-
+    // Output); no other lone surrogate stands for anything.
+    EXPECT_EQ(parse_error("[{\"name\":\"\\udc7f\"}]"),
+              "lone leading surrogate in hex escape at line 1 column 16");
+    EXPECT_EQ(parse_error("[{\"name\":\"\\udd00\"}]"),
               "lone leading surrogate in hex escape at line 1 column 16");
     EXPECT_EQ(parse_error("[{\"name\":\"\\ud83dx\"}]"),
               "unexpected end of hex escape at line 1 column 17");

@@ -4,6 +4,7 @@ and the bounds of the read. What needs the server (other accounts, mounts, kille
 tested against the real sshd in the C++ tests."""
 
 import base64
+import json
 import os
 import stat
 import subprocess
@@ -14,16 +15,19 @@ import unittest
 PROGRAMS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'ssh', 'remote')
 
 
-def run(name, values, data=b''):
+def run(name, values, data=b'', env=None):
     """Runs src/ssh/remote/NAME.py with its placeholders filled in order, as the program does:
-    text values go in as Base64, numbers as they are."""
+    texts (str as UTF-8, or bytes) go in as Base64, numbers as they are."""
     with open(os.path.join(PROGRAMS, name + '.py')) as file:
         program = file.read()
     for value in values:
         if isinstance(value, str):
-            value = base64.b64encode(value.encode('utf-8')).decode('ascii')
+            value = value.encode('utf-8')
+        if isinstance(value, bytes):
+            value = base64.b64encode(value).decode('ascii')
         program = program.replace('{}', str(value), 1)
-    return subprocess.run([sys.executable, '-c', program], input=data, capture_output=True)
+    return subprocess.run([sys.executable, '-c', program], input=data, capture_output=True,
+                          env=env)
 
 
 def write(path, data, refuse_existing=False):
@@ -214,6 +218,68 @@ class ReadTest(Folder):
         result = run('read', [self.path('fifo'), -1])
         self.assertEqual(result.returncode, 1)
         self.assertEqual(result.stderr.decode(), 'Not a regular file: ' + self.path('fifo'))
+
+
+# A locale whose file names Python reads as ASCII: bytes beyond it become surrogates there, so
+# only taking names as bytes gives the same result as under UTF-8.
+ASCII_LOCALE = dict(os.environ, LC_ALL='C', PYTHONUTF8='0', PYTHONCOERCECLOCALE='0')
+
+
+class NameTest(Folder):
+    """Names that are not UTF-8 (Latin-1 "caf\\xe9") are listed as Python's surrogateescape
+    writes them, and a path's bytes reach exactly that file, whatever the remote locale."""
+
+    def setUp(self):
+        super().setUp()
+        self.bytes_folder = os.fsencode(self.folder)
+
+    def named(self, name):
+        return os.path.join(self.bytes_folder, name)
+
+    def test_listing_writes_the_bytes_of_every_name_the_same_way(self):
+        for name in (b'caf\xe9.txt', 'café.txt'.encode('utf-8'), b'd\xff'):
+            with open(self.named(name), 'wb'):
+                pass
+        for env in (None, ASCII_LOCALE):
+            result = run('list', [self.bytes_folder], env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn(b'"name": "caf\\udce9.txt", "path": "' + self.bytes_folder +
+                          b'/caf\\udce9.txt"', result.stdout)
+            names = [item['name'] for item in json.loads(result.stdout)]
+            self.assertEqual(names, ['café.txt', 'caf\udce9.txt', 'd\udcff'])
+        # A folder of such a name is listed too.
+        os.mkdir(self.named(b'sub\xe9'))
+        open(self.named(b'sub\xe9/x'), 'wb').close()
+        result = run('list', [self.named(b'sub\xe9')], env=ASCII_LOCALE)
+        self.assertEqual(json.loads(result.stdout)[0]['path'], self.folder + '/sub\udce9/x')
+
+    def test_each_change_reaches_exactly_the_named_file(self):
+        odd = self.named(b'caf\xe9')
+        with open(self.named('café'.encode('utf-8')), 'wb') as file:
+            file.write(b'utf-8 spelling')
+        for env in (None, ASCII_LOCALE):
+            result = run('write', [odd, 3, False], b'new', env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(run('read', [odd, -1], env=env).stdout, b'new')
+            result = run('write', [odd, 4, False], b'next', env=env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(run('read', [odd, -1], env=env).stdout, b'next')
+            moved = self.named(b'\xc0\xff')
+            self.assertEqual(run('rename', [odd, moved, True], env=env).returncode, 0)
+            self.assertEqual(run('delete', [moved, False], env=env).returncode, 0)
+            self.assertEqual(run('mkdir', [odd + b'/sub\xe9'], env=env).returncode, 0)
+            self.assertTrue(os.path.isdir(odd + b'/sub\xe9'))
+            self.assertEqual(run('delete', [odd, True], env=env).returncode, 0)
+            self.assertFalse(os.path.lexists(odd))
+        self.assertEqual(sorted(os.listdir(self.bytes_folder)), ['café'.encode('utf-8')])
+        self.assertEqual(self.content('café'), b'utf-8 spelling')
+
+    def test_a_failure_naming_such_a_path_is_still_a_message(self):
+        for env in (None, ASCII_LOCALE):
+            result = run('read', [self.named(b'gone\xe9'), -1], env=env)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(b'No such file or directory', result.stderr)
+            self.assertIn(b'gone', result.stderr)
 
 
 if __name__ == '__main__':

@@ -35,13 +35,20 @@ TEST(RepliesTest, TextIsEscapedOnlyWhereJsonRequiresIt) {
     EXPECT_EQ(error_reply("\"\\\n\t\b\f\r\x01\x1f\x7f/ \xc3\xa9\xe2\x82\xac", 500).body,
               "{\"success\":false,\"error\":\"\\\"\\\\\\n\\t\\b\\f\\r\\u0001\\u001f\x7f/ "
               "\xc3\xa9\xe2\x82\xac\"}");
-    // Bytes that are not UTF-8 cannot be written as such; they become U+FFFD.
+    // Bytes that are not UTF-8 cannot be written as such; each becomes the escape of a lone
+    // surrogate, which the JSON reader takes back as the same byte.
     EXPECT_EQ(error_reply("a\xff"
-                          "b",
+                          "b\xe9\xc3",
                           500)
                   .body,
-              "{\"success\":false,\"error\":\"a\xef\xbf\xbd"
-              "b\"}");
+              "{\"success\":false,\"error\":\"a\\udcffb\\udce9\\udcc3\"}");
+    // Keys, array elements and nesting are written alike; numbers and literals as the library
+    // writes them.
+    nlohmann::ordered_json nested = {{"k\xe9", {1, -2, 2.5, true, nullptr, "\x80"}},
+                                     {"o", nlohmann::ordered_json::object()},
+                                     {"a", nlohmann::ordered_json::array()}};
+    EXPECT_EQ(write_json(nested),
+              "{\"k\\udce9\":[1,-2,2.5,true,null,\"\\udc80\"],\"o\":{},\"a\":[]}");
 }
 
 TEST(RepliesTest, FileContentAndAssetReplies) {

@@ -57,6 +57,20 @@ class RoutesTest : public SshServerTest {
         return names;
     }
 
+    // The Content-Disposition of a download, read raw: the test client would decode the
+    // percent-escapes of header values.
+    std::string download_disposition(const std::string& file) {
+        const std::string reply = raw_http_exchange(
+            web.port(), "GET /api/download?path=" + encode(file) +
+                            " HTTP/1.1\r\nHost: " + web.host() + "\r\nConnection: close\r\n\r\n");
+        const std::string_view header = "\r\nContent-Disposition: ";
+        const size_t start = reply.find(header);
+        if (start == std::string::npos)
+            return reply;
+        const size_t value = start + header.size();
+        return reply.substr(value, reply.find("\r\n", value) - value);
+    }
+
     InProcessServer web;
 };
 
@@ -197,16 +211,89 @@ TEST_F(RoutesTest, UploadAndDownloadCarryRawBytes) {
 
     const std::string awkward = scratch_path("r\xc3\xa9sum\xc3\xa9 \"v2\".txt");
     ASSERT_TRUE(write_file(awkward, "x"));
-    // Read raw: the test client would decode the percent-escapes of header values.
-    std::string named = raw_http_exchange(web.port(), "GET /api/download?path=" + encode(awkward) +
-                                                          " HTTP/1.1\r\nHost: " + web.host() +
-                                                          "\r\nConnection: close\r\n\r\n");
-    EXPECT_NE(named.find("\r\nContent-Disposition: attachment; filename=\"r_sum_ _v2_.txt\"; "
-                         "filename*=UTF-8''r%C3%A9sum%C3%A9%20%22v2%22.txt\r\n"),
-              std::string::npos)
-        << named;
+    EXPECT_EQ(download_disposition(awkward),
+              "attachment; filename=\"r_sum_ _v2_.txt\"; "
+              "filename*=UTF-8''r%C3%A9sum%C3%A9%20%22v2%22.txt");
 
     EXPECT_EQ(get("/api/download?path=" + encode(scratch() + "/")).status, 500);
+}
+
+// A name that is not UTF-8 (Latin-1 "café", the byte 0xE9) is listed with the rest of its
+// folder, the byte written as the escape \udce9; that escape in a JSON body, or %E9 in a query,
+// reaches exactly that file, never its UTF-8 spelling beside it. (The test client's JSON
+// library refuses lone surrogates, so these bodies are written and read as text.)
+TEST_F(RoutesTest, ANameThatIsNotUtf8ReachesExactlyItsFile) {
+    connect({{"host", server().host_alias()}});
+    const std::string folder = scratch_path("d\xe9");
+    const std::string odd = folder + "/caf\xe9.txt", utf8 = folder + "/caf\xc3\xa9.txt";
+    ASSERT_TRUE(write_file(odd, "latin-1 name"));
+    ASSERT_TRUE(write_file(utf8, "utf-8 name"));
+    // The folder and the file as JSON writes them.
+    const std::string folder_json = scratch() + "/d\\udce9";
+    const std::string odd_json = folder_json + "/caf\\udce9.txt";
+
+    HttpReply listing = get("/api/list?path=" + encode(folder));
+    EXPECT_EQ(listing.status, 200) << listing.body;
+    EXPECT_NE(listing.body.find("{\"name\":\"caf\xc3\xa9.txt\",\"path\":\"" + folder_json +
+                                "/caf\xc3\xa9.txt\",\"is_dir\":false"),
+              std::string::npos)
+        << listing.body;
+    EXPECT_NE(listing.body.find("{\"name\":\"caf\\udce9.txt\",\"path\":\"" + odd_json +
+                                "\",\"is_dir\":false"),
+              std::string::npos)
+        << listing.body;
+    EXPECT_NE(get("/api/list?path=" + encode(scratch())).body.find("\"name\":\"d\\udce9\""),
+              std::string::npos);
+
+    HttpReply read = get("/api/read?path=" + encode(odd));
+    EXPECT_EQ(read.body, "{\"path\":\"" + odd_json +
+                             "\",\"content\":\"latin-1 name\",\"is_binary\":false,\"size\":12}");
+
+    // The saved file's name is readable: U+FFFD for the byte.
+    EXPECT_EQ(download_disposition(odd),
+              "attachment; filename=\"caf_.txt\"; filename*=UTF-8''caf%EF%BF%BD.txt");
+    EXPECT_EQ(get("/api/download?path=" + encode(odd)).body, "latin-1 name");
+
+    HttpReply saved = http_post_json(web.port(), "/api/write",
+                                     "{\"path\":\"" + odd_json + "\",\"content\":\"saved\"}");
+    EXPECT_EQ(saved.status, 200) << saved.body;
+    HttpReply uploaded =
+        http_request(web.port(), "POST", "/api/upload?path=" + encode(odd + "\xff"), "uploaded",
+                     "application/octet-stream");
+    EXPECT_EQ(uploaded.status, 200) << uploaded.body;
+    HttpReply made =
+        http_post_json(web.port(), "/api/mkdir", "{\"path\":\"" + folder_json + "/sub\\udcff\"}");
+    EXPECT_EQ(made.status, 200) << made.body;
+    EXPECT_EQ(read_file(odd), "saved");
+    EXPECT_EQ(read_file(odd + "\xff"), "uploaded");
+    EXPECT_TRUE(std::filesystem::is_directory(folder + "/sub\xff"));
+
+    HttpReply renamed = http_post_json(web.port(), "/api/rename",
+                                       "{\"from\":\"" + odd_json + "\",\"to\":\"" + folder_json +
+                                           "/\\udcc0\\udcff\",\"no_replace\":true}");
+    EXPECT_EQ(renamed.status, 200) << renamed.body;
+    EXPECT_EQ(read_file(folder + "/\xc0\xff"), "saved");
+    EXPECT_FALSE(std::filesystem::exists(odd));
+
+    HttpReply deleted =
+        http_post_json(web.port(), "/api/delete",
+                       "{\"path\":\"" + folder_json + "/\\udcc0\\udcff\",\"is_dir\":false}");
+    EXPECT_EQ(deleted.status, 200) << deleted.body;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/\xc0\xff"));
+    // The UTF-8 spelling was never touched.
+    EXPECT_EQ(read_file(utf8), "utf-8 name");
+
+    // A failure that names such a path is still a JSON reply.
+    HttpReply missing = get("/api/read?path=" + encode(folder + "/gone\xe9"));
+    EXPECT_EQ(missing.status, 500);
+    Json failure = Json::parse(missing.body, nullptr, false);
+    ASSERT_FALSE(failure.is_discarded()) << missing.body;
+    EXPECT_NE(failure["error"].get<std::string>().find("gone"), std::string::npos);
+
+    HttpReply removed = http_post_json(web.port(), "/api/delete",
+                                       "{\"path\":\"" + folder_json + "\",\"is_dir\":true}");
+    EXPECT_EQ(removed.status, 200) << removed.body;
+    EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
 // Three changes written in one send are all made, in order, and all answered.

@@ -236,6 +236,12 @@ class Reader {
         if (!first)
             return std::unexpected(first.error());
         const uint32_t high = *first;
+        // \udc80 to \udcff alone stand for the bytes 0x80 to 0xFF that are not UTF-8, as the
+        // writer (json_text.h) and the remote programs' Python write them.
+        if (high >= 0xDC80 && high <= 0xDCFF) {
+            out += static_cast<char>(high & 0xFF);
+            return {};
+        }
         if (high >= 0xDC00 && high <= 0xDFFF)
             return std::unexpected(error("lone leading surrogate in hex escape"));
         if (high < 0xD800 || high > 0xDBFF) {

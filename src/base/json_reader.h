@@ -4,6 +4,10 @@
 // in the API's 400 replies after "Invalid JSON: " and in a failed listing after "Failed to
 // parse directory listing: ". Pinned by tests/json_reader_test.cc, tests/server_records_test.cc
 // and the ListingReader tests in tests/remote_format_test.cc.
+//
+// A string's value is bytes: the escape of a lone surrogate \udc80 to \udcff reads as the one
+// byte 0x80 to 0xFF it stands for (json_text.h), so a value need not be UTF-8. Other lone
+// surrogates are refused.
 #pragma once
 
 #include <cstdint>

@@ -175,6 +175,12 @@ std::string decode_utf8_lossy(std::string_view bytes) {
     return out;
 }
 
+size_t utf8_sequence_length(std::string_view text, size_t pos) {
+    char32_t c;
+    size_t prefix;
+    return decode_one(text, pos, c, prefix);
+}
+
 bool ascii_iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

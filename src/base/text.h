@@ -25,6 +25,10 @@ bool is_valid_utf8(std::string_view bytes);
 // Decodes UTF-8, replacing each maximal invalid subsequence by U+FFFD.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// The length of the well-formed UTF-8 sequence (as is_valid_utf8 takes it) that starts at
+// `pos`, or 0 when the byte there starts none.
+size_t utf8_sequence_length(std::string_view text, size_t pos);
+
 // Equality with ASCII letters compared without regard to case; other bytes compare exactly.
 bool ascii_iequals(std::string_view a, std::string_view b);
 

@@ -14,6 +14,7 @@ namespace wrenfield {
 namespace {
 
 // "+" as a space, then percent-escapes decoded; a "%" without two hex digits stays as it is.
+// The bytes are kept as they come, UTF-8 or not: a path names a remote file byte for byte.
 std::string form_decode(std::string_view text) {
     std::string bytes;
     bytes.reserve(text.size());
@@ -32,7 +33,7 @@ std::string form_decode(std::string_view text) {
         }
         bytes += c;
     }
-    return decode_utf8_lossy(bytes);
+    return bytes;
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 
 namespace wrenfield {
 
-// The query's name/value pairs, read as application/x-www-form-urlencoded; the last of
-// repeated names wins.
+// The query's name/value pairs, read as application/x-www-form-urlencoded, the decoded bytes
+// kept whether UTF-8 or not; the last of repeated names wins.
 using QueryMap = std::unordered_map<std::string, std::string>;
 QueryMap parse_query(std::optional<std::string_view> query);
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/json_text.h"
+
 namespace wrenfield {
 
 nlohmann::ordered_json to_json(const ApiResponse& response) {
@@ -16,9 +18,51 @@ nlohmann::ordered_json to_json(const ApiResponse& response) {
     return object;
 }
 
+namespace {
+
+// The library writes the numbers, booleans and null; the strings are written here, since the
+// library can only refuse or replace bytes that are not UTF-8.
+void append_json(std::string& out, const nlohmann::ordered_json& value) {
+    switch (value.type()) {
+        case nlohmann::ordered_json::value_t::object: {
+            out += '{';
+            const char* separator = "";
+            for (auto item = value.begin(); item != value.end(); ++item) {
+                out += separator;
+                separator = ",";
+                append_json_string(out, item.key());
+                out += ':';
+                append_json(out, item.value());
+            }
+            out += '}';
+            return;
+        }
+        case nlohmann::ordered_json::value_t::array: {
+            out += '[';
+            const char* separator = "";
+            for (const auto& item : value) {
+                out += separator;
+                separator = ",";
+                append_json(out, item);
+            }
+            out += ']';
+            return;
+        }
+        case nlohmann::ordered_json::value_t::string:
+            append_json_string(out, value.get_ref<const std::string&>());
+            return;
+        default:
+            out += value.dump();
+    }
+}
+
+}  // namespace
+
 std::string write_json(const nlohmann::ordered_json& value) {
     try {
-        return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::string out;
+        append_json(out, value);
+        return out;
     } catch (const std::exception&) {
         return "{}";
     }

@@ -40,8 +40,9 @@ inline constexpr std::string_view json_content_type = "application/json; charset
 nlohmann::ordered_json to_json(const ApiResponse& response);
 
 // Compact JSON: control characters escaped (lower-case \u00XX where no short form exists), "/"
-// and non-ASCII characters written as they are, invalid UTF-8 replaced by U+FFFD. "{}" when
-// the value cannot be written.
+// and non-ASCII characters written as they are, and each byte that is not UTF-8 (a remote file
+// name may hold any) as \udcXX, which the JSON reader reads back as that byte
+// (base/json_text.h). "{}" when the value cannot be written.
 std::string write_json(const nlohmann::ordered_json& value);
 
 // Any JSON data with the two JSON headers.

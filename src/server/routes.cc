@@ -362,7 +362,8 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     auto file = path_parameter(request);
     if (!file)
         return answer(error_reply("Missing path parameter", 400));
-    std::string disposition = attachment_disposition(download_file_name(*file));
+    // The saved file's name is for the user to read: bytes that are not UTF-8 show as U+FFFD.
+    std::string disposition = attachment_disposition(decode_utf8_lossy(download_file_name(*file)));
     auto claim = TransferClaim::take(context, request.client.socket);
     if (!claim)
         return answer(std::move(claim.error()));

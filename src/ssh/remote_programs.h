@@ -2,7 +2,9 @@
 // their placeholders. Each program is a file of src/ssh/remote, embedded at build time as the
 // command `python3 -c "PROGRAM"` (src/ssh/remote_programs.cmake). The only data put into a
 // program is Base64 text and a decimal count, so the remote shell hands the double-quoted
-// program to python3 unchanged.
+// program to python3 unchanged. A path's Base64 holds its bytes, which need not be UTF-8; each
+// program takes them with os.fsdecode, which Python's file functions turn back into the same
+// bytes whatever the remote locale.
 #pragma once
 
 #include <initializer_list>
@@ -11,7 +13,9 @@
 
 namespace wrenfield::remote_programs {
 
-// Lists one directory as a JSON array: directories first, then by lower-cased name.
+// Lists one directory as a JSON array: directories first, then by lower-cased name. Names and
+// paths are written as UTF-8 whatever the remote locale, each byte that is not UTF-8 as the
+// escape \udcXX (Python's surrogateescape), which the listing's reader takes back as that byte.
 extern const std::string_view kList;  // src/ssh/remote/list.py
 
 // Copies the whole file to standard output, unchanged, a buffer at a time: the interpreter never

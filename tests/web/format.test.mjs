@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {escapeHtml, formatDate, formatFileSize} from '../../web/js/app/format.js';
+import {escapeHtml, formatDate, formatFileSize, readableText} from '../../web/js/app/format.js';
 
 const KB = 1024;
 const MB = KB * 1024;
@@ -69,4 +69,13 @@ test('markup characters are escaped; nothing is left as it was but plain text', 
   for (const empty of ['', null, undefined]) {
     assert.equal(escapeHtml(empty), '', String(empty));
   }
+});
+
+// A name's byte that is not UTF-8 is a lone surrogate in the page; it shows as U+FFFD, in
+// markup too, while surrogate pairs stay as they are.
+test('lone surrogates show as the replacement character', () => {
+  assert.equal(readableText('caf\udce9.txt'), 'caf\ufffd.txt');
+  assert.equal(readableText('\ud800\ud83d\udcc1\udcff'), '\ufffd\ud83d\udcc1\ufffd');
+  assert.equal(readableText('plain'), 'plain');
+  assert.equal(escapeHtml('<caf\udce9>'), '&lt;caf\ufffd&gt;');
 });

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {bookmarkParent, childPath, parentPath, pathDisplayName} from '../../web/js/app/paths.js';
+import {bookmarkParent, childPath, encodePathParameter, parentPath, pathDisplayName} from '../../web/js/app/paths.js';
 
 test('the enclosing folder, for absolute and relative paths', () => {
   const cases = {
@@ -36,4 +36,19 @@ test('a file bookmark\'s folder; a bare name is in the home folder', () => {
   assert.equal(bookmarkParent('/a.txt', '/home/alice'), '/');
   assert.equal(bookmarkParent('a.txt', '/home/alice'), '/home/alice');
   assert.equal(bookmarkParent('a.txt', ''), '/');
+});
+
+// A name's byte that is not UTF-8 arrives in the listing as a lone surrogate U+DCXX; it goes
+// back to the server as that byte (%XX), which encodeURIComponent would refuse to encode.
+test('a path parameter carries the bytes of a name that is not UTF-8', () => {
+  assert.equal(encodePathParameter('/srv/caf\udce9 & co.txt'), '%2Fsrv%2Fcaf%E9%20%26%20co.txt');
+  assert.equal(encodePathParameter('\udc80\udcff'), '%80%FF');
+  // Well-formed text is encoded as encodeURIComponent encodes it, surrogate pairs included.
+  const text = '/home/é/📁 a+b?#%';
+  assert.equal(encodePathParameter(text), encodeURIComponent(text));
+  assert.equal(
+      encodePathParameter('x\udce9\ud83d\udcc1'), 'x%E9' + encodeURIComponent('\ud83d\udcc1'));
+  // A lone surrogate that stands for no byte is sent as U+FFFD.
+  assert.equal(encodePathParameter('a\ud800b\udc41'), 'a%EF%BF%BDb%EF%BF%BD');
+  assert.equal(encodePathParameter(''), '');
 });

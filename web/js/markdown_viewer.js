@@ -4,9 +4,10 @@
 import {apiRequest} from './app/api.js';
 import {copyText} from './app/clipboard.js';
 import {byId, closeModal} from './app/dom.js';
-import {formatFileSize} from './app/format.js';
+import {formatFileSize, readableText} from './app/format.js';
 import {fileExtension} from './app/kinds.js';
 import {lineBreakOf} from './app/line-breaks.js';
+import {encodePathParameter} from './app/paths.js';
 import {cssUrlCandidates, srcsetUrls, targetsProgramApi} from './app/url-guard.js';
 
 (function() {
@@ -487,7 +488,7 @@ function setViewMode(nextMode) {
 }
 
 async function readFile(path) {
-  const reply = await apiRequest('/api/read?path=' + encodeURIComponent(path), {
+  const reply = await apiRequest('/api/read?path=' + encodePathParameter(path), {
     fallbackError: 'Failed to read file content',
   });
   if (!reply || typeof reply.content !== 'string') {
@@ -504,8 +505,8 @@ async function openMarkdownViewer(file) {
   applyDocumentState();
   isFullscreen = false;
   container.classList.remove('fullscreen');
-  fileNameLabel.textContent = file.name;
-  filePathLabel.textContent = file.path;
+  fileNameLabel.textContent = readableText(file.name);
+  filePathLabel.textContent = readableText(file.path);
   badge.textContent = badgeText(String(file.name || ''));
   setViewMode('preview');
   showPaneMessage('Loading file from remote VM...', 'var(--text-secondary)', '40px', true);
@@ -598,7 +599,7 @@ function toggleFullscreen() {
 function requestClose() {
   if (isEditable() && isModified()) {
     discardMessage.textContent =
-        'Discard your unsaved changes to "' + (openFile ? openFile.name : '') + '"?';
+        'Discard your unsaved changes to "' + readableText(openFile ? openFile.name : '') + '"?';
     discardDialog.classList.remove('hidden');
     byId('btn-keep-editing').focus();
     return;

@@ -1,5 +1,5 @@
 import os, shutil, sys, stat, errno, base64
-target = base64.b64decode('{}').decode('utf-8')
+target = os.fsdecode(base64.b64decode('{}'))
 recursive = {}
 def entry(path):
     name = path.rstrip('/')

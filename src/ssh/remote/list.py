@@ -1,5 +1,7 @@
 import os, sys, json, stat, base64
-target = base64.b64decode('{}').decode('utf-8')
+target = os.fsdecode(base64.b64decode('{}'))
+def text(name):
+    return os.fsencode(name).decode('utf-8', 'surrogateescape')
 items = []
 try:
     with os.scandir(target) as it:
@@ -9,8 +11,8 @@ try:
                 is_d = entry.is_dir(follow_symlinks=False)
                 is_s = entry.is_symlink()
                 items.append({
-                    'name': entry.name,
-                    'path': os.path.join(target, entry.name),
+                    'name': text(entry.name),
+                    'path': text(os.path.join(target, entry.name)),
                     'is_dir': is_d,
                     'is_symlink': is_s,
                     'size': st.st_size if not is_d else 0,

@@ -1,5 +1,5 @@
 import os, sys, base64
-target = base64.b64decode('{}').decode('utf-8')
+target = os.fsdecode(base64.b64decode('{}'))
 try:
     os.makedirs(target, exist_ok=True)
 except Exception as e:

@@ -1,5 +1,5 @@
 import os, sys, stat, errno, base64
-target = base64.b64decode('{}').decode('utf-8')
+target = os.fsdecode(base64.b64decode('{}'))
 limit = {}
 def check(mode):
     if stat.S_ISFIFO(mode) or stat.S_ISCHR(mode) or stat.S_ISBLK(mode) or stat.S_ISSOCK(mode):

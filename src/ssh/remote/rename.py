@@ -1,6 +1,6 @@
 import os, sys, errno, base64
-src = base64.b64decode('{}').decode('utf-8')
-dst = base64.b64decode('{}').decode('utf-8')
+src = os.fsdecode(base64.b64decode('{}'))
+dst = os.fsdecode(base64.b64decode('{}'))
 refuse_existing = {}
 def failure(number):
     return OSError(number, os.strerror(number), src, None, dst)

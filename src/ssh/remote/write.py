@@ -1,5 +1,5 @@
 import os, sys, stat, errno, base64, fcntl, struct, tempfile, time
-target = base64.b64decode('{}').decode('utf-8')
+target = os.fsdecode(base64.b64decode('{}'))
 size = {}
 refuse_existing = {}
 GET_FLAGS, SET_FLAGS, CLONE = 0x80086601, 0x40086602, 0x40049409

@@ -4,7 +4,7 @@
 
 import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
-import {escapeHtml, formatDate, formatFileSize} from './format.js';
+import {escapeHtml, formatDate, formatFileSize, readableText} from './format.js';
 import {getFileKind, iconClass} from './kinds.js';
 import {listWindow} from './layout.js';
 import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
@@ -415,7 +415,8 @@ function updateSelectionStatus() {
   const item = state.selectedItem;
   if (item) {
     const size = item.is_dir ? 'folder' : formatFileSize(item.size);
-    elements.statusSelectionInfo.textContent = 'Selected: ' + item.name + ' (' + size + ')';
+    elements.statusSelectionInfo.textContent =
+        'Selected: ' + readableText(item.name) + ' (' + size + ')';
     elements.statusSeparator.classList.remove('hidden');
   } else {
     elements.statusSelectionInfo.textContent = '';

@@ -47,9 +47,22 @@ const HTML_ESCAPES = {
   '"': '&quot;'
 };
 
+// A lone surrogate: a remote name's byte that is not UTF-8 arrives as one (U+DC80 to U+DCFF),
+// and the page keeps it in the name so that the name leads back to the same file.
+const ANY_SURROGATE = /[\uD800-\uDFFF]/;
+const LONE_SURROGATE = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+
+// The text as shown: each lone surrogate becomes U+FFFD. For display only; the text itself
+// stays what names the file.
+export function readableText(text) {
+  const string = String(text);
+  return ANY_SURROGATE.test(string) ? string.replace(LONE_SURROGATE, '\uFFFD') : string;
+}
+
+// Text for markup, readable (as readableText) and with the characters of markup escaped.
 export function escapeHtml(text) {
   if (text === undefined || text === null || text === '') {
     return '';
   }
-  return String(text).replace(/[&<>'"]/g, (character) => HTML_ESCAPES[character]);
+  return readableText(text).replace(/[&<>'"]/g, (character) => HTML_ESCAPES[character]);
 }

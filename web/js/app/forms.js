@@ -4,6 +4,7 @@ import {apiRequest} from './api.js';
 import {byId, closeModal} from './dom.js';
 import {elements} from './elements.js';
 import {clearSelection} from './files-view.js';
+import {readableText} from './format.js';
 import {refresh} from './navigation.js';
 import {childPath, parentPath} from './paths.js';
 import {state} from './state.js';
@@ -79,13 +80,13 @@ export function openDeleteModal() {
   }
   deleteTarget = item;
   formElements.deleteMessage.textContent =
-      'Are you sure you want to permanently delete "' + item.name + '"?';
+      'Are you sure you want to permanently delete "' + readableText(item.name) + '"?';
   formElements.deleteError.classList.add('hidden');
   elements.deleteModal.classList.remove('hidden');
 }
 
 function showModalError(errorBox, message) {
-  errorBox.textContent = message;
+  errorBox.textContent = readableText(message);
   errorBox.classList.remove('hidden');
 }
 

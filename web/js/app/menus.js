@@ -5,9 +5,11 @@ import {apiRequest} from './api.js';
 import {copyText} from './clipboard.js';
 import {byId} from './dom.js';
 import {elements} from './elements.js';
+import {readableText} from './format.js';
 import {openDeleteModal, openNewFileModal, openNewFolderModal, openRenameModal} from './forms.js';
 import {menuPosition} from './layout.js';
 import {openItem, refresh} from './navigation.js';
+import {encodePathParameter} from './paths.js';
 import {addSelectionToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
@@ -57,7 +59,7 @@ function showGlobalContextMenu(x, y) {
 // it is the file itself, that request is dropped and the browser fetches the file anew as a
 // download of its own, which goes to disk without passing through the page's memory.
 export async function downloadRemoteFile(path, name) {
-  const address = '/api/download?path=' + encodeURIComponent(path);
+  const address = '/api/download?path=' + encodePathParameter(path);
   const check = new AbortController();
   try {
     await apiRequest(
@@ -70,7 +72,7 @@ export async function downloadRemoteFile(path, name) {
   }
   const anchor = document.createElement('a');
   anchor.href = address;
-  anchor.download = name;
+  anchor.download = readableText(name);
   anchor.style.display = 'none';
   document.body.appendChild(anchor);
   anchor.click();

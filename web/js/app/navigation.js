@@ -5,8 +5,9 @@ import {apiRequest, nextTask} from './api.js';
 import {copyText} from './clipboard.js';
 import {elements} from './elements.js';
 import {clearSelection, renderFiles, sortAhead} from './files-view.js';
+import {readableText} from './format.js';
 import {GLOBE_ICON} from './icons.js';
-import {parentPath} from './paths.js';
+import {encodePathParameter, parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
 import {pushHistory, setCurrentPath, setListing, state, stepHistory} from './state.js';
 import {showLoading, showToast} from './toast.js';
@@ -30,7 +31,7 @@ export async function navigateTo(path, addToHistory = true) {
   const listing = ++latestListing;
   showLoading(true);
   try {
-    const items = await apiRequest('/api/list?path=' + encodeURIComponent(path), {
+    const items = await apiRequest('/api/list?path=' + encodePathParameter(path), {
       fallbackError: 'Failed to list directory',
     });
     if (!Array.isArray(items)) {
@@ -146,8 +147,8 @@ function renderBreadcrumbs(path) {
     const pill = document.createElement('span');
     pill.className = 'breadcrumb-pill';
     pill.classList.toggle('active', index === segments.length - 1);
-    pill.textContent = segment;
-    pill.title = target;
+    pill.textContent = readableText(segment);
+    pill.title = readableText(target);
     pill.addEventListener('click', (event) => {
       event.stopPropagation();
       navigateTo(target);

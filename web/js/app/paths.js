@@ -28,3 +28,23 @@ export function bookmarkParent(path, homeDir) {
   }
   return homeDir || '/';
 }
+
+// A surrogate pair, a lone surrogate, or a run of other characters.
+const PATH_PIECES = /[\uD800-\uDBFF][\uDC00-\uDFFF]|[\uD800-\uDFFF]|[^\uD800-\uDFFF]+/g;
+
+// A path as the value of a URL's query parameter: percent-encoded UTF-8, except that a lone
+// surrogate U+DC80 to U+DCFF, which stands for a byte of a name that is not UTF-8, is encoded
+// as that byte, so that the server receives the name's own bytes. (encodeURIComponent refuses
+// lone surrogates.) Any other lone surrogate is encoded as U+FFFD.
+export function encodePathParameter(path) {
+  return String(path).replace(PATH_PIECES, (piece) => {
+    const unit = piece.charCodeAt(0);
+    if (piece.length > 1 || unit < 0xD800 || unit > 0xDFFF) {
+      return encodeURIComponent(piece);
+    }
+    if (unit < 0xDC80 || unit > 0xDCFF) {
+      return '%EF%BF%BD';
+    }
+    return '%' + (unit & 0xFF).toString(16).toUpperCase();
+  });
+}

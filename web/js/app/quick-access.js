@@ -10,7 +10,7 @@ import {apiRequest} from './api.js';
 import {endEntryDrag} from './drag.js';
 import {elements} from './elements.js';
 import {selectItem, setHiddenEntriesShown} from './files-view.js';
-import {escapeHtml} from './format.js';
+import {escapeHtml, readableText} from './format.js';
 import {getHostKey, hostSwitchPayload, portOrDefault} from './hosts.js';
 import {BOOKMARK_FOLDER_ICON, getFileIcon, GROUP_CHEVRON_ICON} from './icons.js';
 import {bookmarkParent, pathDisplayName} from './paths.js';
@@ -153,7 +153,7 @@ function renderBookmark(group, bookmark, isCurrent) {
   const item = document.createElement('li');
   item.className = 'qa-item';
   item.dataset.path = bookmark.path;
-  item.title = bookmark.path + ' on ' + group.host;
+  item.title = readableText(bookmark.path + ' on ' + group.host);
   item.bookmarkInCurrentGroup = isCurrent;
   const icon =
       isFile ? getFileIcon({name: bookmark.name, is_dir: false}, 16) : BOOKMARK_FOLDER_ICON;

@@ -1,6 +1,7 @@
 // The single toast and the loading bar.
 
 import {elements} from './elements.js';
+import {readableText} from './format.js';
 
 const TOAST_DURATION_MS = 2800;
 
@@ -13,12 +14,12 @@ export function showToast(message, duration = TOAST_DURATION_MS) {
   const toast = elements.toast;
   const text = document.createElement('span');
   text.className = 'toast-text';
-  text.textContent = message;
+  text.textContent = readableText(message);
   toast.replaceChildren(text);
   toast.classList.remove('hidden', 'unfolded');
   const cut = text.scrollHeight > text.clientHeight + 1;
   toast.classList.toggle('cut', cut);
-  toast.title = cut ? message : '';
+  toast.title = cut ? text.textContent : '';
   hideToastLater(duration);
 }
 

@@ -7,8 +7,9 @@
 import {apiRequest} from './api.js';
 import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
-import {escapeHtml} from './format.js';
+import {escapeHtml, readableText} from './format.js';
 import {TREE_CHEVRON_ICON, TREE_FOLDER_ICON} from './icons.js';
+import {encodePathParameter} from './paths.js';
 import {addPathToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
@@ -99,7 +100,7 @@ async function loadTreeSubfolders(path) {
     return cached;
   }
   const entries = await apiRequest(
-      '/api/list?path=' + encodeURIComponent(path), {fallbackError: 'Failed to list directory'});
+      '/api/list?path=' + encodePathParameter(path), {fallbackError: 'Failed to list directory'});
   if (!Array.isArray(entries)) {
     throw new Error('Failed to list directory');
   }
@@ -129,11 +130,11 @@ async function expandTreeNode(node, path, level) {
     line.style.color = 'var(--danger-color)';
     line.title = error.message;
     children.replaceChildren(line);
-    label.title = path + ': ' + error.message;
+    label.title = readableText(path + ': ' + error.message);
     showToast('Error: ' + error.message);
     return;
   }
-  label.title = path;
+  label.title = readableText(path);
   children.replaceChildren();
   toggle.classList.toggle('empty', folders.length === 0);
   for (const folder of folders) {
@@ -150,7 +151,9 @@ function collapseTreeNode(node) {
 export function updateTreeActive(path) {
   const container = elements.directoryTreeContainer;
   container.querySelectorAll('.tree-row.active').forEach((row) => row.classList.remove('active'));
-  const node = document.querySelector('.tree-node[data-path="' + CSS.escape(path) + '"]');
+  // Compared as texts: a selector would read a lone surrogate of a name as U+FFFD.
+  const node = Array.from(container.querySelectorAll('.tree-node'))
+                   .find((candidate) => candidate.dataset.path === path);
   if (node) {
     node.firstElementChild.classList.add('active');
   }

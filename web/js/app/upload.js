@@ -4,6 +4,7 @@ import {apiRequest} from './api.js';
 import {byId, closeModal} from './dom.js';
 import {elements} from './elements.js';
 import {navigateTo} from './navigation.js';
+import {encodePathParameter} from './paths.js';
 import {state} from './state.js';
 import {showLoading, showToast} from './toast.js';
 import {forgetSubfolders} from './tree.js';
@@ -57,7 +58,7 @@ async function uploadFiles(files) {
     showLoading(true);
     const target = folder + '/' + file.name;
     try {
-      await apiRequest('/api/upload?path=' + encodeURIComponent(target), {
+      await apiRequest('/api/upload?path=' + encodePathParameter(target), {
         method: 'POST',
         body: file,
         requireSuccess: true,
