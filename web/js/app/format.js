@@ -47,16 +47,20 @@ const HTML_ESCAPES = {
   '"': '&quot;'
 };
 
-// A lone surrogate: a remote name's byte that is not UTF-8 arrives as one (U+DC80 to U+DCFF),
-// and the page keeps it in the name so that the name leads back to the same file.
+// A remote name's byte that is not UTF-8 arrives as a lone surrogate (U+DC80 to U+DCFF), and
+// the page keeps it in the name so that the name leads back to the same file.
 const ANY_SURROGATE = /[\uD800-\uDFFF]/;
-const LONE_SURROGATE = /[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+// A surrogate pair, or else a lone surrogate.
+const SURROGATES = /[\uD800-\uDBFF][\uDC00-\uDFFF]|[\uD800-\uDFFF]/g;
 
 // The text as shown: each lone surrogate becomes U+FFFD. For display only; the text itself
 // stays what names the file.
 export function readableText(text) {
   const string = String(text);
-  return ANY_SURROGATE.test(string) ? string.replace(LONE_SURROGATE, '\uFFFD') : string;
+  if (!ANY_SURROGATE.test(string)) {
+    return string;
+  }
+  return string.replace(SURROGATES, (piece) => (piece.length === 2 ? piece : '\uFFFD'));
 }
 
 // Text for markup, readable (as readableText) and with the characters of markup escaped.
