@@ -1,12 +1,17 @@
 // Measures the HTTP server: requests per second and latency of "/css/styles.css" and
 // "/api/status" under loopback load from wrk (keep-alive and a new connection per request),
-// the keep-alive latency of a reply written in two pieces with TCP_NODELAY on and off, and the
-// time the server adds to "/api/list" over the bare ssh run of the same listing program
-// through the same master connection.
+// the cost of reading the owner of each new connection's client socket, the keep-alive latency
+// of a reply written in two pieces with TCP_NODELAY on and off, and the time the server adds to
+// "/api/list" over the bare ssh run of the same listing program through the same master
+// connection.
 //
 // Uses the local OpenSSH server of the tests for the listing; the server under test runs in
 // this process on a free port.
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,12 +22,14 @@
 
 #include "base/base64.h"
 #include "bench_support.h"
+#include "server/peer_owner.h"
 #include "ssh/connection.h"
 #include "ssh/process.h"
 #include "ssh/remote.h"
 #include "ssh/remote_programs.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
+#include "support/spawn.h"
 #include "support/sshd_fixture.h"
 
 namespace {
@@ -191,6 +198,73 @@ void measure_listing(int rounds) {
         median(served_to_bare), median(served_to_direct));
 }
 
+// A loopback connection made and accepted in this process: the client's end and the server's.
+struct ConnectedPair {
+    UniqueFd client;
+    UniqueFd server;
+};
+
+ConnectedPair connect_pair(int listener, const sockaddr_in& address) {
+    ConnectedPair pair;
+    pair.client.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(pair.client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+        0) {
+        fail("connect failed");
+    }
+    pair.server.reset(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    if (!pair.server)
+        fail("accept failed");
+    return pair;
+}
+
+// The owner lookup that admits each new connection, each way, timed over `lookups` calls on one
+// accepted connection: with the machine's socket table as it is, and with `extra` further
+// loopback connections open (two table entries each), since the /proc way reads the whole
+// table.
+void measure_peer_lookup(int lookups, int extra) {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener.get(), 4096) != 0 ||
+        ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        fail("listening socket failed");
+    }
+    const ConnectedPair measured = connect_pair(listener.get(), address);
+    using Lookup = std::expected<uid_t, std::string> (*)(int);
+    // The /proc way reads the whole table each time: a twentieth of the lookups will do.
+    const struct {
+        const char* name;
+        Lookup lookup;
+        int count;
+    } ways[] = {{"netlink (sock_diag, exact 4-tuple)", &peer_owner_by_netlink, lookups},
+                {"/proc/net/tcp", &peer_owner_by_proc, std::max(lookups / 20, 1)}};
+
+    std::printf("\nReading the owner of a connection's client socket:\n\n");
+    std::printf(
+        "| way | other connections open | lookups | per lookup (µs) |\n|---|---:|---:|---:|\n");
+    std::vector<ConnectedPair> others;
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            for (int i = 0; i < extra; ++i)
+                others.push_back(connect_pair(listener.get(), address));
+        }
+        for (const auto& way : ways) {
+            if (!way.lookup(measured.server.get()))
+                fail(std::string("lookup failed: ") + way.name);
+            const auto start = Clock::now();
+            for (int i = 0; i < way.count; ++i)
+                (void)way.lookup(measured.server.get());
+            std::printf("| %s | %s | %d | %.1f |\n", way.name,
+                        round == 0 ? "the machine's own" : ("+" + std::to_string(extra)).c_str(),
+                        way.count, milliseconds_since(start) * 1000 / way.count);
+        }
+    }
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +274,10 @@ int main(int argc, char** argv) {
     ignore_broken_pipe();
     if (option == "--listing") {
         measure_listing(80);
+        return 0;
+    }
+    if (option == "--peer") {
+        measure_peer_lookup(20000, 1000);
         return 0;
     }
 
@@ -237,6 +315,7 @@ int main(int argc, char** argv) {
                   run_wrk(web.port(), "/api/status", 1, seconds, Connection::KeepAlive));
     }
 
+    measure_peer_lookup(quick ? 2000 : 20000, 1000);
     measure_listing(quick ? 10 : 40);
     return 0;
 }

@@ -18,6 +18,7 @@
 
 #include "base/os_error.h"
 #include "base/text.h"
+#include "server/peer_owner.h"
 
 namespace wrenfield {
 
@@ -683,6 +684,10 @@ int LoopbackServer::bind_loopback(uint16_t port) {
 bool LoopbackServer::process_and_close_socket(socket_t socket) {
     ClientConnection client(socket, limits_);
     if (closing_unserved)
+        return false;
+    // Other accounts on this machine reach the loopback port too; only the user's own
+    // processes are served.
+    if (!is_own_users_connection(socket))
         return false;
     while (client.wait_for_request()) {
         auto head = client.read_head();

@@ -27,7 +27,8 @@ struct BoundServer {
 std::expected<BoundServer, std::string> bind_server(uint16_t port, const ServerLimits& limits = {});
 
 // Serves requests, one detached thread per connection (up to the server's connection limit),
-// until the server is stopped; returns once every connection thread has ended.
+// until the server is stopped; returns once every connection thread has ended. A connection
+// whose client socket belongs to another account of this machine is closed unserved.
 void serve_requests(BoundServer server, SharedConnection connection, UpdateCheck check_for_updates);
 
 // What every request thread is handed: the connection slot, the update check and the port
