@@ -18,6 +18,7 @@
 using namespace wrenfield;
 using wrenfield::testing::CommandResult;
 using wrenfield::testing::FakeSsh;
+using wrenfield::testing::ListeningSocket;
 using wrenfield::testing::run_command;
 using wrenfield::testing::ScopedEnvironmentVariable;
 using wrenfield::testing::TemporaryHome;
@@ -199,10 +200,12 @@ TEST_F(SshConnectionTest, ConfigurationEntryFillsWhatWasNotGiven) {
 TEST_F(SshConnectionTest, DestroyingClosesTheMasterOnceAndRemovesTheSocket) {
     TemporaryHome home;
     std::string socket;
+    std::optional<ListeningSocket> master;
     {
         SshConnection first = SshConnection::create(unique_host("closing"));
         socket = first.control_path;
-        ASSERT_TRUE(write_file(socket, ""));
+        master.emplace(socket);
+        ASSERT_TRUE(master->bound());
         SshConnection second = std::move(first);
         SshConnection third = std::move(second);
         EXPECT_TRUE(ssh.calls().empty());
@@ -270,4 +273,64 @@ TEST_F(SshConnectionTest, DestinationReadAsAnOptionIsNeverHandedToSsh) {
     SshConnection with_user = SshConnection::create("box", std::nullopt, "-oX=y");
     EXPECT_FALSE(with_user.has_safe_destination());
     EXPECT_TRUE(SshConnection::create("box-1", std::nullopt, "a-b").has_safe_destination());
+}
+
+// Every account may create files in /tmp, so another one could listen at the control path first
+// and see every command and file sent through the master it pretends to be. Nothing is run
+// through a control socket that is not this user's: not the probe, not a remote program, not a
+// borrowed copy's run, and not the exit request when the record goes.
+TEST_F(SshConnectionTest, AControlSocketOfAnotherAccountIsNeverUsed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a socket of another account needs root";
+    TemporaryHome home;
+    std::optional<SshConnection> connection = SshConnection::create(unique_host("squatted"));
+    const std::string path = connection->control_path;
+    ListeningSocket squatter(path);
+    ASSERT_TRUE(squatter.bound());
+    ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0);
+
+    const auto probe = connect_probe(*connection);
+    ASSERT_FALSE(probe.has_value());
+    EXPECT_TRUE(
+        probe.error().starts_with("Refusing the SSH control socket " + path + ": it belongs to "))
+        << probe.error();
+    EXPECT_TRUE(probe.error().ends_with("uid 65534), not to this user") ||
+                probe.error().ends_with("uid 65534, not to this user"))
+        << probe.error();
+    EXPECT_EQ(list_remote_dir(*connection, "/").error(), probe.error());
+    EXPECT_EQ(read_remote_file(*connection, "/etc/hostname").error(), probe.error());
+    EXPECT_EQ(remote_write_file(*connection, "/tmp/x", "data").error(), probe.error());
+    EXPECT_EQ(list_remote_dir(connection->borrow(), "/").error(), probe.error());
+    connection.reset();
+
+    EXPECT_TRUE(ssh.calls().empty());
+    EXPECT_FALSE(squatter.was_connected_to());
+}
+
+// Links are not followed: a link at the control path is refused even when it leads to a socket
+// of this user, and so is anything else that is not a socket.
+TEST_F(SshConnectionTest, OnlyASocketItselfIsTakenForTheControlSocket) {
+    TemporaryHome home;
+    SshConnection connection = SshConnection::create(unique_host("linked"));
+    const std::string path = connection.control_path;
+    const std::string target = home.path().string() + "/elsewhere.sock";
+    ListeningSocket elsewhere(target);
+    ASSERT_TRUE(elsewhere.bound());
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+
+    const auto probe = connect_probe(connection);
+    ASSERT_FALSE(probe.has_value());
+    EXPECT_TRUE(probe.error().starts_with("Refusing the SSH control socket " + path +
+                                          ": it is a symbolic link (owned by "))
+        << probe.error();
+    EXPECT_FALSE(elsewhere.was_connected_to());
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_TRUE(write_file(path, ""));
+    const auto file_probe = connect_probe(connection);
+    ASSERT_FALSE(file_probe.has_value());
+    EXPECT_TRUE(file_probe.error().starts_with("Refusing the SSH control socket " + path +
+                                               ": it is not a socket"))
+        << file_probe.error();
+    EXPECT_TRUE(ssh.calls().empty());
 }

@@ -16,6 +16,7 @@
 
 using namespace wrenfield;
 using wrenfield::testing::FakeSsh;
+using wrenfield::testing::ListeningSocket;
 using wrenfield::testing::ScopedEnvironmentVariable;
 using wrenfield::testing::TemporaryHome;
 using wrenfield::testing::write_file;
@@ -241,7 +242,8 @@ TEST_F(FakeSshTest, ProbeFailuresKeepTheRecordAsItWas) {
         // Too few pieces: the whole output is quoted and the socket is left alone.
         FakeSsh ssh("printf 'a\\n---SEP---\\nb\\n---SEP---\\nc\\n'");
         SshConnection record = connection();
-        ASSERT_TRUE(write_file(record.control_path, ""));
+        ListeningSocket master(record.control_path);
+        ASSERT_TRUE(master.bound());
         EXPECT_EQ(connect_probe(record).error(),
                   "Unexpected response from remote host: a\n---SEP---\nb\n---SEP---\nc\n");
         EXPECT_TRUE(std::filesystem::exists(record.control_path));
@@ -250,7 +252,8 @@ TEST_F(FakeSshTest, ProbeFailuresKeepTheRecordAsItWas) {
     {
         FakeSsh ssh("printf '\\n' >&2; exit 255");
         SshConnection record = connection();
-        ASSERT_TRUE(write_file(record.control_path, ""));
+        ListeningSocket master(record.control_path);
+        ASSERT_TRUE(master.bound());
         EXPECT_EQ(connect_probe(record).error(), "SSH connection failed with unknown error");
         EXPECT_FALSE(std::filesystem::exists(record.control_path));
     }

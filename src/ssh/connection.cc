@@ -1,10 +1,14 @@
 #include "ssh/connection.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/os_error.h"
 #include "base/siphash.h"
 #include "base/text.h"
 #include "config/ssh_config.h"
@@ -25,6 +29,16 @@ std::string expand_identity_file(const std::string& identity_file) {
 
 std::string debug_optional(const std::optional<std::string>& text) {
     return text ? "Some(" + debug_quote(*text) + ")" : "None";
+}
+
+// "name (uid N)", or "uid N" for an account without a name.
+std::string account_text(uid_t uid) {
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        return std::string(found->pw_name) + " (uid " + std::to_string(uid) + ")";
+    return "uid " + std::to_string(uid);
 }
 
 }  // namespace
@@ -157,12 +171,32 @@ std::vector<std::string> SshConnection::ssh_command() const {
 }
 
 void SshConnection::close_master() const {
-    // A destination that ssh would read as an option is never handed to it.
-    if (has_safe_destination()) {
+    // A destination that ssh would read as an option is never handed to it, and the exit
+    // request goes to no socket but our own master's.
+    if (has_safe_destination() && check_control_socket(control_path)) {
         // The outcome does not matter: the master may be gone already.
         (void)run_captured({"ssh", "-O", "exit", "-o", "ControlPath=" + control_path, destination});
     }
     remove_socket_file(control_path);
+}
+
+std::expected<void, std::string> check_control_socket(const std::string& path) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT)
+            return {};
+        return std::unexpected("Cannot check the SSH control socket " + path + ": " +
+                               os_error_text(errno));
+    }
+    const std::string refusing = "Refusing the SSH control socket " + path + ": ";
+    const std::string owner = account_text(status.st_uid);
+    if (S_ISLNK(status.st_mode))
+        return std::unexpected(refusing + "it is a symbolic link (owned by " + owner + ")");
+    if (!S_ISSOCK(status.st_mode))
+        return std::unexpected(refusing + "it is not a socket (owned by " + owner + ")");
+    if (status.st_uid != ::geteuid())
+        return std::unexpected(refusing + "it belongs to " + owner + ", not to this user");
+    return {};
 }
 
 void remove_socket_file(const std::string& path) {

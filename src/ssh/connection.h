@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,14 @@ class SshConnection {
 std::string control_path_for(std::string_view destination, std::optional<uint16_t> port,
                              const std::optional<std::string>& user,
                              const std::optional<std::string>& identity_file);
+
+// Whether ssh may use `path` as its control socket: /tmp is open to every account, so another
+// one could place a socket there first and ssh would take it for the master. The path must be
+// absent (the master will make it) or a socket of this program's user, checked without
+// following links. The error names the path and its owner:
+//   "Refusing the SSH control socket /tmp/wrenfield-….sock: it belongs to nobody (uid 65534),
+//    not to this user"
+std::expected<void, std::string> check_control_socket(const std::string& path);
 
 // Unlinks the path if it exists; errors are ignored.
 void remove_socket_file(const std::string& path);

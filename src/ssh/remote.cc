@@ -44,8 +44,12 @@ std::string trimmed_error_text(std::string_view error_output) {
     return std::string(trim_whitespace(decode_utf8_lossy(error_output)));
 }
 
-std::unexpected<Error> unsafe_destination(const SshConnection& connection) {
-    return std::unexpected("Invalid SSH destination: " + connection.destination);
+// Whether a run may start through `connection`: its destination is not one that ssh would read
+// as an option, and its control socket is absent or our own.
+std::expected<void, Error> check_runnable(const SshConnection& connection) {
+    if (!connection.has_safe_destination())
+        return std::unexpected("Invalid SSH destination: " + connection.destination);
+    return check_control_socket(connection.control_path);
 }
 
 // The command line of one remote program: the connection's ssh options, then the program.
@@ -62,8 +66,8 @@ std::expected<std::string, Error> run_remote_program(const SshConnection& connec
                                                      std::string program,
                                                      std::string_view start_failure,
                                                      const std::string& fixed_failure) {
-    if (!connection.has_safe_destination())
-        return unsafe_destination(connection);
+    if (auto runnable = check_runnable(connection); !runnable)
+        return std::unexpected(runnable.error());
     auto run = run_captured(remote_command(connection, std::move(program)));
     if (!run)
         return std::unexpected(std::string(start_failure) + run.error().description());
@@ -86,8 +90,8 @@ std::string_view refuses(Existing existing) {
 }  // namespace
 
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
-    if (!connection.has_safe_destination())
-        return unsafe_destination(connection);
+    if (auto runnable = check_runnable(connection); !runnable)
+        return std::unexpected(runnable.error());
     auto run = run_captured(remote_command(connection, std::string(kProbeCommand)));
     if (!run) {
         remove_socket_file(connection.control_path);
@@ -219,8 +223,8 @@ std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnecti
                                                                std::string_view path,
                                                                Purpose purpose, uint64_t size_limit,
                                                                const ClientWatch& client) {
-    if (!connection.has_safe_destination())
-        return unsafe_destination(connection);
+    if (auto runnable = check_runnable(connection); !runnable)
+        return std::unexpected(runnable.error());
     const std::string limit =
         purpose == Purpose::View ? std::to_string(size_limit) : std::string("-1");
     auto process = RunningProcess::start(
@@ -379,9 +383,9 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source, Existing existing) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
-    if (!connection.has_safe_destination()) {
+    if (auto runnable = check_runnable(connection); !runnable) {
         drop_source();
-        return unsafe_destination(connection);
+        return std::unexpected(runnable.error());
     }
     // The remote program checks that exactly this many bytes arrived before it replaces
     // anything, so a cut stream can never pass for a short file.

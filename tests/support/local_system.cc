@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -187,6 +189,29 @@ std::string pattern(size_t length, char seed) {
     for (size_t i = 0; i < length; ++i)
         bytes[i] = static_cast<char>(seed + i * 7 + (i >> 10));
     return bytes;
+}
+
+ListeningSocket::ListeningSocket(const std::string& path)
+    : path_(path), fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd_ < 0 || path.size() >= sizeof address.sun_path)
+        return;
+    path.copy(address.sun_path, path.size());
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+             ::listen(fd_, 8) == 0;
+}
+
+ListeningSocket::~ListeningSocket() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (bound_)
+        ::unlink(path_.c_str());
+}
+
+bool ListeningSocket::was_connected_to() const {
+    pollfd entry{fd_, POLLIN, 0};
+    return ::poll(&entry, 1, 0) == 1;
 }
 
 }  // namespace wrenfield::testing

@@ -48,6 +48,25 @@ class TemporaryDirectory {
     std::string path_;
 };
 
+// A listening Unix socket at `path`, as an ssh master makes one; closed and removed again on
+// destruction.
+class ListeningSocket {
+  public:
+    explicit ListeningSocket(const std::string& path);
+    ~ListeningSocket();
+    ListeningSocket(const ListeningSocket&) = delete;
+    ListeningSocket& operator=(const ListeningSocket&) = delete;
+
+    bool bound() const { return bound_; }
+    // Whether a client has connected since (its connection waits to be accepted).
+    bool was_connected_to() const;
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
 // The file's status, not following a final symbolic link (all zero when it is missing).
 struct stat status_of(const std::string& path);
 // The value of one extended attribute of the file, or nothing.
