@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "base/json_text.h"
@@ -16,6 +18,76 @@ nlohmann::ordered_json to_json(const ApiResponse& response) {
     if (response.message)
         object["message"] = *response.message;
     return object;
+}
+
+nlohmann::ordered_json to_json(const ConnectResult& result) {
+    nlohmann::ordered_json json;
+    // A failed probe is an error, never a result, so the reply's "success" and "error" are
+    // fixed.
+    json["success"] = true;
+    json["host"] = result.host;
+    json["user"] = result.user;
+    json["home_dir"] = result.home_dir;
+    json["remote_os"] = result.remote_os;
+    json["has_python"] = result.has_python;
+    json["error"] = nullptr;
+    json["identity_file"] =
+        result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileItem& item) {
+    nlohmann::ordered_json json;
+    json["name"] = item.name;
+    json["path"] = item.path;
+    json["is_dir"] = item.is_dir;
+    json["is_symlink"] = item.is_symlink;
+    json["size"] = item.size;
+    json["modified"] = item.modified;
+    json["permissions"] = item.permissions;
+    json["is_hidden"] = item.is_hidden;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileContent& content) {
+    nlohmann::ordered_json json;
+    json["path"] = content.path;
+    json["content"] = content.content;
+    json["is_binary"] = content.is_binary;
+    json["size"] = content.size;
+    return json;
+}
+
+namespace {
+
+// A size as the page shows sizes: "1.2 GB", the unit chosen first, then the value taken to the
+// nearer tenth.
+std::string format_size(uint64_t bytes) {
+    static constexpr std::string_view units[] = {"B", "KB", "MB", "GB", "TB"};
+    size_t unit = 0;
+    double scale = 1;
+    while (unit + 1 < std::size(units) && static_cast<double>(bytes) >= scale * 1024) {
+        scale *= 1024;
+        ++unit;
+    }
+    const auto tenths =
+        static_cast<uint64_t>(std::llround(static_cast<double>(bytes) / scale * 10));
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += "." + std::to_string(tenths % 10);
+    return text + " " + std::string(units[unit]);
+}
+
+}  // namespace
+
+std::string read_error_message(const ReadError& error) {
+    if (error.code != ReadError::Code::TooLarge)
+        return error.message;
+    const std::string limit = format_size(error.limit);
+    return "File is too large to view (" +
+           (error.size ? format_size(*error.size) + "; the limit is " + limit
+                       : "more than " + limit) +
+           "); use Download";
 }
 
 namespace {

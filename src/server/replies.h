@@ -1,5 +1,6 @@
-// The server's replies: the JSON reply envelope, the JSON and asset responses with their two
-// headers, the compact JSON writer with its "{}" fallback, and the sending of a built reply.
+// The server's replies: the JSON reply envelope, the JSON forms of the remote records, the
+// wording of the viewer's refusals, the JSON and asset responses with their two headers, the
+// compact JSON writer with its "{}" fallback, and the sending of a built reply.
 #pragma once
 
 #include <expected>
@@ -38,6 +39,15 @@ struct Reply {
 inline constexpr std::string_view json_content_type = "application/json; charset=utf-8";
 
 nlohmann::ordered_json to_json(const ApiResponse& response);
+// The remote records as the API sends them, keys in declared order.
+nlohmann::ordered_json to_json(const ConnectResult& result);
+nlohmann::ordered_json to_json(const FileItem& item);
+nlohmann::ordered_json to_json(const FileContent& content);
+
+// The message for a failed read of the viewer: the run's own, or for a file over the bound
+// "File is too large to view (1.2 GB; the limit is 64 MB); use Download" ("(more than 64 MB)"
+// when the file's size is not known).
+std::string read_error_message(const ReadError& error);
 
 // Compact JSON: control characters escaped (lower-case \u00XX where no short form exists), "/"
 // and non-ASCII characters written as they are, and each byte that is not UTF-8 (a remote file

@@ -283,8 +283,12 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
         return answer(error_reply("Missing path parameter", 400));
     return run_locked(
         context,
-        [&](const SshConnection& connection) {
-            return read_remote_file(connection, *file, request.client);
+        [&](const SshConnection& connection) -> std::expected<FileContent, Error> {
+            ClientGone client_gone(request.client);
+            auto content = read_remote_file(connection, *file, &client_gone);
+            if (!content)
+                return std::unexpected(read_error_message(content.error()));
+            return std::move(*content);
         },
         [](const FileContent& content) { return json_response(content); });
 }
@@ -369,7 +373,9 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
         return answer(std::move(claim.error()));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
-    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client);
+    // The token goes with the run, which outlives this call while the body is sent.
+    auto client_gone = std::make_unique<ClientGone>(request.client);
+    auto download = RemoteFileStream::start((*claim)->connection(), *file, client_gone.get());
     if (!download) {
         if ((*claim)->connection_went()) {
             return answer(
@@ -380,9 +386,11 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     // The claim lasts as long as the body is being sent.
     struct Running {
         std::unique_ptr<TransferClaim> claim;
+        std::unique_ptr<ClientGone> client_gone;
         RemoteFileStream download;
     };
-    auto running = std::make_shared<Running>(std::move(*claim), std::move(*download));
+    auto running =
+        std::make_shared<Running>(std::move(*claim), std::move(client_gone), std::move(*download));
     return answer(StreamedReply{Reply{200,
                                       {{"Content-Type", "application/octet-stream"},
                                        {"Content-Disposition", std::move(disposition)},

@@ -10,10 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "server/client_watch.h"
 #include "server/replies.h"
 #include "server/server.h"
 #include "server/shared_connection.h"
-#include "ssh/process.h"
+#include "ssh/remote.h"
 
 namespace wrenfield {
 
