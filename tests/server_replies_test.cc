@@ -1,12 +1,15 @@
 // The reply builders, the JSON text they write, the download file name, and the handing of a
-// reply that holds the connection lock to the HTTP library.
+// reply made piece by piece to the HTTP library.
 #include "server/replies.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "server/routes.h"
 
@@ -127,15 +130,27 @@ TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
               "attachment; filename=\"a_b__.txt\"; filename*=UTF-8''a%5Cb%0D%0A.txt");
 }
 
-// A reply that holds the lock goes out through a body provider; one with an empty body must
-// still end, and let the lock go once it has been sent.
-TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
-    std::mutex slot;
+// A reply made piece by piece goes out chunked and ends, also when it has no piece at all; what
+// makes the pieces (a running child, in a download) is let go once the reply has been sent.
+TEST(SendReplyTest, PieceByPieceRepliesEndAndLetTheirMakerGo) {
+    std::mutex guard;
+    std::weak_ptr<int> maker_alive;
     httplib::Server server;
     server.Get("/(.*)", [&](const httplib::Request& request, httplib::Response& response) {
-        std::string body = request.path == "/empty" ? "" : "{\"ok\":true}";
-        send_reply(response, Reply{200, {{"Content-Type", "application/json"}}, body},
-                   std::unique_lock(slot));
+        std::vector<std::string> pieces;
+        if (request.path != "/empty")
+            pieces = {"{\"ok\"", ":true}"};
+        auto maker = std::make_shared<int>(0);
+        {
+            std::lock_guard lock(guard);
+            maker_alive = maker;
+        }
+        send_reply(response, Reply{200, {{"Content-Type", "application/json"}}, {}},
+                   [maker, pieces, at = size_t{0}]() mutable {
+                       if (at == pieces.size())
+                           return std::expected<std::string_view, std::string>(std::string_view{});
+                       return std::expected<std::string_view, std::string>(pieces[at++]);
+                   });
     });
     int port = server.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
@@ -159,14 +174,16 @@ TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
         EXPECT_EQ(result->body, path == "/empty" ? "" : "{\"ok\":true}");
         EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
         // The releaser runs on the server's thread just after the last byte went out.
-        bool free = false;
-        for (int tries = 0; tries < 500 && !free; ++tries) {
-            free = slot.try_lock();
-            if (!free)
+        bool released = false;
+        for (int tries = 0; tries < 500 && !released; ++tries) {
+            {
+                std::lock_guard lock(guard);
+                released = maker_alive.expired();
+            }
+            if (!released)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        ASSERT_TRUE(free);
-        slot.unlock();
+        EXPECT_TRUE(released);
     }
 }
 

@@ -170,61 +170,37 @@ Reply asset_response(std::string_view bytes, std::string_view content_type) {
         std::string(bytes)};
 }
 
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock,
-                BodyPieces body_pieces) {
+void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces) {
     response.status = reply.status;
-    // The library keeps asking a provider of a known empty length for bytes and never ends;
-    // an empty body that must hold the lock until sent goes out chunked, ending at once.
-    if (lock.owns_lock() && !body_pieces && reply.body.empty()) {
-        body_pieces = [] {
-            return std::expected<std::string_view, std::string>(std::string_view{});
-        };
-    }
-    const bool provided = lock.owns_lock() || body_pieces;
     std::string content_type;
     for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type" && provided) {
+        if (name == "Content-Type" && body_pieces) {
             content_type = value;  // the content provider below sets it
             continue;
         }
         response.set_header(name, value);
     }
-    if (!provided) {
+    if (!body_pieces) {
         response.body = std::move(reply.body);
         return;
     }
-    auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
-    if (body_pieces) {
-        auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
-        response.set_chunked_content_provider(
-            content_type,
-            [pieces](size_t, httplib::DataSink& sink) {
-                auto piece = (*pieces)();
-                if (!piece) {
-                    std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
-                    return false;
-                }
-                if (piece->empty()) {
-                    sink.done();
-                    return true;
-                }
-                return sink.write(piece->data(), piece->size());
-            },
-            // Whatever makes the pieces (a running child) goes before the lock is let go.
-            [held, pieces](bool) {
-                *pieces = nullptr;
-                if (held->owns_lock())
-                    held->unlock();
-            });
-        return;
-    }
-    auto body = std::make_shared<const std::string>(std::move(reply.body));
-    response.set_content_provider(
-        body->size(), content_type,
-        [body](size_t offset, size_t length, httplib::DataSink& sink) {
-            return sink.write(body->data() + offset, length);
+    auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
+    response.set_chunked_content_provider(
+        content_type,
+        [pieces](size_t, httplib::DataSink& sink) {
+            auto piece = (*pieces)();
+            if (!piece) {
+                std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
+                return false;
+            }
+            if (piece->empty()) {
+                sink.done();
+                return true;
+            }
+            return sink.write(piece->data(), piece->size());
         },
-        [held](bool) { held->unlock(); });
+        // Whatever makes the pieces (a running child) goes as soon as the reply is done.
+        [pieces](bool) { *pieces = nullptr; });
 }
 
 }  // namespace wrenfield

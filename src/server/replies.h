@@ -5,7 +5,6 @@
 
 #include <expected>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,12 +70,9 @@ Reply asset_response(std::string_view bytes, std::string_view content_type);
 // it failed part way, which must end the reply so that it cannot pass for complete.
 using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
 
-// Hands a built reply to the library. A route that holds the connection lock passes it in;
-// it is released by the body's releaser, which the library runs once the reply has been
-// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
-// part way the provider gives up, and the library closes the connection without the closing
-// chunk, so that the client sees a cut reply, never a complete one.
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
-                BodyPieces body_pieces = nullptr);
+// Hands a built reply to the library. A body made piece by piece goes out chunked; when making
+// it fails part way the provider gives up, and the library closes the connection without the
+// closing chunk, so that the client sees a cut reply, never a complete one.
+void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces = nullptr);
 
 }  // namespace wrenfield

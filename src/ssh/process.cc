@@ -385,6 +385,7 @@ std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::str
     if (!started)
         return std::unexpected(started.error());
     RunningProcess::Child& child = *started->child_;
+    child.cancel = streams.cancel;
 
     std::string_view pending;
     int write_error = 0;
@@ -429,9 +430,11 @@ std::expected<ExitStatus, ProcessFailure> run_attached(const std::vector<std::st
 }
 
 std::expected<CapturedOutput, ProcessFailure> run_captured(
-    const std::vector<std::string>& arguments, std::optional<std::string_view> input) {
+    const std::vector<std::string>& arguments, std::optional<std::string_view> input,
+    CancelToken* cancel) {
     CapturedOutput captured;
     ProcessStreams streams;
+    streams.cancel = cancel;
     streams.on_output = [&](std::string_view chunk) { captured.output.append(chunk); };
     streams.on_error_output = [&](std::string_view chunk) { captured.error_output.append(chunk); };
     std::optional<std::string_view> remaining = input;

@@ -37,22 +37,6 @@ struct ProcessFailure {
     std::string description() const;
 };
 
-// The callbacks through which a run exchanges data with its child. Each is optional.
-struct ProcessStreams {
-    // Supplies the child's standard input one piece at a time; an empty piece ends it. The
-    // returned view must stay valid until the next call. Without it the child reads the null
-    // device.
-    std::function<std::string_view()> next_input;
-    // Receive the child's standard output and standard error as they arrive.
-    std::function<void(std::string_view)> on_output;
-    std::function<void(std::string_view)> on_error_output;
-};
-
-// Starts `arguments[0]` (looked up on PATH) with the rest as its arguments, exchanges data
-// through `streams` until both output streams end, and reaps the child.
-std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
-                                                      const ProcessStreams& streams);
-
 // Tells a run, while it waits for its child, that its result is no longer wanted. The run
 // polls the token's descriptor for its events beside the child's streams (a hang-up or an error
 // is reported whatever the events) and, when it shows any, asks the token on the waiting thread
@@ -68,6 +52,24 @@ class CancelToken {
     // Whether the run is to stop, given the events the descriptor showed.
     virtual bool cancelled(short seen) = 0;
 };
+
+// The callbacks through which a run exchanges data with its child. Each is optional.
+struct ProcessStreams {
+    // Supplies the child's standard input one piece at a time; an empty piece ends it. The
+    // returned view must stay valid until the next call. Without it the child reads the null
+    // device.
+    std::function<std::string_view()> next_input;
+    // Receive the child's standard output and standard error as they arrive.
+    std::function<void(std::string_view)> on_output;
+    std::function<void(std::string_view)> on_error_output;
+    // Stops the run (stage Wait, ECONNABORTED) once it says so; see CancelToken.
+    CancelToken* cancel = nullptr;
+};
+
+// Starts `arguments[0]` (looked up on PATH) with the rest as its arguments, exchanges data
+// through `streams` until both output streams end, and reaps the child.
+std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
+                                                      const ProcessStreams& streams);
 
 // Where a child's standard input comes from.
 enum class ChildInput {
@@ -127,10 +129,11 @@ struct CapturedOutput {
 };
 
 // Runs a child to its end with both outputs collected whole. With `input` the child's
-// standard input is a pipe holding exactly those bytes; without it the null device.
+// standard input is a pipe holding exactly those bytes; without it the null device. With a
+// `cancel` token the run stops once it says so.
 std::expected<CapturedOutput, ProcessFailure> run_captured(
-    const std::vector<std::string>& arguments,
-    std::optional<std::string_view> input = std::nullopt);
+    const std::vector<std::string>& arguments, std::optional<std::string_view> input = std::nullopt,
+    CancelToken* cancel = nullptr);
 
 // Starts `arguments[0]` (looked up on PATH) on our own standard input, output and error, and
 // waits for it to end. For a program whose output is the user's to see, and whose background

@@ -60,10 +60,11 @@ std::vector<std::string> remote_command(const SshConnection& connection, std::st
 std::expected<std::string, Error> run_remote_program(const SshConnection& connection,
                                                      std::string program,
                                                      std::string_view start_failure,
-                                                     const std::string& fixed_failure) {
+                                                     const std::string& fixed_failure,
+                                                     CancelToken* cancel) {
     if (!connection.has_safe_destination())
         return unsafe_destination(connection);
-    auto run = run_captured(remote_command(connection, std::move(program)));
+    auto run = run_captured(remote_command(connection, std::move(program)), std::nullopt, cancel);
     if (!run)
         return std::unexpected(std::string(start_failure) + run.error().description());
     if (!run->status.success()) {
@@ -129,12 +130,13 @@ std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
 }
 
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
-                                                            std::string_view path) {
+                                                            std::string_view path,
+                                                            CancelToken* cancel) {
     const std::string effective =
         path.empty() || path == "~" ? connection.home_dir : std::string(path);
     auto output = run_remote_program(
         connection, remote_programs::fill_program(remote_programs::kList, {encoded(effective)}),
-        "SSH command error: ", "Failed to list directory: " + effective);
+        "SSH command error: ", "Failed to list directory: " + effective, cancel);
     if (!output)
         return std::unexpected(output.error());
     const std::string text = decode_utf8_lossy(*output);
@@ -308,34 +310,37 @@ std::expected<std::string, Error> RemoteFileStream::read_all() {
     return std::move(*bytes);
 }
 
-std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path) {
+std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
+                                        CancelToken* cancel) {
     auto output = run_remote_program(
         connection, remote_programs::fill_program(remote_programs::kMkdir, {encoded(path)}),
-        "SSH mkdir error: ", "Failed to create directory: " + std::string(path));
+        "SSH mkdir error: ", "Failed to create directory: " + std::string(path), cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
 }
 
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         RemoteEntry entry) {
+                                         RemoteEntry entry, CancelToken* cancel) {
     const std::string_view recursive = entry == RemoteEntry::Directory ? "True" : "False";
     auto output = run_remote_program(
         connection,
         remote_programs::fill_program(remote_programs::kDelete, {encoded(path), recursive}),
-        "SSH delete error: ", "Failed to delete: " + std::string(path));
+        "SSH delete error: ", "Failed to delete: " + std::string(path), cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
 }
 
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to, Existing existing) {
+                                         std::string_view to, Existing existing,
+                                         CancelToken* cancel) {
     auto output = run_remote_program(
         connection,
         remote_programs::fill_program(remote_programs::kRename,
                                       {encoded(from), encoded(to), refuses(existing)}),
-        "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to));
+        "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to),
+        cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
@@ -380,7 +385,8 @@ std::expected<void, Error> write_failure_message(const ExitStatus& status, std::
 
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source, Existing existing) {
+                                               const DataSource& source, Existing existing,
+                                               CancelToken* cancel) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
     if (!connection.has_safe_destination()) {
         drop_source();
@@ -396,6 +402,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
         return std::unexpected("Failed to spawn ssh write process: " +
                                process.error().description());
     }
+    process->cancel_with(cancel);
 
     // Small pieces (a request body arrives a few KiB at a time) are gathered into one batch,
     // so that the pipe is written in large steps; large pieces go straight through.
@@ -452,10 +459,11 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 }
 
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data, Existing existing) {
+                                             std::string_view data, Existing existing,
+                                             CancelToken* cancel) {
     return remote_write_stream(
         connection, path, data.size(), [data](const auto& receive) { return receive(data); },
-        existing);
+        existing, cancel);
 }
 
 }  // namespace wrenfield

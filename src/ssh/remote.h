@@ -59,8 +59,10 @@ struct ReadError {
 };
 
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection);
+// Each run below that takes a `cancel` token stops once the token says so, with an error.
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
-                                                            std::string_view path);
+                                                            std::string_view path,
+                                                            CancelToken* cancel = nullptr);
 
 // The largest file that read_remote_file takes whole into memory, for the viewer.
 inline constexpr uint64_t read_size_limit = 64ull << 20;
@@ -145,19 +147,22 @@ using DataSource = std::function<bool(const std::function<bool(std::string_view)
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source,
-                                               Existing existing = Existing::Replace);
+                                               Existing existing = Existing::Replace,
+                                               CancelToken* cancel = nullptr);
 
-std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
+std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
+                                        CancelToken* cancel = nullptr);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
                                              std::string_view data,
-                                             Existing existing = Existing::Replace);
+                                             Existing existing = Existing::Replace,
+                                             CancelToken* cancel = nullptr);
 // What remote_delete removes: one file (or link), or a directory with all it holds.
 enum class RemoteEntry { File, Directory };
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         RemoteEntry entry);
+                                         RemoteEntry entry, CancelToken* cancel = nullptr);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to,
-                                         Existing existing = Existing::Replace);
+                                         std::string_view to, Existing existing = Existing::Replace,
+                                         CancelToken* cancel = nullptr);
 
 // Reads the remote listing's JSON array; the error is the reader's message with its position.
 std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view json_text);
