@@ -448,6 +448,7 @@ class ClientLeavingTest : public ::testing::Test {
     FakeSsh ssh{
         "case \"${@: -1}\" in\n"
         "uname*) printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n';;\n"
+        "*os.makedirs*) sleep 1;;\n"
         "python3*) exec sleep 60;;\n"
         "esac"};
     InProcessServer web;
@@ -530,7 +531,8 @@ TEST_F(ClientLeavingTest, AReadWhoseClientResetWhileWaitingDoesNotRun) {
 
 // Remote runs go beside one another: a listing that takes its time (as one of a million entries
 // does) holds up neither the status nor another run, and the connection going (a disconnect, or
-// a connect that switches hosts) ends every run with an error for its client.
+// a connect that switches hosts) ends every run with an error for its client. A change under
+// way (here a mkdir that takes a second) is not cut: it finishes before the master is closed.
 TEST_F(ClientLeavingTest, ALongListingHoldsUpNothingAndEndsWithTheConnection) {
     // The switch leaves a connection for the disconnect.
     for (const char* ending : {"/api/connect", "/api/disconnect"}) {
@@ -548,6 +550,10 @@ TEST_F(ClientLeavingTest, ALongListingHoldsUpNothingAndEndsWithTheConnection) {
         RawConnection read(web.port());
         ASSERT_TRUE(read.send(closing_request("/api/read")));
         ASSERT_TRUE(remote_runs_reach(calls + 2));
+        auto change = std::async(std::launch::async, [this] {
+            return http_post_json(web.port(), "/api/mkdir", Json{{"path", "made"}}.dump());
+        });
+        ASSERT_TRUE(remote_runs_reach(calls + 3));
 
         const std::string host = "fake-host-" + std::to_string(::getpid());
         const HttpReply ended =
@@ -560,6 +566,8 @@ TEST_F(ClientLeavingTest, ALongListingHoldsUpNothingAndEndsWithTheConnection) {
                       std::string::npos)
                 << reply;
         }
+        const HttpReply made = change.get();
+        EXPECT_EQ(made.status, 200) << made.body;
         EXPECT_TRUE(children_ended_within(5s));
     }
     expect_no_children();

@@ -89,8 +89,29 @@ void end_runs(ConnectionCell& cell) {
     cell.run_ended.notify_all();
 }
 
-// What a run is, for the sessions it may take.
-enum class RunKind { Transfer, Other };
+// How long a disconnect or a host switch waits for the changes under way.
+constexpr auto change_wait = std::chrono::seconds(60);
+
+// Takes the record out of the slot, for a disconnect or a host switch: every run through it is
+// ended, but the changes (write, mkdir, rename, delete) are let finish first, up to change_wait,
+// so that none is cut part way when the master closes. The slot is empty meanwhile: new runs
+// get 401. Called with the lock held, which the wait lets go of for its time.
+std::optional<SshConnection> take_record_out(std::unique_lock<std::mutex>& lock,
+                                             ConnectionCell& cell) {
+    end_runs(cell);
+    std::optional<SshConnection> record = std::exchange(cell.connection, std::nullopt);
+    cell.run_ended.wait_for(lock, change_wait, [&] { return cell.changes_running == 0; });
+    // A connect that came meanwhile may have installed its record; the last one wins.
+    if (cell.connection) {
+        end_runs(cell);
+        cell.connection.reset();
+    }
+    return record;
+}
+
+// What a run is, for the sessions it may take and for what stops it: a change is never
+// stopped part way, the others are when the connection goes.
+enum class RunKind { Transfer, Change, Other };
 
 constexpr auto session_wait = std::chrono::seconds(30);
 constexpr std::string_view transfer_ended_by_disconnect =
@@ -134,10 +155,12 @@ class RunClaim {
         ++cell.runs_running;
         if (transfer)
             ++cell.transfers_running;
+        if (kind == RunKind::Change)
+            ++cell.changes_running;
         if (client_socket >= 0)
             cell.transfer_sockets.push_back(client_socket);
         return std::unique_ptr<RunClaim>(new RunClaim(cell, cell.connection->borrow(), generation,
-                                                      cell.closing, transfer, client_socket));
+                                                      cell.closing, kind, client_socket));
     }
 
     ~RunClaim() {
@@ -145,8 +168,10 @@ class RunClaim {
         {
             std::lock_guard lock(cell_.mutex);
             --cell_.runs_running;
-            if (transfer_)
+            if (kind_ == RunKind::Transfer)
                 --cell_.transfers_running;
+            if (kind_ == RunKind::Change)
+                --cell_.changes_running;
             auto at = std::ranges::find(cell_.transfer_sockets, client_socket_);
             if (client_socket_ >= 0 && at != cell_.transfer_sockets.end())
                 cell_.transfer_sockets.erase(at);
@@ -165,9 +190,10 @@ class RunClaim {
 
     const SshConnection& connection() const { return connection_; }
 
-    // What stops the run: the connection closing, or `client` going.
+    // What stops the run: the connection closing (but for a change), or `client` going.
     std::unique_ptr<RunStop> stop(ClientWatch client = {}) const {
-        return std::make_unique<RunStop>(closing_, std::move(client));
+        return std::make_unique<RunStop>(kind_ == RunKind::Change ? nullptr : closing_,
+                                         std::move(client));
     }
 
     // Whether the connection was replaced or removed since the run began.
@@ -178,19 +204,19 @@ class RunClaim {
 
   private:
     RunClaim(ConnectionCell& cell, SshConnection connection, uint64_t generation,
-             std::shared_ptr<ClosingSignal> closing, bool transfer, int client_socket)
+             std::shared_ptr<ClosingSignal> closing, RunKind kind, int client_socket)
         : cell_(cell),
           connection_(std::move(connection)),
           generation_(generation),
           closing_(std::move(closing)),
-          transfer_(transfer),
+          kind_(kind),
           client_socket_(client_socket) {}
 
     ConnectionCell& cell_;
     SshConnection connection_;
     uint64_t generation_;
     std::shared_ptr<ClosingSignal> closing_;
-    bool transfer_;
+    RunKind kind_;
     int client_socket_;
 };
 
@@ -200,9 +226,9 @@ class RunClaim {
 // `on_success` builds from the result. A run that succeeded is answered as such even when the
 // connection went meanwhile: what it did stands.
 template <typename Operation, typename OnSuccess>
-RouteAnswer run_beside(const ServerContext& context, Operation operation, OnSuccess on_success,
-                       ClientWatch client = {}) {
-    auto claim = RunClaim::take(context, RunKind::Other);
+RouteAnswer run_beside(const ServerContext& context, RunKind kind, Operation operation,
+                       OnSuccess on_success, ClientWatch client = {}) {
+    auto claim = RunClaim::take(context, kind);
     if (!claim)
         return answer(std::move(claim.error()));
     auto stop = (*claim)->stop(std::move(client));
@@ -230,7 +256,7 @@ RouteAnswer change_route(const ApiRequest& request, const ServerContext& context
     if (!payload)
         return answer(std::move(payload.error()));
     return run_beside(
-        context,
+        context, RunKind::Change,
         [&](const SshConnection& connection, CancelToken* stop) {
             return change(connection, *payload, stop);
         },
@@ -296,10 +322,9 @@ RouteAnswer connect_route(const ApiRequest& request, const ServerContext& contex
         return answer(error_reply(result.error(), 500));
     }
     std::unique_lock lock(context.connection->mutex);
-    // Replacing the old connection destroys it, which closes its master under the lock, so that
-    // no run of the new one goes through a master that is closing.
-    end_runs(*context.connection);
-    context.connection->connection.reset();
+    // Destroying the old connection closes its master under the lock, so that no run of the new
+    // one goes through a master that is closing.
+    take_record_out(lock, *context.connection).reset();
     context.connection->connection.emplace(std::move(connection));
     lock.unlock();
     return answer(json_response(to_json(*result)));
@@ -311,11 +336,8 @@ RouteAnswer ssh_keys_route(const ApiRequest&, const ServerContext&) {
 
 RouteAnswer disconnect_route(const ApiRequest&, const ServerContext& context) {
     std::unique_lock lock(context.connection->mutex);
-    end_runs(*context.connection);
-    if (auto connection = std::exchange(context.connection->connection, std::nullopt)) {
-        // Destroying the record closes its master connection and removes the socket.
-        connection.reset();
-    }
+    // Destroying the record closes its master connection and removes the socket.
+    take_record_out(lock, *context.connection).reset();
     lock.unlock();
     return answer(message_reply("Disconnected"));
 }
@@ -327,7 +349,7 @@ RouteAnswer config_hosts_route(const ApiRequest&, const ServerContext&) {
 RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) {
     std::string directory = path_parameter(request).value_or("~");
     return run_beside(
-        context,
+        context, RunKind::Other,
         [&](const SshConnection& connection, CancelToken* stop) {
             return list_remote_dir(connection, directory, stop);
         },
@@ -339,7 +361,7 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
     if (!file)
         return answer(error_reply("Missing path parameter", 400));
     return run_beside(
-        context,
+        context, RunKind::Other,
         [&](const SshConnection& connection,
             CancelToken* stop) -> std::expected<FileContent, Error> {
             auto content = read_remote_file(connection, *file, stop);

@@ -33,6 +33,8 @@ struct ConnectionCell {
     // away under it.
     size_t runs_running = 0;
     size_t transfers_running = 0;
+    // The changes (write, mkdir, rename, delete) among them, which a disconnect lets finish.
+    size_t changes_running = 0;
     uint64_t generation = 0;
     // Raised when the record goes, to stop the runs through it; a fresh one serves the next.
     std::shared_ptr<ClosingSignal> closing = ClosingSignal::make();
