@@ -159,6 +159,14 @@ T expect_value(std::expected<T, Error> result, const std::string& what) {
     return std::move(*result);
 }
 
+FileContent expect_value(std::expected<FileContent, ReadError> result, const std::string& what) {
+    if (!result)
+        fail(what + ": " +
+             (result.error().code == ReadError::Code::TooLarge ? std::string("over the bound")
+                                                               : result.error().message));
+    return std::move(*result);
+}
+
 long peak_resident_kib() {
     auto status = read_file("/proc/self/status").value_or("");
     auto at = status.find("VmHWM:");

@@ -1,6 +1,7 @@
 #include "ssh/process.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -217,9 +218,23 @@ TEST_F(ProcessTest, RunningProcessGivenUpIsKilledAndReaped) {
     expect_no_children();
 }
 
-// A watched client that ends its sending side is asked, once, whether it still listens: the run
-// goes on while it says so, until the whole connection hangs up, and ends at once when it says no.
-TEST_F(ProcessTest, AWatchedClientEndsTheRunOnceItHasGone) {
+// A token's descriptor is polled beside the child's streams: the token is asked on each event it
+// shows and the run goes on while it says so; it ends at once, with ECONNABORTED, when it says
+// stop. Here the descriptor is a socket whose peer first ends its sending side, then goes.
+TEST_F(ProcessTest, ACancelTokenEndsTheRunWhenItSaysSo) {
+    struct HalfCloseToken final : CancelToken {
+        int socket = -1;
+        bool listening = false;
+        int asked = 0;
+        int fd() const override { return socket; }
+        short events() const override { return asked == 0 ? POLLRDHUP : 0; }
+        bool cancelled(short seen) override {
+            if (seen & (POLLHUP | POLLERR))
+                return true;
+            ++asked;
+            return !listening;
+        }
+    };
     for (bool listening : {true, false}) {
         SCOPED_TRACE(listening ? "still listening" : "gone");
         int ends[2];
@@ -227,11 +242,11 @@ TEST_F(ProcessTest, AWatchedClientEndsTheRunOnceItHasGone) {
         auto started = RunningProcess::start({"sh", "-c", "sleep 0.2; echo first; exec sleep 60"},
                                              ChildInput::NullDevice);
         ASSERT_TRUE(started.has_value());
-        int asked = 0;
-        started->abandon_on_hang_up({ends[0], [&] {
-                                         ++asked;
-                                         return listening;
-                                     }});
+        HalfCloseToken token;
+        token.socket = ends[0];
+        token.listening = listening;
+        started->cancel_with(&token);
+        const int& asked = token.asked;
         ::shutdown(ends[1], SHUT_WR);
         auto output = started->read_output();
         if (listening) {

@@ -15,10 +15,12 @@
 #include "ssh/process.h"
 #include "ssh/remote_programs.h"
 #include "support/held_port.h"
+#include "support/read_refusal.h"
 #include "support/remote_fixture.h"
 
 using namespace wrenfield;
 using wrenfield::testing::CommandResult;
+using wrenfield::testing::expect_too_large;
 using wrenfield::testing::read_file;
 using wrenfield::testing::run_command;
 using wrenfield::testing::write_file;
@@ -67,12 +69,6 @@ TEST_F(RemoteTest, ProbeLearnsTheRemoteFacts) {
     EXPECT_TRUE(connection.has_python);
     // The probe left a master behind for the operations that follow.
     EXPECT_TRUE(fs::exists(connection.control_path));
-
-    const std::string json = to_json(*probe).dump();
-    EXPECT_EQ(json.find("{\"success\":true,\"host\":"), 0u) << json;
-    EXPECT_NE(json.find(",\"has_python\":true,\"error\":null,\"identity_file\":\""),
-              std::string::npos)
-        << json;
 }
 
 TEST_F(RemoteTest, ProbeOfAClosedPortFailsWithTheClientMessage) {
@@ -150,12 +146,6 @@ TEST_F(RemoteTest, ListingPutsDirectoriesFirstAndFillsEveryField) {
     auto empty = list_remote_dir(connection, root + "/empty");
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->empty());
-
-    const std::string json = to_json(a).dump();
-    EXPECT_EQ(json, "{\"name\":\"a\",\"path\":\"" + root +
-                        "/a\",\"is_dir\":false,\"is_symlink\":false,\"size\":5,\"modified\":" +
-                        std::to_string(status.st_mtime) +
-                        ",\"permissions\":\"-rw-r-----\",\"is_hidden\":false}");
 }
 
 TEST_F(RemoteTest, ListingOfRootAndOfHome) {
@@ -206,7 +196,7 @@ TEST_F(RemoteTest, AwkwardPathsTravelIntact) {
     EXPECT_EQ((*items)[1].path, file);
 
     auto read = read_remote_file(connection, file);
-    ASSERT_TRUE(read.has_value()) << read.error();
+    ASSERT_TRUE(read.has_value()) << read.error().message;
     EXPECT_EQ(read->content, "content");
     EXPECT_EQ(read->path, file);
 
@@ -226,7 +216,7 @@ TEST_F(RemoteTest, ReadingTellsTextFromBinaryAndDownloadKeepsTheBytes) {
         std::string("\0x", 2);
     ASSERT_TRUE(write_file(scratch_path("text"), text));
     auto read = read_remote_file(connection, scratch_path("text"));
-    ASSERT_TRUE(read.has_value()) << read.error();
+    ASSERT_TRUE(read.has_value()) << read.error().message;
     EXPECT_EQ(read->content, text);
     EXPECT_FALSE(read->is_binary);
     EXPECT_EQ(read->size, text.size());
@@ -239,9 +229,6 @@ TEST_F(RemoteTest, ReadingTellsTextFromBinaryAndDownloadKeepsTheBytes) {
     EXPECT_TRUE(binary->is_binary);
     EXPECT_EQ(binary->content, "Y2Fm6Q==");
     EXPECT_EQ(binary->size, 4u);
-    EXPECT_EQ(to_json(*binary).dump(), "{\"path\":\"" + scratch_path("latin1") +
-                                           "\",\"content\":\"Y2Fm6Q==\",\"is_binary\":true,"
-                                           "\"size\":4}");
     EXPECT_EQ(remote_download(connection, scratch_path("latin1")), latin1);
 
     ASSERT_TRUE(write_file(scratch_path("empty"), ""));
@@ -252,7 +239,7 @@ TEST_F(RemoteTest, ReadingTellsTextFromBinaryAndDownloadKeepsTheBytes) {
     EXPECT_EQ(empty->size, 0u);
     EXPECT_EQ(remote_download(connection, scratch_path("empty")), "");
 
-    EXPECT_EQ(read_remote_file(connection, scratch_path("missing")).error(),
+    EXPECT_EQ(read_remote_file(connection, scratch_path("missing")).error().message,
               "[Errno 2] No such file or directory: '" + scratch_path("missing") + "'");
     EXPECT_EQ(remote_download(connection, scratch()).error(),
               "[Errno 21] Is a directory: '" + scratch() + "'");
@@ -274,12 +261,13 @@ TEST_F(RemoteTest, ReadsTakeOnlyFilesThatEnd) {
     const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     for (const std::string& path : {fifo, socket_path, std::string("/dev/zero")}) {
-        EXPECT_EQ(read_remote_file(connection, path).error(), "Not a regular file: " + path);
+        EXPECT_EQ(read_remote_file(connection, path).error().message,
+                  "Not a regular file: " + path);
         EXPECT_EQ(remote_download(connection, path).error(), "Not a regular file: " + path);
     }
     ::close(socket);
     auto status = read_remote_file(connection, "/proc/self/status");
-    ASSERT_TRUE(status.has_value()) << status.error();
+    ASSERT_TRUE(status.has_value()) << status.error().message;
     EXPECT_NE(status->content.find("\nPid:"), std::string::npos);
 
     const auto sparse_file = [this](const std::string& name, uint64_t size) {
@@ -288,16 +276,15 @@ TEST_F(RemoteTest, ReadsTakeOnlyFilesThatEnd) {
         fs::resize_file(path, size);
         return path;
     };
-    EXPECT_EQ(read_remote_file(connection, sparse_file("huge", 1288490189)).error(),
-              "File is too large to view (1.2 GB; the limit is 64 MB); use Download");
+    expect_too_large(read_remote_file(connection, sparse_file("huge", 1288490189)), read_size_limit,
+                     1288490189);
     // The bound is the caller's; a small one keeps the files small.
     constexpr uint64_t limit = 64 << 10;
     const std::string over = sparse_file("over", limit + 1);
-    EXPECT_EQ(read_remote_file(connection, over, {}, limit).error(),
-              "File is too large to view (64 KB; the limit is 64 KB); use Download");
+    expect_too_large(read_remote_file(connection, over, nullptr, limit), limit, limit + 1);
     EXPECT_EQ(remote_download(connection, over).value_or("").size(), limit + 1);
-    auto at_limit = read_remote_file(connection, sparse_file("at-limit", limit), {}, limit);
-    ASSERT_TRUE(at_limit.has_value()) << at_limit.error();
+    auto at_limit = read_remote_file(connection, sparse_file("at-limit", limit), nullptr, limit);
+    ASSERT_TRUE(at_limit.has_value()) << at_limit.error().message;
     EXPECT_EQ(at_limit->size, limit);
 }
 

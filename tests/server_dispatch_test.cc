@@ -197,7 +197,7 @@ TEST_F(DispatchTest, AssetsIgnoreTheMethodAndTheQuery) {
 }
 
 TEST_F(DispatchTest, RangeRequestsGetTheWholeReply) {
-    // An asset, a plain JSON reply, and one sent while holding the connection lock.
+    // An asset, a plain JSON reply, and one made from the connection's record.
     for (const char* path : {"/index.html", "/api/check-for-updates", "/api/status"}) {
         SCOPED_TRACE(path);
         const std::string whole = get(path).body;
@@ -322,8 +322,8 @@ TEST_F(DispatchTest, WithoutConnectionWellFormedRequestsGet401) {
 }
 
 TEST_F(DispatchTest, RepliesCarryEachHeaderOnce) {
-    // The status route sends its reply while holding the connection lock, through a body
-    // that releases the lock once written; the plain replies send theirs directly.
+    // The status reply, made from the connection's record, an API reply that needs no
+    // connection, and an asset.
     for (const char* path : {"/api/status", "/api/check-for-updates", "/css/styles.css"}) {
         SCOPED_TRACE(path);
         std::string response = raw_http_exchange(

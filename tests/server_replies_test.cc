@@ -1,12 +1,15 @@
 // The reply builders, the JSON text they write, the download file name, and the handing of a
-// reply that holds the connection lock to the HTTP library.
+// reply made piece by piece to the HTTP library.
 #include "server/replies.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "server/routes.h"
 
@@ -68,6 +71,52 @@ TEST(RepliesTest, FileContentAndAssetReplies) {
     EXPECT_EQ(json_response(data).body, "{\"connected\":true,\"home_dir\":\"/home/\xc3\xa9\"}");
 }
 
+// The remote records in the API's form: keys in the order of their declaration, a probe's
+// result with its fixed "success" and "error", and an absent key file as null.
+TEST(RepliesTest, RemoteRecordsKeepTheirKeyOrder) {
+    ConnectResult probe{"deploy@box", "deploy",    "/home/deploy", "Welcome!\nLinux 6.1.0 x86_64",
+                        true,         std::nullopt};
+    EXPECT_EQ(to_json(probe).dump(),
+              "{\"success\":true,\"host\":\"deploy@box\",\"user\":\"deploy\",\"home_dir\":"
+              "\"/home/deploy\",\"remote_os\":\"Welcome!\\nLinux 6.1.0 x86_64\",\"has_python\":"
+              "true,\"error\":null,\"identity_file\":null}");
+    probe.identity_file = "~/.ssh/id";
+    EXPECT_TRUE(to_json(probe).dump().ends_with(
+        ",\"has_python\":true,\"error\":null,\"identity_file\":\"~/.ssh/id\"}"));
+
+    const FileItem item{"a", "/r/a", false, false, 5, 1700000000, "-rw-r-----", false};
+    EXPECT_EQ(to_json(item).dump(),
+              "{\"name\":\"a\",\"path\":\"/r/a\",\"is_dir\":false,\"is_symlink\":false,"
+              "\"size\":5,\"modified\":1700000000,\"permissions\":\"-rw-r-----\",\"is_hidden\":"
+              "false}");
+    EXPECT_EQ(to_json(FileContent{"/r/latin1", "Y2Fm6Q==", true, 4}).dump(),
+              "{\"path\":\"/r/latin1\",\"content\":\"Y2Fm6Q==\",\"is_binary\":true,\"size\":4}");
+}
+
+// The viewer's refusal names the file's size and the bound as the page writes sizes, the unit
+// first, then the value to the nearer tenth; without a known size, only the bound. Other
+// failures keep the run's own message.
+TEST(RepliesTest, ReadFailuresInTheUsersWords) {
+    const auto too_large = [](uint64_t limit, std::optional<uint64_t> size) {
+        ReadError error;
+        error.code = ReadError::Code::TooLarge;
+        error.limit = limit;
+        error.size = size;
+        return read_error_message(error);
+    };
+    EXPECT_EQ(too_large(64ull << 20, 1288490189),
+              "File is too large to view (1.2 GB; the limit is 64 MB); use Download");
+    EXPECT_EQ(too_large(64 << 10, (64 << 10) + 1),
+              "File is too large to view (64 KB; the limit is 64 KB); use Download");
+    EXPECT_EQ(too_large(64ull << 20, std::nullopt),
+              "File is too large to view (more than 64 MB); use Download");
+    EXPECT_EQ(too_large(64ull << 20, 1023),
+              "File is too large to view (1023 B; the limit is 64 MB); use Download");
+    ReadError failed;
+    failed.message = "Not a regular file: /dev/zero";
+    EXPECT_EQ(read_error_message(failed), "Not a regular file: /dev/zero");
+}
+
 TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
     EXPECT_EQ(download_file_name("/home/me/notes.txt"), "notes.txt");
     EXPECT_EQ(download_file_name("notes.txt"), "notes.txt");
@@ -81,15 +130,27 @@ TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
               "attachment; filename=\"a_b__.txt\"; filename*=UTF-8''a%5Cb%0D%0A.txt");
 }
 
-// A reply that holds the lock goes out through a body provider; one with an empty body must
-// still end, and let the lock go once it has been sent.
-TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
-    std::mutex slot;
+// A reply made piece by piece goes out chunked and ends, also when it has no piece at all; what
+// makes the pieces (a running child, in a download) is let go once the reply has been sent.
+TEST(SendReplyTest, PieceByPieceRepliesEndAndLetTheirMakerGo) {
+    std::mutex guard;
+    std::weak_ptr<int> maker_alive;
     httplib::Server server;
     server.Get("/(.*)", [&](const httplib::Request& request, httplib::Response& response) {
-        std::string body = request.path == "/empty" ? "" : "{\"ok\":true}";
-        send_reply(response, Reply{200, {{"Content-Type", "application/json"}}, body},
-                   std::unique_lock(slot));
+        std::vector<std::string> pieces;
+        if (request.path != "/empty")
+            pieces = {"{\"ok\"", ":true}"};
+        auto maker = std::make_shared<int>(0);
+        {
+            std::lock_guard lock(guard);
+            maker_alive = maker;
+        }
+        send_reply(response, Reply{200, {{"Content-Type", "application/json"}}, {}},
+                   [maker, pieces, at = size_t{0}]() mutable {
+                       if (at == pieces.size())
+                           return std::expected<std::string_view, std::string>(std::string_view{});
+                       return std::expected<std::string_view, std::string>(pieces[at++]);
+                   });
     });
     int port = server.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
@@ -113,14 +174,16 @@ TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
         EXPECT_EQ(result->body, path == "/empty" ? "" : "{\"ok\":true}");
         EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
         // The releaser runs on the server's thread just after the last byte went out.
-        bool free = false;
-        for (int tries = 0; tries < 500 && !free; ++tries) {
-            free = slot.try_lock();
-            if (!free)
+        bool released = false;
+        for (int tries = 0; tries < 500 && !released; ++tries) {
+            {
+                std::lock_guard lock(guard);
+                released = maker_alive.expired();
+            }
+            if (!released)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        ASSERT_TRUE(free);
-        slot.unlock();
+        EXPECT_TRUE(released);
     }
 }
 

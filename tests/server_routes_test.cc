@@ -412,7 +412,7 @@ TEST_F(TransfersTest, DisconnectingEndsTheTransfers) {
 }
 
 // Past the slots for transfers through one master, a transfer waits for one to end; it never
-// fails for want of a session.
+// fails for want of a session, and other runs still find theirs.
 TEST_F(TransfersTest, TransfersPastTheSlotsWaitTheirTurn) {
     // Downloads whose clients read nothing are kept, not cut for a slow client.
     InProcessServer patient(ServerLimits{.write_timeout = 60s});
@@ -430,6 +430,8 @@ TEST_F(TransfersTest, TransfersPastTheSlotsWaitTheirTurn) {
     ASSERT_TRUE(waiting.send(request));
     EXPECT_FALSE(waiting.wait_readable(1s));
     EXPECT_EQ(http_get(patient.port(), "/api/status").status, 200);
+    // The sessions kept for other runs are free: a listing does not wait for a transfer.
+    EXPECT_EQ(http_get(patient.port(), "/api/list?path=" + encode(scratch())).status, 200);
     running.front().reset();
     ASSERT_TRUE(waiting.wait_readable(20s));
     EXPECT_TRUE(waiting.read_some(64, 1s).starts_with("HTTP/1.1 200"));

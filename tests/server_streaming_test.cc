@@ -448,6 +448,7 @@ class ClientLeavingTest : public ::testing::Test {
     FakeSsh ssh{
         "case \"${@: -1}\" in\n"
         "uname*) printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n';;\n"
+        "*os.makedirs*) sleep 1;;\n"
         "python3*) exec sleep 60;;\n"
         "esac"};
     InProcessServer web;
@@ -506,8 +507,8 @@ TEST_F(ClientLeavingTest, AnHttp10ClientThatHalfClosesIsNotSentAnInterimReply) {
     expect_no_children();
 }
 
-// A read whose client resets its connection (SO_LINGER 0) while another read holds the lock is
-// not run for no one once it gets the lock: its socket reports the reset, and the run stops.
+// A read whose client resets its connection (SO_LINGER 0) while another read runs is not run
+// for no one: its socket reports the reset, and the run stops.
 TEST_F(ClientLeavingTest, AReadWhoseClientResetWhileWaitingDoesNotRun) {
     const size_t calls = ssh.calls().size();
     auto holding = std::make_unique<RawConnection>(web.port());
@@ -516,16 +517,59 @@ TEST_F(ClientLeavingTest, AReadWhoseClientResetWhileWaitingDoesNotRun) {
     {
         RawConnection reset(web.port());
         ASSERT_TRUE(reset.send(request("/api/read")));
-        std::this_thread::sleep_for(200ms);  // it waits for the lock
+        std::this_thread::sleep_for(200ms);  // it is under way
         const linger abort{1, 0};
         ASSERT_EQ(::setsockopt(reset.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
     }
     holding.reset();
-    // Both reads are over well before either remote run would have ended. The status request
-    // may take the lock before the second read does, so its answer alone does not say that the
-    // second run has already been stopped.
+    // Both reads are over well before either remote run would have ended; the status answer
+    // alone does not say that the second run has already been stopped.
     EXPECT_TRUE(status_answers_within(web.port(), 5s));
     EXPECT_TRUE(children_ended_within(5s));
+    expect_no_children();
+}
+
+// Remote runs go beside one another: a listing that takes its time (as one of a million entries
+// does) holds up neither the status nor another run, and the connection going (a disconnect, or
+// a connect that switches hosts) ends every run with an error for its client. A change under
+// way (here a mkdir that takes a second) is not cut: it finishes before the master is closed.
+TEST_F(ClientLeavingTest, ALongListingHoldsUpNothingAndEndsWithTheConnection) {
+    // The switch leaves a connection for the disconnect.
+    for (const char* ending : {"/api/connect", "/api/disconnect"}) {
+        SCOPED_TRACE(ending);
+        const size_t calls = ssh.calls().size();
+        // Each client says it closes after the reply, so that its end comes with the reply.
+        const auto closing_request = [this](const std::string& route) {
+            std::string head = request(route);
+            return head.insert(head.size() - 2, "Connection: close\r\n");
+        };
+        RawConnection listing(web.port());
+        ASSERT_TRUE(listing.send(closing_request("/api/list")));
+        ASSERT_TRUE(remote_runs_reach(calls + 1));
+        EXPECT_TRUE(status_answers_within(web.port(), 5s));
+        RawConnection read(web.port());
+        ASSERT_TRUE(read.send(closing_request("/api/read")));
+        ASSERT_TRUE(remote_runs_reach(calls + 2));
+        auto change = std::async(std::launch::async, [this] {
+            return http_post_json(web.port(), "/api/mkdir", Json{{"path", "made"}}.dump());
+        });
+        ASSERT_TRUE(remote_runs_reach(calls + 3));
+
+        const std::string host = "fake-host-" + std::to_string(::getpid());
+        const HttpReply ended =
+            http_post_json(web.port(), ending, Json{{"host", host + "-other"}}.dump());
+        EXPECT_EQ(ended.status, 200) << ended.body;
+        for (RawConnection* client : {&listing, &read}) {
+            const std::string reply = client->read_to_end(10s);
+            EXPECT_TRUE(reply.starts_with("HTTP/1.1 500")) << reply;
+            EXPECT_NE(reply.find("The SSH connection was closed before the request was done"),
+                      std::string::npos)
+                << reply;
+        }
+        const HttpReply made = change.get();
+        EXPECT_EQ(made.status, 200) << made.body;
+        EXPECT_TRUE(children_ended_within(5s));
+    }
     expect_no_children();
 }
 

@@ -20,24 +20,40 @@ target_compile_definitions(wrenfield_test_support PUBLIC
 add_library(wrenfield_test_server_support STATIC ${CMAKE_SOURCE_DIR}/tests/support/in_process_server.cc)
 target_link_libraries(wrenfield_test_server_support PUBLIC wrenfield_test_support server)
 
-# The layer each test exercises, and so the library it links and the headers it sees; a test
-# not named here is a server test. Tests of base need no fixtures.
+# The layer each test exercises, and so the library it links and the headers it sees. Every
+# test is named in exactly one list; a test named in none stops the configuration. Tests of base
+# need no fixtures.
 set(WRENFIELD_BASE_TESTS text_test json_reader_test)
 set(WRENFIELD_CONFIG_TESTS keys_test ssh_config_test)
 set(WRENFIELD_SSH_TESTS process_test connection_test remote_format_test remote_test
-  safe_write_test sshd_fixture_test program_launcher_test)
+  safe_write_test file_system_edges_test sshd_fixture_test program_launcher_test)
+set(WRENFIELD_SERVER_TESTS http_connection_test server_dispatch_test server_records_test
+  server_replies_test server_routes_test server_streaming_test url_test peer_owner_test)
+set(WRENFIELD_APP_TESTS app_test)
 
 file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cc)
 foreach(test_source ${UNIT_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)
+  set(test_layers "")
+  foreach(layer BASE CONFIG SSH SERVER APP)
+    if(test_name IN_LIST WRENFIELD_${layer}_TESTS)
+      list(APPEND test_layers ${layer})
+    endif()
+  endforeach()
+  list(LENGTH test_layers layer_count)
+  if(NOT layer_count EQUAL 1)
+    message(FATAL_ERROR "${test_source}: name the test in exactly one of the layer lists of "
+      "tests/tests.cmake (it is in ${layer_count})")
+  endif()
   add_executable(${test_name} ${test_source})
-  if(test_name IN_LIST WRENFIELD_BASE_TESTS)
+  if(test_layers STREQUAL "BASE")
     target_link_libraries(${test_name} PRIVATE base GTest::gtest)
-  elseif(test_name IN_LIST WRENFIELD_CONFIG_TESTS)
+  elseif(test_layers STREQUAL "CONFIG")
     target_link_libraries(${test_name} PRIVATE config wrenfield_test_support)
-  elseif(test_name IN_LIST WRENFIELD_SSH_TESTS)
+  elseif(test_layers STREQUAL "SSH")
     target_link_libraries(${test_name} PRIVATE ssh wrenfield_test_support)
   else()
+    # The app's own code is compiled into its test below; it sees the server's headers.
     target_link_libraries(${test_name} PRIVATE server wrenfield_test_server_support)
   endif()
   target_link_libraries(${test_name} PRIVATE GTest::gtest_main)

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "base/json_text.h"
@@ -16,6 +18,76 @@ nlohmann::ordered_json to_json(const ApiResponse& response) {
     if (response.message)
         object["message"] = *response.message;
     return object;
+}
+
+nlohmann::ordered_json to_json(const ConnectResult& result) {
+    nlohmann::ordered_json json;
+    // A failed probe is an error, never a result, so the reply's "success" and "error" are
+    // fixed.
+    json["success"] = true;
+    json["host"] = result.host;
+    json["user"] = result.user;
+    json["home_dir"] = result.home_dir;
+    json["remote_os"] = result.remote_os;
+    json["has_python"] = result.has_python;
+    json["error"] = nullptr;
+    json["identity_file"] =
+        result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileItem& item) {
+    nlohmann::ordered_json json;
+    json["name"] = item.name;
+    json["path"] = item.path;
+    json["is_dir"] = item.is_dir;
+    json["is_symlink"] = item.is_symlink;
+    json["size"] = item.size;
+    json["modified"] = item.modified;
+    json["permissions"] = item.permissions;
+    json["is_hidden"] = item.is_hidden;
+    return json;
+}
+
+nlohmann::ordered_json to_json(const FileContent& content) {
+    nlohmann::ordered_json json;
+    json["path"] = content.path;
+    json["content"] = content.content;
+    json["is_binary"] = content.is_binary;
+    json["size"] = content.size;
+    return json;
+}
+
+namespace {
+
+// A size as the page shows sizes: "1.2 GB", the unit chosen first, then the value taken to the
+// nearer tenth.
+std::string format_size(uint64_t bytes) {
+    static constexpr std::string_view units[] = {"B", "KB", "MB", "GB", "TB"};
+    size_t unit = 0;
+    double scale = 1;
+    while (unit + 1 < std::size(units) && static_cast<double>(bytes) >= scale * 1024) {
+        scale *= 1024;
+        ++unit;
+    }
+    const auto tenths =
+        static_cast<uint64_t>(std::llround(static_cast<double>(bytes) / scale * 10));
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += "." + std::to_string(tenths % 10);
+    return text + " " + std::string(units[unit]);
+}
+
+}  // namespace
+
+std::string read_error_message(const ReadError& error) {
+    if (error.code != ReadError::Code::TooLarge)
+        return error.message;
+    const std::string limit = format_size(error.limit);
+    return "File is too large to view (" +
+           (error.size ? format_size(*error.size) + "; the limit is " + limit
+                       : "more than " + limit) +
+           "); use Download";
 }
 
 namespace {
@@ -98,61 +170,37 @@ Reply asset_response(std::string_view bytes, std::string_view content_type) {
         std::string(bytes)};
 }
 
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock,
-                BodyPieces body_pieces) {
+void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces) {
     response.status = reply.status;
-    // The library keeps asking a provider of a known empty length for bytes and never ends;
-    // an empty body that must hold the lock until sent goes out chunked, ending at once.
-    if (lock.owns_lock() && !body_pieces && reply.body.empty()) {
-        body_pieces = [] {
-            return std::expected<std::string_view, std::string>(std::string_view{});
-        };
-    }
-    const bool provided = lock.owns_lock() || body_pieces;
     std::string content_type;
     for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type" && provided) {
+        if (name == "Content-Type" && body_pieces) {
             content_type = value;  // the content provider below sets it
             continue;
         }
         response.set_header(name, value);
     }
-    if (!provided) {
+    if (!body_pieces) {
         response.body = std::move(reply.body);
         return;
     }
-    auto held = std::make_shared<std::unique_lock<std::mutex>>(std::move(lock));
-    if (body_pieces) {
-        auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
-        response.set_chunked_content_provider(
-            content_type,
-            [pieces](size_t, httplib::DataSink& sink) {
-                auto piece = (*pieces)();
-                if (!piece) {
-                    std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
-                    return false;
-                }
-                if (piece->empty()) {
-                    sink.done();
-                    return true;
-                }
-                return sink.write(piece->data(), piece->size());
-            },
-            // Whatever makes the pieces (a running child) goes before the lock is let go.
-            [held, pieces](bool) {
-                *pieces = nullptr;
-                if (held->owns_lock())
-                    held->unlock();
-            });
-        return;
-    }
-    auto body = std::make_shared<const std::string>(std::move(reply.body));
-    response.set_content_provider(
-        body->size(), content_type,
-        [body](size_t offset, size_t length, httplib::DataSink& sink) {
-            return sink.write(body->data() + offset, length);
+    auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
+    response.set_chunked_content_provider(
+        content_type,
+        [pieces](size_t, httplib::DataSink& sink) {
+            auto piece = (*pieces)();
+            if (!piece) {
+                std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
+                return false;
+            }
+            if (piece->empty()) {
+                sink.done();
+                return true;
+            }
+            return sink.write(piece->data(), piece->size());
         },
-        [held](bool) { held->unlock(); });
+        // Whatever makes the pieces (a running child) goes as soon as the reply is done.
+        [pieces](bool) { *pieces = nullptr; });
 }
 
 }  // namespace wrenfield

@@ -1,10 +1,10 @@
-// The server's replies: the JSON reply envelope, the JSON and asset responses with their two
-// headers, the compact JSON writer with its "{}" fallback, and the sending of a built reply.
+// The server's replies: the JSON reply envelope, the JSON forms of the remote records, the
+// wording of the viewer's refusals, the JSON and asset responses with their two headers, the
+// compact JSON writer with its "{}" fallback, and the sending of a built reply.
 #pragma once
 
 #include <expected>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +38,15 @@ struct Reply {
 inline constexpr std::string_view json_content_type = "application/json; charset=utf-8";
 
 nlohmann::ordered_json to_json(const ApiResponse& response);
+// The remote records as the API sends them, keys in declared order.
+nlohmann::ordered_json to_json(const ConnectResult& result);
+nlohmann::ordered_json to_json(const FileItem& item);
+nlohmann::ordered_json to_json(const FileContent& content);
+
+// The message for a failed read of the viewer: the run's own, or for a file over the bound
+// "File is too large to view (1.2 GB; the limit is 64 MB); use Download" ("(more than 64 MB)"
+// when the file's size is not known).
+std::string read_error_message(const ReadError& error);
 
 // Compact JSON: control characters escaped (lower-case \u00XX where no short form exists), "/"
 // and non-ASCII characters written as they are, and each byte that is not UTF-8 (a remote file
@@ -61,12 +70,9 @@ Reply asset_response(std::string_view bytes, std::string_view content_type);
 // it failed part way, which must end the reply so that it cannot pass for complete.
 using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
 
-// Hands a built reply to the library. A route that holds the connection lock passes it in;
-// it is released by the body's releaser, which the library runs once the reply has been
-// written (or abandoned). A body made piece by piece goes out chunked; when making it fails
-// part way the provider gives up, and the library closes the connection without the closing
-// chunk, so that the client sees a cut reply, never a complete one.
-void send_reply(httplib::Response& response, Reply reply, std::unique_lock<std::mutex> lock = {},
-                BodyPieces body_pieces = nullptr);
+// Hands a built reply to the library. A body made piece by piece goes out chunked; when making
+// it fails part way the provider gives up, and the library closes the connection without the
+// closing chunk, so that the client sees a cut reply, never a complete one.
+void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces = nullptr);
 
 }  // namespace wrenfield

@@ -20,11 +20,7 @@ namespace {
 constexpr std::string_view not_connected = "Not connected to SSH host";
 
 RouteAnswer answer(Reply reply) {
-    return RouteAnswer{std::move(reply), {}, nullptr};
-}
-
-RouteAnswer answer(Reply reply, std::unique_lock<std::mutex> lock) {
-    return RouteAnswer{std::move(reply), std::move(lock), nullptr};
+    return RouteAnswer{std::move(reply), nullptr};
 }
 
 // A reply whose body is sent as it is made.
@@ -34,7 +30,7 @@ struct StreamedReply {
 };
 
 RouteAnswer answer(StreamedReply streamed) {
-    return RouteAnswer{std::move(streamed.reply), {}, std::move(streamed.body_pieces)};
+    return RouteAnswer{std::move(streamed.reply), std::move(streamed.body_pieces)};
 }
 
 Reply body_too_large() {
@@ -81,25 +77,177 @@ std::expected<Payload, Reply> read_payload(
     return std::move(*payload);
 }
 
-// Runs a remote operation under the lock: 401 with an empty slot, 500 with the operation's
-// own message, else the success reply that `on_success` builds from the result.
+// Ends the runs going through the connection, which is being replaced or removed: their waits
+// for ssh stop at once, and so do the bodies of their uploads (a shut reading side reads as
+// their end). Called with the lock held.
+void end_runs(ConnectionCell& cell) {
+    ++cell.generation;
+    cell.closing->raise();
+    cell.closing = ClosingSignal::make();
+    for (int socket : cell.transfer_sockets)
+        ::shutdown(socket, SHUT_RD);
+    cell.run_ended.notify_all();
+}
+
+// How long a disconnect or a host switch waits for the changes under way.
+constexpr auto change_wait = std::chrono::seconds(60);
+
+// Takes the record out of the slot, for a disconnect or a host switch: every run through it is
+// ended, but the changes (write, mkdir, rename, delete) are let finish first, up to change_wait,
+// so that none is cut part way when the master closes. The slot is empty meanwhile: new runs
+// get 401. Called with the lock held, which the wait lets go of for its time.
+std::optional<SshConnection> take_record_out(std::unique_lock<std::mutex>& lock,
+                                             ConnectionCell& cell) {
+    end_runs(cell);
+    std::optional<SshConnection> record = std::exchange(cell.connection, std::nullopt);
+    cell.run_ended.wait_for(lock, change_wait, [&] { return cell.changes_running == 0; });
+    // A connect that came meanwhile may have installed its record; the last one wins.
+    if (cell.connection) {
+        end_runs(cell);
+        cell.connection.reset();
+    }
+    return record;
+}
+
+// What a run is, for the sessions it may take and for what stops it: a change is never
+// stopped part way, the others are when the connection goes.
+enum class RunKind { Transfer, Change, Other };
+
+constexpr auto session_wait = std::chrono::seconds(30);
+constexpr std::string_view transfer_ended_by_disconnect =
+    "the SSH connection was closed during the transfer";
+constexpr std::string_view run_ended_by_disconnect =
+    "The SSH connection was closed before the request was done";
+
+// A run's place beside the others: one of the master's sessions, and a borrowed copy of the
+// record to run ssh with, taken under the lock and used without it.
+class RunClaim {
+  public:
+    // Waits a while for a free session; the error is the reply for the client. A transfer names
+    // its client's socket, whose reading side is shut when the record goes.
+    static std::expected<std::unique_ptr<RunClaim>, Reply> take(const ServerContext& context,
+                                                                RunKind kind,
+                                                                int client_socket = -1) {
+        ConnectionCell& cell = *context.connection;
+        std::unique_lock lock(cell.mutex);
+        const uint64_t generation = cell.generation;
+        const bool transfer = kind == RunKind::Transfer;
+        const auto session_free = [&] {
+            return cell.runs_running < run_sessions &&
+                   (!transfer || cell.transfers_running < transfer_slots);
+        };
+        if (cell.connection) {
+            cell.run_ended.wait_for(lock, session_wait, [&] {
+                return session_free() || cell.generation != generation;
+            });
+        }
+        if (!cell.connection || cell.generation != generation)
+            return std::unexpected(error_reply(not_connected, 401));
+        if (!session_free()) {
+            const bool transfers_full = transfer && cell.transfers_running >= transfer_slots;
+            const size_t running = transfers_full ? cell.transfers_running : cell.runs_running;
+            return std::unexpected(error_reply(
+                std::string(transfers_full ? "Too many transfers" : "Too many remote requests") +
+                    " at once (" + std::to_string(running) +
+                    " are running); try again when one has finished",
+                503));
+        }
+        ++cell.runs_running;
+        if (transfer)
+            ++cell.transfers_running;
+        if (kind == RunKind::Change)
+            ++cell.changes_running;
+        if (client_socket >= 0)
+            cell.transfer_sockets.push_back(client_socket);
+        return std::unique_ptr<RunClaim>(new RunClaim(cell, cell.connection->borrow(), generation,
+                                                      cell.closing, kind, client_socket));
+    }
+
+    ~RunClaim() {
+        bool close_master = false;
+        {
+            std::lock_guard lock(cell_.mutex);
+            --cell_.runs_running;
+            if (kind_ == RunKind::Transfer)
+                --cell_.transfers_running;
+            if (kind_ == RunKind::Change)
+                --cell_.changes_running;
+            auto at = std::ranges::find(cell_.transfer_sockets, client_socket_);
+            if (client_socket_ >= 0 && at != cell_.transfer_sockets.end())
+                cell_.transfer_sockets.erase(at);
+            cell_.run_ended.notify_all();
+            // A run that began after its record closed the master may have started a new one;
+            // it is closed unless the record now installed uses it.
+            close_master =
+                cell_.generation != generation_ &&
+                (!cell_.connection || cell_.connection->control_path != connection_.control_path);
+        }
+        if (close_master)
+            connection_.close_master();
+    }
+    RunClaim(const RunClaim&) = delete;
+    RunClaim& operator=(const RunClaim&) = delete;
+
+    const SshConnection& connection() const { return connection_; }
+
+    // What stops the run: the connection closing (but for a change), or `client` going.
+    std::unique_ptr<RunStop> stop(ClientWatch client = {}) const {
+        return std::make_unique<RunStop>(kind_ == RunKind::Change ? nullptr : closing_,
+                                         std::move(client));
+    }
+
+    // Whether the connection was replaced or removed since the run began.
+    bool connection_went() const {
+        std::lock_guard lock(cell_.mutex);
+        return cell_.generation != generation_;
+    }
+
+  private:
+    RunClaim(ConnectionCell& cell, SshConnection connection, uint64_t generation,
+             std::shared_ptr<ClosingSignal> closing, RunKind kind, int client_socket)
+        : cell_(cell),
+          connection_(std::move(connection)),
+          generation_(generation),
+          closing_(std::move(closing)),
+          kind_(kind),
+          client_socket_(client_socket) {}
+
+    ConnectionCell& cell_;
+    SshConnection connection_;
+    uint64_t generation_;
+    std::shared_ptr<ClosingSignal> closing_;
+    RunKind kind_;
+    int client_socket_;
+};
+
+// Runs a remote operation beside the others, stopped by `stop` (given the claim, it makes the
+// run's RunStop): 401 with an empty slot, 500 with the operation's own message (or, when the
+// connection was closed under it, run_ended_by_disconnect), else the success reply that
+// `on_success` builds from the result. A run that succeeded is answered as such even when the
+// connection went meanwhile: what it did stands.
 template <typename Operation, typename OnSuccess>
-RouteAnswer run_locked(const ServerContext& context, Operation operation, OnSuccess on_success) {
-    std::unique_lock lock(context.connection->mutex);
-    if (!context.connection->connection)
-        return answer(error_reply(not_connected, 401), std::move(lock));
-    auto result = operation(*context.connection->connection);
-    if (!result)
-        return answer(error_reply(result.error(), 500), std::move(lock));
+RouteAnswer run_beside(const ServerContext& context, RunKind kind, Operation operation,
+                       OnSuccess on_success, ClientWatch client = {}) {
+    auto claim = RunClaim::take(context, kind);
+    if (!claim)
+        return answer(std::move(claim.error()));
+    auto stop = (*claim)->stop(std::move(client));
+    auto result = operation((*claim)->connection(), stop.get());
+    if (!result) {
+        const bool went = (*claim)->connection_went();
+        return answer(error_reply(went ? run_ended_by_disconnect : result.error(), 500));
+    }
+    // The session is free again before the reply is made.
+    claim->reset();
     if constexpr (std::is_void_v<typename decltype(result)::value_type>)
-        return answer(on_success(), std::move(lock));
+        return answer(on_success());
     else
-        return answer(on_success(*result), std::move(lock));
+        return answer(on_success(*result));
 }
 
 // The routes that change remote files from a JSON body (write, mkdir, rename, delete): the
-// body is read into its record first, then the change runs under the lock, and its success is
-// answered with `message`.
+// body is read into its record first, then the change runs, and its success is answered with
+// `message`.
 template <typename Payload, typename Change>
 RouteAnswer change_route(const ApiRequest& request, const ServerContext& context,
                          std::expected<Payload, std::string> (*reader)(std::string_view body),
@@ -107,8 +255,11 @@ RouteAnswer change_route(const ApiRequest& request, const ServerContext& context
     auto payload = read_payload(request, reader);
     if (!payload)
         return answer(std::move(payload.error()));
-    return run_locked(
-        context, [&](const SshConnection& connection) { return change(connection, *payload); },
+    return run_beside(
+        context, RunKind::Change,
+        [&](const SshConnection& connection, CancelToken* stop) {
+            return change(connection, *payload, stop);
+        },
         [message] { return message_reply(message); });
 }
 
@@ -122,80 +273,6 @@ nlohmann::ordered_json json_array_of(const auto& items) {
     }
     return array;
 }
-
-// Ends the transfers running through the connection, which is being replaced or removed:
-// their clients' bodies stop at once (a shut reading side reads as their end), and closing the
-// master ends their ssh runs. Called with the lock held.
-void end_transfers(ConnectionCell& cell) {
-    ++cell.generation;
-    for (int socket : cell.transfer_sockets)
-        ::shutdown(socket, SHUT_RD);
-    cell.transfer_ended.notify_all();
-}
-
-constexpr auto transfer_slot_wait = std::chrono::seconds(30);
-constexpr std::string_view transfer_ended_by_disconnect =
-    "the SSH connection was closed during the transfer";
-
-// A transfer's place beside other requests: one of the master's sessions, and a borrowed copy
-// of the record to run ssh with, taken under the lock and used without it.
-class TransferClaim {
-  public:
-    // Waits a while for a free slot; the error is the reply for the client.
-    static std::expected<std::unique_ptr<TransferClaim>, Reply> take(const ServerContext& context,
-                                                                     int client_socket) {
-        ConnectionCell& cell = *context.connection;
-        std::unique_lock lock(cell.mutex);
-        const uint64_t generation = cell.generation;
-        cell.transfer_ended.wait_for(lock, transfer_slot_wait, [&] {
-            return cell.transfers_running < transfer_slots || cell.generation != generation;
-        });
-        if (!cell.connection || cell.generation != generation)
-            return std::unexpected(error_reply(not_connected, 401));
-        if (cell.transfers_running >= transfer_slots) {
-            return std::unexpected(error_reply("Too many transfers at once (" +
-                                                   std::to_string(transfer_slots) +
-                                                   " are running); try again when one has finished",
-                                               503));
-        }
-        ++cell.transfers_running;
-        cell.transfer_sockets.push_back(client_socket);
-        return std::unique_ptr<TransferClaim>(
-            new TransferClaim(cell, cell.connection->borrow(), generation, client_socket));
-    }
-
-    ~TransferClaim() {
-        std::lock_guard lock(cell_.mutex);
-        --cell_.transfers_running;
-        auto at = std::ranges::find(cell_.transfer_sockets, client_socket_);
-        if (at != cell_.transfer_sockets.end())
-            cell_.transfer_sockets.erase(at);
-        cell_.transfer_ended.notify_all();
-    }
-    TransferClaim(const TransferClaim&) = delete;
-    TransferClaim& operator=(const TransferClaim&) = delete;
-
-    const SshConnection& connection() const { return connection_; }
-
-    // Whether the connection was replaced or removed since the transfer began.
-    bool connection_went() const {
-        std::lock_guard lock(cell_.mutex);
-        return cell_.generation != generation_;
-    }
-
-  private:
-    TransferClaim(ConnectionCell& cell, SshConnection connection, uint64_t generation,
-                  int client_socket)
-        : cell_(cell),
-          connection_(std::move(connection)),
-          generation_(generation),
-          client_socket_(client_socket) {}
-
-    ConnectionCell& cell_;
-    SshConnection connection_;
-    uint64_t generation_;
-    int client_socket_;
-};
 
 // The "path" parameter of the request's query, or nothing.
 std::optional<std::string> path_parameter(const ApiRequest& request) {
@@ -222,7 +299,8 @@ RouteAnswer status_route(const ApiRequest&, const ServerContext& context) {
                                       ? nlohmann::ordered_json(*connection->identity_file)
                                       : nlohmann::ordered_json(nullptr);
     }
-    return answer(json_response(status), std::move(lock));
+    lock.unlock();
+    return answer(json_response(status));
 }
 
 RouteAnswer connect_route(const ApiRequest& request, const ServerContext& context) {
@@ -244,11 +322,12 @@ RouteAnswer connect_route(const ApiRequest& request, const ServerContext& contex
         return answer(error_reply(result.error(), 500));
     }
     std::unique_lock lock(context.connection->mutex);
-    // Replacing the old connection destroys it, which closes its master under the lock.
-    end_transfers(*context.connection);
-    context.connection->connection.reset();
+    // Destroying the old connection closes its master under the lock, so that no run of the new
+    // one goes through a master that is closing.
+    take_record_out(lock, *context.connection).reset();
     context.connection->connection.emplace(std::move(connection));
-    return answer(json_response(to_json(*result)), std::move(lock));
+    lock.unlock();
+    return answer(json_response(to_json(*result)));
 }
 
 RouteAnswer ssh_keys_route(const ApiRequest&, const ServerContext&) {
@@ -257,12 +336,10 @@ RouteAnswer ssh_keys_route(const ApiRequest&, const ServerContext&) {
 
 RouteAnswer disconnect_route(const ApiRequest&, const ServerContext& context) {
     std::unique_lock lock(context.connection->mutex);
-    end_transfers(*context.connection);
-    if (auto connection = std::exchange(context.connection->connection, std::nullopt)) {
-        // Destroying the record closes its master connection and removes the socket.
-        connection.reset();
-    }
-    return answer(message_reply("Disconnected"), std::move(lock));
+    // Destroying the record closes its master connection and removes the socket.
+    take_record_out(lock, *context.connection).reset();
+    lock.unlock();
+    return answer(message_reply("Disconnected"));
 }
 
 RouteAnswer config_hosts_route(const ApiRequest&, const ServerContext&) {
@@ -271,9 +348,11 @@ RouteAnswer config_hosts_route(const ApiRequest&, const ServerContext&) {
 
 RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) {
     std::string directory = path_parameter(request).value_or("~");
-    return run_locked(
-        context,
-        [&](const SshConnection& connection) { return list_remote_dir(connection, directory); },
+    return run_beside(
+        context, RunKind::Other,
+        [&](const SshConnection& connection, CancelToken* stop) {
+            return list_remote_dir(connection, directory, stop);
+        },
         [](const std::vector<FileItem>& items) { return json_response(json_array_of(items)); });
 }
 
@@ -281,12 +360,16 @@ RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) 
     auto file = path_parameter(request);
     if (!file)
         return answer(error_reply("Missing path parameter", 400));
-    return run_locked(
-        context,
-        [&](const SshConnection& connection) {
-            return read_remote_file(connection, *file, request.client);
+    return run_beside(
+        context, RunKind::Other,
+        [&](const SshConnection& connection,
+            CancelToken* stop) -> std::expected<FileContent, Error> {
+            auto content = read_remote_file(connection, *file, stop);
+            if (!content)
+                return std::unexpected(read_error_message(content.error()));
+            return std::move(*content);
         },
-        [](const FileContent& content) { return json_response(content); });
+        [](const FileContent& content) { return json_response(content); }, request.client);
 }
 
 // What a change does to an entry already at its name, from the payload's `no_replace`.
@@ -295,35 +378,38 @@ Existing existing_for(bool no_replace) {
 }
 
 RouteAnswer write_route(const ApiRequest& request, const ServerContext& context) {
-    return change_route(request, context, read_write_payload, "File saved successfully",
-                        [](const SshConnection& connection, const WritePayload& payload) {
-                            return remote_write_file(connection, payload.path, payload.content,
-                                                     existing_for(payload.no_replace));
-                        });
+    return change_route(
+        request, context, read_write_payload, "File saved successfully",
+        [](const SshConnection& connection, const WritePayload& payload, CancelToken* stop) {
+            return remote_write_file(connection, payload.path, payload.content,
+                                     existing_for(payload.no_replace), stop);
+        });
 }
 
 RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context) {
-    return change_route(request, context, read_mkdir_payload, "Directory created successfully",
-                        [](const SshConnection& connection, const MkdirPayload& payload) {
-                            return remote_mkdir(connection, payload.path);
-                        });
+    return change_route(
+        request, context, read_mkdir_payload, "Directory created successfully",
+        [](const SshConnection& connection, const MkdirPayload& payload, CancelToken* stop) {
+            return remote_mkdir(connection, payload.path, stop);
+        });
 }
 
 RouteAnswer rename_route(const ApiRequest& request, const ServerContext& context) {
-    return change_route(request, context, read_rename_payload, "Renamed successfully",
-                        [](const SshConnection& connection, const RenamePayload& payload) {
-                            return remote_rename(connection, payload.from, payload.to,
-                                                 existing_for(payload.no_replace));
-                        });
+    return change_route(
+        request, context, read_rename_payload, "Renamed successfully",
+        [](const SshConnection& connection, const RenamePayload& payload, CancelToken* stop) {
+            return remote_rename(connection, payload.from, payload.to,
+                                 existing_for(payload.no_replace), stop);
+        });
 }
 
 RouteAnswer delete_route(const ApiRequest& request, const ServerContext& context) {
-    return change_route(request, context, read_delete_payload, "Deleted successfully",
-                        [](const SshConnection& connection, const DeletePayload& payload) {
-                            auto entry =
-                                payload.is_dir ? RemoteEntry::Directory : RemoteEntry::File;
-                            return remote_delete(connection, payload.path, entry);
-                        });
+    return change_route(
+        request, context, read_delete_payload, "Deleted successfully",
+        [](const SshConnection& connection, const DeletePayload& payload, CancelToken* stop) {
+            auto entry = payload.is_dir ? RemoteEntry::Directory : RemoteEntry::File;
+            return remote_delete(connection, payload.path, entry, stop);
+        });
 }
 
 RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context) {
@@ -336,15 +422,17 @@ RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context
         return answer(error_reply(
             "Failed to read upload payload: the request must give its Content-Length", 411));
     }
-    auto claim = TransferClaim::take(context, request.client.socket);
+    auto claim = RunClaim::take(context, RunKind::Transfer, request.client.socket);
     if (!claim)
         return answer(std::move(claim.error()));
     bool body_complete = true;
+    auto stop = (*claim)->stop();
     auto written = remote_write_stream((*claim)->connection(), *file, *request.body_length,
                                        [&](const auto& receive) {
                                            body_complete = request.stream_body(receive);
                                            return body_complete;
-                                       });
+                                       },
+                                       Existing::Replace, stop.get());
     if ((*claim)->connection_went()) {
         return answer(
             error_reply("Upload stopped: " + std::string(transfer_ended_by_disconnect), 500));
@@ -364,12 +452,14 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
         return answer(error_reply("Missing path parameter", 400));
     // The saved file's name is for the user to read: bytes that are not UTF-8 show as U+FFFD.
     std::string disposition = attachment_disposition(decode_utf8_lossy(download_file_name(*file)));
-    auto claim = TransferClaim::take(context, request.client.socket);
+    auto claim = RunClaim::take(context, RunKind::Transfer, request.client.socket);
     if (!claim)
         return answer(std::move(claim.error()));
     // A failure before the first byte still gets the error reply; after it, the headers have
     // gone out and only a cut body can tell the client.
-    auto download = RemoteFileStream::start((*claim)->connection(), *file, request.client);
+    // The token goes with the run, which outlives this call while the body is sent.
+    auto stop = (*claim)->stop(request.client);
+    auto download = RemoteFileStream::start((*claim)->connection(), *file, stop.get());
     if (!download) {
         if ((*claim)->connection_went()) {
             return answer(
@@ -379,10 +469,12 @@ RouteAnswer download_route(const ApiRequest& request, const ServerContext& conte
     }
     // The claim lasts as long as the body is being sent.
     struct Running {
-        std::unique_ptr<TransferClaim> claim;
+        std::unique_ptr<RunClaim> claim;
+        std::unique_ptr<RunStop> stop;
         RemoteFileStream download;
     };
-    auto running = std::make_shared<Running>(std::move(*claim), std::move(*download));
+    auto running =
+        std::make_shared<Running>(std::move(*claim), std::move(stop), std::move(*download));
     return answer(StreamedReply{Reply{200,
                                       {{"Content-Type", "application/octet-stream"},
                                        {"Content-Disposition", std::move(disposition)},

@@ -1,19 +1,20 @@
 // The JSON API router: the route table under "/api/", the checks in front of each route, and
-// the discipline by which routes lock the shared connection.
+// how routes share the connection: the lock for its record, a session of its master for each
+// remote run.
 #pragma once
 
 #include <cstdint>
 #include <expected>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "server/replies.h"
+#include "server/run_stop.h"
 #include "server/server.h"
 #include "server/shared_connection.h"
-#include "ssh/process.h"
+#include "ssh/remote.h"
 
 namespace wrenfield {
 
@@ -35,14 +36,12 @@ struct ApiRequest {
 // request gets 413 before its body is held.
 inline constexpr uint64_t json_body_limit = 2 * read_size_limit + (1 << 20);
 
-// A route's answer. When the route holds the connection lock, the lock travels with the reply
-// and is released only once the reply has been written. Transfers hold no lock while they run:
-// the lock guards the connection record, and their ssh runs go beside other requests. With
+// A route's answer. The connection lock is never held while it is sent: the lock guards the
+// connection record only, and every remote run goes on a borrowed copy beside the others. With
 // `body_pieces` the reply's body is sent chunked as the pieces come, after the status and headers
 // of `reply`.
 struct RouteAnswer {
     Reply reply;
-    std::unique_lock<std::mutex> lock;
     BodyPieces body_pieces;
 };
 

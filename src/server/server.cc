@@ -101,8 +101,7 @@ void handle_request(const httplib::Request& request, httplib::Response& response
         handle_api_request(ApiRequest{request.method, path, query, client.body, client.body_length,
                                       ClientWatch{client.socket, client.still_listening}},
                            context);
-    send_reply(response, std::move(answer.reply), std::move(answer.lock),
-               std::move(answer.body_pieces));
+    send_reply(response, std::move(answer.reply), std::move(answer.body_pieces));
 }
 
 std::expected<BoundServer, std::string> bind_server(uint16_t port, const ServerLimits& limits) {

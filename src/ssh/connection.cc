@@ -93,8 +93,7 @@ SshConnection::SshConnection(SshConnection&& other) noexcept
       port(other.port),
       identities_only(other.identities_only),
       has_python(other.has_python),
-      owns_master_(other.owns_master_),
-      starts_master_(other.starts_master_) {
+      owns_master_(other.owns_master_) {
     other.owns_master_ = false;
 }
 
@@ -115,7 +114,6 @@ SshConnection& SshConnection::operator=(SshConnection&& other) noexcept {
     identities_only = other.identities_only;
     has_python = other.has_python;
     owns_master_ = other.owns_master_;
-    starts_master_ = other.starts_master_;
     other.owns_master_ = false;
     return *this;
 }
@@ -123,7 +121,6 @@ SshConnection& SshConnection::operator=(SshConnection&& other) noexcept {
 SshConnection SshConnection::borrow() const {
     SshConnection copy(*this);
     copy.owns_master_ = false;
-    copy.starts_master_ = false;
     return copy;
 }
 
@@ -143,7 +140,7 @@ std::vector<std::string> SshConnection::ssh_command() const {
                                         "-o",
                                         "ConnectTimeout=10",
                                         "-o",
-                                        starts_master_ ? "ControlMaster=auto" : "ControlMaster=no",
+                                        "ControlMaster=auto",
                                         "-o",
                                         "ControlPath=" + control_path,
                                         "-o",

@@ -24,10 +24,10 @@ class SshConnection {
     // Runs close_master, unless the record was moved from.
     ~SshConnection();
 
-    // A copy for a run made without holding the record (a transfer beside other requests): the
-    // same command line, but it never starts a master ("ControlMaster=no") and destroying it
-    // leaves the master alone, which stays the record's. A run that begins after the record
-    // closed its master so leaves no master behind.
+    // A copy for a run made without holding the record, beside other runs: the same command
+    // line, but destroying it leaves the master alone, which stays the record's. Its runs may
+    // start the master again when it has ended (after ControlPersist's idle time); a run that
+    // may have done so after the record went closes it with close_master.
     SshConnection borrow() const;
 
     // "ssh" followed by the options, port, identity and destination; the caller appends the
@@ -57,7 +57,6 @@ class SshConnection {
     // Only borrow() copies a record, and its copy gives up the master.
     SshConnection(const SshConnection&) = default;
     bool owns_master_ = true;
-    bool starts_master_ = true;
 };
 
 // The control socket's name: "/tmp/wrenfield-" + 16 lower-case hex digits + ".sock". The digits

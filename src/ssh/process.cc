@@ -201,10 +201,7 @@ struct RunningProcess::Child {
     ReadBuffer output_buffer{static_cast<size_t>(large_pipe_size)};
     ReadBuffer error_buffer{64 * 1024};
     std::string kept_error_output;
-    ClientWatch watched;
-    // Whether the client was asked if it still listens; the end of its sending side is not
-    // watched for after that.
-    bool client_asked = false;
+    CancelToken* cancel = nullptr;
 
     bool outputs_open() const { return output.is_open() || error_output.is_open(); }
 
@@ -216,7 +213,7 @@ struct RunningProcess::Child {
         const std::function<void(std::string_view)>& on_error) {
         pollfd fds[4];
         nfds_t count = 0;
-        int output_index = -1, error_index = -1, input_index = -1, watched_index = -1;
+        int output_index = -1, error_index = -1, input_index = -1, cancel_index = -1;
         if (output.is_open()) {
             output_index = static_cast<int>(count);
             fds[count++] = {output.get(), POLLIN, 0};
@@ -231,27 +228,18 @@ struct RunningProcess::Child {
         }
         if (count == 0)
             return {};
-        if (watched.socket >= 0) {
-            // A reset or a hang-up of the whole connection shows as POLLERR or POLLHUP, which
-            // are reported without being asked for.
-            watched_index = static_cast<int>(count);
-            fds[count++] = {watched.socket, static_cast<short>(client_asked ? 0 : POLLRDHUP), 0};
+        if (cancel != nullptr && cancel->fd() >= 0) {
+            cancel_index = static_cast<int>(count);
+            fds[count++] = {cancel->fd(), cancel->events(), 0};
         }
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR)
                 return {};
             return failure(ProcessStage::Wait, errno);
         }
-        if (watched_index >= 0) {
-            const short seen = fds[watched_index].revents;
-            if (seen & (POLLHUP | POLLERR))
-                return failure(ProcessStage::Wait, ECONNABORTED);
-            if (seen & POLLRDHUP) {
-                client_asked = true;
-                if (!watched.still_listening || !watched.still_listening())
-                    return failure(ProcessStage::Wait, ECONNABORTED);
-            }
-        }
+        if (cancel_index >= 0 && fds[cancel_index].revents != 0 &&
+            cancel->cancelled(fds[cancel_index].revents))
+            return failure(ProcessStage::Wait, ECONNABORTED);
 
         const auto readable = [&](int index) {
             return index >= 0 && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
@@ -386,9 +374,8 @@ const std::string& RunningProcess::error_output() const {
     return child_->kept_error_output;
 }
 
-void RunningProcess::abandon_on_hang_up(ClientWatch client) {
-    child_->watched = std::move(client);
-    child_->client_asked = false;
+void RunningProcess::cancel_with(CancelToken* token) {
+    child_->cancel = token;
 }
 
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
@@ -398,6 +385,7 @@ std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::str
     if (!started)
         return std::unexpected(started.error());
     RunningProcess::Child& child = *started->child_;
+    child.cancel = streams.cancel;
 
     std::string_view pending;
     int write_error = 0;
@@ -442,9 +430,11 @@ std::expected<ExitStatus, ProcessFailure> run_attached(const std::vector<std::st
 }
 
 std::expected<CapturedOutput, ProcessFailure> run_captured(
-    const std::vector<std::string>& arguments, std::optional<std::string_view> input) {
+    const std::vector<std::string>& arguments, std::optional<std::string_view> input,
+    CancelToken* cancel) {
     CapturedOutput captured;
     ProcessStreams streams;
+    streams.cancel = cancel;
     streams.on_output = [&](std::string_view chunk) { captured.output.append(chunk); };
     streams.on_error_output = [&](std::string_view chunk) { captured.error_output.append(chunk); };
     std::optional<std::string_view> remaining = input;

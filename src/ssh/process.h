@@ -37,6 +37,22 @@ struct ProcessFailure {
     std::string description() const;
 };
 
+// Tells a run, while it waits for its child, that its result is no longer wanted. The run
+// polls the token's descriptor for its events beside the child's streams (a hang-up or an error
+// is reported whatever the events) and, when it shows any, asks the token on the waiting thread
+// whether the run is to stop. What the descriptor stands for is its owner's business; a hang-up
+// or an error keeps showing, so the token ends the run on one. The token stays its owner's and
+// outlives the runs it is given to.
+class CancelToken {
+  public:
+    virtual ~CancelToken() = default;
+    // The descriptor to poll (-1: none) and the events to poll it for, asked before each wait.
+    virtual int fd() const = 0;
+    virtual short events() const = 0;
+    // Whether the run is to stop, given the events the descriptor showed.
+    virtual bool cancelled(short seen) = 0;
+};
+
 // The callbacks through which a run exchanges data with its child. Each is optional.
 struct ProcessStreams {
     // Supplies the child's standard input one piece at a time; an empty piece ends it. The
@@ -46,24 +62,14 @@ struct ProcessStreams {
     // Receive the child's standard output and standard error as they arrive.
     std::function<void(std::string_view)> on_output;
     std::function<void(std::string_view)> on_error_output;
+    // Stops the run (stage Wait, ECONNABORTED) once it says so; see CancelToken.
+    CancelToken* cancel = nullptr;
 };
 
 // Starts `arguments[0]` (looked up on PATH) with the rest as its arguments, exchanges data
 // through `streams` until both output streams end, and reaps the child.
 std::expected<ExitStatus, ProcessFailure> run_process(const std::vector<std::string>& arguments,
                                                       const ProcessStreams& streams);
-
-// The socket of the client a run is done for, watched while the run is waited for, so that the
-// run stops once no one waits for it.
-struct ClientWatch {
-    // The socket (-1: none). It stays the caller's.
-    int socket = -1;
-    // Asked once, when the client has ended its sending side, which may mean that it has gone or
-    // only that it has sent all it means to: true when it may still wait for the answer (from
-    // then on only a reset or a hang-up of the whole connection ends the run), false when it has
-    // gone. Without it, the end of the client's sending side ends the run.
-    std::function<bool()> still_listening;
-};
 
 // Where a child's standard input comes from.
 enum class ChildInput {
@@ -104,9 +110,9 @@ class RunningProcess {
     // Standard error so far, at most `error_output_limit` bytes of it.
     const std::string& error_output() const;
 
-    // From now on read_output() and finish() give up (stage Wait, ECONNABORTED) as soon as the
-    // watched client has gone (see ClientWatch): no one waits for this run any more.
-    void abandon_on_hang_up(ClientWatch client);
+    // From now on read_output() and finish() give up (stage Wait, ECONNABORTED) as soon as
+    // `token` says so: no one waits for this run any more. Null: nothing stops the run.
+    void cancel_with(CancelToken* token);
 
   private:
     friend std::expected<ExitStatus, ProcessFailure> run_process(
@@ -123,10 +129,11 @@ struct CapturedOutput {
 };
 
 // Runs a child to its end with both outputs collected whole. With `input` the child's
-// standard input is a pipe holding exactly those bytes; without it the null device.
+// standard input is a pipe holding exactly those bytes; without it the null device. With a
+// `cancel` token the run stops once it says so.
 std::expected<CapturedOutput, ProcessFailure> run_captured(
-    const std::vector<std::string>& arguments,
-    std::optional<std::string_view> input = std::nullopt);
+    const std::vector<std::string>& arguments, std::optional<std::string_view> input = std::nullopt,
+    CancelToken* cancel = nullptr);
 
 // Starts `arguments[0]` (looked up on PATH) on our own standard input, output and error, and
 // waits for it to end. For a program whose output is the user's to see, and whose background

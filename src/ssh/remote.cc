@@ -1,7 +1,6 @@
 #include "ssh/remote.h"
 
 #include <charconv>
-#include <cmath>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -65,10 +64,11 @@ std::vector<std::string> remote_command(const SshConnection& connection, std::st
 std::expected<std::string, Error> run_remote_program(const SshConnection& connection,
                                                      std::string program,
                                                      std::string_view start_failure,
-                                                     const std::string& fixed_failure) {
+                                                     const std::string& fixed_failure,
+                                                     CancelToken* cancel) {
     if (auto runnable = check_runnable(connection); !runnable)
         return std::unexpected(runnable.error());
-    auto run = run_captured(remote_command(connection, std::move(program)));
+    auto run = run_captured(remote_command(connection, std::move(program)), std::nullopt, cancel);
     if (!run)
         return std::unexpected(std::string(start_failure) + run.error().description());
     if (!run->status.success()) {
@@ -134,12 +134,13 @@ std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
 }
 
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
-                                                            std::string_view path) {
+                                                            std::string_view path,
+                                                            CancelToken* cancel) {
     const std::string effective =
         path.empty() || path == "~" ? connection.home_dir : std::string(path);
     auto output = run_remote_program(
         connection, remote_programs::fill_program(remote_programs::kList, {encoded(effective)}),
-        "SSH command error: ", "Failed to list directory: " + effective);
+        "SSH command error: ", "Failed to list directory: " + effective, cancel);
     if (!output)
         return std::unexpected(output.error());
     const std::string text = decode_utf8_lossy(*output);
@@ -151,14 +152,14 @@ std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&
     return items;
 }
 
-std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path, const ClientWatch& client,
-                                                   uint64_t size_limit) {
+std::expected<FileContent, ReadError> read_remote_file(const SshConnection& connection,
+                                                       std::string_view path, CancelToken* cancel,
+                                                       uint64_t size_limit) {
     auto read = RemoteFileStream::begin(connection, path, RemoteFileStream::Purpose::View,
-                                        size_limit, client);
+                                        size_limit, cancel);
     if (!read)
         return std::unexpected(std::move(read.error()));
-    auto whole = read->read_all();
+    auto whole = read->collect();
     if (!whole)
         return std::unexpected(std::move(whole.error()));
     std::string& bytes = *whole;
@@ -172,30 +173,18 @@ std::expected<FileContent, Error> read_remote_file(const SshConnection& connecti
 
 namespace {
 
-// A size as the page shows sizes: "1.2 GB", the unit chosen first, then the value taken to the
-// nearer tenth.
-std::string format_size(uint64_t bytes) {
-    static constexpr std::string_view units[] = {"B", "KB", "MB", "GB", "TB"};
-    size_t unit = 0;
-    double scale = 1;
-    while (unit + 1 < std::size(units) && static_cast<double>(bytes) >= scale * 1024) {
-        scale *= 1024;
-        ++unit;
-    }
-    const auto tenths =
-        static_cast<uint64_t>(std::llround(static_cast<double>(bytes) / scale * 10));
-    std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0)
-        text += "." + std::to_string(tenths % 10);
-    return text + " " + std::string(units[unit]);
+ReadError read_failed(std::string message) {
+    ReadError error;
+    error.message = std::move(message);
+    return error;
 }
 
-// The viewer's refusal of a file over `size_limit`; `size` is the file's own, when it said it.
-std::string too_large_to_view(uint64_t size_limit, std::optional<uint64_t> size) {
-    const std::string limit = format_size(size_limit);
-    return "File is too large to view (" +
-           (size ? format_size(*size) + "; the limit is " + limit : "more than " + limit) +
-           "); use Download";
+ReadError too_large_to_view(uint64_t size_limit, std::optional<uint64_t> size) {
+    ReadError error;
+    error.code = ReadError::Code::TooLarge;
+    error.limit = size_limit;
+    error.size = size;
+    return error;
 }
 
 // The size the READ program wrote to standard error when it refused a file by its size.
@@ -215,16 +204,20 @@ constexpr int read_over_limit_status = 3;
 
 std::expected<RemoteFileStream, Error> RemoteFileStream::start(const SshConnection& connection,
                                                                std::string_view path,
-                                                               const ClientWatch& client) {
-    return begin(connection, path, Purpose::Download, 0, client);
+                                                               CancelToken* cancel) {
+    auto stream = begin(connection, path, Purpose::Download, 0, cancel);
+    if (!stream)
+        return std::unexpected(std::move(stream.error().message));
+    return std::move(*stream);
 }
 
-std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnection& connection,
-                                                               std::string_view path,
-                                                               Purpose purpose, uint64_t size_limit,
-                                                               const ClientWatch& client) {
+std::expected<RemoteFileStream, ReadError> RemoteFileStream::begin(const SshConnection& connection,
+                                                                   std::string_view path,
+                                                                   Purpose purpose,
+                                                                   uint64_t size_limit,
+                                                                   CancelToken* cancel) {
     if (auto runnable = check_runnable(connection); !runnable)
-        return std::unexpected(runnable.error());
+        return std::unexpected(read_failed(runnable.error()));
     const std::string limit =
         purpose == Purpose::View ? std::to_string(size_limit) : std::string("-1");
     auto process = RunningProcess::start(
@@ -233,10 +226,10 @@ std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnecti
         ChildInput::NullDevice);
     if (!process) {
         return std::unexpected(
-            (purpose == Purpose::View ? "SSH read error: " : "SSH download error: ") +
-            process.error().description());
+            read_failed((purpose == Purpose::View ? "SSH read error: " : "SSH download error: ") +
+                        process.error().description()));
     }
-    process->abandon_on_hang_up(client);
+    process->cancel_with(cancel);
     RemoteFileStream download(std::move(*process), std::string(path), purpose, size_limit);
     auto first = download.read_piece();
     if (!first)
@@ -249,23 +242,26 @@ std::expected<RemoteFileStream, Error> RemoteFileStream::begin(const SshConnecti
 std::expected<std::string_view, Error> RemoteFileStream::next_piece() {
     if (first_piece_)
         return *std::exchange(first_piece_, std::nullopt);
-    return read_piece();
+    auto piece = read_piece();
+    if (!piece)
+        return std::unexpected(piece.error().message);
+    return *piece;
 }
 
-std::expected<std::string_view, Error> RemoteFileStream::read_piece() {
+std::expected<std::string_view, ReadError> RemoteFileStream::read_piece() {
     if (failure_)
         return std::unexpected(*failure_);
     if (finished_)
         return std::string_view();
     const bool view = purpose_ == Purpose::View;
     const std::string_view run_failure = view ? "SSH read error: " : "SSH download error: ";
-    const auto fail = [this](Error message) {
-        failure_ = message;
-        return std::unexpected(std::move(message));
+    const auto fail = [this](ReadError error) {
+        failure_ = error;
+        return std::unexpected(std::move(error));
     };
     auto piece = process_.read_output();
     if (!piece)
-        return fail(std::string(run_failure) + piece.error().description());
+        return fail(read_failed(std::string(run_failure) + piece.error().description()));
     if (!piece->empty()) {
         received_ += piece->size();
         // The program stops at the bound itself; this holds whatever the other side sends.
@@ -277,14 +273,14 @@ std::expected<std::string_view, Error> RemoteFileStream::read_piece() {
     auto status = process_.finish();
     finished_ = true;
     if (!status)
-        return fail(std::string(run_failure) + status.error().description());
+        return fail(read_failed(std::string(run_failure) + status.error().description()));
     if (view && !status->signaled && status->code == read_over_limit_status)
         return fail(too_large_to_view(size_limit_, refused_size(process_.error_output())));
     if (!status->success()) {
         std::string message = trimmed_error_text(process_.error_output());
         if (message.empty())
             message = (view ? "Failed to read file: " : "Failed to download file: ") + path_;
-        return fail(std::move(message));
+        return fail(read_failed(std::move(message)));
     }
     return std::string_view();
 }
@@ -297,10 +293,12 @@ std::expected<std::string, Error> remote_download(const SshConnection& connectio
     return download->read_all();
 }
 
-std::expected<std::string, Error> RemoteFileStream::read_all() {
+std::expected<std::string, ReadError> RemoteFileStream::collect() {
     std::string bytes;
+    if (first_piece_)
+        bytes.append(*std::exchange(first_piece_, std::nullopt));
     for (;;) {
-        auto piece = next_piece();
+        auto piece = read_piece();
         if (!piece)
             return std::unexpected(std::move(piece.error()));
         if (piece->empty())
@@ -309,34 +307,44 @@ std::expected<std::string, Error> RemoteFileStream::read_all() {
     }
 }
 
-std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path) {
+std::expected<std::string, Error> RemoteFileStream::read_all() {
+    auto bytes = collect();
+    if (!bytes)
+        return std::unexpected(std::move(bytes.error().message));
+    return std::move(*bytes);
+}
+
+std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
+                                        CancelToken* cancel) {
     auto output = run_remote_program(
         connection, remote_programs::fill_program(remote_programs::kMkdir, {encoded(path)}),
-        "SSH mkdir error: ", "Failed to create directory: " + std::string(path));
+        "SSH mkdir error: ", "Failed to create directory: " + std::string(path), cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
 }
 
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         RemoteEntry entry) {
+                                         RemoteEntry entry, CancelToken* cancel) {
     const std::string_view recursive = entry == RemoteEntry::Directory ? "True" : "False";
     auto output = run_remote_program(
         connection,
         remote_programs::fill_program(remote_programs::kDelete, {encoded(path), recursive}),
-        "SSH delete error: ", "Failed to delete: " + std::string(path));
+        "SSH delete error: ", "Failed to delete: " + std::string(path), cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
 }
 
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to, Existing existing) {
+                                         std::string_view to, Existing existing,
+                                         CancelToken* cancel) {
     auto output = run_remote_program(
         connection,
         remote_programs::fill_program(remote_programs::kRename,
                                       {encoded(from), encoded(to), refuses(existing)}),
-        "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to));
+        "SSH rename error: ", "Failed to rename " + std::string(from) + " to " + std::string(to),
+        cancel);
     if (!output)
         return std::unexpected(output.error());
     return {};
@@ -381,7 +389,8 @@ std::expected<void, Error> write_failure_message(const ExitStatus& status, std::
 
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
-                                               const DataSource& source, Existing existing) {
+                                               const DataSource& source, Existing existing,
+                                               CancelToken* cancel) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
     if (auto runnable = check_runnable(connection); !runnable) {
         drop_source();
@@ -397,6 +406,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
         return std::unexpected("Failed to spawn ssh write process: " +
                                process.error().description());
     }
+    process->cancel_with(cancel);
 
     // Small pieces (a request body arrives a few KiB at a time) are gathered into one batch,
     // so that the pipe is written in large steps; large pieces go straight through.
@@ -453,48 +463,11 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
 }
 
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
-                                             std::string_view data, Existing existing) {
+                                             std::string_view data, Existing existing,
+                                             CancelToken* cancel) {
     return remote_write_stream(
         connection, path, data.size(), [data](const auto& receive) { return receive(data); },
-        existing);
-}
-
-nlohmann::ordered_json to_json(const ConnectResult& result) {
-    nlohmann::ordered_json json;
-    // A failed probe is an error, never a result, so the reply's "success" and "error" are
-    // fixed.
-    json["success"] = true;
-    json["host"] = result.host;
-    json["user"] = result.user;
-    json["home_dir"] = result.home_dir;
-    json["remote_os"] = result.remote_os;
-    json["has_python"] = result.has_python;
-    json["error"] = nullptr;
-    json["identity_file"] =
-        result.identity_file ? nlohmann::ordered_json(*result.identity_file) : nullptr;
-    return json;
-}
-
-nlohmann::ordered_json to_json(const FileItem& item) {
-    nlohmann::ordered_json json;
-    json["name"] = item.name;
-    json["path"] = item.path;
-    json["is_dir"] = item.is_dir;
-    json["is_symlink"] = item.is_symlink;
-    json["size"] = item.size;
-    json["modified"] = item.modified;
-    json["permissions"] = item.permissions;
-    json["is_hidden"] = item.is_hidden;
-    return json;
-}
-
-nlohmann::ordered_json to_json(const FileContent& content) {
-    nlohmann::ordered_json json;
-    json["path"] = content.path;
-    json["content"] = content.content;
-    json["is_binary"] = content.is_binary;
-    json["size"] = content.size;
-    return json;
+        existing, cancel);
 }
 
 }  // namespace wrenfield

@@ -10,8 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "ssh/connection.h"
 #include "ssh/process.h"
 
@@ -44,25 +42,39 @@ struct FileContent {
     uint64_t size = 0;
 };
 
-// Errors are the messages shown to the user.
+// Errors are the system's own messages.
 using Error = std::string;
 
+// Why the viewer's read gave no content: the run failed, with its message, or the file is over
+// the bound the read was given, with that bound and the file's size when it said it.
+struct ReadError {
+    enum class Code { Failed, TooLarge };
+    Code code = Code::Failed;
+    // Failed: the system's message.
+    std::string message;
+    // TooLarge: the bound, and the size the file gave before the read (none when more bytes
+    // came than the bound, whatever size it gave).
+    uint64_t limit = 0;
+    std::optional<uint64_t> size;
+};
+
 std::expected<ConnectResult, Error> connect_probe(SshConnection& connection);
+// Each run below that takes a `cancel` token stops once the token says so, with an error.
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
-                                                            std::string_view path);
+                                                            std::string_view path,
+                                                            CancelToken* cancel = nullptr);
 
 // The largest file that read_remote_file takes whole into memory, for the viewer.
 inline constexpr uint64_t read_size_limit = 64ull << 20;
 
-// Reads a whole file for the viewer. A file over `size_limit` is refused ("File is too large
-// to view (1.2 GB; the limit is 64 MB); use Download"), from its size before the read, or as
-// soon as more bytes arrive when its size said less. Named pipes, devices and sockets are
-// refused ("Not a regular file: PATH"). With a watched `client`, the run is stopped as soon as
-// that client has gone (the error is then of no use to anyone).
-std::expected<FileContent, Error> read_remote_file(const SshConnection& connection,
-                                                   std::string_view path,
-                                                   const ClientWatch& client = {},
-                                                   uint64_t size_limit = read_size_limit);
+// Reads a whole file for the viewer. A file over `size_limit` is refused (Code::TooLarge), from
+// its size before the read, or as soon as more bytes arrive when its size said less. Named
+// pipes, devices and sockets are refused ("Not a regular file: PATH"). With a `cancel` token,
+// the run is stopped as soon as it says so (the error is then of no use to anyone).
+std::expected<FileContent, ReadError> read_remote_file(const SshConnection& connection,
+                                                       std::string_view path,
+                                                       CancelToken* cancel = nullptr,
+                                                       uint64_t size_limit = read_size_limit);
 std::expected<std::string, Error> remote_download(const SshConnection& connection,
                                                   std::string_view path);
 // The READ run of one file in progress, its bytes handed on as they arrive, so that a file of
@@ -72,11 +84,11 @@ class RemoteFileStream {
   public:
     // Starts the run and waits for its first bytes (or its end), so that a run that fails
     // before sending anything gives its message here, with the texts of remote_download. With
-    // a watched `client`, waiting for the remote side (here and in next_piece) stops with an
-    // error as soon as that client has gone, and the run is ended.
+    // a `cancel` token, waiting for the remote side (here and in next_piece) stops with an
+    // error as soon as it says so, and the run is ended.
     static std::expected<RemoteFileStream, Error> start(const SshConnection& connection,
                                                         std::string_view path,
-                                                        const ClientWatch& client = {});
+                                                        CancelToken* cancel = nullptr);
 
     // The next bytes of the file, valid until the next call; empty once the whole file has
     // come and the run succeeded. An error means the run failed part way: what came before it
@@ -86,9 +98,9 @@ class RemoteFileStream {
     std::expected<std::string, Error> read_all();
 
   private:
-    friend std::expected<FileContent, Error> read_remote_file(const SshConnection&,
-                                                              std::string_view, const ClientWatch&,
-                                                              uint64_t);
+    friend std::expected<FileContent, ReadError> read_remote_file(const SshConnection&,
+                                                                  std::string_view, CancelToken*,
+                                                                  uint64_t);
     // What the bytes are for: the viewer's bounded read, or a download of any size. The
     // failure texts follow it.
     enum class Purpose { View, Download };
@@ -98,11 +110,12 @@ class RemoteFileStream {
           path_(std::move(path)),
           purpose_(purpose),
           size_limit_(size_limit) {}
-    static std::expected<RemoteFileStream, Error> begin(const SshConnection& connection,
-                                                        std::string_view path, Purpose purpose,
-                                                        uint64_t size_limit,
-                                                        const ClientWatch& client);
-    std::expected<std::string_view, Error> read_piece();
+    static std::expected<RemoteFileStream, ReadError> begin(const SshConnection& connection,
+                                                            std::string_view path, Purpose purpose,
+                                                            uint64_t size_limit,
+                                                            CancelToken* cancel);
+    std::expected<std::string_view, ReadError> read_piece();
+    std::expected<std::string, ReadError> collect();
 
     RunningProcess process_;
     std::string path_;
@@ -113,8 +126,8 @@ class RemoteFileStream {
     // The first piece, read by start() and handed out by the first next_piece().
     std::optional<std::string_view> first_piece_;
     bool finished_ = false;
-    // Once the run has failed, every later call gives the same message.
-    std::optional<Error> failure_;
+    // Once the run has failed, every later call gives the same failure.
+    std::optional<ReadError> failure_;
 };
 
 // What a write or a rename does when something already exists under the name it makes: replace
@@ -134,24 +147,22 @@ using DataSource = std::function<bool(const std::function<bool(std::string_view)
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source,
-                                               Existing existing = Existing::Replace);
+                                               Existing existing = Existing::Replace,
+                                               CancelToken* cancel = nullptr);
 
-std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path);
+std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
+                                        CancelToken* cancel = nullptr);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
                                              std::string_view data,
-                                             Existing existing = Existing::Replace);
+                                             Existing existing = Existing::Replace,
+                                             CancelToken* cancel = nullptr);
 // What remote_delete removes: one file (or link), or a directory with all it holds.
 enum class RemoteEntry { File, Directory };
 std::expected<void, Error> remote_delete(const SshConnection& connection, std::string_view path,
-                                         RemoteEntry entry);
+                                         RemoteEntry entry, CancelToken* cancel = nullptr);
 std::expected<void, Error> remote_rename(const SshConnection& connection, std::string_view from,
-                                         std::string_view to,
-                                         Existing existing = Existing::Replace);
-
-// JSON forms, keys in declared order.
-nlohmann::ordered_json to_json(const ConnectResult& result);
-nlohmann::ordered_json to_json(const FileItem& item);
-nlohmann::ordered_json to_json(const FileContent& content);
+                                         std::string_view to, Existing existing = Existing::Replace,
+                                         CancelToken* cancel = nullptr);
 
 // Reads the remote listing's JSON array; the error is the reader's message with its position.
 std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view json_text);
