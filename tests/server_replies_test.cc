@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "server/routes.h"
+#include "support/wait_until.h"
 
 namespace wrenfield {
 namespace {
@@ -113,13 +114,7 @@ TEST(SendReplyTest, LockedRepliesEndAndLetTheLockGo) {
         EXPECT_EQ(result->body, path == "/empty" ? "" : "{\"ok\":true}");
         EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
         // The releaser runs on the server's thread just after the last byte went out.
-        bool free = false;
-        for (int tries = 0; tries < 500 && !free; ++tries) {
-            free = slot.try_lock();
-            if (!free)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_TRUE(free);
+        ASSERT_TRUE(testing::wait_until([&] { return slot.try_lock(); }, std::chrono::seconds(10)));
         slot.unlock();
     }
 }
