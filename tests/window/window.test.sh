@@ -83,22 +83,36 @@ wait_exit() {
     status=$?
 }
 
-# settle WINDOW SECONDS FILE: waits until two screenshots of WINDOW a second apart are alike,
-# for at most SECONDS (a blinking caret never settles), and leaves the last one in FILE.
+# alike A.xwd B.xwd [FROM_ROW FROM_COLUMN]: the two screenshots are the same, or show no clear
+# difference below FROM_ROW and right of FROM_COLUMN. Connected, the status dot in the toolbar
+# pulses for ever: a part of the window that leaves it out can come to rest.
+alike() {
+    if (($# > 2)); then
+        [[ $(python3 "$here/x11.py" changed "$1" "$2" "$3" "$4") == none ]]
+    else
+        cmp -s "$1" "$2"
+    fi
+}
+
+# settle WINDOW SECONDS FILE [FROM_ROW FROM_COLUMN]: waits until two screenshots of WINDOW a
+# second apart are alike (in that part), for at most SECONDS (a blinking caret never settles),
+# and leaves the last one in FILE.
 settle() {
     local deadline=$((SECONDS + $2))
     xwd -silent -id "$1" -out "$3" 2>/dev/null
     while ((SECONDS < deadline)); do
         sleep 1
         xwd -silent -id "$1" -out "$work/settle.xwd" 2>/dev/null
-        cmp -s "$work/settle.xwd" "$3" && return 0
+        alike "$work/settle.xwd" "$3" "${@:4}" && return 0
         mv "$work/settle.xwd" "$3"
     done
     return 1
 }
 
-screen_differs() {  # screen_differs WINDOW FILE: WINDOW no longer looks as the screenshot FILE
-    xwd -silent -id "$1" -out "$work/now.xwd" 2>/dev/null && ! cmp -s "$work/now.xwd" "$2"
+# screen_differs WINDOW FILE [FROM_ROW FROM_COLUMN]: WINDOW (that part of it) no longer looks as
+# the screenshot FILE.
+screen_differs() {
+    xwd -silent -id "$1" -out "$work/now.xwd" 2>/dev/null && ! alike "$work/now.xwd" "$2" "${@:3}"
 }
 
 server_has_client() {  # a connection from somebody to the program's port is established
@@ -228,11 +242,16 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     # opens upwards, so its bottom edge is at the pointer (its shadow a few rows past it), not
     # cut off by the window's edge.
     connected_window=$(window_of "$connected")
-    settle "$connected_window" 20 "$work/before-menu.xwd"
     view_bottom=$(size_of "$connected_window" | cut -dx -f2)
     pointer_y=$((view_bottom - 34))
+    # The picture to compare with is taken once the page is at rest with the pointer in place
+    # (the connected toast gone, any hover drawn), so that only the menu tells the two apart.
+    xdotool mousemove --window "$connected_window" 600 "$pointer_y"
+    expect "the page comes to rest before the right-click" \
+        settle "$connected_window" 60 "$work/before-menu.xwd" 100 300
     # A busy page may take a moment to show the menu: it is waited for, and the click is
-    # repeated should a busy page have lost it.
+    # repeated should a busy page have lost it. Once it shows, it is measured when it has
+    # finished opening and the screen is still again.
     menu_box=none
     menu_shown() {
         xwd -silent -id "$connected_window" -out "$work/after-menu.xwd" 2>/dev/null || return 1
@@ -241,9 +260,13 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
         [[ $menu_box != none ]]
     }
     for _ in 1 2 3 4 5; do
-        xdotool mousemove --window "$connected_window" 600 "$pointer_y" click 3
+        xdotool click 3
         wait_until 10 menu_shown && break
     done
+    if [[ $menu_box != none ]]; then
+        settle "$connected_window" 10 "$work/after-menu.xwd" 100 300
+        menu_box=$(python3 "$here/x11.py" changed "$work/before-menu.xwd" "$work/after-menu.xwd" 100 300)
+    fi
     read -r menu_top menu_bottom _ _ shot_height _ <<<"$menu_box 0 0 0 0 0"
     [[ $menu_top =~ ^[0-9]+$ ]] || menu_top=0 menu_bottom=0 shot_height=0
     expect "a right-click near the bottom opens a menu (rows ${menu_top}-${menu_bottom})" \
@@ -271,14 +294,15 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     # does nothing), and the whole way is taken again from the start should all of that fail.
     open_probe_document() {
         xdotool windowfocus --sync "$connected_window" key Escape 2>/dev/null
-        settle "$connected_window" 5 "$work/before-probe.xwd"
-        # The path input opens (the screen changes) before the folder is typed into it.
+        settle "$connected_window" 20 "$work/before-probe.xwd" 0 300
+        # The path input opens in the toolbar (right of the pulsing status dot) before the
+        # folder is typed into it; then the listing below the toolbar changes and comes to rest.
         xdotool key ctrl+l
-        wait_until 10 screen_differs "$connected_window" "$work/before-probe.xwd"
+        wait_until 10 screen_differs "$connected_window" "$work/before-probe.xwd" 0 300
         xdotool type --delay 20 "$work/documents"
         xdotool key Return
-        wait_until 30 screen_differs "$connected_window" "$work/before-probe.xwd"
-        settle "$connected_window" 20 "$work/probe-listing.xwd"
+        wait_until 30 screen_differs "$connected_window" "$work/before-probe.xwd" 100 300
+        settle "$connected_window" 20 "$work/probe-listing.xwd" 100 300
         for _ in 1 2 3 4; do
             xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
             wait_until 15 test -s "$work/allowed.log" && return 0
