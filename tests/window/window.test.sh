@@ -143,11 +143,17 @@ expect "the web view connects to the program's server" wait_until 60 server_has_
 # from the light menu bar.
 colours=0
 bar=0
+# shows_page WINDOW FILE: a screenshot of WINDOW, left in FILE, shows more than a plain
+# background below the menu bar (the count goes into `colours`).
+shows_page() {
+    xwd -silent -id "$1" -out "$2" 2>/dev/null || return 1
+    colours=$(python3 "$here/x11.py" colours "$2" 40) || return 1
+    ((colours > 8))
+}
 page_painted() {
-    xwd -silent -id "$window" -out "$work/window.xwd" 2>/dev/null || return 1
-    colours=$(python3 "$here/x11.py" colours "$work/window.xwd" 40) || return 1
+    shows_page "$window" "$work/window.xwd" || return 1
     bar=$(python3 "$here/x11.py" page-top "$work/window.xwd") || return 1
-    ((colours > 8 && bar < 80))
+    ((bar < 80))
 }
 wait_until 60 page_painted
 expect "a screenshot of the page is not blank ($colours colours)" test "$colours" -gt 8
@@ -244,14 +250,17 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     connected_window=$(window_of "$connected")
     view_bottom=$(size_of "$connected_window" | cut -dx -f2)
     pointer_y=$((view_bottom - 34))
-    # The picture to compare with is taken once the page is at rest with the pointer in place
-    # (the connected toast gone, any hover drawn), so that only the menu tells the two apart.
+    # The picture to compare with is taken once the page is drawn and at rest with the pointer
+    # in place (the connected toast gone, any hover drawn), so that only the menu tells the two
+    # apart. A blank web view is at rest too: the page must have been drawn first.
+    expect "the connected page is drawn" \
+        wait_until 60 shows_page "$connected_window" "$work/before-menu.xwd"
     xdotool mousemove --window "$connected_window" 600 "$pointer_y"
     expect "the page comes to rest before the right-click" \
         settle "$connected_window" 60 "$work/before-menu.xwd" 100 300
     # A busy page may take a moment to show the menu: it is waited for, and the click is
     # repeated should a busy page have lost it. Once it shows, it is measured when it has
-    # finished opening and the screen is still again.
+    # finished opening.
     menu_box=none
     menu_shown() {
         xwd -silent -id "$connected_window" -out "$work/after-menu.xwd" 2>/dev/null || return 1
@@ -263,9 +272,14 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
         xdotool click 3
         wait_until 10 menu_shown && break
     done
+    # Measured against the page with the menu closed again (Escape), so that a page that was
+    # still drawing before the click does not count as part of the menu.
     if [[ $menu_box != none ]]; then
         settle "$connected_window" 10 "$work/after-menu.xwd" 100 300
-        menu_box=$(python3 "$here/x11.py" changed "$work/before-menu.xwd" "$work/after-menu.xwd" 100 300)
+        xdotool key Escape
+        wait_until 10 screen_differs "$connected_window" "$work/after-menu.xwd" 100 300
+        settle "$connected_window" 10 "$work/menu-closed.xwd" 100 300
+        menu_box=$(python3 "$here/x11.py" changed "$work/menu-closed.xwd" "$work/after-menu.xwd" 100 300)
     fi
     read -r menu_top menu_bottom _ _ shot_height _ <<<"$menu_box 0 0 0 0 0"
     [[ $menu_top =~ ^[0-9]+$ ]] || menu_top=0 menu_bottom=0 shot_height=0
