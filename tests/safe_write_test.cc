@@ -421,12 +421,13 @@ TEST_F(SafeWriteTest, NameThatAppearsDuringAnUpload) {
         const DataSource source = [&](const auto& receive) {
             receive(half);
             // Once the remote program holds its new file, the name is made.
-            for (int attempt = 0; attempt < 1000; ++attempt) {
-                const auto interpreters = remote_interpreters(base64_encode(file));
-                if (interpreters.size() == 1 && has_file_open_below(interpreters[0], directory))
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            EXPECT_TRUE(wait_until(
+                [&] {
+                    const auto interpreters = remote_interpreters(base64_encode(file));
+                    return interpreters.size() == 1 &&
+                           has_file_open_below(interpreters[0], directory);
+                },
+                std::chrono::seconds(30)));
             EXPECT_FALSE(fs::exists(file));
             EXPECT_TRUE(write_file(file, "appeared"));
             EXPECT_EQ(::chmod(file.c_str(), 0640), 0);
