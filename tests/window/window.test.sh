@@ -45,6 +45,9 @@ Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" 2>"$wor
 pids+=($!)
 wait_until 30 test -s "$work/display" || { echo "Xvfb did not start: $(cat "$work/xvfb.err")"; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
+# The server answers a client before the program is started on it.
+wait_until 30 xdpyinfo >/dev/null 2>&1 ||
+    { echo "the display $DISPLAY does not answer: $(cat "$work/xvfb.err")"; exit 1; }
 # Keep the web view's caches and downloads out of the real home directory.
 export HOME="$work/home"
 mkdir -p "$HOME"
@@ -128,6 +131,7 @@ window=$(window_of "$first")
 if [[ -z $window ]]; then
     fail "the window appears"
     cat "$work/first.err"
+    kill -0 "${pids[0]}" 2>/dev/null || echo "Xvfb on $DISPLAY has ended: $(cat "$work/xvfb.err")"
     echo "$passed passed, $failed failed"
     exit 1
 fi
