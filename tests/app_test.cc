@@ -24,6 +24,7 @@
 #include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
 #include "support/temp_home.h"
+#include "support/wait_until.h"
 
 namespace wrenfield {
 namespace {
@@ -194,8 +195,7 @@ TEST_F(StartUpTest, BrowserModeHandsTheAddressToTheOpener) {
     ASSERT_TRUE(program.wait_for_output("Opening in web browser: " + address + "\n"));
     EXPECT_EQ(program.output(),
               "Wrenfield started at: " + address + "\nOpening in web browser: " + address + "\n");
-    for (int tries = 0; tries < 100 && opened().empty(); ++tries)
-        std::this_thread::sleep_for(50ms);
+    testing::wait_until([&] { return !opened().empty(); }, 10s);
     EXPECT_EQ(opened(), address + "\n");
     EXPECT_EQ(status(port), nlohmann::json({{"connected", false}}));
 }

@@ -24,6 +24,8 @@
 #include "ssh/remote.h"
 #include "support/mounts.h"
 #include "support/remote_fixture.h"
+#include "support/spawn.h"
+#include "support/wait_until.h"
 
 using namespace wrenfield;
 using wrenfield::testing::attribute;
@@ -357,9 +359,18 @@ TEST_F(FileSystemEdgesTest, WriteToAPipeNeverWaitsForAReader) {
         std::ifstream in(fifo, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     });
-    // The reader waits in its open; that is enough for the write to find it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The reader waits in its open: then a writer's open that does not wait succeeds. The test
+    // holds that end until the remote write is over, so that the reader's data ends only after
+    // the remote program's bytes.
+    wrenfield::testing::UniqueFd held;
+    ASSERT_TRUE(wrenfield::testing::wait_until(
+        [&] {
+            held.reset(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+            return static_cast<bool>(held);
+        },
+        std::chrono::seconds(30)));
     ASSERT_TRUE(remote_write_file(connection, fifo, "through the pipe"));
+    held.reset();
     EXPECT_EQ(reader.get(), "through the pipe");
     EXPECT_TRUE(fs::is_fifo(fifo));
 }

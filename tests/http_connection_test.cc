@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
+#include "support/wait_until.h"
 
 namespace wrenfield::testing {
 namespace {
@@ -212,7 +214,14 @@ TEST(ConnectionThreadsTest, AConnectionWithoutAThreadIsClosedAndTheServerGoesOn)
             idle.push_back(std::make_unique<RawConnection>(server.port()));
             idle.back()->send("G");
         }
-        std::this_thread::sleep_for(500ms);
+        // The server has dealt with every one: closed it at once for want of a thread, or after
+        // the keep-alive time from the thread that waited for the rest of its request.
+        EXPECT_TRUE(wait_until(
+            [&] {
+                return std::ranges::all_of(
+                    idle, [](const auto& connection) { return connection->wait_readable(0ms); });
+            },
+            60s));
     }
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &original), 0);
     // Still listening, and serving.

@@ -29,6 +29,7 @@
 #include "ssh/remote_programs.h"
 #include "support/mounts.h"
 #include "support/remote_fixture.h"
+#include "support/wait_until.h"
 
 using namespace wrenfield;
 using wrenfield::testing::attribute;
@@ -40,6 +41,7 @@ using wrenfield::testing::remote_interpreters;
 using wrenfield::testing::run_command;
 using wrenfield::testing::status_of;
 using wrenfield::testing::TemporaryDirectory;
+using wrenfield::testing::wait_until;
 using wrenfield::testing::write_file;
 namespace fs = std::filesystem;
 
@@ -329,12 +331,12 @@ TEST_F(SafeWriteTest, KilledSaveLeavesNoTemporaryFile) {
 
     // Wait until the remote program holds its new file open, then end it.
     std::vector<pid_t> interpreters;
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        interpreters = remote_interpreters(base64_encode(file));
-        if (interpreters.size() == 1 && has_file_open_below(interpreters[0], directory))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    wait_until(
+        [&] {
+            interpreters = remote_interpreters(base64_encode(file));
+            return interpreters.size() == 1 && has_file_open_below(interpreters[0], directory);
+        },
+        std::chrono::seconds(30));
     ASSERT_EQ(interpreters.size(), 1u);
     ASSERT_TRUE(has_file_open_below(interpreters[0], directory));
     ASSERT_EQ(::kill(interpreters[0], SIGKILL), 0);
@@ -419,12 +421,13 @@ TEST_F(SafeWriteTest, NameThatAppearsDuringAnUpload) {
         const DataSource source = [&](const auto& receive) {
             receive(half);
             // Once the remote program holds its new file, the name is made.
-            for (int attempt = 0; attempt < 1000; ++attempt) {
-                const auto interpreters = remote_interpreters(base64_encode(file));
-                if (interpreters.size() == 1 && has_file_open_below(interpreters[0], directory))
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            EXPECT_TRUE(wait_until(
+                [&] {
+                    const auto interpreters = remote_interpreters(base64_encode(file));
+                    return interpreters.size() == 1 &&
+                           has_file_open_below(interpreters[0], directory);
+                },
+                std::chrono::seconds(30)));
             EXPECT_FALSE(fs::exists(file));
             EXPECT_TRUE(write_file(file, "appeared"));
             EXPECT_EQ(::chmod(file.c_str(), 0640), 0);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "server/routes.h"
+#include "support/wait_until.h"
 
 namespace wrenfield {
 namespace {
@@ -174,16 +175,12 @@ TEST(SendReplyTest, PieceByPieceRepliesEndAndLetTheirMakerGo) {
         EXPECT_EQ(result->body, path == "/empty" ? "" : "{\"ok\":true}");
         EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
         // The releaser runs on the server's thread just after the last byte went out.
-        bool released = false;
-        for (int tries = 0; tries < 500 && !released; ++tries) {
-            {
+        EXPECT_TRUE(testing::wait_until(
+            [&] {
                 std::lock_guard lock(guard);
-                released = maker_alive.expired();
-            }
-            if (!released)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_TRUE(released);
+                return maker_alive.expired();
+            },
+            std::chrono::seconds(10)));
     }
 }
 

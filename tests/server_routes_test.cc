@@ -13,10 +13,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/base64.h"
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
+#include "support/remote_fixture.h"
 #include "support/sshd_fixture.h"
+#include "support/wait_until.h"
 
 namespace wrenfield::testing {
 namespace {
@@ -394,7 +397,9 @@ TEST_F(TransfersTest, TransfersNeverBlockBrowsing) {
 TEST_F(TransfersTest, DisconnectingEndsTheTransfers) {
     connect({{"host", server().host_alias()}});
     StalledTransfers transfers(web, large, target);
-    std::this_thread::sleep_for(500ms);  // the upload's ssh run has begun
+    // The upload's remote program is running.
+    ASSERT_TRUE(
+        wait_until([&] { return !remote_interpreters(base64_encode(target)).empty(); }, 30s));
 
     EXPECT_EQ(post("/api/disconnect", Json::object()).status, 200);
     ASSERT_TRUE(transfers.upload.wait_readable(10s));

@@ -22,6 +22,7 @@
 #include "support/program_launcher.h"
 #include "support/sshd_fixture.h"
 #include "support/temp_home.h"
+#include "support/wait_until.h"
 
 namespace wrenfield::testing {
 namespace {
@@ -145,14 +146,12 @@ bool status_answers_within(uint16_t port, std::chrono::milliseconds timeout) {
 
 // Waits, up to `timeout`, until this process has no child left, without reaping any.
 bool children_ended_within(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    siginfo_t info{};
-    while (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return testing::wait_until(
+        [] {
+            siginfo_t info{};
+            return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0;
+        },
+        timeout);
 }
 
 void expect_no_children() {
@@ -439,8 +438,7 @@ class ClientLeavingTest : public ::testing::Test {
     }
     // Waits until the remote runs started so far number `calls`.
     bool remote_runs_reach(size_t calls) const {
-        for (int wait = 0; wait < 500 && ssh.calls().size() < calls; ++wait)
-            std::this_thread::sleep_for(10ms);
+        testing::wait_until([&] { return ssh.calls().size() >= calls; }, 30s);
         return ssh.calls().size() == calls;
     }
 

@@ -1,5 +1,6 @@
 // Helpers for the tests of Quick Access, the folder tree, the menus, the keyboard, uploads and
 // the file forms: a record of every toast shown, request counting and a few page steps.
+import {waitFor} from './harness.mjs';
 
 // Installs, for every page load from now on, a recorder of each text the toast shows (also a
 // text shown twice in a row). Read it with toastsSince/lastToast.
@@ -81,18 +82,12 @@ export async function expandTreeNode(page, path, index = 0) {
   if (!(await toggle.evaluate((element) => element.classList.contains('expanded')))) {
     await toggle.click();
   }
-  await node.locator(':scope > .tree-children')
-      .evaluate(
-          (children) => new Promise((done) => {
-            const check = () => {
-              if (!children.querySelector(':scope > .tree-loading') ||
-                  children.textContent === 'Error')
-                return done();
-              setTimeout(check, 20);
-            };
-            check();
-          }),
-      );
+  const children = node.locator(':scope > .tree-children');
+  await waitFor(
+      () => children.evaluate(
+          (element) =>
+              !element.querySelector(':scope > .tree-loading') || element.textContent === 'Error'),
+      {what: 'the folder\'s children to load'});
 }
 
 // The names of the node's child nodes, in order.

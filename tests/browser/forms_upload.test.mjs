@@ -6,7 +6,7 @@ import {after, before, test} from 'node:test';
 
 import {countRequests, expandTreeNode, expandTreeTo, recordToasts, toastMark, toastsSince, treeChildren, treeNode, waitForToast,} from './action_helpers.mjs';
 import {launchBrowser, makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness} from './harness.mjs';
-import {goToPath, listedNames, openAndConnect, rowOf, waitForFolder} from './page_helpers.mjs';
+import {goToPath, listedNames, openAndConnect, pageCaughtUp, rowOf, waitForFolder, waitForStill} from './page_helpers.mjs';
 
 let harness;
 let page;
@@ -77,7 +77,7 @@ test('uploading a name the folder holds asks for each such file: Replace or Skip
   const [again] = await Promise.all([page.waitForEvent('filechooser'), page.click('#btn-upload')]);
   await again.setFiles([{name: 'kept.txt', mimeType: 'text/plain', buffer: Buffer.from('no')}]);
   await answerReplace('kept.txt', '#btn-upload-skip');
-  await page.waitForTimeout(300);
+  await pageCaughtUp(page, 300);
   assert.deepEqual(await toastsSince(page, before), []);
   assert.equal(readFileSync(`${scratch}/replace/kept.txt`, 'utf8'), 'old kept\n');
 });
@@ -137,7 +137,7 @@ test('when every file fails there are only the error toasts and no refresh', asy
   await answerReplace('taken.txt', '#btn-upload-replace');
   await page.waitForFunction((from) => window.__toasts.length > from, mark);
   await loadingHidden();
-  await page.waitForTimeout(200);
+  await pageCaughtUp(page, 200);
   const toasts = await toastsSince(page, mark);
   assert.equal(toasts.length, 1);
   assert.match(toasts[0], /^Upload failed for taken\.txt: /);
@@ -331,7 +331,7 @@ test('rename: the modal holds the name, the request goes to the same folder', as
               [document.activeElement.id, document.activeElement.selectionStart,
                document.activeElement.selectionEnd]),
       ['input-rename', 0, 12]);
-  await page.waitForTimeout(300);  // the modal's opening animation
+  await waitForStill(page);  // the modal's opening animation
   await saveScreenshot(page, 'modal-rename');
   const mark = await toastMark(page);
   await page.fill('#input-rename', ' new-name.txt ');
@@ -380,7 +380,7 @@ test('deleting a folder sends is_dir true; a failure shows in the modal', async 
   assert.equal(
       await page.textContent('#delete-message'),
       'Are you sure you want to permanently delete "doomed"?');
-  await page.waitForTimeout(300);
+  await waitForStill(page);
   await saveScreenshot(page, 'modal-delete');
 
   // First the server refuses (answered here): the message shows and the modal stays.
@@ -557,7 +557,7 @@ test(
             ['theme-light', 'Theme: Light', null, 'true']);
         // Outside auto a change of the system's scheme changes nothing.
         await themed.emulateMedia({colorScheme: 'light'});
-        await themed.waitForTimeout(100);
+        await pageCaughtUp(themed, 100);
         assert.equal((await look()).dark, 'true');
 
         // A stored name that is not a theme is applied as it is, with the light sheet.

@@ -7,7 +7,7 @@ import {join} from 'node:path';
 import {after, before, test} from 'node:test';
 
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness} from './harness.mjs';
-import {goToPath, gridNames, isHidden, listedNames, openAndConnect, rowCells, rowOf, textOf, waitForFolder,} from './page_helpers.mjs';
+import {goToPath, gridNames, isHidden, listedNames, openAndConnect, pageCaughtUp, rowCells, rowOf, textOf, waitForFolder, waitForStill,} from './page_helpers.mjs';
 
 const MARKUP_FILE = '<img src=x onerror="window.injected=1">.txt';
 const MARKUP_FOLDER = '<i>tilted<i>';
@@ -343,7 +343,7 @@ test('opening folders, back, forward and the breadcrumbs move through the histor
   // Up at the root stays.
   const atRoot = await history();
   await page.click('#btn-up');
-  await page.waitForTimeout(200);
+  await pageCaughtUp(page, 200);
   assert.deepEqual(await history(), atRoot);
 });
 
@@ -517,7 +517,7 @@ test('a late reply for a folder left behind does not take the view back', async 
   const alphaAnswered = page.waitForResponse((response) => isAlphaListing(response.url()));
   releaseAlpha();
   await alphaAnswered;
-  await page.waitForTimeout(300);
+  await pageCaughtUp(page, 300);
   await page.unroute(isAlphaListing, holdAlpha);
   assert.equal(await page.evaluate(() => window.state.currentPath), `${root}/beta`);
   assert.deepEqual(await listedNames(page), []);
@@ -532,7 +532,7 @@ test('list and grid views in the dark and light themes', async () => {
   const screenshot = async (name) => {
     await page.mouse.move(700, 650);
     await page.waitForSelector('#toast.hidden', {state: 'attached', timeout: 5000});
-    await page.waitForTimeout(400);
+    await waitForStill(page);
     await saveScreenshot(page, name);
   };
 

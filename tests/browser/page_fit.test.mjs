@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import {after, before, test} from 'node:test';
 
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness, waitFor} from './harness.mjs';
-import {goToPath, openAndConnect} from './page_helpers.mjs';
+import {goToPath, openAndConnect, waitForStill} from './page_helpers.mjs';
 
 const SIZES = [{width: 1150, height: 750}, {width: 860, height: 560}];
 // The palettes as the page chooses them: the two fixed themes, and the automatic one (the
@@ -59,7 +59,9 @@ async function useTheme(theme) {
     document.documentElement.className = className;
   }, theme.className);
   await page.mouse.move(2, 300);
-  await page.waitForTimeout(300);
+  // The new colours ease in, and a new size is laid out (the list builds the rows now in view)
+  // before the next frame: both are over once the page is still.
+  await waitForStill(page);
 }
 
 // Runs `check(size, theme)` at every size in every theme, back at the default afterwards.
@@ -173,6 +175,16 @@ test(
     async () => {
       await everywhere(async (size, theme) => {
         const where = `${size.width}x${size.height} ${theme.name}`;
+        // The long name's row, near the top of the folder, is built and on screen.
+        await page.evaluate(() => {
+          document.getElementById('drop-zone').scrollTop = 0;
+        });
+        await page.waitForFunction((wanted) => {
+          const view = document.getElementById('drop-zone').getBoundingClientRect();
+          return [...document.querySelectorAll('#file-table-body .file-item-name')].some(
+              (name) => name.textContent === wanted &&
+                  name.getBoundingClientRect().bottom <= view.bottom);
+        }, LONG_NAME);
         const found = await page.evaluate(() => {
           const problems = [];
           // The width of an element's text (as shown: transformed, spaced) in its own font,
@@ -274,7 +286,7 @@ async function alignmentAndSwitch(size, theme) {
     await waitFor(
         () => page.evaluate(
             () => document.getElementById('md-save-status').textContent.startsWith('Loaded')),
-        10000, 'the document to load');
+        {what: 'the document to load'});
     // The alignment attribute computes to -webkit-left and so on; no alignment is "start".
     const alignment = await page.$$eval(
         '#md-rendered-content table tr',
@@ -348,14 +360,19 @@ test('in the light theme the scroll bar thumb and the icon marks stand out', asy
     await page.waitForSelector('#grid-view-wrapper:not(.hidden)');
     for (const name of ['notes.md', 'script.py', 'table.csv', 'photo.png']) {
       // The long folder builds only the cards near the view: the filter brings the card there.
+      // Without the scroll bar the view is wider, and the cards are built again for the new
+      // width in the next frame: the card is taken once that is over.
       await page.fill('#search-input', name);
-      const box = await page.evaluate((wanted) => {
-        const card = [...document.querySelectorAll('#file-grid .grid-card')].find(
-            (candidate) => candidate.querySelector('.grid-card-label').textContent === wanted);
-        card.scrollIntoView({block: 'center'});
-        const icon = card.querySelector('.entry-icon').getBoundingClientRect();
-        return {x: icon.left, y: icon.top, width: icon.width, height: icon.height};
-      }, name);
+      await waitForStill(page);
+      const card = page.locator('#file-grid .grid-card').filter({
+        has: page.locator(`.grid-card-label:text-is(${JSON.stringify(name)})`),
+      });
+      await card.scrollIntoViewIfNeeded();
+      await waitForStill(page);
+      const box = await card.locator('.entry-icon').first().evaluate((icon) => {
+        const rect = icon.getBoundingClientRect();
+        return {x: rect.left, y: rect.top, width: rect.width, height: rect.height};
+      });
       const pixels = await pixelsOf({
         x: Math.round(box.x + box.width * 0.3),
         y: Math.round(box.y + box.height * 0.3),

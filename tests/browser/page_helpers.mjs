@@ -1,5 +1,33 @@
 // Steps that the page tests share: connecting through the form, waiting for a listing, going
-// to a folder by the direct path input, and reading what the file view shows.
+// to a folder by the direct path input, waiting for the page to come to rest, and reading what
+// the file view shows.
+
+// Resolves once the page (or the element that `within` selects, with what it holds) has no
+// transition or finite animation running (a theme's colours, a hover, a modal opening, the path
+// bar closing) and has drawn two frames since, so that what is measured or photographed next
+// is the resting state. Looping animations (a spinner) are left aside.
+export async function waitForStill(page, within = null) {
+  await page.waitForFunction((selector) => {
+    const animations = selector ? document.querySelector(selector).getAnimations({subtree: true}) :
+                                  document.getAnimations();
+    return animations.every(
+        (animation) => animation.playState !== 'running' ||
+            animation.effect?.getComputedTiming().iterations === Infinity);
+  }, within);
+  await page.evaluate(
+      () => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
+}
+
+// Resolves once the page's own clock has passed `milliseconds` from now and it has drawn a
+// frame after that: every timer it had set to fire by then has run, and the events already
+// dispatched have been handled, however slowly the machine runs the page. Checks that something
+// did NOT happen follow this.
+export async function pageCaughtUp(page, milliseconds = 0) {
+  await page.evaluate(
+      (delay) =>
+          new Promise((done) => setTimeout(() => requestAnimationFrame(() => done()), delay)),
+      milliseconds);
+}
 
 // Resolves once the page shows `path` and no listing is under way.
 export async function waitForFolder(page, path) {
@@ -35,11 +63,16 @@ export async function openAndConnect(page, program, sshd) {
 }
 
 // Goes to `path` through the direct path input (a click on the edit button, typing, Enter).
+// Resolves once the folder is shown and the path bar has closed: its breadcrumbs ease back into
+// place, and until then they are neither where nor as large as they rest.
 export async function goToPath(page, path) {
   await page.click('#btn-edit-path');
   await page.fill('#path-direct-input', path);
   await page.press('#path-direct-input', 'Enter');
   await waitForFolder(page, path);
+  await page.waitForFunction(
+      () => document.getElementById('breadcrumb-container').dataset.state === 'display');
+  await waitForStill(page, '#breadcrumb-container');
 }
 
 // The names in the list view's rows, in the order shown.

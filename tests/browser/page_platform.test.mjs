@@ -7,7 +7,7 @@ import {after, before, test} from 'node:test';
 
 import {expandTreeTo, recordToasts, toastMark, toastsSince} from './action_helpers.mjs';
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness, waitFor} from './harness.mjs';
-import {goToPath, openAndConnect, waitForFolder} from './page_helpers.mjs';
+import {goToPath, openAndConnect, waitForFolder, waitForStill} from './page_helpers.mjs';
 
 const LONG_LABEL = 'root@build-server-eu-west-2';
 const SPACED_NAMES = [' lead.txt', 'two  spaces.txt', 'trailing .txt'];
@@ -166,7 +166,7 @@ function toolbarLayout() {
 async function resize(width) {
   await page.setViewportSize({width, height: 750});
   // The search box eases to its width at the breakpoints.
-  await page.waitForTimeout(350);
+  await waitForStill(page);
 }
 
 test(
@@ -217,7 +217,7 @@ test('connected screenshots at the default size, light and dark', async () => {
     await page.evaluate(() => localStorage.setItem('wrenfield_theme', 'auto'));
     await page.emulateMedia({colorScheme: scheme});
     await page.evaluate(() => document.documentElement.className = 'theme-auto');
-    await page.waitForTimeout(300);
+    await waitForStill(page);
     assert.equal((await toolbarLayout()).height, 52);
     await saveScreenshot(page, `platform-connected-1150x750-${scheme}`);
   }
@@ -280,12 +280,12 @@ test(
     async () => {
       const measure = async () => {
         await page.mouse.move(5, 400);
-        await page.waitForTimeout(250);
+        await waitForStill(page);
         const toggle = await stateContrast('#btn-view-list.active');
         const crumb = await stateContrast('.breadcrumb-pill.active');
         const resting = await stateContrast('#breadcrumb-container');
         await page.hover('#breadcrumb-container .breadcrumb-separator');
-        await page.waitForTimeout(250);
+        await waitForStill(page);
         const hovered = await stateContrast('#breadcrumb-container');
         return {toggle, crumb, hover: hovered / resting};
       };

@@ -6,7 +6,7 @@ import {after, before, beforeEach, test} from 'node:test';
 
 import {countRequests, expandTreeNode, expandTreeTo, recordToasts, storedGroups, toastMark, treeChildren, treeNode, waitForToast,} from './action_helpers.mjs';
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness} from './harness.mjs';
-import {goToPath, listedNames, openAndConnect, rowOf, waitForFolder} from './page_helpers.mjs';
+import {goToPath, listedNames, openAndConnect, pageCaughtUp, rowOf, waitForFolder} from './page_helpers.mjs';
 
 let harness;
 let page;
@@ -448,7 +448,7 @@ test('the keyboard shortcuts, in their order', async () => {
   await page.keyboard.press('Control+R');
   await page.waitForFunction(
       () => document.getElementById('loading-bar').classList.contains('hidden'));
-  await page.waitForTimeout(100);
+  await pageCaughtUp(page, 100);
   assert.equal(lists.count(), 1);
   lists.stop();
   assert.equal(await page.evaluate(() => window.__notReloaded), true);
@@ -501,7 +501,7 @@ test('the keyboard shortcuts, in their order', async () => {
   assert.equal(await page.inputValue('#search-input'), 'ea');
   assert.equal(await page.locator('.modal-backdrop:not(.hidden)').count(), 0);
   await page.keyboard.press('Enter');
-  await page.waitForTimeout(300);
+  await pageCaughtUp(page, 300);
   assert.equal(await page.isVisible('#modal-md-viewer'), false);
   // The path input likewise.
   await page.keyboard.press('Escape');
@@ -540,6 +540,6 @@ test('the keyboard shortcuts, in their order', async () => {
   await page.fill('#path-direct-input', scratch);
   await page.keyboard.press('Enter');
   await waitForFolder(page, scratch);
-  await page.waitForTimeout(200);
+  await pageCaughtUp(page, 200);
   assert.equal(await currentPath(), scratch);
 });

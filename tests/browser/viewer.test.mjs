@@ -8,7 +8,7 @@ import {after, before, test} from 'node:test';
 
 import {makeRemoteFiles, makeScratchDirectory, saveScreenshot, startHarness, waitFor} from './harness.mjs';
 import {apiProbes} from './hostile_documents.mjs';
-import {openAndConnect} from './page_helpers.mjs';
+import {openAndConnect, pageCaughtUp} from './page_helpers.mjs';
 
 const SAMPLE = [
   '# Project Notes',
@@ -331,7 +331,7 @@ test('one save at a time; text typed while it runs stays modified', async () => 
     assert.equal(await status(), 'Saving to remote VM...');
     await page.keyboard.type(' two');
     await page.keyboard.press('Control+s');
-    await page.waitForTimeout(200);
+    await pageCaughtUp(page, 200);
     release();
     await waitFor(
         async () => (await page.$eval('#btn-md-save', (button) => !button.disabled)),
@@ -345,7 +345,8 @@ test('one save at a time; text typed while it runs stays modified', async () => 
     assert.equal(readFileSync(path, 'utf8'), 'start one two');
     // A newer status outlives the return to "Ready" that the save scheduled.
     await page.keyboard.type('!');
-    await page.waitForTimeout(3300);
+    // The page's clock passes the time the save set for its return to "Ready".
+    await pageCaughtUp(page, 3000);
     assert.equal(await status(), 'Modified (unsaved)');
   } finally {
     await page.unroute('**/api/write');
@@ -405,7 +406,7 @@ test(
         assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), true);
         assert.equal(await isHidden('#btn-md-save'), true);
         await page.keyboard.press('Control+s');
-        await page.waitForTimeout(300);
+        await pageCaughtUp(page, 300);
         assert.deepEqual(writes, []);
         assert.deepEqual(readFileSync(path), bytes);
 
@@ -427,7 +428,7 @@ test('a hostile Markdown file runs nothing, while harmless HTML stays', async ()
   const pane = '#md-rendered-content';
   await page.click('#evil-link, [id$="evil-link"]').catch(() => {});
   await page.click(`${pane} button`).catch(() => {});
-  await page.waitForTimeout(500);
+  await pageCaughtUp(page, 500);
   assert.equal(await page.evaluate(() => window.__hostile), undefined);
   assert.equal(
       await page.$$eval(
@@ -467,7 +468,7 @@ test(
       });
       try {
         await openFile(path);
-        await page.waitForTimeout(500);
+        await pageCaughtUp(page, 500);
         assert.deepEqual(probes, []);
       } finally {
         await page.unroute(/probe-/);
@@ -585,8 +586,12 @@ test('a read reply that comes back after another file was opened is dropped', as
       window.openMarkdownViewer(file);
     }, {name: 'slow.md', path: slow});
     await openFile(fast);
+    // The late reply for the slow file comes, and the page is given its turn to (wrongly) show it.
+    const slowAnswered =
+        page.waitForResponse((response) => /\/api\/read\?path=.*slow\.md/.test(response.url()));
     release();
-    await page.waitForTimeout(500);
+    await slowAnswered;
+    await pageCaughtUp(page, 300);
     assert.equal(await text('#md-filename'), 'fast.md');
     assert.equal(await text('#md-rendered-content h1'), 'Fast file');
     assert.equal(await page.inputValue('#md-raw-textarea'), '# Fast file\n');

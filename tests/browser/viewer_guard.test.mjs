@@ -11,7 +11,7 @@ import {after, before, test} from 'node:test';
 import {countRequests} from './action_helpers.mjs';
 import {makeRemoteFiles, makeScratchDirectory, startHarness, waitFor} from './harness.mjs';
 import {apiProbes, bypassMarkers, FILTER_BYPASSES} from './hostile_documents.mjs';
-import {goToPath, openAndConnect, rowOf} from './page_helpers.mjs';
+import {goToPath, openAndConnect, pageCaughtUp, rowOf} from './page_helpers.mjs';
 
 // A 1 by 1 PNG.
 const PIXEL = Buffer.from(
@@ -49,7 +49,7 @@ async function probeRequests(on, action) {
   on.on('request', listener);
   try {
     await action();
-    await on.waitForTimeout(800);
+    await pageCaughtUp(on, 800);
   } finally {
     on.off('request', listener);
   }
@@ -159,7 +159,7 @@ test('a label in a document cannot click the page\'s Delete button', async () =>
     await openFile(page, path);
     assert.equal(await page.$eval(`${pane} label`, (label) => label.hasAttribute('for')), false);
     await page.mouse.click(575, 400);
-    await page.waitForTimeout(500);
+    await pageCaughtUp(page, 500);
     assert.equal(deletes.count(), 0);
     assert.equal(existsSync(join(root, 'keep-me.txt')), true);
   } finally {
@@ -180,7 +180,7 @@ test('closing the Rename and Delete modals forgets their item', async () => {
     await page.keyboard.press('Delete');
     await page.click('#btn-close-delete');
     await page.evaluate(() => document.getElementById('btn-confirm-delete').click());
-    await page.waitForTimeout(300);
+    await pageCaughtUp(page, 300);
     assert.equal(renames.count(), 0);
     assert.equal(deletes.count(), 0);
     assert.equal(existsSync(join(root, 'keep-too.txt')), true);
@@ -236,7 +236,7 @@ test('a form in a document submits nothing, and the policy refuses a form put in
         `<form id="raw-form" action="/api/delete?probe-form" method="post">` +
             `<input name="path" value="${target}"></form>`);
     await page.evaluate(() => document.getElementById('raw-form').requestSubmit());
-    await page.waitForTimeout(500);
+    await pageCaughtUp(page, 500);
     await removeRaw(page);
     assert.equal(deletes.count(), 0);
     assert.equal(page.url(), address);

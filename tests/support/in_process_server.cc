@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/wait_until.h"
+
 namespace wrenfield::testing {
 
 InProcessServer::InProcessServer(const ServerLimits& limits)
@@ -28,14 +30,14 @@ InProcessServer::InProcessServer(const ServerLimits& limits)
     thread_ = std::thread([bound = std::move(*bound), connection = connection_, counter]() mutable {
         serve_requests(std::move(bound), connection, [counter] { ++*counter; });
     });
-    for (int attempt = 0; attempt < 500 && !server_->is_running(); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    wait_until([&] { return server_->is_running(); }, std::chrono::seconds(30),
+               std::chrono::milliseconds(1));
 }
 
 InProcessServer::~InProcessServer() {
     // Wait until the loop has really started, so that stop() is not lost.
-    while (!server_->is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    wait_until([&] { return server_->is_running(); }, std::chrono::minutes(5),
+               std::chrono::milliseconds(1));
     server_->stop();
     thread_.join();
 }

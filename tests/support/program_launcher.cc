@@ -13,6 +13,7 @@
 #include <httplib.h>
 
 #include "base/text.h"
+#include "support/wait_until.h"
 
 namespace wrenfield::testing {
 
@@ -179,20 +180,20 @@ std::string LaunchedProgram::error_output() const {
 std::optional<ChildExit> LaunchedProgram::wait_exit(std::chrono::milliseconds timeout) {
     if (pid_ <= 0)
         return std::nullopt;
-    auto deadline = Clock::now() + timeout;
-    while (!exit_status_) {
-        int status = 0;
-        pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
-        if (reaped == pid_) {
-            exit_status_ = decode_wait_status(status);
-            break;
-        }
-        if (reaped < 0 && errno != EINTR)
-            return std::nullopt;
-        if (Clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    wait_until(
+        [&] {
+            if (exit_status_)
+                return true;
+            int status = 0;
+            const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+            if (reaped == pid_)
+                exit_status_ = decode_wait_status(status);
+            // A child that cannot be waited for (already reaped elsewhere) ends the wait too.
+            return exit_status_.has_value() || (reaped < 0 && errno != EINTR);
+        },
+        timeout);
+    if (!exit_status_)
+        return std::nullopt;
     finish_reading(std::chrono::seconds(1));
     return exit_status_;
 }

@@ -13,6 +13,9 @@
                            differ clearly between two screenshots of one window (soft shadows
                            aside), below FROM_ROW and right of FROM_COLUMN (away from a blinking
                            caret), HEIGHT being the screenshot's; or "none"
+  x11.py repack FILE.xwd OUT.xwd BITS lsb|msb
+                           writes the screenshot again with BITS (24 or 32) per pixel in that
+                           byte order: a layout another X server may give, to check the reader
   x11.py listen NAME       listens on a free loopback port, written to NAME.port, and adds a
                            line to NAME.log for every connection made to it
 """
@@ -58,21 +61,100 @@ def close_window(window_id):
     xlib.XCloseDisplay(display)
 
 
+# The header fields of an XWD file, in order: 25 big-endian 32-bit words.
+HEADER_FIELDS = ("header_size file_version pixmap_format pixmap_depth width height xoffset "
+                 "byte_order bitmap_unit bitmap_bit_order bitmap_pad bits_per_pixel "
+                 "bytes_per_line visual_class red_mask green_mask blue_mask bits_per_rgb "
+                 "colormap_entries colour_count window_width window_height window_x window_y "
+                 "window_border").split()
+Z_PIXMAP = 2
+LSB_FIRST = 0
+
+
+def read_header(data, path):
+    if len(data) < 100:
+        sys.exit("%s: too short for a screenshot" % path)
+    return dict(zip(HEADER_FIELDS, struct.unpack(">25I", data[:100])))
+
+
+def channel_bytes(header):
+    """Where red, green and blue sit in a pixel's bytes, as byte offsets; None when a channel
+    is not one whole byte (then pixels are taken apart bit by bit)."""
+    size = header["bits_per_pixel"] // 8
+    offsets = []
+    for mask in (header["red_mask"], header["green_mask"], header["blue_mask"]):
+        shift = (mask & -mask).bit_length() - 1
+        if mask >> shift != 0xFF or shift % 8:
+            return None
+        offsets.append(shift // 8 if header["byte_order"] == LSB_FIRST else size - 1 - shift // 8)
+    return offsets
+
+
 def read_xwd(path):
-    """Returns (width, height, row) for a 32-bit screenshot; row(y) gives that row's bytes."""
+    """Returns (width, height, row) for a true-colour screenshot as the X server gave it: 24 or
+    32 bits per pixel (or another whole number of bytes), either byte order, each scanline
+    padded to bytes_per_line. row(y) gives that row as red, green, blue bytes, 3 per pixel."""
     data = open(path, "rb").read()
-    fields = struct.unpack(">25I", data[:100])
-    header_size, bits_per_pixel, bytes_per_line = fields[0], fields[11], fields[12]
-    width, height, colour_count = fields[4], fields[5], fields[19]
-    if bits_per_pixel != 32:
-        sys.exit("expected 32 bits per pixel, got %d" % bits_per_pixel)
-    pixels = header_size + 12 * colour_count
+    header = read_header(data, path)
+    width, height = header["width"], header["height"]
+    bits = header["bits_per_pixel"]
+    masks = (header["red_mask"], header["green_mask"], header["blue_mask"])
+    if header["pixmap_format"] != Z_PIXMAP or bits % 8 or bits > 32 or not all(masks):
+        sys.exit("%s: not a true-colour ZPixmap (format %d, %d bits per pixel, masks %s)" %
+                 (path, header["pixmap_format"], bits, [hex(mask) for mask in masks]))
+    size = bits // 8
+    bytes_per_line = header["bytes_per_line"]
+    if bytes_per_line < size * width:
+        sys.exit("%s: %d bytes per line for %d pixels of %d bytes" %
+                 (path, bytes_per_line, width, size))
+    pixels = header["header_size"] + 12 * header["colour_count"]
+    if len(data) < pixels + bytes_per_line * height:
+        sys.exit("%s: cut short (%d bytes)" % (path, len(data)))
+    offsets = channel_bytes(header)
+    order = "little" if header["byte_order"] == LSB_FIRST else "big"
+    shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
 
     def row(y):
         start = pixels + y * bytes_per_line
-        return data[start:start + 4 * width]
+        line = data[start:start + size * width]
+        rgb = bytearray(3 * width)
+        if offsets is not None:
+            for channel, offset in enumerate(offsets):
+                rgb[channel::3] = line[offset::size]
+            return bytes(rgb)
+        for x in range(width):
+            value = int.from_bytes(line[size * x:size * (x + 1)], order)
+            for channel, (mask, shift) in enumerate(zip(masks, shifts)):
+                rgb[3 * x + channel] = ((value & mask) >> shift) * 255 // (mask >> shift)
+        return bytes(rgb)
 
     return width, height, row
+
+
+def repack(path, out_path, bits_per_pixel, byte_order):
+    """Writes the screenshot again with BITS_PER_PIXEL (24 or 32) in BYTE_ORDER (lsb or msb),
+    scanlines padded to 32 bits: the layouts another X server may give, to check the reader."""
+    width, height, row = read_xwd(path)
+    data = open(path, "rb").read()
+    header = read_header(data, path)
+    size = bits_per_pixel // 8
+    bytes_per_line = (size * width + 3) // 4 * 4
+    header.update(pixmap_format=Z_PIXMAP, byte_order=0 if byte_order == "lsb" else 1,
+                  bitmap_bit_order=0 if byte_order == "lsb" else 1, bitmap_unit=32,
+                  bitmap_pad=32, bits_per_pixel=bits_per_pixel, bytes_per_line=bytes_per_line,
+                  red_mask=0xFF0000, green_mask=0xFF00, blue_mask=0xFF, colour_count=0,
+                  colormap_entries=0)
+    out = bytearray(struct.pack(">25I", *(header[name] for name in HEADER_FIELDS)))
+    out += data[100:header["header_size"]]  # the window's name
+    offsets = channel_bytes(header)
+    for y in range(height):
+        line = bytearray(bytes_per_line)
+        rgb = row(y)
+        for channel, offset in enumerate(offsets):
+            line[offset:size * width:size] = rgb[channel::3]
+        out += line
+    with open(out_path, "wb") as out_file:
+        out_file.write(out)
 
 
 def count_colours(path, top):
@@ -80,13 +162,13 @@ def count_colours(path, top):
     colours = set()
     for y in range(top, height):
         line = row(y)
-        colours.update(line[i:i + 4] for i in range(0, len(line), 4))
+        colours.update(line[i:i + 3] for i in range(0, len(line), 3))
     print(len(colours))
 
 
 def page_top(path):
     width, height, row = read_xwd(path)
-    at = 4 * (width - 2)
+    at = 3 * (width - 2)
     first = row(0)[at:at + 3]
     for y in range(height):
         pixel = row(y)[at:at + 3]
@@ -105,7 +187,7 @@ def changed_box(before_path, after_path, from_row, from_column):
         if old == new:
             continue
         for x in range(from_column, width):
-            a, b = old[4 * x:4 * x + 3], new[4 * x:4 * x + 3]
+            a, b = old[3 * x:3 * x + 3], new[3 * x:3 * x + 3]
             if max(abs(p - q) for p, q in zip(a, b)) > 24:
                 top = y if top is None else top
                 bottom = y
@@ -139,6 +221,8 @@ if __name__ == "__main__":
         page_top(sys.argv[2])
     elif sys.argv[1] == "changed":
         changed_box(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
+    elif sys.argv[1] == "repack":
+        repack(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5])
     elif sys.argv[1] == "listen":
         listen(sys.argv[2])
     else:
