@@ -12,6 +12,7 @@
 #include <httplib.h>
 
 #include "app/arguments.h"
+#include "app/opener.h"
 #include "app/updater.h"
 #include "app/window.h"
 #include "server/server.h"
@@ -56,12 +57,6 @@ std::optional<SshConnection> auto_connect(const std::string& target) {
         return std::nullopt;  // destroying the connection closes its master connection
     }
     return connection;
-}
-
-// Hands the address to the desktop's opener and waits for it; whatever it does is ignored.
-// The opener writes to our own standard streams.
-void open_in_browser(const std::string& address) {
-    (void)run_attached({"xdg-open", address});
 }
 
 }  // namespace

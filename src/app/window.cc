@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/opener.h"
+
 namespace wrenfield {
 
 namespace {
@@ -67,6 +69,70 @@ void on_download_started(WebKitWebContext*, WebKitDownload* download, gpointer) 
     g_signal_connect(download, "decide-destination", G_CALLBACK(on_decide_destination), nullptr);
 }
 
+// The origin of `uri` as text ("http://127.0.0.1:5050"); empty when it has none (mailto:).
+std::string origin_of(const char* uri) {
+    WebKitSecurityOrigin* origin = webkit_security_origin_new_for_uri(uri);
+    gchar* text = webkit_security_origin_to_string(origin);
+    std::string result = text != nullptr ? text : "";
+    g_free(text);
+    webkit_security_origin_unref(origin);
+    return result;
+}
+
+bool on_page_origin(const MainWindow& main_window, const char* uri) {
+    return !main_window.page_origin.empty() && origin_of(uri) == main_window.page_origin;
+}
+
+// Hands a link's address to the system's browser (or mail program). Only web and mail
+// addresses go there: any other scheme could make the desktop open a local file or start a
+// program. The page's own addresses are not opened a second time.
+void open_outside(const MainWindow& main_window, const char* uri) {
+    const char* scheme = g_uri_peek_scheme(uri);
+    if (scheme == nullptr || on_page_origin(main_window, uri))
+        return;
+    if (g_strcmp0(scheme, "http") == 0 || g_strcmp0(scheme, "https") == 0 ||
+        g_strcmp0(scheme, "mailto") == 0) {
+        start_open_in_browser(uri);
+    }
+}
+
+// The web view shows the program's page and nothing else: a navigation within the page's
+// origin goes ahead as usual (a download among them); one anywhere else never happens in the
+// window. A followed link and a request for a new window open in the system's browser
+// instead; anything else (a redirect, a script) is dropped.
+gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
+                          WebKitPolicyDecisionType type, gpointer data) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+        type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        return FALSE;
+    }
+    const auto& main_window = *static_cast<const MainWindow*>(data);
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri == nullptr)
+        uri = "";
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && on_page_origin(main_window, uri)) {
+        return FALSE;
+    }
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION ||
+        webkit_navigation_action_get_navigation_type(action) ==
+            WEBKIT_NAVIGATION_TYPE_LINK_CLICKED) {
+        open_outside(main_window, uri);
+    }
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+// A new window the page asks for (window.open) is never made: its address goes to the
+// system's browser.
+GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri != nullptr)
+        open_outside(*static_cast<const MainWindow*>(data), uri);
+    return nullptr;
+}
+
 gboolean on_delete_event(GtkWidget*, GdkEvent*, gpointer) {
     end_process();
 }
@@ -112,7 +178,6 @@ std::expected<void, std::string> run_window(const std::string& page_address) {
     gtk_window_set_title(GTK_WINDOW(window), "Wrenfield");
     // Until the menu bar is attached, the web view is the whole window.
     gtk_window_set_default_size(GTK_WINDOW(window), page_width, page_height);
-    g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), nullptr);
 
     GtkWidget* web_view = webkit_web_view_new();
     if (web_view == nullptr) {
@@ -131,8 +196,12 @@ std::expected<void, std::string> run_window(const std::string& page_address) {
     gtk_container_add(GTK_CONTAINER(window), content);
     // Lives as long as the process, like the widgets it points to.
     auto* main_window =
-        new MainWindow{GTK_WINDOW(window), GTK_BOX(content), WEBKIT_WEB_VIEW(web_view)};
+        new MainWindow{GTK_WINDOW(window), GTK_BOX(content), WEBKIT_WEB_VIEW(web_view), {}};
     g_object_set_data(G_OBJECT(window), main_window_key, main_window);
+    main_window->page_origin = origin_of(page_address.c_str());
+    g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), main_window);
+    g_signal_connect(web_view, "decide-policy", G_CALLBACK(on_decide_policy), main_window);
+    g_signal_connect(web_view, "create", G_CALLBACK(on_create), main_window);
 
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(web_view), page_address.c_str());
     gtk_widget_show_all(window);

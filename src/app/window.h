@@ -20,6 +20,8 @@ struct MainWindow {
     GtkWindow* window;
     GtkBox* content;
     WebKitWebView* web_view;
+    // The page's origin ("http://127.0.0.1:PORT"): the only one the web view may show.
+    std::string page_origin;
     GtkWidget* menu_bar = nullptr;  // set once the menu bar is built
 };
 MainWindow* find_main_window();

@@ -282,3 +282,94 @@ test('outside and data: images and a document\'s own anchors still work', async 
     await page.keyboard.press('Escape');
   }
 });
+
+test(
+    'no kind of link in a document moves the page away; each opens in a tab of its own',
+    async () => {
+      // A page of its own: the form test before leaves Playwright waiting on a navigation that
+      // the policy refused.
+      const context = harness.browser.context;
+      const page = await context.newPage();
+      await page.goto(harness.program.url);
+      await page.waitForFunction(() => window.state?.connected === true);
+      await context.route(
+          'https://links.example/**',
+          (route) => route.fulfill({status: 200, contentType: 'text/html', body: 'elsewhere'}));
+      const opened = [];
+      const onPopup = (popup) => opened.push(popup);
+      context.on('page', onPopup);
+      const documentRequests = [];
+      const onRequest = (request) => {
+        if (request.isNavigationRequest() && request.frame() === page.mainFrame())
+          documentRequests.push(request.url());
+      };
+      page.on('request', onRequest);
+      const address = page.url();
+      try {
+        const path = join(root, 'links.md');
+        writeFileSync(path, [
+          '# Links',
+          '<svg width="300" height="60"><a href="https://links.example/svg">' +
+              '<rect width="300" height="60" fill="#c03"/></a></svg>',
+          '<svg width="300" height="60" xmlns:xlink="http://www.w3.org/1999/xlink">' +
+              '<a xlink:href="https://links.example/xlink"><rect id="xlink-rect" width="300" ' +
+              'height="60" fill="#3c0"/></a></svg>',
+          `<img alt="map" width="300" height="60" usemap="#user-content-places" ` +
+              `src="data:image/png;base64,${PIXEL.toString('base64')}">`,
+          '<map name="places"><area shape="rect" coords="0,0,300,60" ' +
+              'href="https://links.example/area" alt="area"></map>',
+          '[plain link](https://links.example/plain) and [the API](/api/status)',
+          '',
+        ].join('\n\n'));
+        // Clicks each link and returns the addresses opened in new tabs meanwhile.
+        const clickAll = async () => {
+          const before = opened.length;
+          await page.click(`${pane} svg a rect:not([id])`);
+          await page.click(`${pane} svg a rect[id]`);
+          await page.click(`${pane} img[alt="map"]`);
+          await page.click(`${pane} a:text-is("plain link")`);
+          await page.click(`${pane} a:text-is("plain link")`, {button: 'middle'});
+          await page.press(`${pane} a:text-is("plain link")`, 'Enter');
+          await page.click(`${pane} a:text-is("the API")`);
+          await waitFor(() => opened.length >= before + 6, {what: 'six tabs opened'});
+          await page.waitForTimeout(300);
+          const tabs = opened.slice(before);
+          for (const tab of tabs) await tab.waitForURL(/links\.example/);
+          const urls = tabs.map((tab) => tab.url());
+          // Each tab is on its own: it cannot reach back into the page.
+          for (const tab of tabs) assert.equal(await tab.evaluate(() => window.opener), null);
+          await Promise.all(tabs.map((tab) => tab.close()));
+          return urls;
+        };
+        const expected = [
+          'https://links.example/svg',
+          'https://links.example/xlink',
+          'https://links.example/area',
+          'https://links.example/plain',
+          'https://links.example/plain',
+          'https://links.example/plain',
+        ];
+
+        await openFile(page, path);
+        // The document renders, links and all.
+        assert.equal(await page.$$eval(`${pane} svg a, ${pane} area`, (found) => found.length), 3);
+        assert.doesNotMatch(await page.textContent(pane), /Error loading file/);
+        assert.deepEqual(await clickAll(), expected);
+        // Again after Edit and back to Preview, which renders the document anew.
+        await page.click('#tab-md-edit');
+        await page.click('#tab-md-view');
+        assert.deepEqual(await clickAll(), expected);
+
+        assert.equal(page.url(), address);
+        assert.deepEqual(documentRequests, []);
+        assert.equal(
+            await page.$eval('#modal-md-viewer', (sheet) => sheet.classList.contains('hidden')),
+            false);
+        assert.equal(await page.evaluate(() => typeof window.openMarkdownViewer), 'function');
+      } finally {
+        context.off('page', onPopup);
+        page.off('request', onRequest);
+        await context.unroute('https://links.example/**');
+        await page.close();
+      }
+    });

@@ -3,7 +3,8 @@
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
 # taller by its menu bar), the menu bar's items, a page menu opened at the bottom edge, a
 # second copy starting beside the first, closing (the close request, Control+Q) ending the
-# program with status 0, and the page's security policy applied by the web view.
+# program with status 0, the page's security policy applied by the web view, and links in a
+# document kept out of the window.
 set -uo pipefail
 
 bin=${WRENFIELD_BIN:?WRENFIELD_BIN names the program}
@@ -238,7 +239,11 @@ expect "closing the window ends the program with status 0 ($status)" test "$stat
 if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; then
     # shellcheck disable=SC1091
     source "$sshd_dir/env"
-    HOME=$WRENFIELD_TEST_HOME PATH=$WRENFIELD_TEST_PATH \
+    # A fake xdg-open, first on PATH, records the addresses handed to the system's browser.
+    mkdir -p "$work/fake-bin"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s"\n' "$work/opened.log" >"$work/fake-bin/xdg-open"
+    chmod +x "$work/fake-bin/xdg-open"
+    HOME=$WRENFIELD_TEST_HOME PATH=$work/fake-bin:$WRENFIELD_TEST_PATH \
         "$bin" --port 0 --host "$WRENFIELD_TEST_HOST" >"$work/connected.out" 2>"$work/connected.err" &
     connected=$!
     pids+=("$connected")
@@ -306,33 +311,108 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     printf '# Policy probe\n\n<img src="https://127.0.0.1:%s/allowed.png">\n\n<img src="http://127.0.0.1:%s/api/status">\n' \
         "$(cat "$work/allowed.port")" "$(cat "$work/refused.port")" >"$work/documents/probe.md"
     connected_window=$(window_of "$connected")
-    # To the folder by the direct path input (Control+L); once its listing is drawn (the screen
-    # changed, then settled), a double click on its one row, 100 px below the top of the page.
-    # A busy machine may draw late: the click is repeated (one that lands in the open viewer
-    # does nothing), and the whole way is taken again from the start should all of that fail.
-    open_probe_document() {
-        xdotool windowfocus --sync "$connected_window" key Escape 2>/dev/null
-        settle "$connected_window" 20 "$work/before-probe.xwd" 0 300
-        # The path input opens in the toolbar (right of the pulsing status dot) before the
-        # folder is typed into it; then the listing below the toolbar changes and comes to rest.
-        xdotool key ctrl+l
-        wait_until 10 screen_differs "$connected_window" "$work/before-probe.xwd" 0 300
-        xdotool type --delay 20 "$work/documents"
-        xdotool key Return
-        wait_until 30 screen_differs "$connected_window" "$work/before-probe.xwd" 100 300
-        settle "$connected_window" 20 "$work/probe-listing.xwd" 100 300
-        for _ in 1 2 3 4; do
-            xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
-            wait_until 15 test -s "$work/allowed.log" && return 0
+    # open_document FOLDER COMMAND...: opens the one file in FOLDER in the viewer, until COMMAND
+    # succeeds. To the folder by the direct path input (Control+L); once its listing is drawn
+    # (the screen changed, then settled), a double click on its one row, 100 px below the top of
+    # the page. A busy machine may draw late: the click is repeated (one that lands in the open
+    # viewer does nothing), and the whole way is taken again from the start should all of that
+    # fail.
+    open_document() {
+        local folder=$1
+        shift
+        local attempt
+        for attempt in 1 2 3; do
+            xdotool windowfocus --sync "$connected_window" key Escape 2>/dev/null
+            settle "$connected_window" 20 "$work/before-open.xwd" 0 300
+            # The path input opens in the toolbar (right of the pulsing status dot) before the
+            # folder is typed into it; then the listing below the toolbar changes and comes to
+            # rest.
+            xdotool key ctrl+l
+            wait_until 10 screen_differs "$connected_window" "$work/before-open.xwd" 0 300
+            xdotool type --delay 20 "$folder"
+            xdotool key Return
+            wait_until 30 screen_differs "$connected_window" "$work/before-open.xwd" 100 300
+            settle "$connected_window" 20 "$work/listing.xwd" 100 300
+            for _ in 1 2 3 4; do
+                xdotool mousemove --window "$connected_window" 500 $((bar + 100)) click --repeat 2 --delay 80 1
+                wait_until 15 "$@" && return 0
+            done
         done
         return 1
     }
-    for _ in 1 2 3; do open_probe_document && break; done
+    open_document "$work/documents" test -s "$work/allowed.log"
     expect "a document in the viewer loads an https: image" test -s "$work/allowed.log"
     # The page asks for both images as it draws the document: a refused request that was going
     # to be made would have been made by now; a moment more is left for it to arrive.
     sleep 1
     expect "the page's policy refuses its http: request for /api/status" test ! -s "$work/refused.log"
+
+    # No link in a document takes the window away from the page. An SVG link, an image map's
+    # area and a Markdown link, each a block of its own colour, lead to a listening port: a click
+    # on each hands its address to the system's browser, and the web view never goes there.
+    # Neither does WebKit's own "Open Link" or "Open Link in New Window" on a link, which no
+    # script of the page sees.
+    python3 "$here/x11.py" listen "$work/links" &
+    pids+=($!)
+    wait_until 10 test -s "$work/links.port"
+    links="http://127.0.0.1:$(cat "$work/links.port")"
+    mkdir -p "$work/links"
+    # The map's picture is a 1 by 1 PNG coloured #00cc33, drawn as a block.
+    green=iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGNgOGMMAAHPAQB9pBXTAAAAAElFTkSuQmCC
+    cat >"$work/links/links.md" <<LINKS
+# Links
+
+<svg width="240" height="50"><a href="$links/svg"><rect width="240" height="50" fill="#cc0033"/></a></svg>
+
+<img alt="map" width="240" height="50" usemap="#user-content-places" src="data:image/png;base64,$green">
+
+<map name="places"><area shape="rect" coords="0,0,240,50" href="$links/area" alt="area"></map>
+
+[<span style="display:inline-block;width:240px;height:50px;background:#3355cc"></span>]($links/plain)
+LINKS
+    # locate COLOUR: sets `at` to "X Y", where a screenshot of the window shows COLOUR.
+    locate() {
+        xwd -silent -id "$connected_window" -out "$work/locate.xwd" 2>/dev/null &&
+            at=$(python3 "$here/x11.py" find "$work/locate.xwd" "$1") && [[ $at != none ]]
+    }
+    opened_count() { if [[ -f $work/opened.log ]]; then wc -l <"$work/opened.log"; else echo 0; fi; }
+    has_opened() { (($(opened_count) >= $1)); }
+    popups() { xdotool search --all --onlyvisible --pid "$connected" 2>/dev/null | wc -l; }
+    more_popups_than() { (($(popups) > $1)); }
+    # click_link COLOUR [CHOICE]: clicks the block of COLOUR, or picks entry CHOICE (1, 2, ...) of
+    # the menu that a right-click on it opens; then waits for one more address handed on.
+    click_link() {
+        local before
+        before=$(opened_count)
+        locate "$1" || return 1
+        read -r x y <<<"$at"
+        if (($# == 1)); then
+            xdotool mousemove --window "$connected_window" "$x" "$y" click 1
+        else
+            local shown
+            shown=$(popups)
+            xdotool mousemove --window "$connected_window" "$x" "$y" click 3
+            wait_until 10 more_popups_than "$shown" || return 1
+            for _ in $(seq "$2"); do xdotool key Down; done
+            xdotool key Return
+        fi
+        wait_until 15 has_opened $((before + 1))
+    }
+    open_document "$work/links" locate cc0033
+    expect "an SVG link opens in the system's browser" click_link cc0033
+    expect "an image map's area opens in the system's browser" click_link 00cc33
+    expect "a Markdown link opens in the system's browser" click_link 3355cc
+    expect "the web view's own Open Link opens there too" click_link 3355cc 1
+    expect "and its Open Link in New Window" click_link cc0033 2
+    expect "the system's browser was handed each address once" \
+        diff <(printf '%s\n' "$links/svg" "$links/area" "$links/plain" "$links/plain" "$links/svg") \
+        "$work/opened.log"
+    expect "the web view never requested a linked address" test ! -s "$work/links.log"
+    # The page is still the program's, showing the document, and still answers the keyboard:
+    # Escape closes the viewer.
+    expect "the document is still shown after the clicks" locate 3355cc
+    xdotool key Escape
+    expect "the page still closes its viewer on Escape" wait_until 10 eval '! locate 3355cc'
 
     python3 "$here/x11.py" close "$(window_of "$connected")"
     wait_exit "$connected" 15
@@ -344,6 +424,7 @@ print(urllib.request.urlopen("http://127.0.0.1:%s/api/status" % sys.argv[1], tim
     socket=$([[ -n $master ]] && tr '\0' ' ' <"/proc/$master/cmdline" | sed -n 's/^ssh: \([^ ]*\.sock\) .*/\1/p')
     expect "the master connection outlives the program" test -n "$master"
     expect "its control socket stays in place (${socket:-none})" test -S "${socket:-/nonexistent}"
+
 else
     fail "the local sshd starts: $(cat "$work/sshd.out")"
 fi

@@ -16,6 +16,9 @@
   x11.py repack FILE.xwd OUT.xwd BITS lsb|msb
                            writes the screenshot again with BITS (24 or 32) per pixel in that
                            byte order: a layout another X server may give, to check the reader
+  x11.py find FILE.xwd RRGGBB
+                           prints "X Y", the centre of the pixels of that colour (give or take
+                           a little), or "none"
   x11.py listen NAME       listens on a free loopback port, written to NAME.port, and adds a
                            line to NAME.log for every connection made to it
 """
@@ -199,6 +202,22 @@ def changed_box(before_path, after_path, from_row, from_column):
         print(top, bottom, left, right, height)
 
 
+def find_colour(path, colour):
+    width, height, row = read_xwd(path)
+    wanted = bytes.fromhex(colour)
+    xs, ys = [], []
+    for y in range(height):
+        line = row(y)
+        for x in range(width):
+            if max(abs(a - b) for a, b in zip(line[3 * x:3 * x + 3], wanted)) <= 6:
+                xs.append(x)
+                ys.append(y)
+    if xs:
+        print((min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
+    else:
+        print("none")
+
+
 def listen(name):
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
@@ -223,6 +242,8 @@ if __name__ == "__main__":
         changed_box(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]))
     elif sys.argv[1] == "repack":
         repack(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5])
+    elif sys.argv[1] == "find":
+        find_colour(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "listen":
         listen(sys.argv[2])
     else:

@@ -8,7 +8,7 @@ import {formatFileSize, readableText} from './app/format.js';
 import {fileExtension} from './app/kinds.js';
 import {lineBreakOf} from './app/line-breaks.js';
 import {encodePathParameter} from './app/paths.js';
-import {cssUrlCandidates, srcsetUrls, targetsProgramApi} from './app/url-guard.js';
+import {cssUrlCandidates, isWebAddress, srcsetUrls, targetsProgramApi} from './app/url-guard.js';
 
 (function() {
 'use strict';
@@ -370,7 +370,6 @@ function renderMarkdown(text) {
   const chunks = text.length > LONG_DOCUMENT_CHARACTERS ? groupIntoChunks(rendered) : null;
   highlightBlocks(rendered, chunks?.length ? chunks : null);
   previewPane.replaceChildren(rendered);
-  keepLinksOffThePage();
   addCodeCopyButtons();
 }
 
@@ -418,19 +417,66 @@ function sanitizer() {
 }
 
 // A link in a viewed document must never replace the interface (and any unsaved edit with
-// it): links to other places open apart from the page; in the native window that means not
-// at all, since it opens no second window. A link to a place in the document names its id
-// with the sanitiser's prefix, so it reaches the document's own element, never the page's.
-function keepLinksOffThePage() {
-  previewPane.querySelectorAll('a[href]').forEach((link) => {
-    const href = link.getAttribute('href');
-    if (href.startsWith('#')) {
-      if (href.length > 1) link.setAttribute('href', '#' + NAMED_PROPS_PREFIX + href.slice(1));
-      return;
-    }
-    link.target = '_blank';
-    link.rel = 'noopener noreferrer';
-  });
+// it). Every kind of link (an HTML or SVG a, an image map's area, whatever else carries an
+// href) is caught here, on the pane, before the browser follows it: an address elsewhere opens
+// in a new tab with no opener (in the native window, in the system's browser), and a place in
+// the document scrolls the pane to the document's own element, whose id has the sanitiser's
+// prefix, never to one of the page's.
+const XLINK_NAMESPACE = 'http://www.w3.org/1999/xlink';
+
+function linkAddressOf(element) {
+  if (element.hasAttribute('href')) return element.getAttribute('href');
+  if (element.hasAttributeNS(XLINK_NAMESPACE, 'href'))
+    return element.getAttributeNS(XLINK_NAMESPACE, 'href');
+  return null;
+}
+
+// The address of the innermost element with an href around `target`, within the pane.
+function linkAddressAround(target) {
+  for (let element = target instanceof Element ? target : target?.parentElement;
+       element && element !== previewPane; element = element.parentElement) {
+    const address = linkAddressOf(element);
+    if (address !== null) return address;
+  }
+  return null;
+}
+
+function scrollToDocumentPlace(fragment) {
+  let name = fragment;
+  try {
+    name = decodeURIComponent(fragment);
+  } catch (error) {
+    // A malformed escape stays as it is.
+  }
+  const id = CSS.escape(NAMED_PROPS_PREFIX + name);
+  const place = previewPane.querySelector('#' + id + ', a[name="' + id + '"]');
+  if (place) place.scrollIntoView({block: 'start'});
+}
+
+function openLinkAddress(address) {
+  const trimmed = address.trim();
+  if (trimmed.startsWith('#')) {
+    if (trimmed.length > 1) scrollToDocumentPlace(trimmed.slice(1));
+    return;
+  }
+  let url;
+  try {
+    url = new URL(trimmed, document.baseURI);
+  } catch (error) {
+    return;
+  }
+  const opensApart = isWebAddress(url.href) || url.protocol === 'mailto:';
+  if (!opensApart || reachesApi(url.href)) return;
+  window.open(url.href, '_blank', 'noopener,noreferrer');
+}
+
+function handleLinkActivation(event) {
+  // Only the primary and the middle button follow a link.
+  if (event.type === 'auxclick' && event.button !== 1) return;
+  const address = linkAddressAround(event.target);
+  if (address === null) return;
+  event.preventDefault();
+  openLinkAddress(address);
 }
 
 function showPaneMessage(text, color, padding, centred) {
@@ -696,6 +742,8 @@ backdrop.addEventListener('mousedown', (event) => {
 backdrop.addEventListener('click', (event) => {
   if (event.target === backdrop && pressedOnBackdrop) requestClose();
 });
+previewPane.addEventListener('click', handleLinkActivation);
+previewPane.addEventListener('auxclick', handleLinkActivation);
 textArea.addEventListener('input', handleEditorInput);
 textArea.addEventListener('keydown', handleEditorKeydown);
 window.addEventListener('keydown', handleWindowKeydown);
