@@ -111,7 +111,8 @@ void on_activate(GtkMenuItem*, gpointer data) {
             gtk_window_deiconify(window);
             break;
         case MenuAction::Quit:
-            end_process();
+            request_close(*main_window);
+            break;
         case MenuAction::EditingCommand:
             webkit_web_view_execute_editing_command(main_window->web_view, row.editing_command);
             break;

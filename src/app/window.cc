@@ -133,11 +133,67 @@ GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* action, gpointer da
     return nullptr;
 }
 
-gboolean on_delete_event(GtkWidget*, GdkEvent*, gpointer) {
+// How long the page has to say whether it holds unsaved edits before a close goes ahead anyway.
+constexpr guint page_answer_timeout_ms = 5000;
+
+// Whether a script's result is the boolean `wanted`; an error or any other value is not.
+bool result_is(JSCValue* value, GError* error, bool wanted) {
+    bool matches = value != nullptr && jsc_value_is_boolean(value) &&
+                   static_cast<bool>(jsc_value_to_boolean(value)) == wanted;
+    if (value != nullptr)
+        g_object_unref(value);
+    if (error != nullptr)
+        g_error_free(error);
+    return matches;
+}
+
+// The user's answer to the page's discard question: only Keep Editing (false) keeps the
+// program running; a page that went away meanwhile holds nothing more to keep.
+void on_discard_answer(GObject* web_view, GAsyncResult* result, gpointer) {
+    GError* error = nullptr;
+    JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
+        WEBKIT_WEB_VIEW(web_view), result, &error);
+    if (!result_is(value, error, false))
+        end_process();
+}
+
+void on_edits_answer(GObject* web_view, GAsyncResult* result, gpointer data) {
+    auto& main_window = *static_cast<MainWindow*>(data);
+    if (main_window.close_answer_timer != 0) {
+        g_source_remove(main_window.close_answer_timer);
+        main_window.close_answer_timer = 0;
+    }
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(web_view), result, &error);
+    if (!result_is(value, error, true))
+        end_process();
+    // The question stays up as long as the user needs: no time limit here.
+    webkit_web_view_call_async_javascript_function(
+        WEBKIT_WEB_VIEW(web_view), "return await window.confirmDiscardEdits();", -1, nullptr,
+        nullptr, nullptr, nullptr, on_discard_answer, nullptr);
+}
+
+gboolean on_page_silent(gpointer) {
     end_process();
 }
 
+gboolean on_delete_event(GtkWidget*, GdkEvent*, gpointer data) {
+    request_close(*static_cast<MainWindow*>(data));
+    return TRUE;
+}
+
 }  // namespace
+
+void request_close(MainWindow& main_window) {
+    // A request already waiting for the page's answer covers this one.
+    if (main_window.close_answer_timer != 0)
+        return;
+    main_window.close_answer_timer = g_timeout_add(page_answer_timeout_ms, on_page_silent, nullptr);
+    webkit_web_view_evaluate_javascript(main_window.web_view, "window.hasUnsavedEdits?.() === true",
+                                        -1, nullptr, nullptr, nullptr, on_edits_answer,
+                                        &main_window);
+}
 
 void end_process() {
     std::fflush(nullptr);

@@ -23,8 +23,16 @@ struct MainWindow {
     // The page's origin ("http://127.0.0.1:PORT"): the only one the web view may show.
     std::string page_origin;
     GtkWidget* menu_bar = nullptr;  // set once the menu bar is built
+    // While a close request waits for the page to say whether it holds unsaved edits: the
+    // timer that closes anyway should the page not answer.
+    guint close_answer_timer = 0;
 };
 MainWindow* find_main_window();
+
+// Closes the window and ends the process with status 0, unless the page holds unsaved edits:
+// then the page asks the user, and only Discard ends the process. A page that does not answer
+// within a few seconds (hung, or gone) cannot keep the program open.
+void request_close(MainWindow& main_window);
 
 // Puts the menu bar above the web view and makes the window taller by the bar's height.
 void attach_menu_bar(MainWindow& main_window, GtkWidget* bar);

@@ -311,6 +311,58 @@ test('Ctrl+S in Preview saves the edited text; closing with unsaved edits asks f
   await page.keyboard.press('Escape');
 });
 
+test(
+    'leaving the page with unsaved edits asks first: the window\'s question and the tab\'s',
+    async () => {
+      const path = join(root, 'undo.md');
+      const before = readFileSync(path, 'utf8');
+      // What the native window asks before it closes.
+      const confirm = () => page.evaluate(() => window.confirmDiscardEdits());
+      assert.equal(await page.evaluate(() => window.hasUnsavedEdits()), false);
+      assert.equal(await confirm(), true);
+      await openFile(path);
+      assert.equal(await confirm(), true);
+      assert.equal(await isHidden('#modal-md-viewer'), false);
+      await typeInEditor(' typed');
+      assert.equal(await page.evaluate(() => window.hasUnsavedEdits()), true);
+      // Keep Editing answers false and keeps the text; asked twice, both wait for one answer.
+      const kept = Promise.all([confirm(), confirm()]);
+      await waitFor(async () => !(await isHidden('#modal-discard-edits')), {what: 'the question'});
+      await page.click('#btn-keep-editing');
+      assert.deepEqual(await kept, [false, false]);
+      assert.equal(await page.inputValue('#md-raw-textarea'), before + ' typed');
+      // Discard answers true and closes the sheet.
+      const discarded = confirm();
+      await waitFor(async () => !(await isHidden('#modal-discard-edits')), {what: 'the question'});
+      await page.click('#btn-discard-edits');
+      assert.equal(await discarded, true);
+      assert.equal(await isHidden('#modal-md-viewer'), true);
+      assert.equal(await page.evaluate(() => window.hasUnsavedEdits()), false);
+      assert.equal(readFileSync(path, 'utf8'), before);
+
+      // A tab of its own, closed with unsaved edits, asks through the browser; without, it closes.
+      const tab = await harness.browser.context.newPage();
+      await tab.goto(harness.program.url);
+      await tab.waitForFunction(() => window.state?.connected === true);
+      await tab.evaluate((file) => window.openMarkdownViewer(file), {name: 'undo.md', path});
+      await tab.waitForFunction(
+          () => document.getElementById('md-save-status').textContent !== 'Loading...');
+      await tab.click('#tab-md-edit');
+      await tab.focus('#md-raw-textarea');
+      await tab.keyboard.type('x');
+      const dialog = tab.waitForEvent('dialog');
+      await tab.close({runBeforeUnload: true});
+      const question = await dialog;
+      assert.equal(question.type(), 'beforeunload');
+      await question.dismiss();
+      assert.equal(tab.isClosed(), false);
+      await tab.keyboard.press('Backspace');
+      await tab.waitForFunction(() => !window.hasUnsavedEdits());
+      const closed = tab.waitForEvent('close');
+      await tab.close({runBeforeUnload: true});
+      await closed;
+    });
+
 test('one save at a time; text typed while it runs stays modified', async () => {
   const path = join(root, 'racing.md');
   await openFile(path);

@@ -3,8 +3,8 @@
 # server, a screenshot that shows something, the web view's size and minimum size (the window is
 # taller by its menu bar), the menu bar's items, a page menu opened at the bottom edge, a
 # second copy starting beside the first, closing (the close request, Control+Q) ending the
-# program with status 0, the page's security policy applied by the web view, and links in a
-# document kept out of the window.
+# program with status 0 (after the page's question while it holds unsaved edits), the page's
+# security policy applied by the web view, and links in a document kept out of the window.
 set -uo pipefail
 
 bin=${WRENFIELD_BIN:?WRENFIELD_BIN names the program}
@@ -234,6 +234,24 @@ python3 "$here/x11.py" close "$window"
 wait_exit "$first" 15
 expect "closing the window ends the program with status 0 ($status)" test "$status" = 0
 
+# A page that cannot answer (its web process stopped) does not keep the program open: the close
+# goes ahead once the few seconds the window waits for the page's answer have passed.
+start hung --port 0
+wait_until 60 has_window "$hung"
+wait_until 30 server_has_client "$(started_port hung)"
+web_process=$(ps -o pid= -o comm= --ppid "$hung" | awk '$2 ~ /^WebKitWebProc/ {print $1}')
+if [[ -n $web_process ]]; then
+    pids+=("$web_process")
+    kill -STOP "$web_process"
+    python3 "$here/x11.py" close "$(window_of "$hung")"
+    wait_exit "$hung" 30
+    kill -CONT "$web_process" 2>/dev/null
+    expect "closing with the page stopped still ends the program with status 0 ($status)" \
+        test "$status" = 0
+else
+    fail "the window's web process is found"
+fi
+
 # Closing while connected ends the program at once and leaves the master connection running,
 # with its control socket, for its ControlPersist time.
 if bash "$here/../support/sshd.sh" start "$sshd_dir" >"$work/sshd.out" 2>&1; then
@@ -425,6 +443,43 @@ LINKS
     expect "the master connection outlives the program" test -n "$master"
     expect "its control socket stays in place (${socket:-none})" test -S "${socket:-/nonexistent}"
 
+    # Closing never drops typed text. With unsaved edits in the viewer, Control+Q and the close
+    # request each bring up the page's own question (its red Discard button shows), and the
+    # program keeps running, also past the few seconds the window waits for a page that does not
+    # answer; Keep Editing (Escape) keeps it so, and Discard ends it with status 0.
+    HOME=$WRENFIELD_TEST_HOME PATH=$work/fake-bin:$WRENFIELD_TEST_PATH \
+        "$bin" --port 0 --host "$WRENFIELD_TEST_HOST" >"$work/editing.out" 2>"$work/editing.err" &
+    connected=$!
+    pids+=("$connected")
+    wait_until 60 has_window "$connected"
+    connected_window=$(window_of "$connected")
+    mkdir -p "$work/notes"
+    printf '# Notes\n\n<div style="height:60px;background:#cc0033"></div>\n' >"$work/notes/notes.md"
+    asks() { locate eb3e3e; }
+    open_document "$work/notes" locate cc0033
+    # Into Edit: a click on the document, then Shift+Tab back over the sheet's buttons (close,
+    # full screen, Download, Copy) to the Edit tab. The editor then shows the text, not the block.
+    if locate cc0033; then
+        read -r x y <<<"$at"
+        xdotool mousemove --window "$connected_window" "$x" "$y" click 1
+        xdotool key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab Return
+    fi
+    wait_until 10 eval '! locate cc0033'
+    xdotool type --delay 20 "typed, never saved"
+    xdotool key ctrl+q
+    expect "with unsaved edits, Control+Q shows the page's question" wait_until 15 asks
+    sleep 6
+    expect "and the program keeps running" kill -0 "$connected"
+    xdotool key Escape
+    expect "Keep Editing takes the question away" wait_until 10 eval '! asks'
+    python3 "$here/x11.py" close "$connected_window"
+    expect "the close request shows the question too" wait_until 15 asks
+    sleep 6
+    expect "and the program keeps running ($(tail -n1 "$work/editing.err"))" kill -0 "$connected"
+    # From Keep Editing, which has the focus, to Discard.
+    xdotool key Tab Return
+    wait_exit "$connected" 15
+    expect "Discard ends the program with status 0 ($status)" test "$status" = 0
 else
     fail "the local sshd starts: $(cat "$work/sshd.out")"
 fi

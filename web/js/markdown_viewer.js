@@ -641,26 +641,56 @@ function toggleFullscreen() {
   container.classList.toggle('fullscreen', isFullscreen);
 }
 
+// Whether the open sheet's text area holds edits that are not saved.
+function hasUnsavedEdits() {
+  return openFile !== null && isEditable() && isModified();
+}
+
+function askToDiscard() {
+  discardMessage.textContent =
+      'Discard your unsaved changes to "' + readableText(openFile ? openFile.name : '') + '"?';
+  discardDialog.classList.remove('hidden');
+  byId('btn-keep-editing').focus();
+}
+
 // Closing asks first while the text area holds unsaved edits: the text would be gone.
 function requestClose() {
-  if (isEditable() && isModified()) {
-    discardMessage.textContent =
-        'Discard your unsaved changes to "' + readableText(openFile ? openFile.name : '') + '"?';
-    discardDialog.classList.remove('hidden');
-    byId('btn-keep-editing').focus();
+  if (hasUnsavedEdits()) {
+    askToDiscard();
     return;
   }
   closeViewer();
 }
 
+// Those who wait for the answer to the discard question (the window being closed): each is
+// given true on Discard, false on Keep Editing.
+let discardWaiters = [];
+
+function answerDiscardWaiters(discarded) {
+  const waiters = discardWaiters;
+  discardWaiters = [];
+  waiters.forEach((answer) => answer(discarded));
+}
+
+// Resolves to true when nothing unsaved is left to lose (there was none, or the user chose
+// Discard), to false when the user chose Keep Editing. The native window asks this before it
+// closes.
+function confirmDiscardEdits() {
+  if (!hasUnsavedEdits()) return Promise.resolve(true);
+  if (discardDialog.classList.contains('hidden')) askToDiscard();
+  return new Promise((answer) => discardWaiters.push(answer));
+}
+
 function keepEditing() {
   closeModal(discardDialog);
   if (mode === 'edit') textArea.focus();
+  answerDiscardWaiters(false);
 }
 
 function discardEdits() {
   closeModal(discardDialog);
   closeViewer();
+  answerDiscardWaiters(true);
 }
 
 function closeViewer() {
@@ -747,6 +777,13 @@ previewPane.addEventListener('auxclick', handleLinkActivation);
 textArea.addEventListener('input', handleEditorInput);
 textArea.addEventListener('keydown', handleEditorKeydown);
 window.addEventListener('keydown', handleWindowKeydown);
+// Leaving the page (closing or reloading the tab) asks first, as closing the sheet does.
+window.addEventListener('beforeunload', (event) => {
+  if (hasUnsavedEdits()) event.preventDefault();
+});
 
 window.openMarkdownViewer = openMarkdownViewer;
+// The native window asks these before it closes.
+window.hasUnsavedEdits = hasUnsavedEdits;
+window.confirmDiscardEdits = confirmDiscardEdits;
 })();
