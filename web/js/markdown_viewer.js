@@ -1,6 +1,7 @@
 // The file viewer and editor sheet: renders a remote file as Markdown (Preview) or shows it in a
 // text area (Edit), counts, saves, copies, downloads and can fill the window. Publishes
-// window.openMarkdownViewer and keeps everything else private.
+// window.openMarkdownViewer, and window.hasUnsavedEdits and window.confirmDiscardEdits, which the
+// native window asks before it closes; keeps everything else private.
 import {apiRequest} from './app/api.js';
 import {copyText} from './app/clipboard.js';
 import {byId, closeModal} from './app/dom.js';
@@ -783,7 +784,6 @@ window.addEventListener('beforeunload', (event) => {
 });
 
 window.openMarkdownViewer = openMarkdownViewer;
-// The native window asks these before it closes.
 window.hasUnsavedEdits = hasUnsavedEdits;
 window.confirmDiscardEdits = confirmDiscardEdits;
 })();
