@@ -238,8 +238,11 @@ expect "closing the window ends the program with status 0 ($status)" test "$stat
 # goes ahead once the few seconds the window waits for the page's answer have passed.
 start hung --port 0
 wait_until 60 has_window "$hung"
+web_process_of() { ps -o pid= -o comm= --ppid "$1" | awk '$2 ~ /^WebKitWebProc/ {print $1; exit}'; }
+has_web_process() { [[ -n $(web_process_of "$1") ]]; }
 wait_until 30 server_has_client "$(started_port hung)"
-web_process=$(ps -o pid= -o comm= --ppid "$hung" | awk '$2 ~ /^WebKitWebProc/ {print $1}')
+wait_until 60 has_web_process "$hung"
+web_process=$(web_process_of "$hung")
 if [[ -n $web_process ]]; then
     pids+=("$web_process")
     kill -STOP "$web_process"
@@ -430,7 +433,7 @@ LINKS
     # Escape closes the viewer.
     expect "the document is still shown after the clicks" locate 3355cc
     xdotool key Escape
-    expect "the page still closes its viewer on Escape" wait_until 10 eval '! locate 3355cc'
+    expect "the page still closes its viewer on Escape" wait_until 30 eval '! locate 3355cc'
 
     python3 "$here/x11.py" close "$(window_of "$connected")"
     wait_exit "$connected" 15
@@ -464,7 +467,7 @@ LINKS
         xdotool mousemove --window "$connected_window" "$x" "$y" click 1
         xdotool key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab Return
     fi
-    wait_until 10 eval '! locate cc0033'
+    wait_until 30 eval '! locate cc0033'
     # Letters only: keys the page has yet to take when the question shows reach its focused
     # Keep Editing button, which a space or Return would press.
     xdotool type --delay 20 "typedneversaved"
@@ -473,7 +476,7 @@ LINKS
     sleep 6
     expect "and the program keeps running" kill -0 "$connected"
     xdotool key Escape
-    expect "Keep Editing takes the question away" wait_until 10 eval '! asks'
+    expect "Keep Editing takes the question away" wait_until 30 eval '! asks'
     python3 "$here/x11.py" close "$connected_window"
     expect "the close request shows the question too" wait_until 15 asks
     sleep 6

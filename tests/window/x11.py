@@ -206,9 +206,10 @@ def find_colour(path, colour):
     width, height, row = read_xwd(path)
     wanted = bytes.fromhex(colour)
     xs, ys = [], []
-    for y in range(height):
+    # Every other pixel both ways is enough for the blocks looked for, and four times as quick.
+    for y in range(0, height, 2):
         line = row(y)
-        for x in range(width):
+        for x in range(0, width, 2):
             if max(abs(a - b) for a, b in zip(line[3 * x:3 * x + 3], wanted)) <= 6:
                 xs.append(x)
                 ys.append(y)
