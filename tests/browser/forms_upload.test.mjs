@@ -46,7 +46,11 @@ async function answerReplace(name, button) {
   await page.waitForSelector('#modal-upload-replace:not(.hidden)');
   assert.match(await page.textContent('#upload-replace-message'), new RegExp(`"${name}"`));
   await page.click(button);
-  assert.equal(await page.isVisible('#modal-upload-replace'), false);
+  // The answer closes the question; the next file's question may already stand in its place.
+  await page.waitForFunction(
+      (shown) => document.getElementById('modal-upload-replace').classList.contains('hidden') ||
+          !document.getElementById('upload-replace-message').textContent.includes(shown),
+      `"${name}"`);
 }
 
 test('uploading a name the folder holds asks for each such file: Replace or Skip', async () => {
