@@ -1,16 +1,21 @@
 // The HTTP/1.1 framing of the server's own connection loop, with raw sockets: pipelined
 // requests, conflicting lengths, bodies where none is expected, chunked trailers, half-closed
-// clients, odd Host and Origin values, the bounds on what a client may send, and a server that
-// keeps serving when no thread can be started for a connection.
+// clients, the request line and the framing of replies, odd Host and Origin values, the bounds
+// on what a client may send, and a server that keeps serving when no thread can be started for a
+// connection.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
+#include <expected>
 #include <memory>
+#include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/in_process_server.h"
@@ -112,6 +117,78 @@ TEST_F(HttpConnectionTest, AClientThatHalfClosesStillGetsItsReply) {
         ::shutdown(connection.fd(), SHUT_WR);
         EXPECT_EQ(statuses(connection.read_to_end(5s)), std::vector<int>{200});
     }
+}
+
+TEST_F(HttpConnectionTest, TheRequestLineIsCheckedBeforeAnythingRuns) {
+    const std::string fields = "Host: " + server.host() + "\r\nContent-Length: 2\r\n\r\n{}";
+    for (const std::string& line : std::vector<std::string>{
+             "post /api/check-for-updates HTTP/1.1", "BREW /api/check-for-updates HTTP/1.1",
+             "POST /api/check-for-updates HTTP/2.0", "POST /api/check-for-updates",
+             "POST\t/api/check-for-updates\tHTTP/1.1", "POST /api/check-for-updates HTTP/1.1 x",
+             "POST /api/check-for-updates?" + std::string(8200, 'q') + " HTTP/1.1"}) {
+        SCOPED_TRACE(line.substr(0, 60));
+        const std::string response = exchange(line + "\r\n" + fields);
+        EXPECT_EQ(statuses(response), std::vector<int>{line.size() > 8000 ? 414 : 400}) << response;
+    }
+    EXPECT_EQ(server.update_checks(), 0);
+    // Spaces around the parts are no fault.
+    EXPECT_EQ(statuses(exchange(
+                  " POST  /api/check-for-updates  HTTP/1.1 \r\nConnection: close\r\n" + fields)),
+              std::vector<int>{200});
+}
+
+TEST_F(HttpConnectionTest, HeadExpectAndHttp10GetTheirOwnFraming) {
+    // HEAD: the length of the body that GET would get, no body, and the connection goes on.
+    const std::string head_then_get =
+        exchange(head("HEAD", "/css/styles.css") + "\r\n" + head("GET", "/api/status") +
+                 "Connection: close\r\n\r\n");
+    EXPECT_EQ(statuses(head_then_get), (std::vector<int>{200, 200})) << head_then_get;
+    EXPECT_TRUE(std::regex_search(head_then_get, std::regex("Content-Length: [1-9]\\d+\r\n")));
+    EXPECT_EQ(head_then_get.find("{"), head_then_get.rfind(R"({"connected":false})"));
+    // A client that waits for leave to send its body gets it, then the reply.
+    const std::string continued =
+        exchange(head("POST", "/api/check-for-updates") +
+                 "Content-Length: 2\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n{}");
+    EXPECT_TRUE(continued.starts_with("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n"))
+        << continued;
+    // HTTP/1.0 closes after one reply unless the client asks to keep the connection.
+    const std::string status10 = "GET /api/status HTTP/1.0\r\nHost: " + server.host() + "\r\n";
+    EXPECT_EQ(statuses(exchange(status10 + "\r\n" + status10 + "\r\n")), std::vector<int>{200});
+    EXPECT_EQ(statuses(exchange(status10 + "Connection: Keep-Alive\r\n\r\n" + status10 + "\r\n")),
+              (std::vector<int>{200, 200}));
+}
+
+// The connection loop around a handler of the test's own: a failing handler, a reply made
+// piece by piece that fails part way, and a field that would smuggle in a line of its own.
+TEST(ConnectionLoopTest, FailuresInTheHandlerOrItsBodyNeverPassForAReply) {
+    HandlerServer server([&](const RequestLine& request, HttpResponse& response,
+                             const ClientRequest&) {
+        if (request.target == "/throw")
+            throw std::runtime_error("handler failed");
+        response.headers = {{"X-Smuggled", "a\r\nSet-Cookie: b"}, {"X-Plain", "c"}};
+        auto count = std::make_shared<int>(0);
+        response.pieces = [count, cut = request.target ==
+                                        "/cut"]() -> std::expected<std::string_view, std::string> {
+            if (++*count <= 2)
+                return std::string_view("piece");
+            if (cut)
+                return std::unexpected("the source failed");
+            return std::string_view();
+        };
+    });
+
+    const std::string failed = raw_http_exchange(
+        server.port(),
+        "GET /throw HTTP/1.1\r\n\r\nGET /whole HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(statuses(failed), (std::vector<int>{500, 200})) << failed;
+    EXPECT_TRUE(failed.ends_with("5\r\npiece\r\n5\r\npiece\r\n0\r\n\r\n")) << failed;
+    EXPECT_NE(failed.find("X-Plain: c\r\n"), std::string::npos) << failed;
+    EXPECT_EQ(failed.find("Set-Cookie"), std::string::npos) << failed;
+    // Cut: the connection closes without the closing chunk, and the next request is not read.
+    const std::string cut =
+        raw_http_exchange(server.port(), "GET /cut HTTP/1.1\r\n\r\nGET /whole HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(statuses(cut), std::vector<int>{200}) << cut;
+    EXPECT_TRUE(cut.ends_with("5\r\npiece\r\n5\r\npiece\r\n")) << cut;
 }
 
 // ---- Host and Origin ----

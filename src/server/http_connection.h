@@ -1,20 +1,21 @@
-// The adapter around the HTTP library: our own loop over each client connection, which reads
-// every request's header section and body by the HTTP/1.1 framing rules and hands the library
-// only the parsing of the request line and the writing of the reply.
+// The server's HTTP/1.1 side: the listening socket, a thread for each client connection, and
+// our own loop over each connection, which reads every request's header section and body by the
+// HTTP/1.1 framing rules and writes each reply.
 #pragma once
 
-#include <httplib.h>
-
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
 namespace wrenfield {
 
 // How long the server waits for a client, and how much it takes from one.
@@ -45,7 +46,15 @@ using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 // before all of it came, took too long, or `receive` refused a piece.
 using BodyStream = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
 
-// What a handler gets besides the library's parsed request.
+// The request line: the method, the target as sent, and the protocol version ("HTTP/1.1" or
+// "HTTP/1.0").
+struct RequestLine {
+    std::string method;
+    std::string target;
+    std::string version;
+};
+
+// What a handler gets besides the request line.
 struct ClientRequest {
     const HeaderFields& fields;
     // The body; it reads nothing for a request without one.
@@ -65,29 +74,66 @@ struct ClientRequest {
     std::function<bool()> still_listening;
 };
 
-// Answers one request. The library's request has no Accept-Encoding and no Range (the reply
-// goes out whole and as built).
-using RequestHandler =
-    std::function<void(const httplib::Request&, httplib::Response&, const ClientRequest&)>;
+// The next piece of a body that is sent as it is made: empty at its end; an error when making
+// it failed part way, which must end the reply so that it cannot pass for complete.
+using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
 
-// The library's server, with each accepted connection served by our loop on a thread of its own.
-class LoopbackServer final : public httplib::Server {
+// A reply as the handler leaves it. The header fields go out in the order of their names (with
+// Content-Length or Transfer-Encoding and the connection's own fields added); Range and
+// Accept-Encoding are never acted on, so the body goes out whole and as built. With `pieces`
+// the body is sent chunked as the pieces come, and a failure part way closes the connection
+// without the closing chunk, so that the client sees a cut reply, never a complete one. The
+// pieces (and whatever makes them, such as a running child) are let go as soon as the reply has
+// been written or abandoned.
+struct HttpResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    BodyPieces pieces;
+};
+
+// Answers one request.
+using RequestHandler = std::function<void(const RequestLine&, HttpResponse&, const ClientRequest&)>;
+
+// The listening socket on 127.0.0.1, with each accepted connection served by our loop on a
+// thread of its own, so that a request that waits for the remote machine never holds up
+// another one.
+class LoopbackServer final {
   public:
     explicit LoopbackServer(ServerLimits limits);
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     // Every request goes to `handler`; set before listening.
     void set_request_handler(RequestHandler handler);
 
     // Binds 127.0.0.1:port (0: any free port) and listens with the system's longest queue.
-    // Returns the port, or -1.
-    int bind_loopback(uint16_t port);
+    // Returns the port bound, or the system's message text.
+    std::expected<uint16_t, std::string> bind_loopback(uint16_t port);
+
+    // Accepts connections until stop(); returns once every connection thread has ended.
+    void listen_after_bind();
+    bool is_running() const { return running_; }
+    // Ends the accept loop; callable from any thread, before or while it runs.
+    void stop();
 
   private:
-    bool process_and_close_socket(socket_t socket) override;
+    void serve_connection(int socket);
+    void connection_ended();
 
     ServerLimits limits_;
     RequestHandler handler_;
     int listening_socket_ = -1;
+    // Written to by stop() to wake the accept loop.
+    int wake_pipe_[2] = {-1, -1};
+    std::atomic<bool> running_ = false;
+    std::atomic<bool> stopping_ = false;
+
+    // The connections being served; at most `connection_limit` at once.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t open_connections_ = 0;
 };
 
 }  // namespace wrenfield

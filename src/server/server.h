@@ -45,7 +45,7 @@ inline constexpr std::string_view body_cut_short =
 
 // Answers one request: the URL check, the CORS preflight, the static assets, the same-origin
 // guard and the router for "/api/", else 404.
-void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const ClientRequest& client, const ServerContext& context);
+void handle_request(const RequestLine& request, HttpResponse& response, const ClientRequest& client,
+                    const ServerContext& context);
 
 }  // namespace wrenfield

@@ -42,6 +42,21 @@ InProcessServer::~InProcessServer() {
     thread_.join();
 }
 
+HandlerServer::HandlerServer(RequestHandler handler, const ServerLimits& limits) : server_(limits) {
+    signal(SIGPIPE, SIG_IGN);
+    server_.set_request_handler(std::move(handler));
+    auto bound = server_.bind_loopback(0);
+    if (!bound)
+        throw std::runtime_error("cannot bind the test server: " + bound.error());
+    port_ = *bound;
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+}
+
+HandlerServer::~HandlerServer() {
+    server_.stop();
+    thread_.join();
+}
+
 RawConnection::RawConnection(uint16_t port) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
