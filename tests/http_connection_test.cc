@@ -21,6 +21,7 @@
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
+#include "support/slow_clients.h"
 #include "support/wait_until.h"
 
 namespace wrenfield::testing {
@@ -314,6 +315,44 @@ TEST(ConnectionThreadsTest, ConnectionsPastTheBoundWaitTheirTurn) {
     // Served once idle connections have been let go: every one of them is, in turn.
     HttpReply reply = http_get(server.port(), "/api/status");
     EXPECT_EQ(reply.status, 200) << reply.error;
+}
+
+// With every connection taken, a new client takes the place of the one idle the longest between
+// requests; one in the middle of a request keeps its place. The times are long enough that
+// nothing else would free a place during the test.
+TEST(ConnectionThreadsTest, ANewClientTakesThePlaceOfAnIdleOneNeverOfABusyOne) {
+    InProcessServer server(
+        ServerLimits{.read_timeout = 60s, .keep_alive_timeout = 60s, .connection_limit = 2});
+    const std::string status = "GET /api/status HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    RawConnection busy(server.port());
+    ASSERT_TRUE(busy.send(status));
+    RawConnection idle(server.port());
+    ASSERT_TRUE(idle.send(status + "\r\n"));
+    ASSERT_EQ(statuses(idle.read_some(4096, 10s)), std::vector<int>{200});
+
+    EXPECT_EQ(
+        statuses(raw_http_exchange(server.port(), status + "Connection: close\r\n\r\n", 20000)),
+        std::vector<int>{200});
+    // The idle one was closed; the busy one finishes its request on its own connection.
+    EXPECT_EQ(idle.read_to_end(10s), "");
+    ASSERT_TRUE(busy.send("Connection: close\r\n\r\n"));
+    EXPECT_EQ(statuses(busy.read_to_end(10s)), std::vector<int>{200});
+}
+
+// More keep-alive clients than connections, each asking again before its connection would time
+// out: a new client is still answered, rather than wait for as long as they go on.
+TEST(ConnectionThreadsTest, SlowKeepAliveClientsDoNotKeepANewOneOut) {
+    InProcessServer server;
+    const std::string status = "GET /api/status HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    SlowClients clients(server.port(), status + "\r\n", 300, 3500ms);
+    // Every connection has been taken once the first 256 replies have come.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (clients.replies() < 256 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_GE(clients.replies(), 256u);
+    EXPECT_EQ(
+        statuses(raw_http_exchange(server.port(), status + "Connection: close\r\n\r\n", 20000)),
+        std::vector<int>{200});
 }
 
 }  // namespace

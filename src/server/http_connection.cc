@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -273,6 +274,9 @@ class ClientConnection {
     ClientConnection& operator=(const ClientConnection&) = delete;
 
     int socket() const { return socket_; }
+
+    // Whether bytes of the next request have been read already (it came pipelined).
+    bool has_pending() const { return available() > 0; }
 
     // Waits, up to the keep-alive time, for the first byte of the next request.
     bool wait_for_request() {
@@ -660,15 +664,10 @@ HttpResponse internal_error() {
     return response;
 }
 
-struct ConnectionJob {
-    LoopbackServer* server;
-    int socket;
-    void (*serve)(LoopbackServer&, int);
-};
-
+// Runs the connection's work on its own thread.
 void* run_connection(void* argument) {
-    std::unique_ptr<ConnectionJob> job(static_cast<ConnectionJob*>(argument));
-    job->serve(*job->server, job->socket);
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(argument));
+    (*job)();
     return nullptr;
 }
 
@@ -727,28 +726,31 @@ void LoopbackServer::stop() {
         const ssize_t written = ::write(wake_pipe_[1], "x", 1);
 }
 
-// Each accepted connection gets a detached thread of its own. At most `connection_limit` are
-// served at once; beyond that the accept loop waits for one to end (an idle one ends after the
-// keep-alive time), and new connections wait in the listen queue.
+// Each accepted connection gets a detached thread of its own, so that a request that waits for
+// the remote machine never holds up another one. At most `connection_limit` are served at once:
+// a client that connects beyond that takes the place of the connection that has been idle the
+// longest (never one in the middle of a request), so that clients that keep their connections
+// open between requests cannot keep a new one out. When every connection is busy the new one
+// waits in the listen queue.
 void LoopbackServer::listen_after_bind() {
     if (listening_socket_ < 0 || wake_pipe_[0] < 0)
         return;
     running_ = true;
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(
-                lock, [this] { return stopping_ || open_connections_ < limits_.connection_limit; });
-            if (stopping_)
-                break;
-        }
+    while (!stopping_) {
         pollfd entries[2] = {{listening_socket_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
         if (::poll(entries, 2, -1) < 0 && errno != EINTR)
             break;
-        if (entries[1].revents != 0)
-            continue;  // stop() was called: seen at the top of the loop
         if (entries[0].revents == 0)
             continue;
+        {
+            std::unique_lock lock(mutex_);
+            while (!stopping_ && slots_.size() - closing_ >= limits_.connection_limit) {
+                if (!close_longest_idle())
+                    changed_.wait(lock);
+            }
+            if (stopping_)
+                break;
+        }
         const int socket = ::accept4(listening_socket_, nullptr, nullptr, SOCK_CLOEXEC);
         if (socket < 0) {
             // Out of descriptors or memory: give the connections that end a moment to free
@@ -761,24 +763,25 @@ void LoopbackServer::listen_after_bind() {
             int on = 1;
             ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
+        Slots::iterator slot;
         {
             std::lock_guard lock(mutex_);
-            ++open_connections_;
+            slot = slots_.emplace(slots_.end());
+            slot->socket = socket;
         }
         int error = 0;
         try {
-            auto job = std::make_unique<ConnectionJob>(ConnectionJob{
-                this, socket, [](LoopbackServer& server, int client) {
-                    // A failure in one connection (memory that ran out) ends that one only.
-                    try {
-                        server.serve_connection(client);
-                    } catch (const std::exception& failure) {
-                        std::fprintf(stderr, "Connection thread failed: %s\n", failure.what());
-                    } catch (...) {
-                        std::fprintf(stderr, "Connection thread failed\n");
-                    }
-                    server.connection_ended();
-                }});
+            auto job = std::make_unique<std::function<void()>>([this, slot] {
+                // A failure in one connection (memory that ran out) ends that one only.
+                try {
+                    serve_connection(slot);
+                } catch (const std::exception& failure) {
+                    std::fprintf(stderr, "Connection thread failed: %s\n", failure.what());
+                } catch (...) {
+                    std::fprintf(stderr, "Connection thread failed\n");
+                }
+                connection_ended(slot);
+            });
             pthread_attr_t attributes;
             pthread_attr_init(&attributes);
             pthread_attr_setstacksize(&attributes, connection_thread_stack_size);
@@ -797,33 +800,70 @@ void LoopbackServer::listen_after_bind() {
             std::fprintf(stderr, "failed to spawn thread: %s (os error %d)\n", std::strerror(error),
                          error);
             ::close(socket);
-            connection_ended();
+            connection_ended(slot);
         }
     }
     // New connections are refused from here on; the ones being served end on their own.
     ::close(listening_socket_);
     listening_socket_ = -1;
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return open_connections_ == 0; });
+    changed_.wait(lock, [this] { return slots_.empty(); });
     running_ = false;
 }
 
-void LoopbackServer::connection_ended() {
+bool LoopbackServer::set_idle(Slots::iterator slot, bool idle) {
     std::lock_guard lock(mutex_);
-    --open_connections_;
+    slot->idle = idle && !slot->closing;
+    if (slot->idle) {
+        slot->idle_since = Clock::now();
+        changed_.notify_all();
+    }
+    return !slot->closing;
+}
+
+bool LoopbackServer::close_longest_idle() {
+    auto longest = slots_.end();
+    for (auto slot = slots_.begin(); slot != slots_.end(); ++slot) {
+        if (slot->idle && (longest == slots_.end() || slot->idle_since < longest->idle_since))
+            longest = slot;
+    }
+    if (longest == slots_.end())
+        return false;
+    // Its thread, waiting for the next request, reads the end at once and closes the socket;
+    // the socket stays open until then, as it is marked idle no longer.
+    longest->idle = false;
+    longest->closing = true;
+    ++closing_;
+    ::shutdown(longest->socket, SHUT_RDWR);
+    return true;
+}
+
+void LoopbackServer::connection_ended(Slots::iterator slot) {
+    std::lock_guard lock(mutex_);
+    if (slot->closing)
+        --closing_;
+    slots_.erase(slot);
     changed_.notify_all();
 }
 
 // Each header section and body is read by its framing, so that the start of a pipelined request
 // stays for the next round, and a body nobody read (a GET's) is dropped rather than parsed as
 // the next request.
-void LoopbackServer::serve_connection(int socket) {
+void LoopbackServer::serve_connection(Slots::iterator slot) {
+    const int socket = slot->socket;
     ClientConnection client(socket, limits_);
     // Other accounts on this machine reach the loopback port too; only the user's own
     // processes are served.
     if (!is_own_users_connection(socket))
         return;
-    while (client.wait_for_request()) {
+    for (;;) {
+        // Between requests the connection may be closed to make room for another; from the
+        // first byte of a request until its reply has gone it may not.
+        if (!client.has_pending() && !set_idle(slot, true))
+            return;
+        const bool request_came = client.wait_for_request();
+        if (!set_idle(slot, false) || !request_came)
+            return;
         auto head = client.read_head();
         if (!head) {
             if (head.error()) {
@@ -861,10 +901,11 @@ void LoopbackServer::serve_connection(int socket) {
             client.linger();
             return;
         }
-        if (closing)
-            break;
+        if (closing) {
+            ::shutdown(socket, SHUT_WR);
+            return;
+        }
     }
-    ::shutdown(socket, SHUT_WR);
 }
 
 }  // namespace wrenfield

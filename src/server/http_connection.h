@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,7 +33,9 @@ struct ServerLimits {
     std::chrono::milliseconds body_wait_per_mebibyte{1000};
     // The header section (request line and fields); past it the request gets 431.
     size_t header_section_limit = 64 * 1024;
-    // Connections served at once; the next one waits in the listen queue until one ends.
+    // Connections served at once. When all are taken and another client connects, the one that
+    // has waited longest between requests is closed to make room; while none waits, the new
+    // one stays in the listen queue until one does or ends.
     size_t connection_limit = 256;
     // Replies leave without waiting for the client's delayed acknowledgement.
     bool tcp_nodelay = true;
@@ -119,8 +122,23 @@ class LoopbackServer final {
     void stop();
 
   private:
-    void serve_connection(int socket);
-    void connection_ended();
+    // A connection being served, as the accept loop sees it.
+    struct Slot {
+        int socket = -1;
+        // Waiting for the next request, no byte of which has come yet, since `idle_since`.
+        bool idle = false;
+        std::chrono::steady_clock::time_point idle_since;
+        // Closed by the accept loop to make room; its thread is ending.
+        bool closing = false;
+    };
+    using Slots = std::list<Slot>;
+
+    void serve_connection(Slots::iterator slot);
+    // Marks the connection idle or busy; false once it has been closed to make room.
+    bool set_idle(Slots::iterator slot, bool idle);
+    // With `mutex_` held: closes the connection that has been idle the longest; false when none is.
+    bool close_longest_idle();
+    void connection_ended(Slots::iterator slot);
 
     ServerLimits limits_;
     RequestHandler handler_;
@@ -130,10 +148,11 @@ class LoopbackServer final {
     std::atomic<bool> running_ = false;
     std::atomic<bool> stopping_ = false;
 
-    // The connections being served; at most `connection_limit` at once.
+    // The connections being served; at most `connection_limit` at once, besides those closing.
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t open_connections_ = 0;
+    Slots slots_;
+    size_t closing_ = 0;
 };
 
 }  // namespace wrenfield
