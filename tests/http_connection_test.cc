@@ -110,6 +110,29 @@ TEST_F(HttpConnectionTest, ChunkedBodiesMayCarryTrailerFields) {
     EXPECT_NE(responses.find("Not connected to SSH host"), std::string::npos) << responses;
 }
 
+// Chunk lines end in CRLF: one that ends in a bare LF fails the body, wherever it stands; and
+// HTTP/1.0 knows no chunked framing at all.
+TEST_F(HttpConnectionTest, BareLineFeedsInChunkLinesAndChunkedHttp10AreRefused) {
+    const std::string body = R"({"path":"/tmp/x"})";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    const std::string chunked = head("POST", "/api/mkdir") + "Transfer-Encoding: chunked\r\n\r\n";
+    for (const std::string& chunks :
+         {std::string(size) + "\n" + body + "\r\n0\r\n\r\n",
+          std::string(size) + "\r\n" + body + "\n0\r\n\r\n",
+          std::string(size) + "\r\n" + body + "\r\n0\n\r\n",
+          std::string(size) + "\r\n" + body + "\r\n0\r\nX-Note: 1\n\r\n"}) {
+        SCOPED_TRACE(chunks);
+        const std::string response = exchange(chunked + chunks);
+        EXPECT_EQ(statuses(response), std::vector<int>{400}) << response;
+    }
+    const std::string response =
+        exchange("POST /api/check-for-updates HTTP/1.0\r\nHost: " + server.host() +
+                 "\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n");
+    EXPECT_EQ(statuses(response), std::vector<int>{400}) << response;
+    EXPECT_EQ(server.update_checks(), 0);
+}
+
 TEST_F(HttpConnectionTest, AClientThatHalfClosesStillGetsItsReply) {
     for (const char* target : {"/api/status", "/css/styles.css"}) {
         SCOPED_TRACE(target);
@@ -144,6 +167,9 @@ TEST_F(HttpConnectionTest, HeadExpectAndHttp10GetTheirOwnFraming) {
         exchange(head("HEAD", "/css/styles.css") + "\r\n" + head("GET", "/api/status") +
                  "Connection: close\r\n\r\n");
     EXPECT_EQ(statuses(head_then_get), (std::vector<int>{200, 200})) << head_then_get;
+    // Neither ranges nor a keep-alive bound are offered: the server acts on neither.
+    EXPECT_EQ(head_then_get.find("Accept-Ranges"), std::string::npos) << head_then_get;
+    EXPECT_EQ(head_then_get.find("Keep-Alive"), std::string::npos) << head_then_get;
     EXPECT_TRUE(std::regex_search(head_then_get, std::regex("Content-Length: [1-9]\\d+\r\n")));
     EXPECT_EQ(head_then_get.find("{"), head_then_get.rfind(R"({"connected":false})"));
     // A client that waits for leave to send its body gets it, then the reply.
@@ -154,9 +180,13 @@ TEST_F(HttpConnectionTest, HeadExpectAndHttp10GetTheirOwnFraming) {
         << continued;
     // HTTP/1.0 closes after one reply unless the client asks to keep the connection.
     const std::string status10 = "GET /api/status HTTP/1.0\r\nHost: " + server.host() + "\r\n";
-    EXPECT_EQ(statuses(exchange(status10 + "\r\n" + status10 + "\r\n")), std::vector<int>{200});
-    EXPECT_EQ(statuses(exchange(status10 + "Connection: Keep-Alive\r\n\r\n" + status10 + "\r\n")),
-              (std::vector<int>{200, 200}));
+    const std::string closed = exchange(status10 + "\r\n" + status10 + "\r\n");
+    EXPECT_EQ(statuses(closed), std::vector<int>{200});
+    EXPECT_NE(closed.find("Connection: close\r\n"), std::string::npos) << closed;
+    const std::string kept =
+        exchange(status10 + "Connection: Keep-Alive\r\n\r\n" + status10 + "\r\n");
+    EXPECT_EQ(statuses(kept), (std::vector<int>{200, 200}));
+    EXPECT_NE(kept.find("Connection: keep-alive\r\n"), std::string::npos) << kept;
 }
 
 // The connection loop around a handler of the test's own: a failing handler, a reply made

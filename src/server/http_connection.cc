@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -18,6 +19,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "base/os_error.h"
@@ -41,6 +43,9 @@ constexpr auto linger_time = std::chrono::milliseconds(500);
 // The longest request line and the longest header field line, each with its line end: past it
 // the request gets 414 or 400.
 constexpr size_t line_length_limit = 8192;
+// How long a request whose client has ended its sending side runs before the client is sent
+// the interim reply that tells whether it still listens.
+constexpr auto interim_delay = std::chrono::seconds(1);
 
 // How a request's body is delimited (RFC 9112, section 6.3).
 struct Framing {
@@ -192,6 +197,10 @@ std::expected<RequestHead, Refusal> parse_head(std::string_view section) {
     auto parsed = parse_request_line(request_line);
     if (!parsed || longest_field + 2 > line_length_limit)
         return std::unexpected(Refusal{400, {}});
+    // HTTP/1.0 has no chunked framing: such a message may have passed a 1.0 intermediary that
+    // framed it otherwise.
+    if (parsed->version == "HTTP/1.0" && head.framing.kind == Framing::Kind::Chunked)
+        return std::unexpected(Refusal{400, "Transfer-Encoding is not allowed in HTTP/1.0"});
     head.line = std::move(*parsed);
     return head;
 }
@@ -245,12 +254,6 @@ std::string_view reason_phrase(int status) {
     }
 }
 
-// The value of the Keep-Alive field of a reply after which the connection stays open.
-std::string keep_alive_value(const ServerLimits& limits) {
-    const auto seconds = std::chrono::ceil<std::chrono::seconds>(limits.keep_alive_timeout);
-    return "timeout=" + std::to_string(seconds.count()) + ", max=5";
-}
-
 std::string status_line(int status) {
     return "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason_phrase(status)) + "\r\n";
 }
@@ -264,12 +267,42 @@ std::optional<std::string_view> first_value(const HeaderFields& fields, std::str
     return std::nullopt;
 }
 
+// The interim reply "102 Processing" of one request, sent by a thread of its own once the
+// request has run a while, unless the request's reply has begun or the request has ended by
+// then. The connection sets `ended` (under the mutex) before the reply's first byte and before
+// it closes the socket, so that nothing is ever written inside a reply or to a socket that has
+// been closed.
+struct InterimReply {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int socket = -1;
+    bool ended = false;
+};
+
+// Waits until `when`, then sends the interim reply unless it has been ended. A client that has
+// gone answers it with a reset, which the run watching its socket sees; a message that could
+// not go out whole leaves the connection unusable, and it is shut.
+void send_interim_reply(std::shared_ptr<InterimReply> interim, Clock::time_point when) {
+    std::unique_lock lock(interim->mutex);
+    if (interim->changed.wait_until(lock, when, [&] { return interim->ended; }))
+        return;
+    interim->ended = true;
+    constexpr std::string_view message = "HTTP/1.1 102 Processing\r\n\r\n";
+    if (::send(interim->socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(message.size())) {
+        ::shutdown(interim->socket, SHUT_RDWR);
+    }
+}
+
 // One client connection: its socket, the bytes read from it and not yet used (the start of a
 // pipelined request stays here for the next round), and the body of the current request.
 class ClientConnection {
   public:
     ClientConnection(int socket, const ServerLimits& limits) : socket_(socket), limits_(limits) {}
-    ~ClientConnection() { ::close(socket_); }
+    ~ClientConnection() {
+        end_interim();
+        ::close(socket_);
+    }
     ClientConnection(const ClientConnection&) = delete;
     ClientConnection& operator=(const ClientConnection&) = delete;
 
@@ -412,37 +445,45 @@ class ClientConnection {
 
     // A new request is being answered; `interim_allowed` when its client takes interim replies.
     void begin_reply(bool interim_allowed) {
+        end_interim();
+        interim_ = std::make_shared<InterimReply>();
+        interim_->socket = socket_;
+        request_started_ = Clock::now();
         reply_started_ = false;
         interim_allowed_ = interim_allowed;
-        interim_sent_ = false;
+        interim_armed_ = false;
     }
 
     // Writes all of `data` as part of the reply.
     bool write(std::string_view data) {
+        if (!reply_started_)
+            end_interim();
         reply_started_ = true;
         return send_all(data);
     }
 
-    // See ClientRequest::still_listening. The interim reply never goes out once the reply has
-    // begun, where it would land inside it.
+    // See ClientRequest::still_listening. The interim reply goes out only once the request has
+    // run for `interim_delay` without its reply having begun, where it would land inside it: a
+    // reply that is ready by then goes out alone.
     bool still_listening() {
-        if (reply_started_ || interim_sent_)
+        if (reply_started_ || interim_armed_)
             return true;
         if (!interim_allowed_)
             return false;
-        interim_sent_ = true;
-        if (send_all("HTTP/1.1 102 Processing\r\n\r\n"))
-            return true;
-        // A part of the message may have gone: nothing more may follow it.
-        ::shutdown(socket_, SHUT_RDWR);
-        return false;
+        interim_armed_ = true;
+        try {
+            std::thread(send_interim_reply, interim_, request_started_ + interim_delay).detach();
+        } catch (const std::system_error&) {
+            // No thread to wait with: asked at once instead.
+            send_interim_reply(interim_, Clock::now());
+        }
+        return true;
     }
 
     // Answers a request refused before it reached the handler; the connection closes after it.
     void refuse(const Refusal& refusal) {
         if (refusal.message.empty()) {
-            write(status_line(refusal.status) +
-                  "Content-Length: 0\r\nKeep-Alive: " + keep_alive_value(limits_) + "\r\n\r\n");
+            write(status_line(refusal.status) + "Connection: close\r\nContent-Length: 0\r\n\r\n");
             return;
         }
         const std::string body = R"({"success":false,"error":")" + refusal.message + R"("})";
@@ -538,15 +579,17 @@ class ClientConnection {
         return result == Fill::Data;
     }
 
-    // The next line of a chunked body, without its line end.
+    // The next line of a chunked body, without its line end; none when it ends in a bare LF,
+    // which a chunked body may not hold (a recipient that took it as a line end would see other
+    // chunks than one that does not).
     std::optional<std::string> read_line() {
         for (;;) {
             const size_t end = pending().find('\n');
             if (end != std::string_view::npos) {
-                std::string line(pending().substr(0, end));
+                if (end == 0 || pending()[end - 1] != '\r')
+                    return std::nullopt;
+                std::string line(pending().substr(0, end - 1));
                 consume(end + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
                 return line;
             }
             if (available() > limits_.header_section_limit || !fill_body())
@@ -570,11 +613,22 @@ class ClientConnection {
     uint64_t received_ = 0;
     Clock::duration waited_{};
 
-    // For the reply to the current request: whether a byte of it has been written, whether its
-    // client takes interim replies, and whether it was sent one.
+    // Ends the interim reply of the current request: from here on it is never sent.
+    void end_interim() {
+        if (!interim_)
+            return;
+        std::lock_guard lock(interim_->mutex);
+        interim_->ended = true;
+        interim_->changed.notify_all();
+    }
+
+    // For the reply to the current request: when the request came, whether a byte of the reply
+    // has been written, whether its client takes interim replies, and whether one is on its way.
+    Clock::time_point request_started_;
     bool reply_started_ = false;
     bool interim_allowed_ = false;
-    bool interim_sent_ = false;
+    bool interim_armed_ = false;
+    std::shared_ptr<InterimReply> interim_;
 };
 
 // The header fields of a reply in the order they go out: by name, without regard to case, and
@@ -594,22 +648,21 @@ std::string header_lines(std::vector<std::pair<std::string, std::string>> header
     return lines;
 }
 
-// Writes the reply to `request`; `says_close` when it tells the client that the connection
-// closes after it. False when the connection cannot carry another request: the
-// client did not take the reply, or its body failed part way.
+// Writes the reply to `request`; `closing` when the connection closes after it. False when the
+// connection cannot carry another request: the client did not take the reply, or its body failed
+// part way.
 bool send_response(ClientConnection& client, const RequestLine& request, HttpResponse& response,
-                   bool says_close, const ServerLimits& limits) {
+                   bool closing) {
     auto headers = std::move(response.headers);
     if (response.pieces)
         headers.emplace_back("Transfer-Encoding", "chunked");
     else
         headers.emplace_back("Content-Length", std::to_string(response.body.size()));
-    if (request.method == "HEAD")
-        headers.emplace_back("Accept-Ranges", "bytes");
-    if (says_close)
+    // An HTTP/1.1 connection stays open unless said otherwise; an HTTP/1.0 one closes.
+    if (closing)
         headers.emplace_back("Connection", "close");
-    else
-        headers.emplace_back("Keep-Alive", keep_alive_value(limits));
+    else if (request.version == "HTTP/1.0")
+        headers.emplace_back("Connection", "keep-alive");
     const std::string head =
         status_line(response.status) + header_lines(std::move(headers)) + "\r\n";
 
@@ -895,9 +948,7 @@ void LoopbackServer::serve_connection(Slots::iterator slot) {
             response = internal_error();
         }
         const bool closing = client_closes(head->line, head->fields);
-        const bool says_close = first_value(head->fields, "connection") == "close";
-        if (!send_response(client, head->line, response, says_close, limits_) ||
-            !client.finish_body()) {
+        if (!send_response(client, head->line, response, closing) || !client.finish_body()) {
             client.linger();
             return;
         }

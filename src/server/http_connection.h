@@ -68,12 +68,13 @@ struct ClientRequest {
     // The socket of the client's connection, open while the request is being answered.
     int socket = -1;
     // Asks the client, once it has ended its sending side, whether it still waits for the reply:
-    // the end may mean that it has gone or only that it has sent all it means to. Before the
-    // reply has begun, an HTTP/1.1 client is sent the interim reply "102 Processing" (once per
-    // request), which a client that still reads ignores, and to which the system of one that
-    // has closed its socket answers with a reset. True then, and once the reply is under way
-    // (its own writes show whether the client still reads); false when the client cannot be
-    // asked (HTTP/1.0 knows no interim replies) or could not take the message.
+    // the end may mean that it has gone or only that it has sent all it means to. An HTTP/1.1
+    // client whose request is still running a second after it came, with no byte of the reply
+    // written, is then sent the interim reply "102 Processing" (once per request), which a
+    // client that still reads ignores, and to which the system of one that has closed its
+    // socket answers with a reset that the caller's watch of the socket sees. A reply that is
+    // ready by then goes out alone. True for an HTTP/1.1 client; false when the client cannot
+    // be asked (HTTP/1.0 knows no interim replies).
     std::function<bool()> still_listening;
 };
 
@@ -82,7 +83,7 @@ struct ClientRequest {
 using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
 
 // A reply as the handler leaves it. The header fields go out in the order of their names (with
-// Content-Length or Transfer-Encoding and the connection's own fields added); Range and
+// Content-Length or Transfer-Encoding and Connection added as needed); Range and
 // Accept-Encoding are never acted on, so the body goes out whole and as built. With `pieces`
 // the body is sent chunked as the pieces come, and a failure part way closes the connection
 // without the closing chunk, so that the client sees a cut reply, never a complete one. The
