@@ -299,6 +299,27 @@ TEST_F(HttpConnectionTest, JsonBodiesPastTheLimitGet413) {
     EXPECT_EQ(statuses(response), std::vector<int>{413}) << response.substr(0, 300);
 }
 
+// The budget for bodies held at once: a share waits for room that another gives back, and is
+// refused when the room does not come in time or could never be had.
+TEST(BodyBudgetTest, SharesWaitForRoomAndGiveItBack) {
+    BodyBudget budget(100);
+    auto first = std::make_unique<BodyBudget::Share>(budget);
+    ASSERT_TRUE(first->grow(60, 0ms));
+    ASSERT_TRUE(first->grow(30, 0ms));
+    BodyBudget::Share second(budget);
+    EXPECT_FALSE(second.grow(20, 0ms));
+    EXPECT_FALSE(second.grow(101, 10s));
+    EXPECT_EQ(second.bytes(), 0u);
+    ASSERT_TRUE(second.grow(10, 0ms));
+    std::thread giving_back([&first] {
+        std::this_thread::sleep_for(50ms);
+        first.reset();
+    });
+    EXPECT_TRUE(second.grow(90, 10s));
+    giving_back.join();
+    EXPECT_EQ(second.bytes(), 100u);
+}
+
 // ---- the server keeps serving ----
 
 TEST(ConnectionThreadsTest, AConnectionWithoutAThreadIsClosedAndTheServerGoesOn) {

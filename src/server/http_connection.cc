@@ -726,6 +726,27 @@ void* run_connection(void* argument) {
 
 }  // namespace
 
+BodyBudget::Share::~Share() {
+    if (bytes_ == 0)
+        return;
+    std::lock_guard lock(budget_->mutex_);
+    budget_->used_ -= bytes_;
+    budget_->given_back_.notify_all();
+}
+
+bool BodyBudget::Share::grow(uint64_t bytes, std::chrono::milliseconds wait) {
+    std::unique_lock lock(budget_->mutex_);
+    if (bytes > budget_->limit_)
+        return false;
+    if (!budget_->given_back_.wait_for(lock, wait,
+                                       [&] { return budget_->used_ <= budget_->limit_ - bytes; })) {
+        return false;
+    }
+    budget_->used_ += bytes;
+    bytes_ += bytes;
+    return true;
+}
+
 LoopbackServer::LoopbackServer(ServerLimits limits) : limits_(limits) {
     if (::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
         wake_pipe_[0] = wake_pipe_[1] = -1;

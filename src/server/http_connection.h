@@ -96,6 +96,40 @@ struct HttpResponse {
     BodyPieces pieces;
 };
 
+// A bound on the bytes of request bodies that handlers hold whole at one time, shared by the
+// requests of one server, so that many large bodies at once cannot take the memory of the
+// machine.
+class BodyBudget {
+  public:
+    explicit BodyBudget(uint64_t limit) : limit_(limit) {}
+    BodyBudget(const BodyBudget&) = delete;
+    BodyBudget& operator=(const BodyBudget&) = delete;
+
+    // A part of the budget held by one request, given back when it goes.
+    class Share {
+      public:
+        explicit Share(BodyBudget& budget) : budget_(&budget) {}
+        ~Share();
+        Share(const Share&) = delete;
+        Share& operator=(const Share&) = delete;
+
+        // Takes `bytes` more, waiting up to `wait` for them to be given back by other requests;
+        // false when they were not in time (or the budget could never hold them).
+        bool grow(uint64_t bytes, std::chrono::milliseconds wait);
+        uint64_t bytes() const { return bytes_; }
+
+      private:
+        BodyBudget* budget_;
+        uint64_t bytes_ = 0;
+    };
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable given_back_;
+    const uint64_t limit_;
+    uint64_t used_ = 0;
+};
+
 // Answers one request.
 using RequestHandler = std::function<void(const RequestLine&, HttpResponse&, const ClientRequest&)>;
 
