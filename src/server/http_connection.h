@@ -17,6 +17,7 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
 namespace wrenfield {
 
 // How long the server waits for a client, and how much it takes from one.
@@ -25,7 +26,7 @@ struct ServerLimits {
     std::chrono::milliseconds read_timeout{5000};
     // One wait for the client to take the next bytes of a reply.
     std::chrono::milliseconds write_timeout{5000};
-    // How long an idle keep-alive connection is kept open.
+    // How long a connection is kept open between requests, at the most.
     std::chrono::milliseconds keep_alive_timeout{5000};
     // The time a body may keep the server waiting for its bytes, in all: this much, plus
     // `body_wait_per_mebibyte` for each MiB of it that has come.
