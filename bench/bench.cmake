@@ -32,3 +32,7 @@ add_dependencies(page_bench_run wrenfield)
 # and a stalled upload (the tests' local sshd; no root needed).
 add_executable(browse_bench ${CMAKE_SOURCE_DIR}/bench/browse_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
 target_link_libraries(browse_bench PRIVATE server wrenfield_test_server_support)
+
+# The server at its limits: a fresh request beside 300 slow keep-alive clients (no sshd).
+add_executable(limits_bench ${CMAKE_SOURCE_DIR}/bench/limits_bench.cc)
+target_link_libraries(limits_bench PRIVATE server wrenfield_test_server_support)

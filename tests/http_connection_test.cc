@@ -1,21 +1,27 @@
 // The HTTP/1.1 framing of the server's own connection loop, with raw sockets: pipelined
 // requests, conflicting lengths, bodies where none is expected, chunked trailers, half-closed
-// clients, odd Host and Origin values, the bounds on what a client may send, and a server that
-// keeps serving when no thread can be started for a connection.
+// clients, the request line and the framing of replies, odd Host and Origin values, the bounds
+// on what a client may send, and a server that keeps serving when no thread can be started for a
+// connection.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
+#include <expected>
 #include <memory>
+#include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/in_process_server.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
+#include "support/slow_clients.h"
 #include "support/wait_until.h"
 
 namespace wrenfield::testing {
@@ -104,6 +110,29 @@ TEST_F(HttpConnectionTest, ChunkedBodiesMayCarryTrailerFields) {
     EXPECT_NE(responses.find("Not connected to SSH host"), std::string::npos) << responses;
 }
 
+// Chunk lines end in CRLF: one that ends in a bare LF fails the body, wherever it stands; and
+// HTTP/1.0 knows no chunked framing at all.
+TEST_F(HttpConnectionTest, BareLineFeedsInChunkLinesAndChunkedHttp10AreRefused) {
+    const std::string body = R"({"path":"/tmp/x"})";
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    const std::string chunked = head("POST", "/api/mkdir") + "Transfer-Encoding: chunked\r\n\r\n";
+    for (const std::string& chunks :
+         {std::string(size) + "\n" + body + "\r\n0\r\n\r\n",
+          std::string(size) + "\r\n" + body + "\n0\r\n\r\n",
+          std::string(size) + "\r\n" + body + "\r\n0\n\r\n",
+          std::string(size) + "\r\n" + body + "\r\n0\r\nX-Note: 1\n\r\n"}) {
+        SCOPED_TRACE(chunks);
+        const std::string response = exchange(chunked + chunks);
+        EXPECT_EQ(statuses(response), std::vector<int>{400}) << response;
+    }
+    const std::string response =
+        exchange("POST /api/check-for-updates HTTP/1.0\r\nHost: " + server.host() +
+                 "\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n");
+    EXPECT_EQ(statuses(response), std::vector<int>{400}) << response;
+    EXPECT_EQ(server.update_checks(), 0);
+}
+
 TEST_F(HttpConnectionTest, AClientThatHalfClosesStillGetsItsReply) {
     for (const char* target : {"/api/status", "/css/styles.css"}) {
         SCOPED_TRACE(target);
@@ -112,6 +141,85 @@ TEST_F(HttpConnectionTest, AClientThatHalfClosesStillGetsItsReply) {
         ::shutdown(connection.fd(), SHUT_WR);
         EXPECT_EQ(statuses(connection.read_to_end(5s)), std::vector<int>{200});
     }
+}
+
+TEST_F(HttpConnectionTest, TheRequestLineIsCheckedBeforeAnythingRuns) {
+    const std::string fields = "Host: " + server.host() + "\r\nContent-Length: 2\r\n\r\n{}";
+    for (const std::string& line : std::vector<std::string>{
+             "post /api/check-for-updates HTTP/1.1", "BREW /api/check-for-updates HTTP/1.1",
+             "POST /api/check-for-updates HTTP/2.0", "POST /api/check-for-updates",
+             "POST\t/api/check-for-updates\tHTTP/1.1", "POST /api/check-for-updates HTTP/1.1 x",
+             "POST /api/check-for-updates?" + std::string(8200, 'q') + " HTTP/1.1"}) {
+        SCOPED_TRACE(line.substr(0, 60));
+        const std::string response = exchange(line + "\r\n" + fields);
+        EXPECT_EQ(statuses(response), std::vector<int>{line.size() > 8000 ? 414 : 400}) << response;
+    }
+    EXPECT_EQ(server.update_checks(), 0);
+    // Spaces around the parts are no fault.
+    EXPECT_EQ(statuses(exchange(
+                  " POST  /api/check-for-updates  HTTP/1.1 \r\nConnection: close\r\n" + fields)),
+              std::vector<int>{200});
+}
+
+TEST_F(HttpConnectionTest, HeadExpectAndHttp10GetTheirOwnFraming) {
+    // HEAD: the length of the body that GET would get, no body, and the connection goes on.
+    const std::string head_then_get =
+        exchange(head("HEAD", "/css/styles.css") + "\r\n" + head("GET", "/api/status") +
+                 "Connection: close\r\n\r\n");
+    EXPECT_EQ(statuses(head_then_get), (std::vector<int>{200, 200})) << head_then_get;
+    // Neither ranges nor a keep-alive bound are offered: the server acts on neither.
+    EXPECT_EQ(head_then_get.find("Accept-Ranges"), std::string::npos) << head_then_get;
+    EXPECT_EQ(head_then_get.find("Keep-Alive"), std::string::npos) << head_then_get;
+    EXPECT_TRUE(std::regex_search(head_then_get, std::regex("Content-Length: [1-9]\\d+\r\n")));
+    EXPECT_EQ(head_then_get.find("{"), head_then_get.rfind(R"({"connected":false})"));
+    // A client that waits for leave to send its body gets it, then the reply.
+    const std::string continued =
+        exchange(head("POST", "/api/check-for-updates") +
+                 "Content-Length: 2\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n{}");
+    EXPECT_TRUE(continued.starts_with("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n"))
+        << continued;
+    // HTTP/1.0 closes after one reply unless the client asks to keep the connection.
+    const std::string status10 = "GET /api/status HTTP/1.0\r\nHost: " + server.host() + "\r\n";
+    const std::string closed = exchange(status10 + "\r\n" + status10 + "\r\n");
+    EXPECT_EQ(statuses(closed), std::vector<int>{200});
+    EXPECT_NE(closed.find("Connection: close\r\n"), std::string::npos) << closed;
+    const std::string kept =
+        exchange(status10 + "Connection: Keep-Alive\r\n\r\n" + status10 + "\r\n");
+    EXPECT_EQ(statuses(kept), (std::vector<int>{200, 200}));
+    EXPECT_NE(kept.find("Connection: keep-alive\r\n"), std::string::npos) << kept;
+}
+
+// The connection loop around a handler of the test's own: a failing handler, a reply made
+// piece by piece that fails part way, and a field that would smuggle in a line of its own.
+TEST(ConnectionLoopTest, FailuresInTheHandlerOrItsBodyNeverPassForAReply) {
+    HandlerServer server([&](const RequestLine& request, HttpResponse& response,
+                             const ClientRequest&) {
+        if (request.target == "/throw")
+            throw std::runtime_error("handler failed");
+        response.headers = {{"X-Smuggled", "a\r\nSet-Cookie: b"}, {"X-Plain", "c"}};
+        auto count = std::make_shared<int>(0);
+        response.pieces = [count, cut = request.target ==
+                                        "/cut"]() -> std::expected<std::string_view, std::string> {
+            if (++*count <= 2)
+                return std::string_view("piece");
+            if (cut)
+                return std::unexpected("the source failed");
+            return std::string_view();
+        };
+    });
+
+    const std::string failed = raw_http_exchange(
+        server.port(),
+        "GET /throw HTTP/1.1\r\n\r\nGET /whole HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(statuses(failed), (std::vector<int>{500, 200})) << failed;
+    EXPECT_TRUE(failed.ends_with("5\r\npiece\r\n5\r\npiece\r\n0\r\n\r\n")) << failed;
+    EXPECT_NE(failed.find("X-Plain: c\r\n"), std::string::npos) << failed;
+    EXPECT_EQ(failed.find("Set-Cookie"), std::string::npos) << failed;
+    // Cut: the connection closes without the closing chunk, and the next request is not read.
+    const std::string cut =
+        raw_http_exchange(server.port(), "GET /cut HTTP/1.1\r\n\r\nGET /whole HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(statuses(cut), std::vector<int>{200}) << cut;
+    EXPECT_TRUE(cut.ends_with("5\r\npiece\r\n5\r\npiece\r\n")) << cut;
 }
 
 // ---- Host and Origin ----
@@ -191,6 +299,27 @@ TEST_F(HttpConnectionTest, JsonBodiesPastTheLimitGet413) {
     EXPECT_EQ(statuses(response), std::vector<int>{413}) << response.substr(0, 300);
 }
 
+// The budget for bodies held at once: a share waits for room that another gives back, and is
+// refused when the room does not come in time or could never be had.
+TEST(BodyBudgetTest, SharesWaitForRoomAndGiveItBack) {
+    BodyBudget budget(100);
+    auto first = std::make_unique<BodyBudget::Share>(budget);
+    ASSERT_TRUE(first->grow(60, 0ms));
+    ASSERT_TRUE(first->grow(30, 0ms));
+    BodyBudget::Share second(budget);
+    EXPECT_FALSE(second.grow(20, 0ms));
+    EXPECT_FALSE(second.grow(101, 10s));
+    EXPECT_EQ(second.bytes(), 0u);
+    ASSERT_TRUE(second.grow(10, 0ms));
+    std::thread giving_back([&first] {
+        std::this_thread::sleep_for(50ms);
+        first.reset();
+    });
+    EXPECT_TRUE(second.grow(90, 10s));
+    giving_back.join();
+    EXPECT_EQ(second.bytes(), 100u);
+}
+
 // ---- the server keeps serving ----
 
 TEST(ConnectionThreadsTest, AConnectionWithoutAThreadIsClosedAndTheServerGoesOn) {
@@ -237,6 +366,44 @@ TEST(ConnectionThreadsTest, ConnectionsPastTheBoundWaitTheirTurn) {
     // Served once idle connections have been let go: every one of them is, in turn.
     HttpReply reply = http_get(server.port(), "/api/status");
     EXPECT_EQ(reply.status, 200) << reply.error;
+}
+
+// With every connection taken, a new client takes the place of the one idle the longest between
+// requests; one in the middle of a request keeps its place. The times are long enough that
+// nothing else would free a place during the test.
+TEST(ConnectionThreadsTest, ANewClientTakesThePlaceOfAnIdleOneNeverOfABusyOne) {
+    InProcessServer server(
+        ServerLimits{.read_timeout = 60s, .keep_alive_timeout = 60s, .connection_limit = 2});
+    const std::string status = "GET /api/status HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    RawConnection busy(server.port());
+    ASSERT_TRUE(busy.send(status));
+    RawConnection idle(server.port());
+    ASSERT_TRUE(idle.send(status + "\r\n"));
+    ASSERT_EQ(statuses(idle.read_some(4096, 10s)), std::vector<int>{200});
+
+    EXPECT_EQ(
+        statuses(raw_http_exchange(server.port(), status + "Connection: close\r\n\r\n", 20000)),
+        std::vector<int>{200});
+    // The idle one was closed; the busy one finishes its request on its own connection.
+    EXPECT_EQ(idle.read_to_end(10s), "");
+    ASSERT_TRUE(busy.send("Connection: close\r\n\r\n"));
+    EXPECT_EQ(statuses(busy.read_to_end(10s)), std::vector<int>{200});
+}
+
+// More keep-alive clients than connections, each asking again before its connection would time
+// out: a new client is still answered, rather than wait for as long as they go on.
+TEST(ConnectionThreadsTest, SlowKeepAliveClientsDoNotKeepANewOneOut) {
+    InProcessServer server;
+    const std::string status = "GET /api/status HTTP/1.1\r\nHost: " + server.host() + "\r\n";
+    SlowClients clients(server.port(), status + "\r\n", 300, 3500ms);
+    // Every connection has been taken once the first 256 replies have come.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (clients.replies() < 256 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_GE(clients.replies(), 256u);
+    EXPECT_EQ(
+        statuses(raw_http_exchange(server.port(), status + "Connection: close\r\n\r\n", 20000)),
+        std::vector<int>{200});
 }
 
 }  // namespace

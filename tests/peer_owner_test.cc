@@ -4,6 +4,7 @@
 // need to run as root.
 #include "server/peer_owner.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "support/in_process_server.h"

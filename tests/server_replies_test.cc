@@ -1,5 +1,5 @@
 // The reply builders, the JSON text they write, the download file name, and the handing of a
-// reply made piece by piece to the HTTP library.
+// reply made piece by piece to the connection loop.
 #include "server/replies.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "server/routes.h"
+#include "support/in_process_server.h"
 #include "support/wait_until.h"
 
 namespace wrenfield {
 namespace {
+
+using testing::HandlerServer;
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
@@ -136,10 +139,10 @@ TEST(DownloadNameTest, LastPartOfThePathAndItsHeader) {
 TEST(SendReplyTest, PieceByPieceRepliesEndAndLetTheirMakerGo) {
     std::mutex guard;
     std::weak_ptr<int> maker_alive;
-    httplib::Server server;
-    server.Get("/(.*)", [&](const httplib::Request& request, httplib::Response& response) {
+    HandlerServer server([&](const RequestLine& request, HttpResponse& response,
+                             const ClientRequest&) {
         std::vector<std::string> pieces;
-        if (request.path != "/empty")
+        if (request.target != "/empty")
             pieces = {"{\"ok\"", ":true}"};
         auto maker = std::make_shared<int>(0);
         {
@@ -153,19 +156,8 @@ TEST(SendReplyTest, PieceByPieceRepliesEndAndLetTheirMakerGo) {
                        return std::expected<std::string_view, std::string>(pieces[at++]);
                    });
     });
-    int port = server.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread serving([&] { server.listen_after_bind(); });
-    struct StopServer {
-        httplib::Server& server;
-        std::thread& serving;
-        ~StopServer() {
-            server.stop();
-            serving.join();
-        }
-    } stop{server, serving};
 
-    httplib::Client client("127.0.0.1", port);
+    httplib::Client client("127.0.0.1", server.port());
     client.set_read_timeout(5, 0);
     for (std::string path : {"/empty", "/full", "/empty"}) {
         SCOPED_TRACE(path);

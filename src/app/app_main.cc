@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <glib.h>
-#include <httplib.h>
 
 #include "app/arguments.h"
 #include "app/opener.h"

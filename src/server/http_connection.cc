@@ -1,7 +1,9 @@
 #include "server/http_connection.h"
 
-#include <netdb.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -11,10 +13,14 @@
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
-#include <expected>
+#include <cstring>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "base/os_error.h"
 #include "base/text.h"
@@ -34,6 +40,12 @@ constexpr uint64_t drain_limit = 4 << 20;
 // How long a connection that is closed while its client may still be sending keeps reading
 // and dropping, so that the client sees the reply rather than a reset.
 constexpr auto linger_time = std::chrono::milliseconds(500);
+// The longest request line and the longest header field line, each with its line end: past it
+// the request gets 414 or 400.
+constexpr size_t line_length_limit = 8192;
+// How long a request whose client has ended its sending side runs before the client is sent
+// the interim reply that tells whether it still listens.
+constexpr auto interim_delay = std::chrono::seconds(1);
 
 // How a request's body is delimited (RFC 9112, section 6.3).
 struct Framing {
@@ -42,15 +54,15 @@ struct Framing {
     uint64_t length = 0;
 };
 
-// A request refused before it reached the library: the status and the error text of the reply.
+// A request refused before it reached the handler: the status and the error text of the reply
+// (none: a reply without a body).
 struct Refusal {
     int status = 400;
     std::string message;
 };
 
 struct RequestHead {
-    // What the library parses: the request line and the fields it may see, in CRLF lines.
-    std::string text;
+    RequestLine line;
     HeaderFields fields;
     Framing framing;
 };
@@ -119,14 +131,26 @@ std::expected<Framing, Refusal> body_framing(const HeaderFields& fields) {
     return Framing{Framing::Kind::Length, *length};
 }
 
-// The fields the library would act on by itself and that are left out of what it sees: a
-// reply goes out whole and as built. With Accept-Encoding it would compress the page and the
-// style sheets for every browser (at tens of milliseconds of Brotli per load); with Range it
-// would answer with the requested bytes under status 200, which passes a fragment off as the
-// whole, or refuse a range it cannot read before our handler is asked.
-bool is_hidden_from_library(std::string_view name) {
-    const std::string lower = ascii_lower(name);
-    return lower == "accept-encoding" || lower == "range" || lower == "if-range";
+// The request line: a method of HTTP/1.1, a target and the version, apart by spaces (any number
+// of them).
+std::optional<RequestLine> parse_request_line(std::string_view line) {
+    std::vector<std::string> parts;
+    for (;;) {
+        while (line.starts_with(' '))
+            line.remove_prefix(1);
+        if (line.empty())
+            break;
+        const size_t end = std::min(line.find(' '), line.size());
+        parts.emplace_back(line.substr(0, end));
+        line.remove_prefix(end);
+    }
+    static constexpr std::string_view methods[] = {"GET",     "HEAD",    "POST",  "PUT",   "DELETE",
+                                                   "CONNECT", "OPTIONS", "TRACE", "PATCH", "PRI"};
+    if (parts.size() != 3 || std::ranges::find(methods, parts[0]) == std::end(methods) ||
+        (parts[2] != "HTTP/1.1" && parts[2] != "HTTP/1.0")) {
+        return std::nullopt;
+    }
+    return RequestLine{std::move(parts[0]), std::move(parts[1]), std::move(parts[2])};
 }
 
 // Reads the header section into its fields. A NUL or a lone CR is read as a space, as RFC 9110
@@ -134,6 +158,8 @@ bool is_hidden_from_library(std::string_view name) {
 // string would have it, ours.
 std::expected<RequestHead, Refusal> parse_head(std::string_view section) {
     RequestHead head;
+    std::string request_line;
+    size_t longest_field = 0;
     bool first = true;
     while (!section.empty()) {
         const size_t end = section.find('\n');
@@ -144,7 +170,7 @@ std::expected<RequestHead, Refusal> parse_head(std::string_view section) {
         std::ranges::replace(line, '\0', ' ');
         std::ranges::replace(line, '\r', ' ');
         if (first) {
-            head.text = line + "\r\n";
+            request_line = std::move(line);
             first = false;
             continue;
         }
@@ -159,49 +185,113 @@ std::expected<RequestHead, Refusal> parse_head(std::string_view section) {
         }
         std::string name = line.substr(0, colon);
         std::string value(trim_space_and_tab(std::string_view(line).substr(colon + 1)));
-        if (!is_hidden_from_library(name))
-            head.text += name + ": " + value + "\r\n";
+        longest_field = std::max(longest_field, name.size() + 2 + value.size());
         head.fields.emplace_back(std::move(name), std::move(value));
     }
-    head.text += "\r\n";
     auto framing = body_framing(head.fields);
     if (!framing)
         return std::unexpected(framing.error());
     head.framing = *framing;
+    if (request_line.size() + 2 > line_length_limit)
+        return std::unexpected(Refusal{414, {}});
+    auto parsed = parse_request_line(request_line);
+    if (!parsed || longest_field + 2 > line_length_limit)
+        return std::unexpected(Refusal{400, {}});
+    // HTTP/1.0 has no chunked framing: such a message may have passed a 1.0 intermediary that
+    // framed it otherwise.
+    if (parsed->version == "HTTP/1.0" && head.framing.kind == Framing::Kind::Chunked)
+        return std::unexpected(Refusal{400, "Transfer-Encoding is not allowed in HTTP/1.0"});
+    head.line = std::move(*parsed);
     return head;
-}
-
-// Whether the request line names HTTP/1.1, whose clients take interim replies; an HTTP/1.0
-// client must not be sent one.
-bool takes_interim_replies(std::string_view head) {
-    return head.substr(0, head.find("\r\n")).ends_with(" HTTP/1.1");
 }
 
 std::string_view reason_phrase(int status) {
     switch (status) {
+        case 100:
+            return "Continue";
+        case 102:
+            return "Processing";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
         case 400:
             return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 409:
+            return "Conflict";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Payload Too Large";
+        case 414:
+            return "URI Too Long";
+        case 415:
+            return "Unsupported Media Type";
         case 431:
             return "Request Header Fields Too Large";
-        default:
+        case 500:
+            return "Internal Server Error";
+        case 501:
             return "Not Implemented";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        case 504:
+            return "Gateway Timeout";
+        case 507:
+            return "Insufficient Storage";
+        default:
+            return "";
     }
 }
 
-// One end of a socket (`peer` false: ours) in the library's numeric form.
-void socket_end(int socket, bool peer, std::string& address, int& port) {
-    sockaddr_storage end{};
-    socklen_t length = sizeof end;
-    auto* at = reinterpret_cast<sockaddr*>(&end);
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if ((peer ? ::getpeername(socket, at, &length) : ::getsockname(socket, at, &length)) != 0 ||
-        ::getnameinfo(at, length, host, sizeof host, service, sizeof service,
-                      NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        return;
+std::string status_line(int status) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason_phrase(status)) + "\r\n";
+}
+
+// The first value of the field named `name`, if the request has one.
+std::optional<std::string_view> first_value(const HeaderFields& fields, std::string_view name) {
+    for (const auto& [field, value] : fields) {
+        if (ascii_lower(field) == name)
+            return value;
     }
-    address = host;
-    port = std::atoi(service);
+    return std::nullopt;
+}
+
+// The interim reply "102 Processing" of one request, sent by a thread of its own once the
+// request has run a while, unless the request's reply has begun or the request has ended by
+// then. The connection sets `ended` (under the mutex) before the reply's first byte and before
+// it closes the socket, so that nothing is ever written inside a reply or to a socket that has
+// been closed.
+struct InterimReply {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int socket = -1;
+    bool ended = false;
+};
+
+// Waits until `when`, then sends the interim reply unless it has been ended. A client that has
+// gone answers it with a reset, which the run watching its socket sees; a message that could
+// not go out whole leaves the connection unusable, and it is shut.
+void send_interim_reply(std::shared_ptr<InterimReply> interim, Clock::time_point when) {
+    std::unique_lock lock(interim->mutex);
+    if (interim->changed.wait_until(lock, when, [&] { return interim->ended; }))
+        return;
+    interim->ended = true;
+    constexpr std::string_view message = "HTTP/1.1 102 Processing\r\n\r\n";
+    if (::send(interim->socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(message.size())) {
+        ::shutdown(interim->socket, SHUT_RDWR);
+    }
 }
 
 // One client connection: its socket, the bytes read from it and not yet used (the start of a
@@ -209,11 +299,17 @@ void socket_end(int socket, bool peer, std::string& address, int& port) {
 class ClientConnection {
   public:
     ClientConnection(int socket, const ServerLimits& limits) : socket_(socket), limits_(limits) {}
-    ~ClientConnection() { ::close(socket_); }
+    ~ClientConnection() {
+        end_interim();
+        ::close(socket_);
+    }
     ClientConnection(const ClientConnection&) = delete;
     ClientConnection& operator=(const ClientConnection&) = delete;
 
     int socket() const { return socket_; }
+
+    // Whether bytes of the next request have been read already (it came pipelined).
+    bool has_pending() const { return available() > 0; }
 
     // Waits, up to the keep-alive time, for the first byte of the next request.
     bool wait_for_request() {
@@ -349,40 +445,50 @@ class ClientConnection {
 
     // A new request is being answered; `interim_allowed` when its client takes interim replies.
     void begin_reply(bool interim_allowed) {
+        end_interim();
+        interim_ = std::make_shared<InterimReply>();
+        interim_->socket = socket_;
+        request_started_ = Clock::now();
         reply_started_ = false;
         interim_allowed_ = interim_allowed;
-        interim_sent_ = false;
+        interim_armed_ = false;
     }
 
     // Writes all of `data` as part of the reply.
     bool write(std::string_view data) {
+        if (!reply_started_)
+            end_interim();
         reply_started_ = true;
         return send_all(data);
     }
 
-    // See ClientRequest::still_listening. The interim reply never goes out once the reply has
-    // begun, where it would land inside it.
+    // See ClientRequest::still_listening. The interim reply goes out only once the request has
+    // run for `interim_delay` without its reply having begun, where it would land inside it: a
+    // reply that is ready by then goes out alone.
     bool still_listening() {
-        if (reply_started_ || interim_sent_)
+        if (reply_started_ || interim_armed_)
             return true;
         if (!interim_allowed_)
             return false;
-        interim_sent_ = true;
-        if (send_all("HTTP/1.1 102 Processing\r\n\r\n"))
-            return true;
-        // A part of the message may have gone: nothing more may follow it.
-        ::shutdown(socket_, SHUT_RDWR);
-        return false;
+        interim_armed_ = true;
+        try {
+            std::thread(send_interim_reply, interim_, request_started_ + interim_delay).detach();
+        } catch (const std::system_error&) {
+            // No thread to wait with: asked at once instead.
+            send_interim_reply(interim_, Clock::now());
+        }
+        return true;
     }
 
-    bool writable() const { return wait(POLLOUT, Clock::now() + limits_.write_timeout); }
-
-    // Answers a request refused before it reached the library, and says the connection closes.
+    // Answers a request refused before it reached the handler; the connection closes after it.
     void refuse(const Refusal& refusal) {
+        if (refusal.message.empty()) {
+            write(status_line(refusal.status) + "Connection: close\r\nContent-Length: 0\r\n\r\n");
+            return;
+        }
         const std::string body = R"({"success":false,"error":")" + refusal.message + R"("})";
-        write("HTTP/1.1 " + std::to_string(refusal.status) + " " +
-              std::string(reason_phrase(refusal.status)) +
-              "\r\nContent-Type: application/json; charset=utf-8\r\n"
+        write(status_line(refusal.status) +
+              "Content-Type: application/json; charset=utf-8\r\n"
               "Access-Control-Allow-Origin: *\r\nContent-Length: " +
               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     }
@@ -473,15 +579,17 @@ class ClientConnection {
         return result == Fill::Data;
     }
 
-    // The next line of a chunked body, without its line end.
+    // The next line of a chunked body, without its line end; none when it ends in a bare LF,
+    // which a chunked body may not hold (a recipient that took it as a line end would see other
+    // chunks than one that does not).
     std::optional<std::string> read_line() {
         for (;;) {
             const size_t end = pending().find('\n');
             if (end != std::string_view::npos) {
-                std::string line(pending().substr(0, end));
+                if (end == 0 || pending()[end - 1] != '\r')
+                    return std::nullopt;
+                std::string line(pending().substr(0, end - 1));
                 consume(end + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
                 return line;
             }
             if (available() > limits_.header_section_limit || !fill_body())
@@ -505,198 +613,338 @@ class ClientConnection {
     uint64_t received_ = 0;
     Clock::duration waited_{};
 
-    // For the reply to the current request: whether a byte of it has been written, whether its
-    // client takes interim replies, and whether it was sent one.
+    // Ends the interim reply of the current request: from here on it is never sent.
+    void end_interim() {
+        if (!interim_)
+            return;
+        std::lock_guard lock(interim_->mutex);
+        interim_->ended = true;
+        interim_->changed.notify_all();
+    }
+
+    // For the reply to the current request: when the request came, whether a byte of the reply
+    // has been written, whether its client takes interim replies, and whether one is on its way.
+    Clock::time_point request_started_;
     bool reply_started_ = false;
     bool interim_allowed_ = false;
-    bool interim_sent_ = false;
+    bool interim_armed_ = false;
+    std::shared_ptr<InterimReply> interim_;
 };
 
-// What the library reads and writes for one request: the header section as parsed here, and
-// writes that go straight to the client. The library never reads a body (every request is
-// handled before it would), so it cannot take the next request's bytes for this one's.
-class RequestStream final : public httplib::Stream {
-  public:
-    RequestStream(ClientConnection& client, const std::string& head)
-        : client_(client), head_(head) {}
+// The header fields of a reply in the order they go out: by name, without regard to case, and
+// in the order given among fields of one name. A field whose name or value holds a line end is
+// left out, so that nothing can add a field of its own or end the header section early.
+std::string header_lines(std::vector<std::pair<std::string, std::string>> headers) {
+    std::erase_if(headers, [](const auto& field) {
+        return field.first.find_first_of("\r\n") != std::string::npos ||
+               field.second.find_first_of("\r\n") != std::string::npos;
+    });
+    std::ranges::stable_sort(headers, [](const auto& a, const auto& b) {
+        return ascii_lower(a.first) < ascii_lower(b.first);
+    });
+    std::string lines;
+    for (const auto& [name, value] : headers)
+        lines += name + ": " + value + "\r\n";
+    return lines;
+}
 
-    bool is_readable() const override { return offset_ < head_.size(); }
-    bool is_writable() const override { return client_.writable(); }
-    ssize_t read(char* data, size_t size) override {
-        const size_t count = std::min(size, head_.size() - offset_);
-        std::copy_n(head_.data() + offset_, count, data);
-        offset_ += count;
-        return static_cast<ssize_t>(count);
-    }
-    ssize_t write(const char* data, size_t size) override {
-        return client_.write(std::string_view(data, size)) ? static_cast<ssize_t>(size) : -1;
-    }
-    void get_remote_ip_and_port(std::string& address, int& port) const override {
-        socket_end(client_.socket(), true, address, port);
-    }
-    void get_local_ip_and_port(std::string& address, int& port) const override {
-        socket_end(client_.socket(), false, address, port);
-    }
-    socket_t socket() const override { return client_.socket(); }
+// Writes the reply to `request`; `closing` when the connection closes after it. False when the
+// connection cannot carry another request: the client did not take the reply, or its body failed
+// part way.
+bool send_response(ClientConnection& client, const RequestLine& request, HttpResponse& response,
+                   bool closing) {
+    auto headers = std::move(response.headers);
+    if (response.pieces)
+        headers.emplace_back("Transfer-Encoding", "chunked");
+    else
+        headers.emplace_back("Content-Length", std::to_string(response.body.size()));
+    // An HTTP/1.1 connection stays open unless said otherwise; an HTTP/1.0 one closes.
+    if (closing)
+        headers.emplace_back("Connection", "close");
+    else if (request.version == "HTTP/1.0")
+        headers.emplace_back("Connection", "keep-alive");
+    const std::string head =
+        status_line(response.status) + header_lines(std::move(headers)) + "\r\n";
 
-  private:
-    ClientConnection& client_;
-    const std::string& head_;
-    size_t offset_ = 0;
-};
-
-// Set on the accept loop's thread while it closes a connection for which no thread could be
-// started.
-thread_local bool closing_unserved = false;
-
-// The request being answered on this thread. The library hands its handlers neither the
-// stream nor the socket, but runs them on the thread that called it, inside our loop.
-thread_local const ClientRequest* current_request = nullptr;
-
-// The library's task queue, replaced: each accepted connection gets a detached thread of its
-// own instead of a place in a fixed pool, so that a request that waits for the remote machine
-// never holds up another one. At most `connection_limit` are served at once; the accept loop
-// waits for one to end beyond that (an idle one ends after the keep-alive time), and the new
-// connections wait in the listen queue.
-class ConnectionThreads final : public httplib::TaskQueue {
-  public:
-    explicit ConnectionThreads(size_t limit) : limit_(limit) {}
-
-    void enqueue(std::function<void()> task) override {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return running_ < limit_; });
-            ++running_;
+    bool sent = false;
+    if (request.method == "HEAD") {
+        sent = client.write(head);
+    } else if (!response.pieces) {
+        // A short body goes out with the header section, in one write.
+        if (response.body.size() <= read_size) {
+            sent = client.write(head + response.body);
+        } else {
+            sent = client.write(head) && client.write(response.body);
         }
-        int error = 0;
-        try {
-            auto job = std::make_unique<Job>(Job{std::move(task), this});
-            pthread_attr_t attributes;
-            pthread_attr_init(&attributes);
-            pthread_attr_setstacksize(&attributes, connection_thread_stack_size);
-            pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-            pthread_t thread;
-            error = pthread_create(&thread, &attributes, &ConnectionThreads::run, job.get());
-            pthread_attr_destroy(&attributes);
-            if (error == 0) {
-                job.release();
-                return;
+    } else if (client.write(head)) {
+        for (;;) {
+            auto piece = response.pieces();
+            if (!piece) {
+                std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
+                break;
             }
-            task = std::move(job->task);
-        } catch (const std::bad_alloc&) {
-            error = ENOMEM;
+            if (piece->empty()) {
+                sent = client.write("0\r\n\r\n");
+                break;
+            }
+            char size[32];
+            const int length = std::snprintf(size, sizeof size, "%zx\r\n", piece->size());
+            std::string chunk;
+            chunk.reserve(static_cast<size_t>(length) + piece->size() + 2);
+            chunk.append(size, static_cast<size_t>(length)).append(*piece).append("\r\n");
+            if (!client.write(chunk))
+                break;
         }
-        finished();
-        // Without a thread of its own the connection is closed unserved, here; the accept loop
-        // goes on, and later connections are served as threads can be started again.
-        std::fprintf(stderr, "failed to spawn thread: %s\n", os_error_text(error).c_str());
-        closing_unserved = true;
-        try {
-            if (task)
-                task();
-        } catch (...) {
-        }
-        closing_unserved = false;
     }
+    // Whatever makes the pieces (a running child) goes as soon as the reply is done.
+    response.pieces = nullptr;
+    return sent;
+}
 
-    // Called when the accept loop has ended: waits for the connection threads still running,
-    // since they use the server object.
-    void shutdown() override {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return running_ == 0; });
-    }
+// Whether the connection is to close after the reply, as the client asks: an HTTP/1.1 client by
+// "Connection: close", an HTTP/1.0 one unless it says "Connection: Keep-Alive".
+bool client_closes(const RequestLine& request, const HeaderFields& fields) {
+    const auto connection = first_value(fields, "connection");
+    if (request.version == "HTTP/1.0")
+        return connection != "Keep-Alive";
+    return connection == "close";
+}
 
-  private:
-    struct Job {
-        std::function<void()> task;
-        ConnectionThreads* queue;
-    };
+// The reply to a request whose handler failed with an exception.
+HttpResponse internal_error() {
+    HttpResponse response;
+    response.status = 500;
+    return response;
+}
 
-    static void* run(void* argument) {
-        std::unique_ptr<Job> job(static_cast<Job*>(argument));
-        try {
-            job->task();
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "Connection thread failed: %s\n", error.what());
-        } catch (...) {
-            std::fprintf(stderr, "Connection thread failed\n");
-        }
-        ConnectionThreads* queue = job->queue;
-        job.reset();
-        queue->finished();
-        return nullptr;
-    }
-
-    void finished() {
-        std::lock_guard lock(mutex_);
-        --running_;
-        changed_.notify_all();
-    }
-
-    const size_t limit_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    size_t running_ = 0;
-};
+// Runs the connection's work on its own thread.
+void* run_connection(void* argument) {
+    std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(argument));
+    (*job)();
+    return nullptr;
+}
 
 }  // namespace
 
+BodyBudget::Share::~Share() {
+    if (bytes_ == 0)
+        return;
+    std::lock_guard lock(budget_->mutex_);
+    budget_->used_ -= bytes_;
+    budget_->given_back_.notify_all();
+}
+
+bool BodyBudget::Share::grow(uint64_t bytes, std::chrono::milliseconds wait) {
+    std::unique_lock lock(budget_->mutex_);
+    if (bytes > budget_->limit_)
+        return false;
+    if (!budget_->given_back_.wait_for(lock, wait,
+                                       [&] { return budget_->used_ <= budget_->limit_ - bytes; })) {
+        return false;
+    }
+    budget_->used_ += bytes;
+    bytes_ += bytes;
+    return true;
+}
+
 LoopbackServer::LoopbackServer(ServerLimits limits) : limits_(limits) {
-    set_tcp_nodelay(limits_.tcp_nodelay);
-    new_task_queue = [this] { return new ConnectionThreads(limits_.connection_limit); };
-    // Every request is answered here, before the library's own routing (which matches paths
-    // with regular expressions that recurse once per character, and would read bodies itself).
-    set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (current_request == nullptr || !handler_)
-            return HandlerResponse::Unhandled;
-        handler_(request, response, *current_request);
-        return HandlerResponse::Handled;
-    });
+    if (::pipe2(wake_pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        wake_pipe_[0] = wake_pipe_[1] = -1;
+}
+
+LoopbackServer::~LoopbackServer() {
+    for (int fd : {listening_socket_, wake_pipe_[0], wake_pipe_[1]}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 void LoopbackServer::set_request_handler(RequestHandler handler) {
     handler_ = std::move(handler);
 }
 
-int LoopbackServer::bind_loopback(uint16_t port) {
+std::expected<uint16_t, std::string> LoopbackServer::bind_loopback(uint16_t port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return std::unexpected(os_error_text(errno));
     // Only SO_REUSEADDR: a second program must not be able to share our port.
-    set_socket_options([this](int socket) {
-        int on = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        listening_socket_ = socket;
-    });
-    const int bound =
-        port == 0 ? bind_to_any_port("127.0.0.1") : (bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound > 0) {
-        // The library listens with a queue of 5 pending connections, so a burst of connects
-        // (a page loading its files, a script) has some dropped and retried a second later.
-        // Listening again only sets the queue length; the system caps a length beyond its own
-        // maximum (net.core.somaxconn) at that maximum.
-        ::listen(listening_socket_, std::numeric_limits<int>::max());
+    int on = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    // The longest listen queue the system allows (net.core.somaxconn caps it), so that a burst
+    // of connects (a page loading its files, a script) is not partly dropped and retried.
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket, std::numeric_limits<int>::max()) != 0 ||
+        ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        const int error = errno;
+        ::close(socket);
+        return std::unexpected(os_error_text(error));
     }
-    return bound;
+    if (listening_socket_ >= 0)
+        ::close(listening_socket_);
+    listening_socket_ = socket;
+    return ntohs(address.sin_port);
 }
 
-// The library's own loop over a connection reads each request through a fresh buffer, so the
-// start of a pipelined request is lost with the last one, and it leaves a body it was not asked
-// to read (a GET's) to be parsed as the next request. Here each header section and body is read
-// by its framing, and the library only parses the header section and writes the reply.
-bool LoopbackServer::process_and_close_socket(socket_t socket) {
-    ClientConnection client(socket, limits_);
-    if (closing_unserved)
+void LoopbackServer::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    if (wake_pipe_[1] >= 0) [[maybe_unused]]
+        const ssize_t written = ::write(wake_pipe_[1], "x", 1);
+}
+
+// Each accepted connection gets a detached thread of its own, so that a request that waits for
+// the remote machine never holds up another one. At most `connection_limit` are served at once:
+// a client that connects beyond that takes the place of the connection that has been idle the
+// longest (never one in the middle of a request), so that clients that keep their connections
+// open between requests cannot keep a new one out. When every connection is busy the new one
+// waits in the listen queue.
+void LoopbackServer::listen_after_bind() {
+    if (listening_socket_ < 0 || wake_pipe_[0] < 0)
+        return;
+    running_ = true;
+    while (!stopping_) {
+        pollfd entries[2] = {{listening_socket_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+        if (::poll(entries, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (entries[0].revents == 0)
+            continue;
+        {
+            std::unique_lock lock(mutex_);
+            while (!stopping_ && slots_.size() - closing_ >= limits_.connection_limit) {
+                if (!close_longest_idle())
+                    changed_.wait(lock);
+            }
+            if (stopping_)
+                break;
+        }
+        const int socket = ::accept4(listening_socket_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0) {
+            // Out of descriptors or memory: give the connections that end a moment to free
+            // some, rather than spin on the same failure.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        if (limits_.tcp_nodelay) {
+            int on = 1;
+            ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
+        Slots::iterator slot;
+        {
+            std::lock_guard lock(mutex_);
+            slot = slots_.emplace(slots_.end());
+            slot->socket = socket;
+        }
+        int error = 0;
+        try {
+            auto job = std::make_unique<std::function<void()>>([this, slot] {
+                // A failure in one connection (memory that ran out) ends that one only.
+                try {
+                    serve_connection(slot);
+                } catch (const std::exception& failure) {
+                    std::fprintf(stderr, "Connection thread failed: %s\n", failure.what());
+                } catch (...) {
+                    std::fprintf(stderr, "Connection thread failed\n");
+                }
+                connection_ended(slot);
+            });
+            pthread_attr_t attributes;
+            pthread_attr_init(&attributes);
+            pthread_attr_setstacksize(&attributes, connection_thread_stack_size);
+            pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+            pthread_t thread;
+            error = pthread_create(&thread, &attributes, run_connection, job.get());
+            pthread_attr_destroy(&attributes);
+            if (error == 0)
+                job.release();
+        } catch (const std::bad_alloc&) {
+            error = ENOMEM;
+        }
+        if (error != 0) {
+            // Without a thread of its own the connection is closed unserved; the accept loop
+            // goes on, and later connections are served as threads can be started again.
+            std::fprintf(stderr, "failed to spawn thread: %s (os error %d)\n", std::strerror(error),
+                         error);
+            ::close(socket);
+            connection_ended(slot);
+        }
+    }
+    // New connections are refused from here on; the ones being served end on their own.
+    ::close(listening_socket_);
+    listening_socket_ = -1;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return slots_.empty(); });
+    running_ = false;
+}
+
+bool LoopbackServer::set_idle(Slots::iterator slot, bool idle) {
+    std::lock_guard lock(mutex_);
+    slot->idle = idle && !slot->closing;
+    if (slot->idle) {
+        slot->idle_since = Clock::now();
+        changed_.notify_all();
+    }
+    return !slot->closing;
+}
+
+bool LoopbackServer::close_longest_idle() {
+    auto longest = slots_.end();
+    for (auto slot = slots_.begin(); slot != slots_.end(); ++slot) {
+        if (slot->idle && (longest == slots_.end() || slot->idle_since < longest->idle_since))
+            longest = slot;
+    }
+    if (longest == slots_.end())
         return false;
+    // Its thread, waiting for the next request, reads the end at once and closes the socket;
+    // the socket stays open until then, as it is marked idle no longer.
+    longest->idle = false;
+    longest->closing = true;
+    ++closing_;
+    ::shutdown(longest->socket, SHUT_RDWR);
+    return true;
+}
+
+void LoopbackServer::connection_ended(Slots::iterator slot) {
+    std::lock_guard lock(mutex_);
+    if (slot->closing)
+        --closing_;
+    slots_.erase(slot);
+    changed_.notify_all();
+}
+
+// Each header section and body is read by its framing, so that the start of a pipelined request
+// stays for the next round, and a body nobody read (a GET's) is dropped rather than parsed as
+// the next request.
+void LoopbackServer::serve_connection(Slots::iterator slot) {
+    const int socket = slot->socket;
+    ClientConnection client(socket, limits_);
     // Other accounts on this machine reach the loopback port too; only the user's own
     // processes are served.
     if (!is_own_users_connection(socket))
-        return false;
-    while (client.wait_for_request()) {
+        return;
+    for (;;) {
+        // Between requests the connection may be closed to make room for another; from the
+        // first byte of a request until its reply has gone it may not.
+        if (!client.has_pending() && !set_idle(slot, true))
+            return;
+        const bool request_came = client.wait_for_request();
+        if (!set_idle(slot, false) || !request_came)
+            return;
         auto head = client.read_head();
         if (!head) {
             if (head.error()) {
                 client.refuse(*head.error());
                 client.linger();
             }
-            return false;
+            return;
         }
         client.begin_body(head->framing);
         const ClientRequest request{
@@ -704,21 +952,32 @@ bool LoopbackServer::process_and_close_socket(socket_t socket) {
             head->framing.kind == Framing::Kind::Chunked ? std::nullopt
                                                          : std::optional(head->framing.length),
             socket, [&client] { return client.still_listening(); }};
-        client.begin_reply(takes_interim_replies(head->text));
-        RequestStream stream(client, head->text);
-        bool connection_closed = false;
-        current_request = &request;
-        const bool answered = process_request(stream, false, connection_closed, nullptr);
-        current_request = nullptr;
-        if (!answered || !client.finish_body()) {
-            client.linger();
-            return false;
+        client.begin_reply(head->line.version == "HTTP/1.1");
+        if (first_value(head->fields, "expect") == "100-continue" &&
+            !client.write("HTTP/1.1 100 Continue\r\n\r\n")) {
+            return;
         }
-        if (connection_closed)
-            break;
+        HttpResponse response;
+        try {
+            if (handler_)
+                handler_(head->line, response, request);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "Request failed: %s\n", error.what());
+            response = internal_error();
+        } catch (...) {
+            std::fprintf(stderr, "Request failed\n");
+            response = internal_error();
+        }
+        const bool closing = client_closes(head->line, head->fields);
+        if (!send_response(client, head->line, response, closing) || !client.finish_body()) {
+            client.linger();
+            return;
+        }
+        if (closing) {
+            ::shutdown(socket, SHUT_WR);
+            return;
+        }
     }
-    ::shutdown(socket, SHUT_WR);
-    return true;
 }
 
 }  // namespace wrenfield

@@ -1,11 +1,7 @@
 #include "server/replies.h"
 
-#include <httplib.h>
-
 #include <cmath>
-#include <cstdio>
 #include <iterator>
-#include <memory>
 
 #include "base/json_text.h"
 
@@ -170,37 +166,9 @@ Reply asset_response(std::string_view bytes, std::string_view content_type) {
         std::string(bytes)};
 }
 
-void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces) {
-    response.status = reply.status;
-    std::string content_type;
-    for (auto& [name, value] : reply.headers) {
-        if (name == "Content-Type" && body_pieces) {
-            content_type = value;  // the content provider below sets it
-            continue;
-        }
-        response.set_header(name, value);
-    }
-    if (!body_pieces) {
-        response.body = std::move(reply.body);
-        return;
-    }
-    auto pieces = std::make_shared<BodyPieces>(std::move(body_pieces));
-    response.set_chunked_content_provider(
-        content_type,
-        [pieces](size_t, httplib::DataSink& sink) {
-            auto piece = (*pieces)();
-            if (!piece) {
-                std::fprintf(stderr, "Reply cut short: %s\n", piece.error().c_str());
-                return false;
-            }
-            if (piece->empty()) {
-                sink.done();
-                return true;
-            }
-            return sink.write(piece->data(), piece->size());
-        },
-        // Whatever makes the pieces (a running child) goes as soon as the reply is done.
-        [pieces](bool) { *pieces = nullptr; });
+void send_reply(HttpResponse& response, Reply reply, BodyPieces body_pieces) {
+    response = HttpResponse{reply.status, std::move(reply.headers), std::move(reply.body),
+                            std::move(body_pieces)};
 }
 
 }  // namespace wrenfield

@@ -13,11 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "server/http_connection.h"
 #include "ssh/remote.h"
-
-namespace httplib {
-struct Response;
-}  // namespace httplib
 
 namespace wrenfield {
 
@@ -66,13 +63,8 @@ Reply message_reply(std::string_view message);
 // Status 200, the given content type, and a copy of the bytes.
 Reply asset_response(std::string_view bytes, std::string_view content_type);
 
-// The next piece of a body that is sent as it is made: empty at its end; an error when making
-// it failed part way, which must end the reply so that it cannot pass for complete.
-using BodyPieces = std::function<std::expected<std::string_view, std::string>()>;
-
-// Hands a built reply to the library. A body made piece by piece goes out chunked; when making
-// it fails part way the provider gives up, and the library closes the connection without the
-// closing chunk, so that the client sees a cut reply, never a complete one.
-void send_reply(httplib::Response& response, Reply reply, BodyPieces body_pieces = nullptr);
+// Hands a built reply to the connection loop. A body made piece by piece goes out chunked (see
+// HttpResponse).
+void send_reply(HttpResponse& response, Reply reply, BodyPieces body_pieces = nullptr);
 
 }  // namespace wrenfield

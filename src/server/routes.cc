@@ -39,32 +39,64 @@ Reply body_too_large() {
                        413);
 }
 
-// The whole body of a JSON route, up to json_body_limit.
-std::expected<std::string, Reply> read_json_body(const ApiRequest& request) {
+// How long a JSON body waits for room in the budget before the request is refused.
+constexpr auto json_body_budget_wait = std::chrono::seconds(10);
+
+Reply server_busy() {
+    return error_reply("The server is busy with other large requests; try again in a moment", 503);
+}
+
+// The whole body of a JSON route, up to json_body_limit, held once: its room is taken from the
+// server's budget for JSON bodies first (in full when the request declares its length, else as
+// the pieces come), and `held` keeps it for as long as the caller holds the body or what is
+// read from it.
+std::expected<std::string, Reply> read_json_body(const ApiRequest& request,
+                                                 BodyBudget::Share& held) {
     if (request.body_length && *request.body_length > json_body_limit)
         return std::unexpected(body_too_large());
     std::string body;
+    if (request.body_length) {
+        if (!held.grow(*request.body_length, json_body_budget_wait))
+            return std::unexpected(server_busy());
+        body.reserve(*request.body_length);
+    }
     bool too_large = false;
+    bool busy = false;
     const bool complete = request.stream_body([&](std::string_view piece) {
         too_large = body.size() + piece.size() > json_body_limit;
-        if (!too_large)
-            body.append(piece);
-        return !too_large;
+        if (too_large)
+            return false;
+        if (body.size() + piece.size() > held.bytes()) {
+            // A chunked body: room for this piece and for the next MiB or so, taken a step at a
+            // time rather than a piece at a time.
+            const uint64_t step =
+                std::max<uint64_t>(body.size() + piece.size() - held.bytes(), uint64_t{1} << 20);
+            busy =
+                !held.grow(std::min(step, json_body_limit - held.bytes()), json_body_budget_wait);
+            if (busy)
+                return false;
+        }
+        body.append(piece);
+        return true;
     });
     if (too_large)
         return std::unexpected(body_too_large());
+    if (busy)
+        return std::unexpected(server_busy());
     if (!complete)
         return std::unexpected(
             error_reply("Failed to read body: " + std::string(body_cut_short), 400));
     return body;
 }
 
-// A body for a JSON route: the bytes must be UTF-8, then the record is read from the text.
+// A body for a JSON route: the bytes must be UTF-8, then the record is read from the text. The
+// body itself is let go once its record has been read; `held` keeps its room in the budget for
+// the record, which the caller holds while the route runs.
 template <typename Payload>
 std::expected<Payload, Reply> read_payload(
-    const ApiRequest& request,
+    const ApiRequest& request, BodyBudget::Share& held,
     std::expected<Payload, std::string> (*reader)(std::string_view body)) {
-    auto body = read_json_body(request);
+    auto body = read_json_body(request, held);
     if (!body)
         return std::unexpected(std::move(body.error()));
     if (!is_valid_utf8(*body)) {
@@ -252,7 +284,8 @@ template <typename Payload, typename Change>
 RouteAnswer change_route(const ApiRequest& request, const ServerContext& context,
                          std::expected<Payload, std::string> (*reader)(std::string_view body),
                          std::string_view message, Change change) {
-    auto payload = read_payload(request, reader);
+    BodyBudget::Share held(*context.json_bodies);
+    auto payload = read_payload(request, held, reader);
     if (!payload)
         return answer(std::move(payload.error()));
     return run_beside(
@@ -304,7 +337,8 @@ RouteAnswer status_route(const ApiRequest&, const ServerContext& context) {
 }
 
 RouteAnswer connect_route(const ApiRequest& request, const ServerContext& context) {
-    auto payload = read_payload(request, read_connect_payload);
+    BodyBudget::Share held(*context.json_bodies);
+    auto payload = read_payload(request, held, read_connect_payload);
     if (!payload)
         return answer(std::move(payload.error()));
     // identity_file wins over key_path; a blank choice means no key file from the request, and

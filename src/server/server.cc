@@ -1,14 +1,7 @@
 #include "server/server.h"
 
-#include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <vector>
 
-#include "base/os_error.h"
 #include "base/text.h"
 #include "server/assets.h"
 #include "server/replies.h"
@@ -19,11 +12,11 @@ namespace wrenfield {
 
 namespace {
 
-void send_preflight(httplib::Response& response) {
+void send_preflight(HttpResponse& response) {
     response.status = 204;
-    response.set_header("Access-Control-Allow-Origin", "*");
-    response.set_header("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-    response.set_header("Access-Control-Allow-Headers", "Content-Type");
+    response.headers = {{"Access-Control-Allow-Origin", "*"},
+                        {"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
+                        {"Access-Control-Allow-Headers", "Content-Type"}};
 }
 
 // The values of every field named `name` (compared without case), as the client sent them.
@@ -39,8 +32,8 @@ std::vector<std::string_view> field_values(const HeaderFields& fields, std::stri
 // Only the page served by this server may use the API: a request sent by another site (its
 // Origin or Sec-Fetch-Site says so) or through another host name (a DNS-rebinding page) is
 // refused before anything of it runs. The fields are read as the client sent them, so that an
-// empty Origin, or one the library would have percent-decoded, counts as the foreign origin it
-// is; a request with no Origin at all (the page's own GETs, curl) passes.
+// empty Origin, or a percent-encoded one, counts as the foreign origin it is; a request with no
+// Origin at all (the page's own GETs, curl) passes.
 bool is_same_origin_request(const HeaderFields& fields, uint16_t port) {
     const std::string port_text = std::to_string(port);
     for (std::string_view origin : field_values(fields, "origin")) {
@@ -66,8 +59,8 @@ bool is_same_origin_request(const HeaderFields& fields, uint16_t port) {
 
 }  // namespace
 
-void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const ClientRequest& client, const ServerContext& context) {
+void handle_request(const RequestLine& request, HttpResponse& response, const ClientRequest& client,
+                    const ServerContext& context) {
     auto url = parse_request_url(request.target);
     if (!url) {
         send_reply(response, error_reply("Invalid URL", 400));
@@ -106,45 +99,19 @@ void handle_request(const httplib::Request& request, httplib::Response& response
 
 std::expected<BoundServer, std::string> bind_server(uint16_t port, const ServerLimits& limits) {
     auto server = std::make_unique<LoopbackServer>(limits);
-    const int bound = server->bind_loopback(port);
-    if (bound > 0)
-        return BoundServer{std::move(server), static_cast<uint16_t>(bound)};
-    // The library does not say why binding failed; the same bind on a socket of our own does.
-    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return std::unexpected(os_error_text(errno));
-    int on = 1;
-    setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int error = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-                    ? EADDRINUSE
-                    : errno;
-    ::close(probe);
-    return std::unexpected(os_error_text(error));
+    auto bound = server->bind_loopback(port);
+    if (!bound)
+        return std::unexpected(bound.error());
+    return BoundServer{std::move(server), *bound};
 }
 
 void serve_requests(BoundServer bound, SharedConnection connection, UpdateCheck check_for_updates) {
     auto context = std::make_shared<const ServerContext>(
         ServerContext{std::move(connection), std::move(check_for_updates), bound.port});
     LoopbackServer& server = *bound.server;
-    server.set_request_handler([context](const httplib::Request& request,
-                                         httplib::Response& response, const ClientRequest& client) {
-        handle_request(request, response, client, *context);
-    });
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::exception& error) {
-                std::fprintf(stderr, "Request failed: %s\n", error.what());
-            } catch (...) {
-                std::fprintf(stderr, "Request failed\n");
-            }
-            response = httplib::Response();
-            response.status = 500;
+    server.set_request_handler(
+        [context](const RequestLine& request, HttpResponse& response, const ClientRequest& client) {
+            handle_request(request, response, client, *context);
         });
     server.listen_after_bind();
 }

@@ -31,12 +31,17 @@ std::expected<BoundServer, std::string> bind_server(uint16_t port, const ServerL
 // whose client socket belongs to another account of this machine is closed unserved.
 void serve_requests(BoundServer server, SharedConnection connection, UpdateCheck check_for_updates);
 
-// What every request thread is handed: the connection slot, the update check and the port
-// the server listens on.
+// The bytes of JSON bodies that the routes hold at one time, in all. Uploads are streamed and
+// take none of it.
+inline constexpr uint64_t json_body_budget = 256 << 20;
+
+// What every request thread is handed: the connection slot, the update check, the port the
+// server listens on and the budget for the JSON bodies held at once.
 struct ServerContext {
     SharedConnection connection;
     UpdateCheck check_for_updates;
     uint16_t port = 0;
+    std::shared_ptr<BodyBudget> json_bodies = std::make_shared<BodyBudget>(json_body_budget);
 };
 
 // Why a body read failed: the client stopped sending, took too long or went away.
@@ -45,7 +50,7 @@ inline constexpr std::string_view body_cut_short =
 
 // Answers one request: the URL check, the CORS preflight, the static assets, the same-origin
 // guard and the router for "/api/", else 404.
-void handle_request(const httplib::Request& request, httplib::Response& response,
-                    const ClientRequest& client, const ServerContext& context);
+void handle_request(const RequestLine& request, HttpResponse& response, const ClientRequest& client,
+                    const ServerContext& context);
 
 }  // namespace wrenfield

@@ -1,8 +1,5 @@
 #include "support/in_process_server.h"
 
-#include <arpa/inet.h>
-#include <httplib.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/slow_clients.h"
 #include "support/wait_until.h"
 
 namespace wrenfield::testing {
@@ -42,17 +40,22 @@ InProcessServer::~InProcessServer() {
     thread_.join();
 }
 
-RawConnection::RawConnection(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+HandlerServer::HandlerServer(RequestHandler handler, const ServerLimits& limits) : server_(limits) {
+    signal(SIGPIPE, SIG_IGN);
+    server_.set_request_handler(std::move(handler));
+    auto bound = server_.bind_loopback(0);
+    if (!bound)
+        throw std::runtime_error("cannot bind the test server: " + bound.error());
+    port_ = *bound;
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
 }
+
+HandlerServer::~HandlerServer() {
+    server_.stop();
+    thread_.join();
+}
+
+RawConnection::RawConnection(uint16_t port) : fd_(connect_loopback(port)) {}
 
 RawConnection::~RawConnection() {
     if (fd_ >= 0)

@@ -40,6 +40,23 @@ class InProcessServer {
     std::thread thread_;
 };
 
+// The bare connection loop around a handler of the test's own, serving on a free port until it
+// is destroyed.
+class HandlerServer {
+  public:
+    explicit HandlerServer(RequestHandler handler, const ServerLimits& limits = {});
+    ~HandlerServer();
+    HandlerServer(const HandlerServer&) = delete;
+    HandlerServer& operator=(const HandlerServer&) = delete;
+
+    uint16_t port() const { return port_; }
+
+  private:
+    LoopbackServer server_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
 // A client connection on which the test decides when to read.
 class RawConnection {
   public:
