@@ -453,20 +453,45 @@ function installPageHelpers(fileKinds) {
       await settle(before);
       return {...measured, bare: bareEnd - bareStart, count: rows.length};
     },
-    // A click on a column header, to the re-sorted rows drawn.
+    // A click on a column header, to the re-sorted rows drawn. Folders come first in every
+    // order, and a tenth of the entries are folders, which tie on size and kind: the top screen
+    // of many orders is the same. So the view is first scrolled to where the folders end and
+    // the files begin, and the time is to the screen there showing the new order: a run of
+    // consecutive entries of it, folders and files, filling the view.
     async sort(column) {
       const header = document.querySelector(`th[data-sort="${column}"]`);
       const {items, filterText} = window.state;
       const ascending = window.state.sortCol === column ? !window.state.sortAsc : true;
       const rows = expectedRows(items, filterText, column, ascending);
+      const folders = rows.filter((item) => item.is_dir).length;
+      const area = scroller();
+      const pitch = view().querySelector('tr:not(.virtual-spacer)')?.getBoundingClientRect().height;
+      area.scrollTop = Math.max(0, folders * pitch - area.clientHeight / 2);
+      await until(() => visibleEntries().filled);
+      await sleep(300);
+      const position = new Map(rows.map((item, i) => [item.name, i]));
+      const showsNewOrder = () => {
+        const {names, filled} = visibleEntries();
+        const at = position.get(names[0]);
+        return filled && at !== undefined && at < folders && at + names.length > folders &&
+            names.every((name, i) => rows[at + i]?.name === name);
+      };
       const start = performance.now();
+      const times = {start};
       header.click();
-      const measured = await measureRows(start, rows);
+      const end = await until(showsNewOrder, 120000, null, times);
+      area.scrollTop = 0;
+      await until(() => screenShowsTop(rows));
       await sleep(300);
       const bareStart = performance.now();
       const bare =
           await bareRows(expectedRows(items, filterText, column, ascending), false, bareStart);
-      return {...measured, bare, count: rows.length};
+      return {
+        ours: end - start,
+        longestFrame: Math.round(times.longestFrame),
+        bare,
+        count: rows.length
+      };
     },
     // Back to the order by name, ascending, as at load.
     async resetSort() {

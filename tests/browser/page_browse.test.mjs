@@ -574,6 +574,39 @@ test('a folder that cannot be listed shows an error and leaves the page where it
       () => ({path: window.state.currentPath, length: window.state.history.length}));
   assert.deepEqual(after, before);
   assert.equal((await listedNames(page)).length, 16);
+
+  // A successful reply that is no list, or one cut short, fails the same way: never a short or
+  // empty folder.
+  const alpha = `${root}/alpha`;
+  const isAlphaListing = (address) => new URL(address).searchParams.get('path') === alpha;
+  const entry = JSON.stringify({name: 'a', path: `${alpha}/a`, is_dir: false});
+  for (const [body, message] of [
+           ['{"entries":[]}', 'Error: Failed to list directory'],
+           [`[${entry},${entry.slice(0, 20)}`, null],
+           [`[${entry},]`, null],
+  ]) {
+    const answer = (route) => route.fulfill({status: 200, contentType: 'application/json', body});
+    await page.route(isAlphaListing, answer);
+    await page.evaluate(() => {
+      document.getElementById('toast').textContent = '';
+    });
+    await page.click('#btn-edit-path');
+    await page.fill('#path-direct-input', alpha);
+    await page.press('#path-direct-input', 'Enter');
+    await page.waitForFunction(
+        () => window.document.getElementById('toast').textContent.startsWith('Error: '));
+    await page.waitForFunction(
+        () => document.getElementById('loading-bar').classList.contains('hidden'));
+    await page.unroute(isAlphaListing, answer);
+    if (message) {
+      assert.equal(await textOf(page, '#toast'), message);
+    }
+    assert.deepEqual(
+        await page.evaluate(
+            () => ({path: window.state.currentPath, length: window.state.history.length})),
+        before, body);
+    assert.equal((await listedNames(page)).length, 16);
+  }
 });
 
 test('a late reply for a folder left behind does not take the view back', async () => {
