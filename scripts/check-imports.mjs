@@ -1,5 +1,6 @@
 // Checks the import graph of the page's scripts: esbuild resolves every import from the entries
-// (the three scripts the page loads, or the entries named on the command line) and this walks
+// (the three scripts the page loads and the listing worker's, or the entries named on the command
+// line) and this walks
 // what it found. It fails on
 //   - an import cycle: modules must import one another one way only, so that each can be read,
 //     changed and tested knowing only what lies below it;
@@ -15,7 +16,10 @@ import path from 'node:path';
 import {fileURLToPath} from 'node:url';
 
 const sourceDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
-const PAGE_ENTRIES = ['web/js/app/main.js', 'web/js/markdown_viewer.js', 'web/js/feedback.js'];
+const PAGE_ENTRIES = [
+  'web/js/app/main.js', 'web/js/markdown_viewer.js', 'web/js/feedback.js',
+  'web/js/listing-worker.js'
+];
 
 // A plain or compound assignment to a field of `state` (not a comparison), and a step of one.
 const STATE_WRITES = [

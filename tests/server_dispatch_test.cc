@@ -104,6 +104,7 @@ TEST_F(DispatchTest, ThePageScriptsAreServedAsOneValidScriptEach) {
         {"markdown_viewer.js",
          {"function srcsetUrls(", "function lineBreakOf(", "window.openMarkdownViewer ="}},
         {"feedback.js", {"function isWebAddress(", "window.FeedbackStudio ="}},
+        {"listing-worker.js", {"function createListingReader(", "function listingOrder("}},
     };
     TemporaryDirectory directory("wrenfield-page-script");
     for (const auto& [name, markers] : scripts) {
@@ -179,6 +180,12 @@ TEST_F(DispatchTest, ThePageIsServedWithAPolicyThatLoadsNothingElseFromThisServe
                 EXPECT_EQ(std::ranges::count(sources, wide), 0) << directive << " " << wide;
         }
         EXPECT_EQ(std::ranges::count(directives["script-src"], "'unsafe-inline'"), 0);
+        // Workers: the one worker script, by its exact path under both names, and nothing else.
+        ASSERT_NE(find_static_asset(listing_worker_path), nullptr);
+        EXPECT_EQ(find_static_asset(listing_worker_path)->content_type, javascript);
+        EXPECT_EQ(directives["worker-src"],
+                  (std::vector<std::string>{origins[0] + std::string(listing_worker_path),
+                                            origins[1] + std::string(listing_worker_path)}));
     }
     // Only the page carries it; the sheets, scripts and replies are not documents.
     EXPECT_EQ(get("/css/styles.css").header("Content-Security-Policy"), "");

@@ -44,6 +44,8 @@ const StaticAsset* find_static_asset(std::string_view path) {
 std::string page_security_policy(uint16_t port) {
     std::string policy = "default-src 'none'";
     policy += "; script-src" + assets_of_type(port, javascript_asset_type);
+    // Engines without worker-src take the worker's script from script-src, which names it too.
+    policy += "; worker-src" + origins_of_port(port, listing_worker_path);
     // 'unsafe-inline' admits style attributes and style elements (the page's own, the capture's
     // copy of the page, a document's inline styles); what they load is still bound by the
     // directives for images and fonts, and an @import by the sheets named here.

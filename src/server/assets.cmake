@@ -43,9 +43,13 @@ endfunction()
 set(WRENFIELD_PAGE_SCRIPT ${WRENFIELD_ASSET_DIR}/app.js)
 set(WRENFIELD_VIEWER_SCRIPT ${WRENFIELD_ASSET_DIR}/markdown_viewer.js)
 set(WRENFIELD_FEEDBACK_SCRIPT ${WRENFIELD_ASSET_DIR}/feedback.js)
+set(WRENFIELD_LISTING_WORKER_SCRIPT ${WRENFIELD_ASSET_DIR}/listing-worker.js)
 wrenfield_bundle(web/js/app/main.js ${WRENFIELD_PAGE_SCRIPT})
 wrenfield_bundle(web/js/markdown_viewer.js ${WRENFIELD_VIEWER_SCRIPT})
 wrenfield_bundle(web/js/feedback.js ${WRENFIELD_FEEDBACK_SCRIPT})
+# The worker that the page script starts to read and sort folder listings (assets.h names its
+# path for the security policy).
+wrenfield_bundle(web/js/listing-worker.js ${WRENFIELD_LISTING_WORKER_SCRIPT})
 
 # The three content types, by kind (a ";" cannot stand inside a CMake list element).
 set(WRENFIELD_TYPE_html "text/html; charset=utf-8")
@@ -62,6 +66,7 @@ set(WRENFIELD_ASSETS
   "/js/app.js|javascript|${WRENFIELD_PAGE_SCRIPT}"
   "/js/markdown_viewer.js|javascript|${WRENFIELD_VIEWER_SCRIPT}"
   "/js/feedback.js|javascript|${WRENFIELD_FEEDBACK_SCRIPT}"
+  "/js/listing-worker.js|javascript|${WRENFIELD_LISTING_WORKER_SCRIPT}"
   "/vendor/marked.min.js|javascript|node_modules/marked/marked.min.js"
   "/vendor/highlight.min.js|javascript|node_modules/@highlightjs/cdn-assets/highlight.min.js"
   "/vendor/html2canvas.min.js|javascript|node_modules/html2canvas/dist/html2canvas.min.js"

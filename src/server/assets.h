@@ -19,6 +19,10 @@ inline constexpr std::string_view html_asset_type = "text/html; charset=utf-8";
 inline constexpr std::string_view css_asset_type = "text/css; charset=utf-8";
 inline constexpr std::string_view javascript_asset_type = "application/javascript; charset=utf-8";
 
+// The script of the page's one worker (it reads and sorts folder listings), an asset of the
+// table.
+inline constexpr std::string_view listing_worker_path = "/js/listing-worker.js";
+
 // Every asset, in table order. Generated at build time (see assets.cmake).
 std::span<const StaticAsset> static_assets();
 
@@ -27,8 +31,9 @@ const StaticAsset* find_static_asset(std::string_view path);
 
 // The Content-Security-Policy of the page served on `port`. A viewed document becomes part of
 // the page, so the page loads nothing it does not name: its own scripts and style sheets by
-// exact path, the web font, images only from https: and data: (never from this server), and
-// requests only to the API; no frames, plugins, form submissions or base URL.
+// exact path, its one worker by exact path, the web font, images only from https: and data:
+// (never from this server), and requests only to the API; no frames, plugins, form submissions
+// or base URL.
 std::string page_security_policy(uint16_t port);
 
 }  // namespace wrenfield

@@ -81,6 +81,21 @@ export function listedNames(page) {
       '#file-table-body tr .file-item-name', (cells) => cells.map((cell) => cell.textContent));
 }
 
+// The names in the list view's rows once they are `expected` (a new sort's order comes from the
+// listing worker a moment after the click), or as they are at the deadline.
+export async function namesOnceShown(page, expected, timeout = 10000) {
+  try {
+    await page.waitForFunction((names) => {
+      const cells = document.querySelectorAll('#file-table-body tr .file-item-name');
+      return cells.length === names.length &&
+          [...cells].every((cell, i) => cell.textContent === names[i]);
+    }, expected, {timeout});
+  } catch {
+    // The caller's comparison says what differs.
+  }
+  return listedNames(page);
+}
+
 // The names on the grid view's cards, in the order shown.
 export function gridNames(page) {
   return page.$$eval(

@@ -30,20 +30,30 @@ export async function apiRequest(path, options = {}) {
   if (onlyCheck && response.ok) {
     return null;
   }
+  const reply = await readReply(response);
+  const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
+  if (!succeeded) {
+    throw replyFailure(response, reply, fallbackError);
+  }
+  return reply;
+}
+
+// Reads a reply's JSON. A large reply (a folder of thousands of entries) is parsed in a task of
+// its own, after the one that received and decoded it, so that no frame holds both.
+export async function readReply(response) {
   const text = await response.text();
-  // A large reply (a folder of thousands of entries) is parsed in a task of its own, after the
-  // one that received and decoded it, so that no frame holds both.
   if (text.length > LARGE_REPLY_CHARS) {
     await nextTask();
   }
-  const reply = JSON.parse(text);
-  const succeeded = response.ok && (!requireSuccess || (reply && reply.success === true));
-  if (!succeeded) {
-    const failure = new Error((reply && reply.error) || fallbackError);
-    failure.status = response.status;
-    throw failure;
-  }
-  return reply;
+  return JSON.parse(text);
+}
+
+// The error for a reply that did not succeed: its `error`, or `fallbackError` when it has
+// none, with the HTTP status as its `status`.
+export function replyFailure(response, reply, fallbackError) {
+  const failure = new Error((reply && reply.error) || fallbackError);
+  failure.status = response.status;
+  return failure;
 }
 
 // Resolves in a later task, letting the browser draw a frame in between.

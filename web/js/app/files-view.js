@@ -7,6 +7,8 @@ import {elements} from './elements.js';
 import {escapeHtml, formatDate, formatFileSize, readableText} from './format.js';
 import {getFileKind, iconClass} from './kinds.js';
 import {listWindow} from './layout.js';
+import {lowerName} from './listing-order.js';
+import {requestOrder} from './listing.js';
 import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
 
 // {openItem(item), showContextMenu(x, y), selectionChanged(), hiddenToggled()}.
@@ -41,7 +43,7 @@ function handleSortHeaderClick(header) {
     indicator.textContent = '';
   });
   header.querySelector('.sort-indicator').textContent = state.sortAsc ? ' ↑' : ' ↓';
-  renderFiles();
+  showSortedOrder();
 }
 
 function chooseViewMode(mode) {
@@ -64,75 +66,88 @@ function toggleHiddenFiles() {
   actions.hiddenToggled();
 }
 
-// Every entry with its sort value and lower-cased name, in the order the view shows them
-// (folders first), kept until the entries or the order change: a filter keystroke then only
-// walks this list instead of sorting again.
-let sortedEntries = {items: null, column: null, ascending: null, entries: []};
+// The listing shown, as the listing worker read it: its number, its entries with their
+// lower-cased names (which the filter looks in), and the orders of its entries received so far,
+// by sort ("column ascending"). `shown` is the order last drawn: while the order of a new sort is
+// being worked out, filtering and the rest keep to it.
+let listing =
+    {number: 0, items: null, lowerNames: [], orders: new Map(), asked: new Set(), shown: null};
 
-function sortedItems() {
-  return sortedEntriesOf(state.items);
+const sortKey = (column, ascending) => column + (ascending ? ' ascending' : ' descending');
+
+// Takes a listing read by readListing (listing.js) as the one to show, before it is set as the
+// state's entries and drawn.
+export function useListing({listing: number, items, lowerNames, order, column, ascending}) {
+  const key = sortKey(column, ascending);
+  listing = {
+    number,
+    items,
+    lowerNames,
+    orders: new Map([[key, order]]),
+    asked: new Set([key]),
+    shown: order
+  };
 }
 
-// Sorts a listing before it is shown, so that a folder's opening can give the sorting a task of
-// its own: the drawing that follows finds the order made.
-export function sortAhead(items) {
-  sortedEntriesOf(items);
-}
-
-function sortedEntriesOf(items) {
-  const cached = sortedEntries;
-  if (cached.items === items && cached.column === state.sortCol &&
-      cached.ascending === state.sortAsc) {
-    return cached.entries;
+// Draws the entries in the order of the sort chosen: at once when that order is known, else
+// when the listing worker has worked it out (in the meantime the view keeps its order).
+function showSortedOrder() {
+  if (listing.items !== state.items || !askForOrder()) {
+    renderFiles();
   }
-  const direction = state.sortAsc ? 1 : -1;
-  // Each entry's sort value is worked out once, not at every comparison. Array sort is
-  // stable, so entries that compare equal keep the listing's order.
-  const entries = items.map((item) => {
-    const lowerName = String(item.name).toLowerCase();
-    const value = sortValue(item, lowerName);
-    return {item, isDir: item.is_dir, lowerName, value};
+}
+
+// Asks the listing worker for the order of the sort chosen, unless it is known or asked for
+// already; the answer draws the view. Returns whether the order is still to come.
+function askForOrder() {
+  const {sortCol: column, sortAsc: ascending} = state;
+  const key = sortKey(column, ascending);
+  if (listing.orders.has(key)) {
+    return false;
+  }
+  if (listing.asked.has(key)) {
+    return true;
+  }
+  const asked = listing;
+  asked.asked.add(key);
+  requestOrder(asked.number, column, ascending).then((order) => {
+    if (order === null) {
+      // The worker no longer holds the listing: a later draw may ask again.
+      asked.asked.delete(key);
+      return;
+    }
+    if (listing !== asked) {
+      return;
+    }
+    asked.orders.set(key, order);
+    if (sortKey(state.sortCol, state.sortAsc) === key) {
+      renderFiles();
+    }
   });
-  entries.sort((a, b) => {
-    if (a.isDir !== b.isDir) {
-      return a.isDir ? -1 : 1;
-    }
-    if (a.value < b.value) {
-      return -direction;
-    }
-    if (a.value > b.value) {
-      return direction;
-    }
-    return 0;
-  });
-  sortedEntries = {items, column: state.sortCol, ascending: state.sortAsc, entries};
-  return entries;
+  return true;
 }
 
 // The entries to show: hidden ones only when asked for, the filter applied, folders first.
 function visibleItems() {
   const filter = state.filterText.toLowerCase();
+  const keep = (item, name) =>
+      (state.showHidden || !item.is_hidden) && (filter === '' || name.includes(filter));
+  if (listing.items !== state.items) {
+    // Entries not read as a listing (none before the first one): shown in their own order.
+    return state.items.filter((item) => keep(item, lowerName(item)));
+  }
+  askForOrder();
+  const order = listing.orders.get(sortKey(state.sortCol, state.sortAsc)) ?? listing.shown;
+  listing.shown = order;
+  const {items, lowerNames} = listing;
   const shown = [];
-  for (const entry of sortedItems()) {
-    if ((state.showHidden || !entry.item.is_hidden) &&
-        (filter === '' || entry.lowerName.includes(filter))) {
-      shown.push(entry.item);
+  for (let i = 0; i < order.length; i += 1) {
+    const index = order[i];
+    if (keep(items[index], lowerNames[index])) {
+      shown.push(items[index]);
     }
   }
   return shown;
-}
-
-function sortValue(item, lowerName) {
-  switch (state.sortCol) {
-    case 'size':
-      return item.size;
-    case 'type':
-      return getFileKind(item);
-    case 'modified':
-      return item.modified;
-    default:
-      return lowerName;
-  }
 }
 
 function showEmptyState(title, description, offerConnect) {

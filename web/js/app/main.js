@@ -4,7 +4,9 @@
 //
 // Imports run one way, never in a circle (scripts/check-imports.mjs checks it):
 //   pure modules (api, clipboard, dom, format, hosts, icons, kinds, layout, line-breaks, paths,
-//     url-guard), which the viewer and the feedback script share;
+//     url-guard), which the viewer and the feedback script share, and listing-order and
+//     listing-reader, which the listing worker (web/js/listing-worker.js) runs;
+//   listing.js, which reads and orders a folder's listing through that worker;
 //   state.js, the shared record, each piece changed through its functions by its one owner;
 //   elements.js, toast.js and drag.js;
 //   the features, each importing only those listed before it: files-view, quick-access, tree,

@@ -1,13 +1,13 @@
 // Navigation: listing a folder, the history (back, forward), up and refresh; the breadcrumbs,
 // the direct path input and copying the path; opening an entry.
 
-import {apiRequest, nextTask} from './api.js';
 import {copyText} from './clipboard.js';
 import {elements} from './elements.js';
-import {clearSelection, renderFiles, sortAhead} from './files-view.js';
+import {clearSelection, renderFiles, useListing} from './files-view.js';
 import {readableText} from './format.js';
 import {GLOBE_ICON} from './icons.js';
-import {encodePathParameter, parentPath} from './paths.js';
+import {readListing} from './listing.js';
+import {parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
 import {pushHistory, setCurrentPath, setListing, state, stepHistory} from './state.js';
 import {showLoading, showToast} from './toast.js';
@@ -31,17 +31,13 @@ export async function navigateTo(path, addToHistory = true) {
   const listing = ++latestListing;
   showLoading(true);
   try {
-    const items = await apiRequest('/api/list?path=' + encodePathParameter(path), {
+    // The listing is read, parsed and sorted off the page's thread, and reaches the page in
+    // pieces of a few milliseconds each (listing.js).
+    const listed = await readListing(path, {
+      column: state.sortCol,
+      ascending: state.sortAsc,
       fallbackError: 'Failed to list directory',
     });
-    if (!Array.isArray(items)) {
-      throw new Error('Failed to list directory');
-    }
-    // Reading the reply, sorting it and drawing the view each take a task of their own, so that
-    // a large folder never holds the page for all three at once.
-    await nextTask();
-    sortAhead(items);
-    await nextTask();
     // A folder opened since then wins, whichever reply comes last: a late reply for an
     // earlier one (a slow folder, a refresh under way) must not take the view back.
     if (listing !== latestListing) {
@@ -51,7 +47,8 @@ export async function navigateTo(path, addToHistory = true) {
     if (path !== state.currentPath) {
       elements.dropZone.scrollTop = 0;
     }
-    setListing(path, items);
+    useListing(listed);
+    setListing(path, listed.items);
     clearSelection();
     if (addToHistory) {
       pushHistory(path);
@@ -62,7 +59,9 @@ export async function navigateTo(path, addToHistory = true) {
     renderQuickAccess();
     updateTreeActive(path);
   } catch (error) {
-    showToast('Error: ' + error.message);
+    if (!error.superseded) {
+      showToast('Error: ' + error.message);
+    }
   } finally {
     if (listing === latestListing) {
       showLoading(false);
