@@ -33,6 +33,8 @@ struct FileItem {
     int64_t modified = 0;
     std::string permissions;
     bool is_hidden = false;
+    // A symbolic link whose target is a directory (is_dir stays false for it).
+    bool link_to_dir = false;
 };
 
 struct FileContent {

@@ -5,7 +5,7 @@
 import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
 import {escapeHtml, formatDate, formatFileSize, readableText} from './format.js';
-import {getFileKind, iconClass} from './kinds.js';
+import {getFileKind, iconClass, leadsToFolder} from './kinds.js';
 import {listWindow} from './layout.js';
 import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
 
@@ -375,7 +375,7 @@ function setupEntryEvents(container) {
       return;
     }
     const item = entry.item;
-    startEntryDrag(event, {path: item.path, name: item.name, is_dir: item.is_dir === true});
+    startEntryDrag(event, {path: item.path, name: item.name, is_dir: leadsToFolder(item)});
   });
   container.addEventListener('dragend', (event) => {
     if (entryAt(container, event)) {

@@ -7,6 +7,7 @@ import {elements} from './elements.js';
 import {clearSelection, renderFiles, sortAhead} from './files-view.js';
 import {readableText} from './format.js';
 import {GLOBE_ICON} from './icons.js';
+import {leadsToFolder} from './kinds.js';
 import {encodePathParameter, parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
 import {pushHistory, setCurrentPath, setListing, state, stepHistory} from './state.js';
@@ -103,9 +104,10 @@ export function startAt(path) {
   setCurrentPath(path);
 }
 
-// A folder is listed; every file, whatever its kind, goes to the viewer sheet.
+// A folder, or a link to one, is listed under the entry's own path (so the breadcrumbs show
+// the way the user went); every file, whatever its kind, goes to the viewer sheet.
 export function openItem(item) {
-  if (item.is_dir) {
+  if (leadsToFolder(item)) {
     navigateTo(item.path);
     return;
   }
