@@ -47,7 +47,7 @@ TEST(Base64, StandardAlphabetWithPadding) {
 // expand the quoting, and python needs its indentation intact.
 TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     const std::pair<std::string_view, int> programs[] = {
-        {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 1},
+        {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 2},
         {remote_programs::kDelete, 2}, {remote_programs::kRename, 3}, {remote_programs::kWrite, 3}};
     for (const auto& [program, placeholders] : programs) {
         SCOPED_TRACE(program.substr(0, 120));

@@ -307,6 +307,14 @@ TEST_F(RemoteTest, MakeDirectoryDeleteAndRename) {
     ASSERT_TRUE(write_file(scratch_path("file"), "old"));
     EXPECT_EQ(remote_mkdir(connection, scratch_path("file")).error(),
               "[Errno 17] File exists: '" + scratch_path("file") + "'");
+    // Asked to refuse, an existing directory is refused too; a new one is made with its
+    // missing parents.
+    EXPECT_EQ(remote_mkdir(connection, nested, Existing::Refuse).error(),
+              "[Errno 17] File exists: '" + nested + "'");
+    EXPECT_EQ(remote_mkdir(connection, scratch_path("file"), Existing::Refuse).error(),
+              "[Errno 17] File exists: '" + scratch_path("file") + "'");
+    ASSERT_TRUE(remote_mkdir(connection, scratch_path("s/t"), Existing::Refuse).has_value());
+    EXPECT_TRUE(fs::is_directory(scratch_path("s/t")));
 
     // Delete checks the kind of what it removes.
     EXPECT_EQ(remote_delete(connection, scratch_path("p"), RemoteEntry::File).error(),
