@@ -4,7 +4,7 @@
 
 import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
-import {escapeHtml, formatDate, formatFileSize, readableText} from './format.js';
+import {escapeHtml, formatDate, formatFileSize, nameParts, readableText} from './format.js';
 import {getFileKind, iconClass, leadsToFolder} from './kinds.js';
 import {listWindow} from './layout.js';
 import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
@@ -430,11 +430,23 @@ function listRowMarkup(item) {
   return '<tr draggable="true"' + (isSelected(item) ? ' class="selected"' : '') + '>' +
       '<td class="col-name"><div class="file-item-name-cell">' +
       '<span class="file-item-icon entry-icon icon-' + iconClass(item) + '"></span>' +
-      '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
+      nameMarkup(item.name) + '</div></td>' +
       '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
       '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
       '<td class="col-modified">' + escapeHtml(formatDate(item.modified)) + '</td>' +
       '<td class="col-perms">' + escapeHtml(item.permissions) + '</td></tr>';
+}
+
+// A name that may be cut keeps its end in view: the head takes the ellipsis (see nameParts).
+// The whole name is the title.
+function nameMarkup(name) {
+  const [head, tail] = nameParts(name);
+  const title = escapeHtml(name);
+  if (tail === '') {
+    return '<span class="file-item-name" title="' + title + '">' + title + '</span>';
+  }
+  return '<span class="file-item-name split" title="' + title + '"><span class="name-head">' +
+      escapeHtml(head) + '</span><span class="name-tail">' + escapeHtml(tail) + '</span></span>';
 }
 
 function gridCardMarkup(item) {

@@ -158,7 +158,20 @@ function renderBreadcrumbs(path) {
     track.appendChild(pill);
   });
 
+  showTrailEnd();
+}
+
+// Scrolls the breadcrumb track to its end, so that the deepest folder is in view.
+function showTrailEnd() {
+  const track = elements.breadcrumbs;
   track.scrollLeft = track.scrollWidth;
+  markCutCrumbs();
+}
+
+// The track fades out at its left edge only while crumbs are scrolled off there.
+function markCutCrumbs() {
+  const track = elements.breadcrumbs;
+  track.classList.toggle('cut-start', track.scrollLeft > 0);
 }
 
 // The blur handler closes the input after a short delay; reopening it in the meantime must
@@ -242,9 +255,8 @@ export function setupNavigationEvents(navigationActions) {
   elements.copyPathButton.addEventListener('click', copyCurrentPath);
   // The bar is the first to give up room in the toolbar; as it narrows, the deepest folder
   // stays in view.
-  new ResizeObserver(() => {
-    elements.breadcrumbs.scrollLeft = elements.breadcrumbs.scrollWidth;
-  }).observe(elements.breadcrumbs);
+  new ResizeObserver(showTrailEnd).observe(elements.breadcrumbs);
+  elements.breadcrumbs.addEventListener('scroll', markCutCrumbs, {passive: true});
   elements.pathInput.addEventListener('keydown', handlePathInputKeydown);
   elements.pathInput.addEventListener('blur', () => {
     clearTimeout(pathInputBlurTimer);
