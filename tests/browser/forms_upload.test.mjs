@@ -458,7 +458,10 @@ const NAME_FORMS = {
 // is then cancelled. No toast may have come meanwhile (a refusal is never a success).
 async function refusedName(form, name) {
   const mark = await toastMark(page);
+  // A listing under way would clear the selection the rename is opened for.
+  await loadingHidden();
   await form.open();
+  await page.waitForSelector(form.input, {state: 'visible'});
   await page.fill(form.input, name);
   await page.press(form.input, 'Enter');
   await page.waitForSelector(`${form.error}:not(.hidden)`);

@@ -317,11 +317,14 @@ test(
 test(
     'file names keep their spaces and their direction is isolated, in rows, cards, tree and bookmarks',
     async () => {
+      // The two parts of a name cut in its middle are laid out side by side, apart, which
+      // innerText marks with a line break.
       const shownNames = (selector) => page.$$eval(
           selector,
-          (elements) => elements.map(
-              (element) =>
-                  ({text: element.innerText, bidi: getComputedStyle(element).unicodeBidi})),
+          (elements) => elements.map((element) => ({
+                                       text: element.innerText.replaceAll('\n', ''),
+                                       bidi: getComputedStyle(element).unicodeBidi
+                                     })),
       );
       const check = async (selector, expected) => {
         const shown = await shownNames(selector);
