@@ -290,8 +290,10 @@ TEST_F(StartUpTest, WithoutAnExplicitPortFallsBackWhen5050IsTaken) {
         EXPECT_NE(port, 5050);
         EXPECT_NE(port, 8080);
         EXPECT_EQ(status(port)["connected"], false);
-        // Only the start-up and browser lines: the fallback is silent.
+        // Only the start-up and browser lines: the fallback is silent. Standard error is a pipe
+        // of its own, so its line may come after the one on standard output.
         EXPECT_TRUE(program.wait_for_output("Opening in web browser: "));
+        EXPECT_TRUE(program.wait_for_error_output(started_line));
         EXPECT_EQ(program.error_output(), started_line);
     }
 

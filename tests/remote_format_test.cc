@@ -47,7 +47,7 @@ TEST(Base64, StandardAlphabetWithPadding) {
 // expand the quoting, and python needs its indentation intact.
 TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
     const std::pair<std::string_view, int> programs[] = {
-        {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 1},
+        {remote_programs::kList, 1},   {remote_programs::kRead, 2},   {remote_programs::kMkdir, 2},
         {remote_programs::kDelete, 2}, {remote_programs::kRename, 3}, {remote_programs::kWrite, 3}};
     for (const auto& [program, placeholders] : programs) {
         SCOPED_TRACE(program.substr(0, 120));
@@ -85,7 +85,8 @@ TEST(ListingReader, ReadsTheListingProgramsOutput) {
         "\"is_symlink\": false, \"size\": 18446744073709551615, \"modified\": "
         "-9223372036854775808, \"permissions\": \"drwxr-xr-x\", \"is_hidden\": false, "
         "\"extra\": {\"deep\": [[1, 2.5e3, -0, null, true, {}], \"s\\\"\"]}}, "
-        "{\"is_hidden\": true, \"permissions\": \"\", \"modified\": 0, \"size\": 0, "
+        "{\"link_to_dir\": true, \"is_hidden\": true, \"permissions\": \"\", \"modified\": 0, "
+        "\"size\": 0, "
         "\"is_symlink\": true, \"is_dir\": false, \"path\": \"\", \"name\": \".h\"}]\n");
     ASSERT_TRUE(items.has_value()) << items.error();
     ASSERT_EQ(items->size(), 2u);
@@ -97,6 +98,11 @@ TEST(ListingReader, ReadsTheListingProgramsOutput) {
     EXPECT_EQ(first.modified, INT64_MIN);
     EXPECT_TRUE((*items)[1].is_hidden);
     EXPECT_TRUE((*items)[1].is_symlink);
+    // link_to_dir is read when present, and false when left out.
+    EXPECT_TRUE((*items)[1].link_to_dir);
+    EXPECT_FALSE(first.link_to_dir);
+    EXPECT_EQ(parse_error("[{\"link_to_dir\":1}]"),
+              "invalid type: integer `1`, expected a boolean at line 1 column 17");
     EXPECT_TRUE(parse_file_items(" \t\r\n[ ]\n ")->empty());
 
     // A name that is not UTF-8 on the remote side comes as Python's surrogateescape writes it,

@@ -107,12 +107,15 @@ TEST_F(RemoteTest, ListingPutsDirectoriesFirstAndFillsEveryField) {
     ASSERT_TRUE(write_file(root + "/C", ""));
     ASSERT_TRUE(write_file(root + "/.dot", "x"));
     fs::create_directory_symlink(root + "/z", root + "/link");
+    fs::create_symlink(root + "/a", root + "/link-file");
+    fs::create_symlink(root + "/gone", root + "/link-gone");
     ::chmod((root + "/a").c_str(), 0640);
 
     auto items = list_remote_dir(connection, root);
     ASSERT_TRUE(items.has_value()) << items.error();
-    EXPECT_EQ(names(*items), (std::vector<std::string>{".hidden_dir", "B", "empty", "z", ".dot",
-                                                       "a", "C", "link"}));
+    EXPECT_EQ(names(*items),
+              (std::vector<std::string>{".hidden_dir", "B", "empty", "z", ".dot", "a", "C", "link",
+                                        "link-file", "link-gone"}));
     const FileItem& a = (*items)[5];
     EXPECT_EQ(a.path, root + "/a");
     EXPECT_FALSE(a.is_dir);
@@ -137,6 +140,13 @@ TEST_F(RemoteTest, ListingPutsDirectoriesFirstAndFillsEveryField) {
     EXPECT_TRUE(link.is_symlink);
     EXPECT_EQ(link.size, (root + "/z").size());
     EXPECT_EQ(link.permissions, "lrwxrwxrwx");
+    // Only a link whose target is a directory is said to lead to one.
+    EXPECT_TRUE(link.link_to_dir);
+    EXPECT_TRUE((*items)[8].is_symlink);
+    EXPECT_FALSE((*items)[8].link_to_dir);
+    EXPECT_TRUE((*items)[9].is_symlink);
+    EXPECT_FALSE((*items)[9].link_to_dir);
+    EXPECT_FALSE(z.link_to_dir);
 
     // The same listing with a trailing "/" joins the paths with one "/".
     auto again = list_remote_dir(connection, root + "/");
@@ -297,6 +307,14 @@ TEST_F(RemoteTest, MakeDirectoryDeleteAndRename) {
     ASSERT_TRUE(write_file(scratch_path("file"), "old"));
     EXPECT_EQ(remote_mkdir(connection, scratch_path("file")).error(),
               "[Errno 17] File exists: '" + scratch_path("file") + "'");
+    // Asked to refuse, an existing directory is refused too; a new one is made with its
+    // missing parents.
+    EXPECT_EQ(remote_mkdir(connection, nested, Existing::Refuse).error(),
+              "[Errno 17] File exists: '" + nested + "'");
+    EXPECT_EQ(remote_mkdir(connection, scratch_path("file"), Existing::Refuse).error(),
+              "[Errno 17] File exists: '" + scratch_path("file") + "'");
+    ASSERT_TRUE(remote_mkdir(connection, scratch_path("s/t"), Existing::Refuse).has_value());
+    EXPECT_TRUE(fs::is_directory(scratch_path("s/t")));
 
     // Delete checks the kind of what it removes.
     EXPECT_EQ(remote_delete(connection, scratch_path("p"), RemoteEntry::File).error(),

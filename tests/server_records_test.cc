@@ -130,6 +130,10 @@ TEST(PayloadTest, FieldsAndTheirTypes) {
         R"({"extra":{"x":[1,-2.5e3,{"y":null,"z":[true,false,"s\"\u0041"]}],"w":{}},"path":"/a","more":[]})");
     ASSERT_TRUE(ignored) << ignored.error();
     EXPECT_EQ(ignored->path, "/a");
+    EXPECT_FALSE(ignored->no_replace);
+    auto refusing = read_mkdir_payload(R"({"no_replace":true,"path":"/a"})");
+    ASSERT_TRUE(refusing) << refusing.error();
+    EXPECT_TRUE(refusing->no_replace);
 
     EXPECT_EQ(rejection(read_mkdir_payload(R"({"path":"/a","path":"/a"})")),
               "duplicate field `path` at line 1 column 19");
@@ -155,7 +159,7 @@ TEST(PayloadTest, FieldsAndTheirTypes) {
     EXPECT_EQ(rejection(read_write_payload(R"({"path":"/f","content":"","no_replace":null})")),
               "invalid type: null, expected a boolean at line 1 column 43");
     EXPECT_EQ(rejection(read_mkdir_payload("[]")),
-              "invalid length 0, expected struct MkdirPayload with 1 element at line 1 column 2");
+              "invalid length 0, expected struct MkdirPayload with 2 elements at line 1 column 2");
 }
 
 TEST(PayloadTest, StringsAreDecoded) {

@@ -88,11 +88,13 @@ TEST(RepliesTest, RemoteRecordsKeepTheirKeyOrder) {
     EXPECT_TRUE(to_json(probe).dump().ends_with(
         ",\"has_python\":true,\"error\":null,\"identity_file\":\"~/.ssh/id\"}"));
 
-    const FileItem item{"a", "/r/a", false, false, 5, 1700000000, "-rw-r-----", false};
+    FileItem item{"a", "/r/a", false, false, 5, 1700000000, "-rw-r-----", false};
     EXPECT_EQ(to_json(item).dump(),
               "{\"name\":\"a\",\"path\":\"/r/a\",\"is_dir\":false,\"is_symlink\":false,"
               "\"size\":5,\"modified\":1700000000,\"permissions\":\"-rw-r-----\",\"is_hidden\":"
-              "false}");
+              "false,\"link_to_dir\":false}");
+    item.is_symlink = item.link_to_dir = true;
+    EXPECT_TRUE(to_json(item).dump().ends_with(",\"is_hidden\":false,\"link_to_dir\":true}"));
     EXPECT_EQ(to_json(FileContent{"/r/latin1", "Y2Fm6Q==", true, 4}).dump(),
               "{\"path\":\"/r/latin1\",\"content\":\"Y2Fm6Q==\",\"is_binary\":true,\"size\":4}");
 }

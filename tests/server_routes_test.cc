@@ -178,6 +178,13 @@ TEST_F(RoutesTest, ReadWriteAndTheFileChanges) {
     EXPECT_EQ(post("/api/mkdir", {{"path", scratch_path("folder")}}).body,
               R"({"success":true,"message":"Directory created successfully"})");
     EXPECT_TRUE(std::filesystem::is_directory(scratch_path("folder")));
+    // With no_replace, a name that is taken is refused, whether a folder or a file holds it.
+    for (const std::string taken : {scratch_path("folder"), file}) {
+        HttpReply refused = post("/api/mkdir", {{"path", taken}, {"no_replace", true}});
+        EXPECT_EQ(refused.status, 500);
+        EXPECT_EQ(Json::parse(refused.body)["error"], "[Errno 17] File exists: '" + taken + "'");
+    }
+    EXPECT_EQ(read_file(file), "caf\xc3\xa9\n");
 
     EXPECT_EQ(post("/api/rename", {{"from", file}, {"to", scratch_path("folder/moved.txt")}}).body,
               R"({"success":true,"message":"Renamed successfully"})");

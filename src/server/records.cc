@@ -109,8 +109,9 @@ enum ConnectField : size_t {
     connect_key_path
 };
 
-constexpr FieldDescription mkdir_fields[] = {{"path", FieldKind::string}};
-enum MkdirField : size_t { mkdir_path };
+constexpr FieldDescription mkdir_fields[] = {{"path", FieldKind::string},
+                                             {"no_replace", FieldKind::defaulted_boolean}};
+enum MkdirField : size_t { mkdir_path, mkdir_no_replace };
 
 constexpr FieldDescription rename_fields[] = {{"from", FieldKind::string},
                                               {"to", FieldKind::string},
@@ -146,7 +147,7 @@ std::expected<MkdirPayload, std::string> read_mkdir_payload(std::string_view bod
     auto fields = read_fields(body, "struct MkdirPayload", mkdir_fields);
     if (!fields)
         return std::unexpected(fields.error());
-    return MkdirPayload{take_text((*fields)[mkdir_path])};
+    return MkdirPayload{take_text((*fields)[mkdir_path]), take_flag((*fields)[mkdir_no_replace])};
 }
 
 std::expected<RenamePayload, std::string> read_rename_payload(std::string_view body) {

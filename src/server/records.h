@@ -30,6 +30,9 @@ struct ConnectPayload {
 
 struct MkdirPayload {
     std::string path;
+    // Refuse when a directory exists at `path` rather than take it as made; may be left out
+    // (false).
+    bool no_replace = false;
 };
 
 struct RenamePayload {

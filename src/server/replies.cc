@@ -42,6 +42,7 @@ nlohmann::ordered_json to_json(const FileItem& item) {
     json["modified"] = item.modified;
     json["permissions"] = item.permissions;
     json["is_hidden"] = item.is_hidden;
+    json["link_to_dir"] = item.link_to_dir;
     return json;
 }
 

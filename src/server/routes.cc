@@ -424,7 +424,7 @@ RouteAnswer mkdir_route(const ApiRequest& request, const ServerContext& context)
     return change_route(
         request, context, read_mkdir_payload, "Directory created successfully",
         [](const SshConnection& connection, const MkdirPayload& payload, CancelToken* stop) {
-            return remote_mkdir(connection, payload.path, stop);
+            return remote_mkdir(connection, payload.path, existing_for(payload.no_replace), stop);
         });
 }
 

@@ -24,14 +24,20 @@ enum FileItemField : size_t {
     kModified,
     kPermissions,
     kIsHidden,
+    kLinkToDir,
     kFileItemFieldCount
 };
 
 constexpr json_reader::FieldDescription kFileItemFields[] = {
-    {"name", FieldKind::string},        {"path", FieldKind::string},
-    {"is_dir", FieldKind::boolean},     {"is_symlink", FieldKind::boolean},
-    {"size", FieldKind::u64},           {"modified", FieldKind::i64},
-    {"permissions", FieldKind::string}, {"is_hidden", FieldKind::boolean}};
+    {"name", FieldKind::string},
+    {"path", FieldKind::string},
+    {"is_dir", FieldKind::boolean},
+    {"is_symlink", FieldKind::boolean},
+    {"size", FieldKind::u64},
+    {"modified", FieldKind::i64},
+    {"permissions", FieldKind::string},
+    {"is_hidden", FieldKind::boolean},
+    {"link_to_dir", FieldKind::defaulted_boolean}};
 
 static_assert(std::size(kFileItemFields) == kFileItemFieldCount);
 
@@ -52,6 +58,8 @@ std::expected<std::vector<FileItem>, Error> parse_file_items(std::string_view js
                 .modified = std::get<int64_t>(values[kModified]),
                 .permissions = std::move(std::get<std::string>(values[kPermissions])),
                 .is_hidden = std::get<bool>(values[kIsHidden]),
+                .link_to_dir = std::holds_alternative<bool>(values[kLinkToDir]) &&
+                               std::get<bool>(values[kLinkToDir]),
             });
         });
     if (!read)

@@ -315,9 +315,10 @@ std::expected<std::string, Error> RemoteFileStream::read_all() {
 }
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
-                                        CancelToken* cancel) {
+                                        Existing existing, CancelToken* cancel) {
     auto output = run_remote_program(
-        connection, remote_programs::fill_program(remote_programs::kMkdir, {encoded(path)}),
+        connection,
+        remote_programs::fill_program(remote_programs::kMkdir, {encoded(path), refuses(existing)}),
         "SSH mkdir error: ", "Failed to create directory: " + std::string(path), cancel);
     if (!output)
         return std::unexpected(output.error());

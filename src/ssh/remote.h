@@ -33,6 +33,8 @@ struct FileItem {
     int64_t modified = 0;
     std::string permissions;
     bool is_hidden = false;
+    // A symbolic link whose target is a directory (is_dir stays false for it).
+    bool link_to_dir = false;
 };
 
 struct FileContent {
@@ -130,10 +132,11 @@ class RemoteFileStream {
     std::optional<ReadError> failure_;
 };
 
-// What a write or a rename does when something already exists under the name it makes: replace
-// it (a write keeps the file's identity), or refuse with the system's "[Errno 17] File exists"
-// text. The refusal is made by the remote file system itself (an exclusive create, a rename
-// that does not replace), so nothing that appears meanwhile is replaced either.
+// What a write, a rename or a mkdir does when something already exists under the name it makes:
+// replace it (a write keeps the file's identity; a mkdir takes an existing directory as made),
+// or refuse with the system's "[Errno 17] File exists" text. The refusal is made by the remote
+// file system itself (an exclusive create, a rename that does not replace, a plain mkdir), so
+// nothing that appears meanwhile is replaced either.
 enum class Existing { Replace, Refuse };
 
 // Where the bytes of a streamed write come from: hands them to `receive` in order, piece by
@@ -151,6 +154,7 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                CancelToken* cancel = nullptr);
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
+                                        Existing existing = Existing::Replace,
                                         CancelToken* cancel = nullptr);
 std::expected<void, Error> remote_write_file(const SshConnection& connection, std::string_view path,
                                              std::string_view data,

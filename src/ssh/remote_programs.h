@@ -32,6 +32,9 @@ extern const std::string_view kList;  // src/ssh/remote/list.py
 // the bound; the rest, and files the kernel cannot copy so, go through one buffer.
 extern const std::string_view kRead;  // src/ssh/remote/read.py
 
+// Makes a directory and any missing parents. Placeholders: the Base64 path, then True to refuse
+// a directory that exists already ("[Errno 17] File exists"); with False it counts as made. An
+// entry of another kind under the name is refused either way.
 extern const std::string_view kMkdir;  // src/ssh/remote/mkdir.py
 
 // Removes one file or link or, with True as the second placeholder, a directory with all it

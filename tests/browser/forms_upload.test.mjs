@@ -1,7 +1,7 @@
 // Uploads (picker and dropped files), the new-file, new-folder, rename and delete forms and the
 // theme engine, in headless Chromium against the program and the local sshd.
 import assert from 'node:assert/strict';
-import {existsSync, readFileSync, statSync} from 'node:fs';
+import {existsSync, readFileSync, rmSync, statSync} from 'node:fs';
 import {after, before, test} from 'node:test';
 
 import {countRequests, expandTreeNode, expandTreeTo, recordToasts, toastMark, toastsSince, treeChildren, treeNode, waitForToast,} from './action_helpers.mjs';
@@ -269,11 +269,21 @@ test(
       assert.equal(statSync(`${scratch}/work/created.md`).size, 0);
 
       // A failing request keeps the modal open with the server's message; reopening clears it.
+      // (The server's refusal is answered here.)
+      await page.route(
+          '**/api/write',
+          (route) => route.fulfill({
+            status: 500,
+            contentType: 'application/json',
+            body: '{"success":false,"error":"[Errno 28] No space left on device"}'
+          }),
+      );
       await page.click('#btn-new-file');
-      await page.fill('#input-new-filename', 'missing-folder/file.md');
+      await page.fill('#input-new-filename', 'unwritable.md');
       await page.click('#modal-new-file button[type=submit]');
       await page.waitForSelector('#new-file-error:not(.hidden)');
-      assert.ok((await page.textContent('#new-file-error')).length > 0);
+      await page.unroute('**/api/write');
+      assert.equal(await page.textContent('#new-file-error'), '[Errno 28] No space left on device');
       assert.equal(await page.isVisible('#modal-new-file'), true);
       await page.click('#btn-close-new-file');
       await page.click('#btn-new-file');
@@ -350,9 +360,11 @@ test('rename: the modal holds the name, the request goes to the same folder', as
   // A failure stays in the modal.
   await rowOf(page, 'new-name.txt').click();
   await page.keyboard.press('F2');
-  await page.fill('#input-rename', 'no-such-folder/x.txt');
+  rmSync(`${scratch}/work/new-name.txt`);
+  await page.fill('#input-rename', 'x.txt');
   await page.press('#input-rename', 'Enter');
   await page.waitForSelector('#rename-error:not(.hidden)');
+  assert.match(await page.textContent('#rename-error'), /^\[Errno 2\] No such file/);
   assert.equal(await page.isVisible('#modal-rename'), true);
   await page.click('#btn-close-rename');
 
@@ -416,8 +428,52 @@ test('deleting a folder sends is_dir true; a failure shows in the modal', async 
   assert.equal(await page.evaluate(() => window.state.selectedItem), null);
 });
 
+// The three forms that take a name: how each opens (rename: for other.txt of the folder shown),
+// its input, error box and Cancel button.
+const NAME_FORMS = {
+  newFile: {
+    open: () => page.click('#btn-new-file'),
+    input: '#input-new-filename',
+    error: '#new-file-error',
+    cancel: '#btn-cancel-new-file',
+  },
+  newFolder: {
+    open: () => page.click('#btn-new-folder'),
+    input: '#input-new-foldername',
+    error: '#new-folder-error',
+    cancel: '#btn-cancel-new-folder',
+  },
+  rename: {
+    open: async () => {
+      await rowOf(page, 'other.txt').click();
+      await page.keyboard.press('F2');
+    },
+    input: '#input-rename',
+    error: '#rename-error',
+    cancel: '#btn-cancel-rename',
+  },
+};
+
+// Submits `name` in `form` and resolves to the reason shown once the form refused it; the form
+// is then cancelled. No toast may have come meanwhile (a refusal is never a success).
+async function refusedName(form, name) {
+  const mark = await toastMark(page);
+  // A listing under way would clear the selection the rename is opened for.
+  await loadingHidden();
+  await form.open();
+  await page.waitForSelector(form.input, {state: 'visible'});
+  await page.fill(form.input, name);
+  await page.press(form.input, 'Enter');
+  await page.waitForSelector(`${form.error}:not(.hidden)`);
+  const reason = await page.textContent(form.error);
+  assert.equal(await page.isVisible(form.input), true);
+  await page.click(form.cancel);
+  assert.deepEqual(await toastsSince(page, mark), [], name);
+  return reason;
+}
+
 test(
-    'new file and rename refuse a name already in the folder shown; delete keeps its item',
+    'new file, new folder and rename refuse a name taken or not of the folder; delete keeps its item',
     async () => {
       await goToPath(page, `${scratch}/clash`);
       const taken = 'A file or folder named "keep.txt" already exists.';
@@ -439,28 +495,47 @@ test(
           [taken, true]);
       await page.click('#btn-cancel-rename');
 
-      // A name outside the folder shown is refused by the remote side, in the same words.
-      const deeper = 'A file or folder named "sub/keep.txt" already exists.';
-      await page.click('#btn-new-file');
-      await page.fill('#input-new-filename', 'sub/keep.txt');
-      await page.press('#input-new-filename', 'Enter');
-      await page.waitForSelector('#new-file-error:not(.hidden)');
-      assert.equal(await page.textContent('#new-file-error'), deeper);
-      await page.click('#btn-cancel-new-file');
-      await rowOf(page, 'other.txt').click();
-      await page.keyboard.press('F2');
-      await page.fill('#input-rename', 'sub/keep.txt');
-      await page.press('#input-rename', 'Enter');
-      await page.waitForSelector('#rename-error:not(.hidden)');
-      assert.equal(await page.textContent('#rename-error'), deeper);
-      await page.click('#btn-cancel-rename');
+      // New Folder refuses a name the folder shows, a folder's as well as a file's.
+      for (const name of ['sub', 'keep.txt']) {
+        assert.equal(
+            await refusedName(NAME_FORMS.newFolder, name),
+            `A file or folder named "${name}" already exists.`);
+      }
+
+      // A name that would reach into another folder, or name the folder itself or its parent,
+      // is refused by every form before asking, and nothing moves.
+      const requests = countRequests(page, '/api/rename');
+      for (const form of Object.values(NAME_FORMS)) {
+        for (const name of ['sub/keep.txt', '../escaped.txt', 'sub/']) {
+          assert.equal(await refusedName(form, name), 'A name cannot contain "/".', name);
+        }
+        for (const name of ['.', '..']) {
+          assert.equal(await refusedName(form, name), 'A name cannot be "." or "..".', name);
+        }
+      }
+      assert.equal(requests.count(), 0);
+      requests.stop();
+
+      // A name taken since the listing was shown is refused by the remote side, in the same
+      // words, whether a folder or a file took it; a folder is not taken as made.
+      makeRemoteFiles(scratch, {'clash/late-dir/keep.txt': 'late\n', 'clash/late.txt': 'late\n'});
+      for (const form of Object.values(NAME_FORMS)) {
+        for (const name of ['late-dir', 'late.txt']) {
+          assert.equal(
+              await refusedName(form, name), `A file or folder named "${name}" already exists.`,
+              `${form.input} ${name}`);
+        }
+      }
       assert.deepEqual(
           [
             readFileSync(`${scratch}/clash/keep.txt`, 'utf8'),
             readFileSync(`${scratch}/clash/sub/keep.txt`, 'utf8'),
-            existsSync(`${scratch}/clash/other.txt`)
+            readFileSync(`${scratch}/clash/late.txt`, 'utf8'),
+            readFileSync(`${scratch}/clash/late-dir/keep.txt`, 'utf8'),
+            existsSync(`${scratch}/clash/other.txt`),
+            existsSync(`${scratch}/escaped.txt`),
           ],
-          ['precious\n', 'deeper\n', true]);
+          ['precious\n', 'deeper\n', 'late\n', 'late\n', true, false]);
 
       // A listing that arrives while the delete modal is open clears the selection, not the modal's
       // item.

@@ -730,9 +730,12 @@ function namesOnScreen(page) {
 // Scrolls the file view a screenful at a time from the top to the end, gathering the names
 // seen, in order without repeats.
 async function scrollThrough(page) {
+  // The view may stand anywhere (a switch of view keeps the selected entry in view): back at
+  // the top, the entries there are built by the scroll event, before the next frame.
   await page.evaluate(() => {
     document.getElementById('drop-zone').scrollTop = 0;
   });
+  await page.evaluate(() => new Promise((resolve) => requestAnimationFrame(resolve)));
   const seen = [];
   for (;;) {
     for (const name of await namesOnScreen(page)) {

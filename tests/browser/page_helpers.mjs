@@ -123,10 +123,12 @@ export function rowCells(page, name) {
   );
 }
 
-// The list row of `name`, as a locator.
+// The list row of `name`, as a locator. The name's whole text is matched exactly: a name cut in
+// its middle shows in two parts, which `:text-is` (it looks at one text node) would not find.
 export function rowOf(page, name) {
+  const exactly = new RegExp('^' + name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&') + '$');
   return page.locator('#file-table-body tr').filter({
-    has: page.locator(`.file-item-name:text-is(${JSON.stringify(name)})`)
+    has: page.locator('.file-item-name', {hasText: exactly}),
   });
 }
 

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {escapeHtml, formatDate, formatFileSize, readableText} from '../../web/js/app/format.js';
+import {escapeHtml, formatDate, formatFileSize, nameParts, readableText} from '../../web/js/app/format.js';
 
 const KB = 1024;
 const MB = KB * 1024;
@@ -78,4 +78,29 @@ test('lone surrogates show as the replacement character', () => {
   assert.equal(readableText('\ud800\ud83d\udcc1\udcff'), '\ufffd\ud83d\udcc1\ufffd');
   assert.equal(readableText('plain'), 'plain');
   assert.equal(escapeHtml('<caf\udce9>'), '&lt;caf\ufffd&gt;');
+});
+
+test('a name splits before its extension and last few characters, never inside a character', () => {
+  const cases = {
+    'file-00004.txt': ['file-00', '004.txt'],
+    'archive.tar.gz': ['archive.', 'tar.gz'],
+    'Makefile': ['Makef', 'ile'],
+    // A long "extension" is not kept whole; the name's end is.
+    ['x'.repeat(20) + '.averylongsuffix']: ['x'.repeat(20) + '.averylongsuf', 'fix'],
+    // Too short to gain from a cut in the middle.
+    'ab.txt': ['ab.txt', ''],
+    '': ['', ''],
+    // Marks and joined emoji stay with the character they belong to.
+    'abcde\u0301f.md': ['abcd', 'e\u0301f.md'],
+    'abcd\u{1F468}\u200d\u{1F469}x.md': ['abcd', '\u{1F468}\u200d\u{1F469}x.md'],
+    // Astral characters count as one.
+    'a\u{1F600}\u{1F600}\u{1F600}\u{1F600}.md': ['a\u{1F600}', '\u{1F600}\u{1F600}\u{1F600}.md'],
+    // Right-to-left text is never split.
+    '\u05e9\u05dc\u05d5\u05dd-long-name.txt': ['\u05e9\u05dc\u05d5\u05dd-long-name.txt', ''],
+    'abc\u202edef-ghi.txt': ['abc\u202edef-ghi.txt', ''],
+  };
+  for (const [name, parts] of Object.entries(cases)) {
+    assert.deepEqual(nameParts(name), parts, name);
+    assert.equal(parts.join(''), name);
+  }
 });

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {FILE_KINDS, fileExtension, getFileKind, iconClass} from '../../web/js/app/kinds.js';
+import {FILE_KINDS, fileExtension, getFileKind, iconClass, leadsToFolder} from '../../web/js/app/kinds.js';
 
 const file = (name) => ({name, is_dir: false});
 
@@ -52,4 +52,16 @@ test('icon classes: a folder, each class by extension, and the plain page for th
     assert.equal(iconClass(file(name)), icon, name);
   }
   assert.equal(iconClass({name: 'photo.png', is_dir: true}), 'folder');
+});
+
+test('a link to a folder leads to a folder; a link to a file or a dangling one does not', () => {
+  const toFolder = {name: 'docs.md', is_dir: false, is_symlink: true, link_to_dir: true};
+  const toFile = {name: 'docs.md', is_dir: false, is_symlink: true, link_to_dir: false};
+  assert.deepEqual(
+      [toFolder, toFile, file('docs.md'), {name: 'd', is_dir: true}].map(leadsToFolder),
+      [true, false, false, true]);
+  assert.equal(getFileKind(toFolder), 'Folder');
+  assert.equal(iconClass(toFolder), 'folder-link');
+  assert.equal(getFileKind(toFile), 'Markdown');
+  assert.equal(iconClass(toFile), 'markdown');
 });

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import {bookmarkParent, childPath, encodePathParameter, parentPath, pathDisplayName} from '../../web/js/app/paths.js';
+import {bookmarkParent, childPath, encodePathParameter, entryNameProblem, parentPath, pathDisplayName} from '../../web/js/app/paths.js';
 
 test('the enclosing folder, for absolute and relative paths', () => {
   const cases = {
@@ -51,4 +51,17 @@ test('a path parameter carries the bytes of a name that is not UTF-8', () => {
   // A lone surrogate that stands for no byte is sent as U+FFFD.
   assert.equal(encodePathParameter('a\ud800b\udc41'), 'a%EF%BF%BDb%EF%BF%BD');
   assert.equal(encodePathParameter(''), '');
+});
+
+test('a name made or renamed in a folder stays in that folder', () => {
+  for (const name of ['notes.txt', '...', '.hidden', '..x', 'a\\b', 'sp ace']) {
+    assert.equal(entryNameProblem(name), '', name);
+  }
+  assert.equal(entryNameProblem(''), 'Enter a name.');
+  for (const name of ['../escaped.txt', 'sub/moved.txt', '/', 'end/']) {
+    assert.equal(entryNameProblem(name), 'A name cannot contain "/".', name);
+  }
+  for (const name of ['.', '..']) {
+    assert.equal(entryNameProblem(name), 'A name cannot be "." or "..".', name);
+  }
 });

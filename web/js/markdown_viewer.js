@@ -559,6 +559,9 @@ async function openMarkdownViewer(file) {
   showPaneMessage('Loading file from remote VM...', 'var(--text-secondary)', '40px', true);
   backdrop.classList.remove('hidden');
   setStatus('Loading...');
+  // The count shown is the file before's until the load ends: the loaded file's then, none
+  // after a failure.
+  charCount.textContent = '';
 
   try {
     const reply = await readFile(file.path);

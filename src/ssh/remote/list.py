@@ -18,7 +18,8 @@ try:
                     'size': st.st_size if not is_d else 0,
                     'modified': int(st.st_mtime),
                     'permissions': stat.filemode(st.st_mode),
-                    'is_hidden': entry.name.startswith('.')
+                    'is_hidden': entry.name.startswith('.'),
+                    'link_to_dir': is_s and entry.is_dir()
                 })
             except Exception:
                 pass

@@ -4,8 +4,8 @@
 
 import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
-import {escapeHtml, formatDate, formatFileSize, readableText} from './format.js';
-import {getFileKind, iconClass} from './kinds.js';
+import {escapeHtml, formatDate, formatFileSize, nameParts, readableText} from './format.js';
+import {getFileKind, iconClass, leadsToFolder} from './kinds.js';
 import {listWindow} from './layout.js';
 import {lowerName} from './listing-order.js';
 import {requestOrder} from './listing.js';
@@ -46,11 +46,15 @@ function handleSortHeaderClick(header) {
   showSortedOrder();
 }
 
+// The other view shows the same entries at another pitch; the place is carried over (see
+// placeInView).
 function chooseViewMode(mode) {
+  const place = placeInView();
   setViewMode(mode);
   elements.listViewButton.classList.toggle('active', mode === 'list');
   elements.gridViewButton.classList.toggle('active', mode === 'grid');
   renderFiles();
+  restorePlace(place);
 }
 
 // Shows or hides the hidden entries of the file view; the toolbar's switch (toggleHiddenFiles)
@@ -339,6 +343,94 @@ function measurePitch(container, columns) {
   return 0;
 }
 
+// The rows or cards of the built part, without the spacer rows: the i-th shows
+// shownItems[built.start + i].
+function entryElements(container) {
+  const children = Array.from(container.children);
+  return isGrid(container) ?
+      children :
+      children.filter((element) => !element.classList.contains('virtual-spacer'));
+}
+
+// The top edge of the part of the view where entries show: below the list's sticky header.
+function viewTop(container) {
+  const top = elements.dropZone.getBoundingClientRect().top;
+  return isGrid(container) ? top : top + container.parentElement.tHead.offsetHeight;
+}
+
+// Where the view stands, to be kept when it changes to the other view: the selected entry's
+// distance from the top of the view while it is in view, and the first entry at the top of the
+// view, the first one with more than half of it below the top (whether the view is scrolled at
+// all). Null with nothing shown.
+function placeInView() {
+  const container = built.container;
+  if (!container || shownItems.length === 0) {
+    return null;
+  }
+  const top = viewTop(container);
+  const bottom = elements.dropZone.getBoundingClientRect().bottom;
+  const place = {atTop: elements.dropZone.scrollTop === 0, first: null, selectedOffset: null};
+  entryElements(container).forEach((element, index) => {
+    const box = element.getBoundingClientRect();
+    const item = shownItems[built.start + index];
+    if (place.first === null && box.bottom - top > box.height / 2) {
+      place.first = item;
+    }
+    if (isSelected(item) && box.bottom > top && box.top < bottom) {
+      place.selectedOffset = box.top - top;
+    }
+  });
+  return place;
+}
+
+// After a change of view: the selected entry is in view, where it was when it was in view
+// (as far as its new size allows), else at the top; without a selection the entry that was at
+// the top is at the top again.
+function restorePlace(place) {
+  if (!place || !built.container) {
+    return;
+  }
+  const selected = state.selectedItem;
+  const selectedIndex = selected ? shownItems.findIndex((item) => item.path === selected.path) : -1;
+  if (selectedIndex >= 0) {
+    scrollEntryTo(selectedIndex, Math.max(0, place.selectedOffset ?? 0));
+  } else if (place.atTop) {
+    elements.dropZone.scrollTop = 0;
+    buildWindow(false);
+  } else if (place.first) {
+    scrollEntryTo(shownItems.indexOf(place.first), 0);
+  }
+}
+
+// Scrolls so that entry `index` of the shown ones is `offset` pixels below the top of the
+// view, and wholly in view: first from its row's reckoned place, which gets it built, then
+// exactly from the element built for it.
+function scrollEntryTo(index, offset) {
+  const container = built.container;
+  const zone = elements.dropZone;
+  if (index < 0 || !container) {
+    return;
+  }
+  const grid = isGrid(container);
+  const columns = grid ? gridColumns() : 1;
+  const pitch = measuredPitch[grid ? 'grid' : 'list'] || ESTIMATED_PITCH[grid ? 'grid' : 'list'];
+  const top = viewTop(container);
+  const zoneTop = zone.getBoundingClientRect().top;
+  const origin =
+      zone.scrollTop + container.getBoundingClientRect().top - zoneTop + (grid ? GRID_PADDING : 0);
+  zone.scrollTop = origin + Math.floor(index / columns) * pitch - (top - zoneTop) - offset;
+  buildWindow(false);
+  const element = entryElements(container)[index - built.start];
+  if (!element) {
+    return;
+  }
+  const box = element.getBoundingClientRect();
+  const bottom = zone.getBoundingClientRect().bottom;
+  const wanted = Math.max(top, Math.min(top + offset, bottom - box.height));
+  zone.scrollTop += box.top - wanted;
+  buildWindow(false);
+}
+
 // The entry shown by a row or card of the built part.
 function itemOfElement(container, element) {
   if (element.classList.contains('virtual-spacer')) {
@@ -353,11 +445,23 @@ function listRowMarkup(item) {
   return '<tr draggable="true"' + (isSelected(item) ? ' class="selected"' : '') + '>' +
       '<td class="col-name"><div class="file-item-name-cell">' +
       '<span class="file-item-icon entry-icon icon-' + iconClass(item) + '"></span>' +
-      '<span class="file-item-name">' + escapeHtml(item.name) + '</span></div></td>' +
+      nameMarkup(item.name) + '</div></td>' +
       '<td class="col-size">' + (item.is_dir ? '--' : formatFileSize(item.size)) + '</td>' +
       '<td class="col-type">' + escapeHtml(getFileKind(item)) + '</td>' +
       '<td class="col-modified">' + escapeHtml(formatDate(item.modified)) + '</td>' +
       '<td class="col-perms">' + escapeHtml(item.permissions) + '</td></tr>';
+}
+
+// A name that may be cut keeps its end in view: the head takes the ellipsis (see nameParts).
+// The whole name is the title.
+function nameMarkup(name) {
+  const [head, tail] = nameParts(name);
+  const title = escapeHtml(name);
+  if (tail === '') {
+    return '<span class="file-item-name" title="' + title + '">' + title + '</span>';
+  }
+  return '<span class="file-item-name split" title="' + title + '"><span class="name-head">' +
+      escapeHtml(head) + '</span><span class="name-tail">' + escapeHtml(tail) + '</span></span>';
 }
 
 function gridCardMarkup(item) {
@@ -390,7 +494,7 @@ function setupEntryEvents(container) {
       return;
     }
     const item = entry.item;
-    startEntryDrag(event, {path: item.path, name: item.name, is_dir: item.is_dir === true});
+    startEntryDrag(event, {path: item.path, name: item.name, is_dir: leadsToFolder(item)});
   });
   container.addEventListener('dragend', (event) => {
     if (entryAt(container, event)) {

@@ -1,4 +1,5 @@
-// Texts made from entry data: sizes, dates, and HTML-escaped text. Pure functions.
+// Texts made from entry data: sizes, dates, HTML-escaped text and the parts of a name that a
+// cut keeps. Pure functions.
 
 const SIZE_UNITS = ['B', 'KB', 'MB', 'GB', 'TB'];
 
@@ -69,4 +70,40 @@ export function escapeHtml(text) {
     return '';
   }
   return readableText(text).replace(/[&<>'"]/g, (character) => HTML_ESCAPES[character]);
+}
+
+// How many characters of a name's stem stay in view beside its extension when the name is cut,
+// and how long an extension may be (with its dot) to be kept whole.
+const KEPT_STEM_END = 3;
+const LONGEST_KEPT_EXTENSION = 10;
+// Marks (variation selectors among them) and joiners belong to the character before them.
+const JOINS_PREVIOUS = /^(?:\p{M}|\u200c|\u200d)/u;
+// Right-to-left letters and bidirectional controls: two separately laid-out parts of such a
+// name could show its characters out of order.
+const BIDI_SENSITIVE =
+    /[\u0590-\u08ff\ufb1d-\ufdff\ufe70-\ufeff\u200e\u200f\u202a-\u202e\u2066-\u2069\u{10800}-\u{10fff}\u{1e800}-\u{1efff}]/u;
+
+// A name split where a cut leaves out its middle: [head, tail], the tail being the extension
+// (".txt") with the last few characters of the stem before it, or the name's last few
+// characters when it has no short extension. The head takes the ellipsis when the name does not
+// fit, so that the tail, and the extension with it, stays in view. A name too short to gain
+// from it, or holding right-to-left text, is not split: [name, ''].
+export function nameParts(name) {
+  const text = String(name ?? '');
+  if (BIDI_SENSITIVE.test(text)) {
+    return [text, ''];
+  }
+  const characters = Array.from(text);
+  const dot = characters.lastIndexOf('.');
+  const extension =
+      dot > 0 && characters.length - dot <= LONGEST_KEPT_EXTENSION ? characters.length - dot : 0;
+  let split = characters.length - extension - KEPT_STEM_END;
+  while (split > 0 &&
+         (JOINS_PREVIOUS.test(characters[split]) || characters[split - 1] === '\u200d')) {
+    split -= 1;
+  }
+  if (split <= 1) {
+    return [text, ''];
+  }
+  return [characters.slice(0, split).join(''), characters.slice(split).join('')];
 }

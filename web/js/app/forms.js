@@ -6,7 +6,7 @@ import {elements} from './elements.js';
 import {clearSelection} from './files-view.js';
 import {readableText} from './format.js';
 import {refresh} from './navigation.js';
-import {childPath, parentPath} from './paths.js';
+import {childPath, entryNameProblem, parentPath} from './paths.js';
 import {state} from './state.js';
 import {showToast} from './toast.js';
 import {forgetSubfolders} from './tree.js';
@@ -94,11 +94,11 @@ function takenNameText(name) {
   return 'A file or folder named "' + name + '" already exists.';
 }
 
-// New File and Rename never replace anything: they ask the server to refuse an existing name
-// (`no_replace`), which the remote file system checks as it creates or renames, whatever the
-// folder, the case of the name or the listing shown. A name the folder shown holds (hidden
-// entries included) is refused before asking. Returns whether the name was refused; the modal
-// stays open with the reason.
+// New File, New Folder and Rename never replace anything, nor take an existing folder as made:
+// they ask the server to refuse an existing name (`no_replace`), which the remote file system
+// checks as it creates or renames, whatever the folder, the case of the name or the listing
+// shown. A name the folder shown holds (hidden entries included) is refused before asking.
+// Returns whether the name was refused; the modal stays open with the reason.
 function refuseTakenName(errorBox, name) {
   if (!state.items.some((entry) => entry.name === name)) {
     return false;
@@ -107,13 +107,14 @@ function refuseTakenName(errorBox, name) {
   return true;
 }
 
-// A name of only spaces trims to nothing, and the request would then target the folder itself.
-// Returns whether the name was refused; the modal stays open with the reason.
-function refuseBlankName(errorBox, name) {
-  if (name !== '') {
+// A name that cannot name an entry of the folder (blank, holding "/", "." or "..") is refused
+// before asking. Returns whether the name was refused; the modal stays open with the reason.
+function refuseBadName(errorBox, name) {
+  const problem = entryNameProblem(name);
+  if (problem === '') {
     return false;
   }
-  showModalError(errorBox, 'Enter a name.');
+  showModalError(errorBox, problem);
   return true;
 }
 
@@ -141,7 +142,7 @@ async function runModalAction(modal, errorBox, path, payload, fallbackError, onS
 function handleNewFileSubmit(event) {
   event.preventDefault();
   const name = formElements.newFileInput.value.trim();
-  if (refuseBlankName(formElements.newFileError, name) ||
+  if (refuseBadName(formElements.newFileError, name) ||
       refuseTakenName(formElements.newFileError, name)) {
     return;
   }
@@ -157,17 +158,18 @@ function handleNewFileSubmit(event) {
 function handleNewFolderSubmit(event) {
   event.preventDefault();
   const name = formElements.newFolderInput.value.trim();
-  if (refuseBlankName(formElements.newFolderError, name)) {
+  if (refuseBadName(formElements.newFolderError, name) ||
+      refuseTakenName(formElements.newFolderError, name)) {
     return;
   }
-  const payload = {path: childPath(state.currentPath, name)};
+  const payload = {path: childPath(state.currentPath, name), no_replace: true};
   runModalAction(
       elements.newFolderModal, formElements.newFolderError, '/api/mkdir', payload,
       'Create folder failed', () => {
         showToast('Created folder ' + name);
         forgetSubfolders(state.currentPath);
         refresh();
-      });
+      }, name);
 }
 
 function handleRenameSubmit(event) {
@@ -177,6 +179,9 @@ function handleRenameSubmit(event) {
     return;
   }
   const name = formElements.renameInput.value.trim();
+  if (refuseBadName(formElements.renameError, name)) {
+    return;
+  }
   // The check needs the listing of the item's own folder, which is the one shown while the
   // item is listed; keeping the name is no replacement.
   const listed = state.items.some((entry) => entry.path === item.path);

@@ -18,6 +18,11 @@ const ICON_DRAWINGS = {
   folder: FOLDER_OUTLINE +
       '<path d="M3.8 11.5h16.4" stroke="#93c5fd" stroke-opacity="0.4" stroke-width="1" ' +
       'stroke-dasharray="2 2"/>',
+  // A link to a folder: the folder with a link arrow in a badge at its lower right.
+  'folder-link': FOLDER_OUTLINE +
+      '<circle cx="17.5" cy="17.5" r="4.5" fill="#1e3a8a" stroke="#93c5fd" stroke-width="1"/>' +
+      '<path d="M15.6 19.4l3.6-3.6M16.6 15.8h2.6v2.6" stroke="#eff6ff" stroke-width="1.3" ' +
+      'stroke-linecap="round" stroke-linejoin="round"/>',
   markdown: '<rect x="2.5" y="4.5" width="19" height="15" rx="3" fill="#818cf8" ' +
       'fill-opacity="0.15" stroke="#818cf8" stroke-width="1.5"/>' +
       '<path d="M6 15V9l2.5 3L11 9v6" stroke="#c7d2fe" stroke-width="1.5" ' +

@@ -32,8 +32,14 @@ export function fileExtension(name) {
   return text.slice(text.lastIndexOf('.') + 1).toLowerCase();
 }
 
+// Whether opening the entry goes into a folder: a folder, or a symbolic link to one (which the
+// listing gives as a link, not a folder, with link_to_dir set).
+export function leadsToFolder(item) {
+  return item.is_dir === true || item.link_to_dir === true;
+}
+
 export function getFileKind(item) {
-  if (item.is_dir) {
+  if (leadsToFolder(item)) {
     return 'Folder';
   }
   const extension = fileExtension(item.name);
@@ -85,6 +91,9 @@ const ICON_CLASSES = [
 export function iconClass(item) {
   if (item.is_dir) {
     return 'folder';
+  }
+  if (item.link_to_dir === true) {
+    return 'folder-link';
   }
   const extension = fileExtension(item.name);
   const match = ICON_CLASSES.find((entry) => entry.extensions.includes(extension));

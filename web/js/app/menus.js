@@ -7,6 +7,7 @@ import {byId} from './dom.js';
 import {elements} from './elements.js';
 import {readableText} from './format.js';
 import {openDeleteModal, openNewFileModal, openNewFolderModal, openRenameModal} from './forms.js';
+import {leadsToFolder} from './kinds.js';
 import {menuPosition} from './layout.js';
 import {openItem, refresh} from './navigation.js';
 import {encodePathParameter} from './paths.js';
@@ -39,10 +40,10 @@ function placeContextMenu(menu, x, y) {
   menu.style.top = menuPosition(y, menu.offsetHeight, window.innerHeight) + 'px';
 }
 
-// Folders cannot be downloaded, so their menu has no Download entry.
+// Folders (and links to them) cannot be downloaded, so their menu has no Download entry.
 export function showContextMenu(x, y) {
   const item = state.selectedItem;
-  menuElements.downloadEntry.classList.toggle('hidden', !item || item.is_dir === true);
+  menuElements.downloadEntry.classList.toggle('hidden', !item || leadsToFolder(item));
   placeContextMenu(elements.contextMenu, x, y);
 }
 
@@ -125,7 +126,7 @@ export function setupContextMenus() {
     'ctx-open': withSelection(openItem),
     'ctx-edit': withSelection(openViewerFor),
     'ctx-download': withSelection((item) => {
-      if (!item.is_dir) {
+      if (!leadsToFolder(item)) {
         downloadRemoteFile(item.path, item.name);
       }
     }),

@@ -6,6 +6,7 @@ import {elements} from './elements.js';
 import {clearSelection, renderFiles, useListing} from './files-view.js';
 import {readableText} from './format.js';
 import {GLOBE_ICON} from './icons.js';
+import {leadsToFolder} from './kinds.js';
 import {readListing} from './listing.js';
 import {parentPath} from './paths.js';
 import {renderQuickAccess} from './quick-access.js';
@@ -102,9 +103,10 @@ export function startAt(path) {
   setCurrentPath(path);
 }
 
-// A folder is listed; every file, whatever its kind, goes to the viewer sheet.
+// A folder, or a link to one, is listed under the entry's own path (so the breadcrumbs show
+// the way the user went); every file, whatever its kind, goes to the viewer sheet.
 export function openItem(item) {
-  if (item.is_dir) {
+  if (leadsToFolder(item)) {
     navigateTo(item.path);
     return;
   }
@@ -155,7 +157,20 @@ function renderBreadcrumbs(path) {
     track.appendChild(pill);
   });
 
+  showTrailEnd();
+}
+
+// Scrolls the breadcrumb track to its end, so that the deepest folder is in view.
+function showTrailEnd() {
+  const track = elements.breadcrumbs;
   track.scrollLeft = track.scrollWidth;
+  markCutCrumbs();
+}
+
+// The track fades out at its left edge only while crumbs are scrolled off there.
+function markCutCrumbs() {
+  const track = elements.breadcrumbs;
+  track.classList.toggle('cut-start', track.scrollLeft > 0);
 }
 
 // The blur handler closes the input after a short delay; reopening it in the meantime must
@@ -239,9 +254,8 @@ export function setupNavigationEvents(navigationActions) {
   elements.copyPathButton.addEventListener('click', copyCurrentPath);
   // The bar is the first to give up room in the toolbar; as it narrows, the deepest folder
   // stays in view.
-  new ResizeObserver(() => {
-    elements.breadcrumbs.scrollLeft = elements.breadcrumbs.scrollWidth;
-  }).observe(elements.breadcrumbs);
+  new ResizeObserver(showTrailEnd).observe(elements.breadcrumbs);
+  elements.breadcrumbs.addEventListener('scroll', markCutCrumbs, {passive: true});
   elements.pathInput.addEventListener('keydown', handlePathInputKeydown);
   elements.pathInput.addEventListener('blur', () => {
     clearTimeout(pathInputBlurTimer);

@@ -11,6 +11,22 @@ export function childPath(folder, name) {
   return folder.replace(/\/+$/, '') + '/' + name;
 }
 
+// Why `name` (trimmed) cannot be the name of an entry made or renamed in a folder, or '' when it
+// can. Empty, the request would target the folder itself; with a "/" it would reach into
+// another folder; "." and ".." are the folder itself and its parent.
+export function entryNameProblem(name) {
+  if (name === '') {
+    return 'Enter a name.';
+  }
+  if (name.includes('/')) {
+    return 'A name cannot contain "/".';
+  }
+  if (name === '.' || name === '..') {
+    return 'A name cannot be "." or "..".';
+  }
+  return '';
+}
+
 // The last non-empty "/" piece of the path, or the path itself ("/" stays "/").
 export function pathDisplayName(path) {
   const pieces = String(path).split('/').filter((piece) => piece !== '');

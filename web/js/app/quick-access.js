@@ -13,6 +13,7 @@ import {selectItem, setHiddenEntriesShown} from './files-view.js';
 import {escapeHtml, readableText} from './format.js';
 import {getHostKey, hostSwitchPayload, portOrDefault} from './hosts.js';
 import {BOOKMARK_FOLDER_ICON, getFileIcon, GROUP_CHEVRON_ICON} from './icons.js';
+import {leadsToFolder} from './kinds.js';
 import {bookmarkParent, pathDisplayName} from './paths.js';
 import {state} from './state.js';
 import {showLoading, showToast} from './toast.js';
@@ -282,7 +283,7 @@ export function addPathToQuickAccess(targetPath, customName, isFolder = true) {
 export function addSelectionToQuickAccess() {
   const item = state.selectedItem;
   if (item) {
-    addPathToQuickAccess(item.path, item.name, item.is_dir === true);
+    addPathToQuickAccess(item.path, item.name, leadsToFolder(item));
   } else {
     addPathToQuickAccess(state.currentPath, null, true);
   }

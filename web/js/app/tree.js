@@ -9,6 +9,7 @@ import {endEntryDrag, startEntryDrag} from './drag.js';
 import {elements} from './elements.js';
 import {escapeHtml, readableText} from './format.js';
 import {TREE_CHEVRON_ICON, TREE_FOLDER_ICON} from './icons.js';
+import {leadsToFolder} from './kinds.js';
 import {encodePathParameter} from './paths.js';
 import {addPathToQuickAccess} from './quick-access.js';
 import {state} from './state.js';
@@ -105,7 +106,7 @@ async function loadTreeSubfolders(path) {
     throw new Error('Failed to list directory');
   }
   const folders =
-      entries.filter((entry) => entry.is_dir === true && (state.showHidden || !entry.is_hidden));
+      entries.filter((entry) => leadsToFolder(entry) && (state.showHidden || !entry.is_hidden));
   treeCache.set(path, folders);
   return folders;
 }
