@@ -80,9 +80,27 @@ const LONG_DOCUMENT = [
   '',
 ].join('\n');
 
+// A log of 300,000 lines (about 16.6 MB), which the Markdown library cannot render: Markdown
+// makes it one paragraph, and the library runs out of stack on it.
+const LOG_LINES = 300000;
+function makeLog() {
+  const levels = ['INFO', 'DEBUG', 'WARN', 'ERROR'];
+  const lines = [];
+  for (let i = 0; i < LOG_LINES; i += 1) {
+    const second = String(i % 60).padStart(2, '0');
+    lines.push(`2026-12-07 12:${second}:${second} ${levels[i % 4]} [w${i % 8}] req ${
+        String(i).padStart(6, '0')} done in ${i % 97} ms`);
+  }
+  // Blank lines and indentation are kept as they are.
+  lines[10] = '';
+  lines[11] = '    indented   spaced';
+  return lines.join('\n') + '\n';
+}
+
 let harness;
 let page;
 let root;
+let log;
 
 const text = (selector) => page.textContent(selector);
 const status = () => text('#md-save-status');
@@ -149,6 +167,8 @@ before(async () => {
     'undo.md': 'first line\nsecond line\n',
     'raw-code.md': RAW_CODE,
     'long.md': LONG_DOCUMENT,
+    'service.log': (log = makeLog()),
+    'refused.md': SAMPLE,
   });
   await openAndConnect(page, harness.program, harness.sshd);
 });
@@ -720,3 +740,110 @@ test(
       }), {what: 'the last heading in view'});
       await page.keyboard.press('Escape');
     });
+
+test(
+    'a 16 MB log shows as plain text in chunks, under a line that says so; Edit and Save work',
+    async () => {
+      const path = join(root, 'service.log');
+      await openFile(path);
+      assert.equal(await status(), 'Loaded 15.8 MB');
+      const pane = '#md-rendered-content';
+      assert.equal(
+          await text(`${pane} > .md-plain-notice`),
+          'Shown as plain text: a file over 4 MB is not rendered as Markdown.');
+      const shown = await page.$eval(pane, (element) => {
+        const body = element.querySelector(':scope > .md-plain-text');
+        const chunks = [...body.children];
+        const style = getComputedStyle(body);
+        return {
+          chunks: chunks.length,
+          allChunks: chunks.every(
+              (chunk) => chunk.className === 'md-plain-chunk' &&
+                  getComputedStyle(chunk).contentVisibility === 'auto'),
+          whiteSpace: style.whiteSpace,
+          monospace: style.fontFamily.includes('monospace'),
+          text: body.textContent,
+          markup: element.querySelectorAll('p, br, h1, h2, code').length,
+        };
+      });
+      assert.ok(shown.chunks > 100, `${shown.chunks} chunks`);
+      assert.equal(shown.allChunks, true);
+      assert.equal(shown.whiteSpace, 'pre-wrap');
+      assert.equal(shown.monospace, true);
+      assert.equal(shown.markup, 0);
+      // Exactly the file's text, blank and indented lines included.
+      assert.equal(shown.text.length, log.length);
+      assert.equal(shown.text === log, true);
+
+      // The last line comes into view when scrolled to, though the chunks before it were sized
+      // by estimate until then.
+      await page.$eval(pane, (element) => {
+        element.scrollTop = element.scrollHeight;
+      });
+      const lastLine = log.slice(log.lastIndexOf('\n', log.length - 2) + 1);
+      await waitFor(() => page.$eval(pane, (element, line) => {
+        const last = element.querySelector('.md-plain-chunk:last-child');
+        const box = last.getBoundingClientRect();
+        const view = element.getBoundingClientRect();
+        return element.scrollTop > 0 && box.bottom > view.top && box.top < view.bottom &&
+            last.textContent.endsWith(line);
+      }, lastLine), {what: 'the last line in view'});
+
+      // Edit and Save as for any file.
+      await page.click('#tab-md-edit');
+      await page.focus('#md-raw-textarea');
+      await page.keyboard.press('Control+End');
+      await page.keyboard.type('END');
+      await page.keyboard.press('Control+s');
+      await waitFor(
+          async () => (await status()) === 'Saved successfully!',
+          {timeout: 30000, what: 'the save'});
+      assert.equal(readFileSync(path, 'utf8') === log + 'END', true);
+      await page.click('#tab-md-view');
+      assert.equal(
+          await page.$eval(
+              `${pane} > .md-plain-text`, (body) => body.textContent.endsWith('ms\nEND')),
+          true);
+      writeFileSync(path, log);
+
+      const [download] = await Promise.all([
+        page.waitForEvent('download'),
+        page.click('#btn-md-download'),
+      ]);
+      assert.equal(download.suggestedFilename(), 'service.log');
+      assert.equal(readFileSync(await download.path(), 'utf8') === log, true);
+      await closeViewer();
+    });
+
+test('a text the Markdown library refuses shows as plain text', async () => {
+  // The library's own hook makes it fail as it does on such a text.
+  await page.evaluate(() => {
+    window.marked.use({
+      hooks: {
+        preprocess(markdown) {
+          if (window.__refuseMarkdown) throw new RangeError('Maximum call stack size exceeded');
+          return markdown;
+        },
+      },
+    });
+    window.__refuseMarkdown = true;
+  });
+  try {
+    await openFile(join(root, 'refused.md'));
+    assert.equal(await status(), `Loaded ${Buffer.byteLength(SAMPLE)} B`);
+    const pane = '#md-rendered-content';
+    assert.equal(
+        await text(`${pane} > .md-plain-notice`),
+        'Shown as plain text: this file could not be rendered as Markdown.');
+    assert.equal(await text(`${pane} > .md-plain-text`), SAMPLE);
+    assert.equal(await page.$eval('#tab-md-edit', (button) => button.disabled), false);
+  } finally {
+    await page.evaluate(() => {
+      window.__refuseMarkdown = false;
+    });
+  }
+  // Rendering works again for the next file.
+  await openFile(join(root, 'refused.md'));
+  assert.equal(await text('#md-rendered-content h1'), 'Project Notes');
+  await page.keyboard.press('Escape');
+});
