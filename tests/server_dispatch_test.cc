@@ -103,7 +103,7 @@ TEST_F(DispatchTest, ThePageScriptsAreServedAsOneValidScriptEach) {
         {"app.js", {"function uploadFiles(", "function escapeHtml("}},
         {"markdown_viewer.js",
          {"function srcsetUrls(", "function lineBreakOf(", "window.openMarkdownViewer ="}},
-        {"feedback.js", {"function isWebAddress(", "window.FeedbackStudio ="}},
+        {"feedback.js", {"function copyPngImageWithText(", "window.FeedbackStudio ="}},
         {"listing-worker.js", {"function createListingReader(", "function listingOrder("}},
     };
     TemporaryDirectory directory("wrenfield-page-script");
@@ -174,6 +174,8 @@ TEST_F(DispatchTest, ThePageIsServedWithAPolicyThatLoadsNothingElseFromThisServe
             }
             EXPECT_EQ(named, expected);
         }
+        // The page sends requests to the API and nowhere else.
+        EXPECT_EQ(directives["connect-src"].size(), origins.size());
         // Nor a source that takes in this server by a wider name.
         for (const auto& [directive, sources] : directives) {
             for (const std::string_view wide : {"'self'", "*", "http:", "'unsafe-eval'"})

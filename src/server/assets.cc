@@ -55,9 +55,8 @@ std::string page_security_policy(uint16_t port) {
     // Images from other sites and data: URLs (the page's icons, the capture's drawings), none
     // from this server: every path under /api/ acts or reads.
     policy += "; img-src https: data:";
-    // The page's requests: the API, and the feedback service of the feedback script.
-    policy +=
-        "; connect-src" + origins_of_port(port, "/api/") + " https://feedback.wrenfield.invalid";
+    // The page's requests: the API only.
+    policy += "; connect-src" + origins_of_port(port, "/api/");
     policy += "; frame-src 'none'; frame-ancestors 'none'; object-src 'none'";
     policy += "; form-action 'none'; base-uri 'none'";
     return policy;

@@ -1,20 +1,16 @@
 // Feedback capture in Chromium, against the program: the selection overlay, the screenshot and
-// its crop, drawing in the annotation studio, and the submission, with the collection service
-// played by the test through request routing (and left unreachable, as it is for users).
+// its crop, drawing in the annotation studio, and the report copied to the clipboard (picture
+// and text as one item; no service collects reports).
 import assert from 'node:assert/strict';
 import {after, before, test} from 'node:test';
 
 import {saveScreenshot, startHarness, waitFor} from './harness.mjs';
 import {openAndConnect} from './page_helpers.mjs';
 
-const FEEDBACK_URL = 'https://feedback.wrenfield.invalid/feedback';
-const FALLBACK_NOTE =
-    'As a fallback, your annotated screenshot has been copied to your clipboard so you can paste it directly.';
-const CORS = {
-  'Access-Control-Allow-Origin': '*',
-  'Access-Control-Allow-Headers': 'Content-Type',
-  'Access-Control-Allow-Methods': 'POST, OPTIONS',
-};
+const COPIED_NOTE =
+    'Copied the picture and the text (title, description, system details): paste them where you report the problem.';
+const TEXT_ONLY_NOTE =
+    'Copied the text only: the clipboard refused the picture with it. Copy Image copies the picture on its own.';
 
 let harness;
 let page;
@@ -55,6 +51,43 @@ async function clipboardTypes() {
     const items = await navigator.clipboard.read();
     return items.flatMap((item) => item.types);
   });
+}
+
+// What the clipboard holds: its items' types, the text, and the picture's size.
+async function clipboardReport() {
+  return page.evaluate(async () => {
+    const items = await navigator.clipboard.read();
+    const item = items[0];
+    const picture = item.types.includes('image/png') ?
+        await createImageBitmap(await item.getType('image/png')) :
+        null;
+    return {
+      items: items.length,
+      types: [...item.types].sort(),
+      text: item.types.includes('text/plain') ? await (await item.getType('text/plain')).text() :
+                                                null,
+      picture: picture && [picture.width, picture.height],
+    };
+  });
+}
+
+// The text a report of `title` and `description` carries, its time left as a pattern.
+async function expectedReport(title, description) {
+  const platform =
+      await page.evaluate(() => navigator.userAgentData?.platform || navigator.platform);
+  const path = await page.evaluate(() => window.state.currentPath);
+  return [
+    title, '', ...(description ? [description, ''] : []), 'App: Wrenfield 1.0.0', `OS: ${platform}`,
+    `Host: ${await text('#host-label')}`, `Path: ${path}`, 'Time: '
+  ].join('\n');
+}
+
+// Checks a report's text against `expected`, the time last, as ISO 8601 in UTC.
+function assertReportText(actual, expected, copiedAfter) {
+  assert.ok(actual.startsWith(expected), actual);
+  const time = actual.slice(expected.length);
+  assert.match(time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\n$/);
+  assert.ok(time.trim() >= copiedAfter);
 }
 
 before(async () => {
@@ -217,153 +250,123 @@ test(
     });
 
 test(
-    'a report goes to the collection service with its fields and shows the filed issue',
+    'Copy Report puts the picture and the typed text on the clipboard as one item; the form keeps them',
     async () => {
-      const requests = [];
-      await page.route(FEEDBACK_URL, async (route) => {
-        if (route.request().method() === 'OPTIONS')
-          return route.fulfill({status: 204, headers: CORS});
-        requests.push(route.request());
-        return route.fulfill({
-          status: 200,
-          headers: CORS,
-          contentType: 'application/json',
-          body: JSON.stringify({
-            success: true,
-            issue_url: 'https://issues.example.invalid/wrenfield/app/issues/42',
-            issue_number: 42,
-            repo: 'wrenfield/app',
-          }),
-        });
+      await captureSelection({x: 100, y: 100}, {x: 300, y: 250});
+      assert.equal((await text('#btn-submit-feedback')).trim(), 'Copy Report');
+      assert.equal(await isHidden('#feedback-copy-note'), true);
+      await drag(await canvasPoint(0.2, 0.2), await canvasPoint(0.8, 0.8));
+
+      dialogs.length = 0;
+      await page.evaluate(() => navigator.clipboard.writeText('nothing yet'));
+      await page.click('#btn-submit-feedback');
+      assert.deepEqual(dialogs, ['Please enter a short title for the bug report.']);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'feedback-title');
+      assert.equal(await page.evaluate(() => navigator.clipboard.readText()), 'nothing yet');
+
+      await page.fill('#feedback-title', '  Tree does not expand  ');
+      await page.fill('#feedback-desc', ' Click the arrow.\nNothing happens. ');
+      const copiedAfter = new Date().toISOString();
+      await page.click('#btn-submit-feedback');
+      await waitFor(
+          async () => (await text('#toast')) === 'Report copied to clipboard',
+          {what: 'the copy toast'});
+      const copied = await clipboardReport();
+      assert.equal(copied.items, 1);
+      assert.deepEqual(copied.types, ['image/png', 'text/plain']);
+      assert.deepEqual(copied.picture, await canvasSize());
+      assertReportText(
+          copied.text,
+          await expectedReport('Tree does not expand', 'Click the arrow.\nNothing happens.'),
+          copiedAfter);
+      assert.equal(await text('#feedback-copy-note'), COPIED_NOTE);
+      assert.equal(await isHidden('#feedback-copy-note'), false);
+      // The studio stays, with what was typed.
+      assert.equal(await isHidden('#modal-feedback'), false);
+      assert.equal(await page.inputValue('#feedback-title'), '  Tree does not expand  ');
+      assert.equal(await page.inputValue('#feedback-desc'), ' Click the arrow.\nNothing happens. ');
+
+      // Without a description the text has no empty paragraph for it.
+      await page.fill('#feedback-desc', '   ');
+      await page.click('#btn-submit-feedback');
+      await waitFor(
+          async () => !(await clipboardReport()).text.includes('Click the arrow'),
+          {what: 'the second report'});
+      assertReportText(
+          (await clipboardReport()).text, await expectedReport('Tree does not expand', ''),
+          copiedAfter);
+      await page.click('#btn-close-feedback');
+      assert.equal(await isHidden('#modal-feedback'), true);
+    });
+
+test(
+    'where the clipboard refuses the picture with the text, the text goes alone with a note',
+    async () => {
+      await captureSelection({x: 100, y: 100}, {x: 300, y: 250});
+      // A new capture starts with an empty form and no note.
+      assert.equal(await page.inputValue('#feedback-title'), '');
+      assert.equal(await isHidden('#feedback-copy-note'), true);
+      await page.fill('#feedback-title', 'Refused');
+      await page.evaluate(() => {
+        navigator.clipboard.writeText('nothing yet');
+        navigator.clipboard.write = () =>
+            Promise.reject(new DOMException('Refused', 'NotAllowedError'));
       });
       try {
-        await captureSelection({x: 100, y: 100}, {x: 300, y: 250});
-        await drag(await canvasPoint(0.2, 0.2), await canvasPoint(0.8, 0.8));
-        const picture = await canvasPicture();
-
-        dialogs.length = 0;
+        const copiedAfter = new Date().toISOString();
         await page.click('#btn-submit-feedback');
-        assert.deepEqual(dialogs, ['Please enter a short title for the bug report.']);
-        assert.equal(requests.length, 0);
-        assert.equal(await page.evaluate(() => document.activeElement.id), 'feedback-title');
-
-        await page.fill('#feedback-title', '  Tree does not expand  ');
-        await page.fill('#feedback-desc', ' Click the arrow.\nNothing happens. ');
-        const sentAfter = new Date().toISOString();
-        await page.click('#btn-submit-feedback');
-        await page.waitForSelector('#feedback-success-view:not(.hidden)');
-        assert.equal(requests.length, 1);
-        const request = requests[0];
-        assert.equal(request.method(), 'POST');
-        assert.equal(request.headers()['content-type'], 'application/json');
-        const body = JSON.parse(request.postData());
-        assert.deepEqual(
-            Object.keys(body), ['project', 'title', 'description', 'image', 'labels', 'context']);
-        assert.equal(body.project, 'wrenfield');
-        assert.equal(body.title, 'Tree does not expand');
-        assert.equal(body.description, 'Click the arrow.\nNothing happens.');
-        assert.equal(body.image, picture);
-        assert.deepEqual(body.labels, ['bug', 'in-app-report']);
-        assert.deepEqual(Object.keys(body.context), ['app', 'os', 'host', 'path', 'time']);
-        assert.equal(body.context.app, 'Wrenfield 1.0.0');
-        assert.equal(
-            body.context.os,
-            await page.evaluate(() => navigator.userAgentData?.platform || navigator.platform));
-        assert.equal(body.context.host, await text('#host-label'));
-        assert.equal(body.context.path, await page.evaluate(() => window.state.currentPath));
-        assert.match(body.context.time, /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$/);
-        assert.ok(body.context.time >= sentAfter);
-
-        assert.equal(await isHidden('#feedback-form-view'), true);
-        assert.equal(await text('#feedback-issue-link'), 'Issue #42 on GitHub (wrenfield/app)');
-        assert.equal(
-            await page.getAttribute('#feedback-issue-link', 'href'),
-            'https://issues.example.invalid/wrenfield/app/issues/42',
-        );
-        await page.click('#btn-copy-issue-url');
         await waitFor(
-            async () => (await text('#toast')) === 'GitHub Issue URL copied!',
-            {what: 'the link toast'});
-        assert.equal(
+            async () => (await text('#feedback-copy-note')) === TEXT_ONLY_NOTE,
+            {what: 'the text-only note'});
+        assert.equal(await text('#toast'), 'Report text copied to clipboard');
+        assertReportText(
             await page.evaluate(() => navigator.clipboard.readText()),
-            'https://issues.example.invalid/wrenfield/app/issues/42');
-        await page.click('#feedback-success-view .btn-primary');
-        assert.equal(await isHidden('#modal-feedback'), true);
-        assert.equal(
-            await page.$eval('#btn-submit-feedback', (button) => button.textContent.trim()),
-            'Submit Bug to GitHub');
-      } finally {
-        await page.unroute(FEEDBACK_URL);
-      }
-    });
+            await expectedReport('Refused', ''), copiedAfter);
+        assert.equal(await page.inputValue('#feedback-title'), 'Refused');
 
-test(
-    'a refused report alerts and puts the picture on the clipboard; the studio keeps the report',
-    async () => {
-      const replies = [
-        {status: 503, body: {success: false, error: 'Service paused'}, message: 'Service paused'},
-        {status: 200, body: {success: false}, message: 'HTTP 200'},
-      ];
-      let next = 0;
-      await page.route(FEEDBACK_URL, async (route) => {
-        if (route.request().method() === 'OPTIONS')
-          return route.fulfill({status: 204, headers: CORS});
-        const reply = replies[next++];
-        return route.fulfill({
-          status: reply.status,
-          headers: CORS,
-          contentType: 'application/json',
-          body: JSON.stringify(reply.body)
+        // Nothing copied at all: the note says so, in the failure colour.
+        await page.evaluate(() => {
+          navigator.clipboard.writeText = () => Promise.reject(new Error('No clipboard here'));
         });
-      });
-      try {
-        await captureSelection({x: 100, y: 100}, {x: 300, y: 250});
-        await page.fill('#feedback-title', 'Refused');
-        for (const reply of replies) {
-          await page.evaluate(() => navigator.clipboard.writeText('nothing yet'));
-          dialogs.length = 0;
-          await page.click('#btn-submit-feedback');
-          await waitFor(() => dialogs.length > 0, {what: 'the failure alert'});
-          assert.deepEqual(
-              dialogs, [`Failed to submit feedback: ${reply.message}\n\n${FALLBACK_NOTE}`]);
-          await waitFor(
-              async () => (await clipboardTypes()).includes('image/png'),
-              {what: 'the picture on the clipboard'});
-          await waitFor(
-              () => page.$eval('#btn-submit-feedback', (button) => !button.disabled),
-              {what: 'the button back'});
-          assert.equal(
-              await page.$eval('#btn-submit-feedback', (button) => button.textContent.trim()),
-              'Submit Bug to GitHub');
-          assert.equal(await isHidden('#feedback-form-view'), false);
-          assert.equal(await page.inputValue('#feedback-title'), 'Refused');
-        }
-      } finally {
-        await page.unroute(FEEDBACK_URL);
-      }
-    });
-
-test(
-    'without a stand-in the report goes to the unreachable .invalid address and falls back to the clipboard',
-    async () => {
-      const seen = [];
-      const record = (request) => seen.push(request.url());
-      page.on('request', record);
-      try {
-        await page.fill('#feedback-title', 'Nobody listens');
-        await page.evaluate(() => navigator.clipboard.writeText('nothing yet'));
-        dialogs.length = 0;
         await page.click('#btn-submit-feedback');
-        await waitFor(() => dialogs.length > 0, {timeout: 15000, what: 'the failure alert'});
-        assert.match(
-            dialogs[0],
-            /^Failed to submit feedback: .+\n\nAs a fallback, your annotated screenshot has been copied/);
-        assert.ok(seen.includes(FEEDBACK_URL), seen.join(', '));
         await waitFor(
-            async () => (await clipboardTypes()).includes('image/png'),
-            {what: 'the picture on the clipboard'});
+            async () => (await text('#feedback-copy-note')) ===
+                'The report could not be copied: No clipboard here',
+            {what: 'the failure note'});
+        assert.equal(
+            await page.$eval('#feedback-copy-note', (note) => note.classList.contains('failed')),
+            true);
       } finally {
-        page.off('request', record);
+        await page.evaluate(() => {
+          delete navigator.clipboard.write;
+          delete navigator.clipboard.writeText;
+        });
       }
       await page.click('#btn-close-feedback');
     });
+
+test('copying a report sends nothing anywhere and waits on nothing', async () => {
+  await captureSelection(null);
+  const seen = [];
+  const record = (request) => seen.push(request.url());
+  page.on('request', record);
+  try {
+    await page.fill('#feedback-title', 'Nobody listens');
+    dialogs.length = 0;
+    await page.click('#btn-submit-feedback');
+    // The button is never held busy.
+    assert.equal(await page.$eval('#btn-submit-feedback', (button) => button.disabled), false);
+    await waitFor(
+        async () => (await clipboardTypes()).includes('text/plain'), {what: 'the report copied'});
+    assert.deepEqual(dialogs, []);
+    assert.deepEqual(seen.filter((url) => !url.startsWith(harness.program.url)), []);
+  } finally {
+    page.off('request', record);
+  }
+  // The page's policy lets it request nothing outside the program.
+  const policy = (await page.request.get(harness.program.url)).headers()['content-security-policy'];
+  const connect =
+      policy.split(';').map((part) => part.trim()).find((part) => part.startsWith('connect-src'));
+  assert.ok(connect.split(/\s+/).slice(1).every((source) => source.endsWith('/api/')), connect);
+  await page.click('#btn-close-feedback');
+});

@@ -1,25 +1,18 @@
 // Feedback capture: a full-window overlay to pick a region, a screenshot of the page cropped to it,
-// and an annotation studio (pen, boxes, text notes) from which a bug report is submitted.
+// and an annotation studio (pen, boxes, text notes) from which a bug report is copied to the
+// clipboard, picture and text together, to paste wherever the user reports problems.
 // Publishes window.FeedbackStudio and keeps everything else private.
-import {copyPngImage, copyText} from './app/clipboard.js';
+import {copyPngImage, copyPngImageWithText, copyText} from './app/clipboard.js';
 import {byId, closeModal} from './app/dom.js';
-import {isWebAddress} from './app/url-guard.js';
 
 (function() {
 'use strict';
 
-// No collection service exists for this build: the reserved ".invalid" name never resolves, so
-// every submission fails and the annotated picture goes to the clipboard instead.
-const FEEDBACK_API_URL = 'https://feedback.wrenfield.invalid/feedback';
-const DEFAULT_PROJECT = 'wrenfield';
 const APP_LABEL = 'Wrenfield 1.0.0';
 const MIN_SELECTION_PX = 10;
 const MIN_CROP_PX = 20;
 const REFERENCE_WIDTH = 800;
 const NOTE_FILL = 'rgba(15, 23, 42, 0.92)';
-const SUBMITTING_LABEL = ' Submitting to GitHub...';
-const FALLBACK_NOTE =
-    'As a fallback, your annotated screenshot has been copied to your clipboard so you can paste it directly.';
 
 const drawState = {
   activeTool: 'pen',
@@ -47,7 +40,6 @@ let context = null;
 let rawCapture = null;
 // The canvas as it was when a box stroke began; each move redraws the box over it.
 let boxBackground = null;
-let submitIdleContent = '';
 let currentNote = null;
 
 function showToast(message) {
@@ -186,9 +178,8 @@ async function captureRegion(region) {
 
 function openAnnotationStudio(picture) {
   modal.classList.remove('hidden');
-  byId('feedback-success-view').classList.add('hidden');
-  byId('feedback-form-view').classList.remove('hidden');
   removeNoteInput();
+  showCopyNote('');
   canvas.width = picture.width;
   canvas.height = picture.height;
   context.drawImage(picture, 0, 0);
@@ -355,49 +346,47 @@ function placeTextCallout(clientX, clientY, point) {
   input.focus();
 }
 
-// ---- Clipboard and submission ----
+// ---- Clipboard ----
+
+function canvasPicture() {
+  return new Promise((resolve, reject) => {
+    canvas.toBlob(
+        (blob) => (blob ? resolve(blob) : reject(new Error('The picture could not be made'))),
+        'image/png');
+  });
+}
 
 function copyCanvasToClipboard() {
-  return new Promise((resolve, reject) => {
-    canvas.toBlob((blob) => copyPngImage(blob).then(resolve, reject), 'image/png');
-  });
+  return canvasPicture().then(copyPngImage);
 }
 
 function copyImage() {
   copyCanvasToClipboard().then(() => showToast('Screenshot copied to clipboard!'), () => {});
 }
 
-function buildReport(title, description) {
-  return {
-    project: DEFAULT_PROJECT,
-    title: title,
-    description: description,
-    image: canvas.toDataURL('image/png'),
-    labels: ['bug', 'in-app-report'],
-    context: {
-      app: APP_LABEL,
-      os: platformName(),
-      host: hostLabel(),
-      path: currentPath(),
-      time: new Date().toISOString(),
-    },
-  };
+// The report as text: the title, the description when there is one, and the lines that say
+// where the problem was seen.
+function reportText(title, description) {
+  const lines = [title, ''];
+  if (description) lines.push(description, '');
+  lines.push(
+      'App: ' + APP_LABEL, 'OS: ' + platformName(), 'Host: ' + hostLabel(),
+      'Path: ' + currentPath(), 'Time: ' + new Date().toISOString());
+  return lines.join('\n') + '\n';
 }
 
-function showSuccess(reply) {
-  byId('feedback-form-view').classList.add('hidden');
-  byId('feedback-success-view').classList.remove('hidden');
-  const issueUrl = String(reply.issue_url || '');
-  const link = byId('feedback-issue-link');
-  // The issue address comes from an outside service; only a web address becomes a link.
-  link.href = isWebAddress(issueUrl) ? issueUrl : '#';
-  link.textContent = 'Issue #' + reply.issue_number + ' on GitHub (' + reply.repo + ')';
-  byId('btn-copy-issue-url').onclick = () => {
-    copyText(issueUrl).then(() => showToast('GitHub Issue URL copied!'), () => {});
-  };
+// The line under the form that says what the last copy put on the clipboard; empty hides it.
+function showCopyNote(text, failed = false) {
+  const note = byId('feedback-copy-note');
+  note.textContent = text;
+  note.classList.toggle('failed', failed);
+  note.classList.toggle('hidden', text === '');
 }
 
-async function submitFeedback() {
+// No service collects reports: the picture and the typed text go to the clipboard together, and
+// the form keeps what was typed. Where the clipboard refuses the two as one item, the text goes
+// alone (the picture is then one click on Copy Image away).
+async function copyReport() {
   const titleInput = byId('feedback-title');
   const title = titleInput.value.trim();
   const description = byId('feedback-desc').value.trim();
@@ -406,29 +395,27 @@ async function submitFeedback() {
     titleInput.focus();
     return;
   }
-  const button = byId('btn-submit-feedback');
-  button.disabled = true;
-  const spinner = document.createElement('span');
-  spinner.className = 'loading-spinner micro';
-  button.replaceChildren(spinner, document.createTextNode(SUBMITTING_LABEL));
+  const text = reportText(title, description);
   try {
-    const response = await fetch(FEEDBACK_API_URL, {
-      method: 'POST',
-      headers: {'Content-Type': 'application/json'},
-      body: JSON.stringify(buildReport(title, description)),
-    });
-    const reply = await response.json();
-    if (!response.ok || reply.success !== true)
-      throw new Error(reply.error || 'HTTP ' + response.status);
-    showSuccess(reply);
+    await copyPngImageWithText(canvasPicture(), text);
+    showCopyNote(
+        'Copied the picture and the text (title, description, system details): paste them ' +
+        'where you report the problem.');
+    showToast('Report copied to clipboard');
   } catch (error) {
-    console.error('Feedback submission error:', error);
-    const message = error && error.message ? error.message : String(error);
-    alert('Failed to submit feedback: ' + message + '\n\n' + FALLBACK_NOTE);
-    copyCanvasToClipboard().catch(() => {});
-  } finally {
-    button.disabled = false;
-    button.innerHTML = submitIdleContent;
+    console.warn('Copying the picture with the text failed:', error);
+    try {
+      await copyText(text);
+      showCopyNote(
+          'Copied the text only: the clipboard refused the picture with it. Copy Image copies ' +
+          'the picture on its own.');
+      showToast('Report text copied to clipboard');
+    } catch (textError) {
+      showCopyNote(
+          'The report could not be copied: ' +
+              (textError && textError.message ? textError.message : String(textError)),
+          true);
+    }
   }
 }
 
@@ -479,7 +466,6 @@ function initFeedback() {
   if (!canvas) return;
   initialized = true;
   context = canvas.getContext('2d', {willReadFrequently: true});
-  submitIdleContent = byId('btn-submit-feedback').innerHTML;
 
   if (overlay) overlay.addEventListener('mousedown', handleOverlayMousedown);
   on('btn-confirm-crop', 'click', confirmCurrentSelection);
@@ -499,9 +485,8 @@ function initFeedback() {
   on('btn-draw-undo', 'click', performUndo);
   on('btn-draw-reset', 'click', resetToRawImage);
   on('btn-copy-screenshot-image', 'click', copyImage);
-  on('btn-submit-feedback', 'click', submitFeedback);
+  on('btn-submit-feedback', 'click', copyReport);
   on('btn-close-feedback', 'click', () => closeModal(modal));
-  on('btn-feedback-done', 'click', () => closeModal(modal));
 }
 
 window.FeedbackStudio = {

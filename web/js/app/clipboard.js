@@ -16,3 +16,16 @@ export function copyPngImage(picture) {
   }
   return navigator.clipboard.write([new window.ClipboardItem({'image/png': picture})]);
 }
+
+// A picture and its text as one clipboard item, so that a paste takes whichever of the two the
+// target accepts. `picture` is a PNG blob or a promise of one: the write starts at once, while
+// the click that asked for it still counts as the user's.
+export function copyPngImageWithText(picture, text) {
+  if (!navigator.clipboard || typeof window.ClipboardItem !== 'function') {
+    return Promise.reject(new Error('Clipboard unavailable'));
+  }
+  return navigator.clipboard.write([new window.ClipboardItem({
+    'image/png': picture,
+    'text/plain': new Blob([text], {type: 'text/plain'}),
+  })]);
+}
