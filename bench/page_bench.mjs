@@ -6,6 +6,8 @@
 //   node bench/page_bench.mjs            # three rounds per figure, medians
 //   node bench/page_bench.mjs --quick    # one round
 //   node bench/page_bench.mjs --folders  # only the folder figures (--markdown: only the documents)
+//   node bench/page_bench.mjs --editor   # only the editor against a plain text area
+//   node bench/page_bench.mjs --logs     # only the logs and the Markdown render size limit
 //
 // The program is WRENFIELD_BIN, else WRENFIELD_BUILD_DIR/wrenfield, else build/wrenfield.
 // Figures are read by a person; nothing here is asserted.
@@ -21,11 +23,23 @@ const quick = process.argv.includes('--quick');
 const ROUNDS = quick ? 1 : 3;
 const onlyMarkdown = process.argv.includes('--markdown');
 const onlyFolders = process.argv.includes('--folders');
+const onlyEditor = process.argv.includes('--editor');
+const onlyLogs = process.argv.includes('--logs');
+const everything = !onlyMarkdown && !onlyFolders && !onlyEditor && !onlyLogs;
 const FOLDER_SIZES = [5000, 5200, 20000, 100000, 200000];
 // The sizes that filtering, sorting and the view switches are measured at.
 const LARGE_SIZES = [20000, 100000, 200000];
 const MARKDOWN_SIZES =
     [{name: 'doc-2mb.md', bytes: 2 * 1024 * 1024}, {name: 'doc-9mb.md', bytes: 9 * 1024 * 1024}];
+// The editor against a plain text area, with the caret in the middle of the document.
+const EDITOR_SIZES =
+    [{name: 'doc-100kb.md', bytes: 100 * 1024}, {name: 'doc-1mb.md', bytes: 1024 * 1024}];
+const EDITOR_KEYSTROKES = quick ? 5 : 9;
+// Logs (one line after another, which Markdown makes one paragraph) and Markdown documents of
+// growing size, to the viewer's first drawing, for the size past which a text is shown as
+// plain text; and the log of 300,000 lines (16.6 MB) that used to fail.
+const RENDER_SIZES_MB = [1, 2, 4, 6, 8];
+const LOG_LINES = 300000;
 // One keystroke from the empty filter, and a word typed at a fast typist's pace.
 const FILTER_KEY = 'r';
 const TYPED_WORD = 'report';
@@ -130,6 +144,80 @@ function makeMarkdown(bytes) {
     length += Buffer.byteLength(text);
   }
   return parts.join('');
+}
+
+// A log of `lines` lines of about 55 bytes (300,000 lines: about 16.6 MB).
+function makeLog(lines) {
+  const levels = ['INFO', 'DEBUG', 'WARN', 'ERROR'];
+  const parts = [];
+  for (let i = 0; i < lines; i += 1) {
+    const second = String(i % 60).padStart(2, '0');
+    parts.push(`2026-12-07 12:${second}:${second} ${levels[i % 4]} [w${i % 8}] req ${i} done in ${
+        i % 97} ms\n`);
+  }
+  return parts.join('');
+}
+
+// A log of about `bytes` bytes.
+const makeLogOfSize = (bytes) => makeLog(Math.round(bytes / 55));
+
+// ---------------------------------------------------------------------------------------------
+// Keystroke timing in a text area (installed into the page, and into a blank page for the plain
+// text area)
+// ---------------------------------------------------------------------------------------------
+
+// Puts the caret in the middle of the text area `selector` and focuses it.
+function placeCaretMidway(selector) {
+  const textarea = document.querySelector(selector);
+  textarea.focus();
+  const middle = Math.floor(textarea.value.length / 2);
+  textarea.setSelectionRange(middle, middle);
+}
+
+// Arms the timing of the next keystroke into the text area `selector`: from its keydown to the
+// frame drawn with the character in the text, and the longest frame over the half second after
+// the keydown. The result is left in window.__keystroke; the key comes from the driver.
+function armKeystrokeTiming(selector) {
+  const textarea = document.querySelector(selector);
+  const nextFrame = () => new Promise((done) => requestAnimationFrame(done));
+  const length = textarea.value.length;
+  window.__keystroke = new Promise((resolve) => {
+    window.addEventListener('keydown', async () => {
+      const start = performance.now();
+      let previous = start;
+      let longest = 0;
+      let drawn = null;
+      while (drawn === null || performance.now() - start < 500) {
+        await nextFrame();
+        const now = performance.now();
+        longest = Math.max(longest, now - previous);
+        previous = now;
+        if (drawn === null && textarea.value.length > length) {
+          await new Promise((done) => setTimeout(done, 0));
+          drawn = performance.now() - start;
+        }
+      }
+      resolve({ours: drawn, longestFrame: Math.round(longest)});
+    }, {capture: true, once: true});
+  });
+}
+
+// A plain text area in a blank page of the same browser, of the size and type of the editor,
+// holding `text`.
+async function plainTextAreaPage(context, box, font, text) {
+  const bare = await context.newPage();
+  await bare.setContent('<textarea id="plain" spellcheck="false"></textarea>');
+  await bare.evaluate(([size, style, value]) => {
+    const textarea = document.getElementById('plain');
+    Object.assign(textarea.style, style, {
+      width: size.width + 'px',
+      height: size.height + 'px',
+      resize: 'none',
+      boxSizing: 'border-box',
+    });
+    textarea.value = value;
+  }, [box, font, text]);
+  return bare;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -543,6 +631,30 @@ function installPageHelpers(fileKinds) {
         highlighted: codeBlockCounts(pane).highlighted,
       };
     },
+    // Opens a text file in the viewer, to "Loaded" with the preview drawn; the bare side reads
+    // the same file and draws it as one block of plain text. `shownAs` tells whether the viewer
+    // rendered it as Markdown or showed it as plain text.
+    async openText(path, name) {
+      const status = document.getElementById('md-save-status');
+      const pane = document.getElementById('md-rendered-content');
+      const start = performance.now();
+      window.openMarkdownViewer({name, path});
+      const end = await until(() => status.textContent !== 'Loading...');
+      let shownAs = pane.querySelector('.md-plain-text') ? 'plain text' : 'Markdown';
+      if (!status.textContent.startsWith('Loaded')) shownAs = pane.textContent.slice(0, 120);
+      await sleep(300);
+      const bareStart = performance.now();
+      const reply = await fetch('/api/read?path=' + encodeURIComponent(path));
+      const {content} = await reply.json();
+      const pre = document.createElement('pre');
+      pre.textContent = content;
+      layer.replaceChildren(pre);
+      document.body.appendChild(layer);
+      const bareEnd = await until(() => true);
+      layer.remove();
+      layer.replaceChildren();
+      return {ours: end - start, bare: bareEnd - bareStart, shownAs};
+    },
     // Edit, then a click on Preview, to the rendering drawn.
     async editToPreview() {
       document.getElementById('tab-md-edit').click();
@@ -800,18 +912,27 @@ async function main() {
       root = makeScratchDirectory(harness.sshd, 'page-bench-');
     }
     console.error('making the folders and documents...');
-    const folders =
-        Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)]));
-    for (const {name, bytes} of MARKDOWN_SIZES)
+    // Folders of up to 200,000 entries take a while to make: only for the folder figures.
+    const folders = everything || onlyFolders ?
+        Object.fromEntries(FOLDER_SIZES.map((count) => [count, makeFolder(root, count)])) :
+        {};
+    for (const {name, bytes} of [...MARKDOWN_SIZES, ...EDITOR_SIZES])
       writeFileSync(join(root, name), makeMarkdown(bytes));
+    for (const megabytes of RENDER_SIZES_MB) {
+      writeFileSync(join(root, `log-${megabytes}mb.log`), makeLogOfSize(megabytes * 1024 * 1024));
+      writeFileSync(join(root, `doc-${megabytes}mb.md`), makeMarkdown(megabytes * 1024 * 1024));
+    }
+    writeFileSync(join(root, 'long.log'), makeLog(LOG_LINES));
     if (account) execFileSync('chown', ['-R', `${BENCH_ACCOUNT}:`, root]);
 
     await openAndConnect(page, harness.program, harness.sshd);
     await page.evaluate(installPageHelpers, FILE_KINDS);
     const bench = (name, ...args) =>
         page.evaluate(([n, a]) => window.pageBench[n](...a), [name, args]);
-    if (!onlyMarkdown) await folderFigures(bench, root, folders);
-    if (!onlyFolders) await markdownFigures(bench, root, page);
+    if (everything || onlyFolders) await folderFigures(bench, root, folders);
+    if (everything || onlyMarkdown) await markdownFigures(bench, root, page);
+    if (everything || onlyEditor) await editorFigures(bench, root, page);
+    if (everything || onlyLogs) await logFigures(bench, root);
   } finally {
     await harness.close();
     if (dataRoot) rmSync(dataRoot, {recursive: true, force: true});
@@ -917,6 +1038,84 @@ async function markdownFigures(bench, root, page) {
     await bench('editToPreview');
     await bench('closeViewer');
   }
+}
+
+// A key typed with the caret in the middle of a document held by the editor, beside the same key
+// in a plain text area of the same size and type, in a blank page of the same browser, holding
+// the same text. Keystrokes alternate between the two; each figure is the median of its side.
+async function editorFigures(bench, root, page) {
+  const editor = '#md-raw-textarea';
+  for (const {name, bytes} of EDITOR_SIZES) {
+    await bench('openMarkdown', join(root, name), name);
+    await bench('startEditing');
+    const {box, font, text} = await page.evaluate((selector) => {
+      const textarea = document.querySelector(selector);
+      const style = getComputedStyle(textarea);
+      const {width, height} = textarea.getBoundingClientRect();
+      return {
+        box: {width, height},
+        font: {
+          fontFamily: style.fontFamily,
+          fontSize: style.fontSize,
+          lineHeight: style.lineHeight,
+          padding: style.padding,
+        },
+        text: textarea.value,
+      };
+    }, editor);
+    const bare = await plainTextAreaPage(page.context(), box, font, text);
+    const size = bytes < 1024 * 1024 ? `${bytes / 1024} KB` : `${bytes / 1024 / 1024} MB`;
+    // One key, then Backspace, timed in `target`, the pointer resting over the text area (the
+    // browser hit-tests the text under it when the text moves).
+    const keystroke = async (target, selector) => {
+      await target.bringToFront();
+      const area = await target.locator(selector).boundingBox();
+      await target.mouse.move(area.x + area.width / 2, area.y + area.height / 2);
+      await target.evaluate(placeCaretMidway, selector);
+      await target.keyboard.press('x');
+      await target.keyboard.press('Backspace');
+      await target.waitForTimeout(400);
+      await target.evaluate(armKeystrokeTiming, selector);
+      await target.keyboard.press('x');
+      const measured = await target.evaluate(() => window.__keystroke);
+      await target.keyboard.press('Backspace');
+      await target.waitForTimeout(400);
+      return measured;
+    };
+    try {
+      await figure(`${size} editor keystroke, caret mid-document`, '<= 1.2 x plain', async () => {
+        const ours = [];
+        const plain = [];
+        const frames = [];
+        for (let key = 0; key < EDITOR_KEYSTROKES; key += 1) {
+          const mine = await keystroke(page, editor);
+          ours.push(mine.ours);
+          frames.push(mine.longestFrame);
+          plain.push((await keystroke(bare, '#plain')).ours);
+        }
+        return {ours: median(ours), bare: median(plain), longestFrame: median(frames)};
+      });
+    } finally {
+      await bare.close();
+      await page.bringToFront();
+    }
+    await bench('closeViewer');
+  }
+}
+
+// Logs and Markdown documents of growing size, opened in the viewer, to "Loaded" with the
+// preview drawn, and the 300,000-line log.
+async function logFigures(bench, root) {
+  for (const megabytes of RENDER_SIZES_MB) {
+    for (const name of [`log-${megabytes}mb.log`, `doc-${megabytes}mb.md`]) {
+      await figure(`${name} open to "Loaded"`, '', () => bench('openText', join(root, name), name));
+      await bench('closeViewer');
+    }
+  }
+  await figure(
+      `log of ${LOG_LINES.toLocaleString('en-US')} lines open to "Loaded"`, '',
+      () => bench('openText', join(root, 'long.log'), 'long.log'));
+  await bench('closeViewer');
 }
 
 main().catch((error) => {

@@ -125,7 +125,8 @@ function showToast(message) {
 
 function setStatus(text) {
   statusSerial += 1;
-  saveStatus.textContent = text;
+  // Each key typed sets the same status again; only a change is laid out.
+  if (saveStatus.textContent !== text) saveStatus.textContent = text;
   return statusSerial;
 }
 
