@@ -289,12 +289,16 @@ test(
       // Without a description the text has no empty paragraph for it.
       await page.fill('#feedback-desc', '   ');
       await page.click('#btn-submit-feedback');
-      await waitFor(
-          async () => !(await clipboardReport()).text.includes('Click the arrow'),
-          {what: 'the second report'});
-      assertReportText(
-          (await clipboardReport()).text, await expectedReport('Tree does not expand', ''),
-          copiedAfter);
+      // Reading while the new item is written fails ("Clipboard data has changed"): read again.
+      const second = await waitFor(async () => {
+        try {
+          const report = await clipboardReport();
+          return report.text && !report.text.includes('Click the arrow') && report;
+        } catch {
+          return false;
+        }
+      }, {what: 'the second report'});
+      assertReportText(second.text, await expectedReport('Tree does not expand', ''), copiedAfter);
       await page.click('#btn-close-feedback');
       assert.equal(await isHidden('#modal-feedback'), true);
     });
