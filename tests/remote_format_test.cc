@@ -229,6 +229,17 @@ TEST_F(FakeSshTest, ProbeSplitsTheOutputAtTheSeparators) {
     EXPECT_EQ(calls[0].back().size(), 156u);
 }
 
+TEST_F(FakeSshTest, ProbeKeepsTheBytesOfAHomeFolderThatIsNotUtf8) {
+    FakeSsh ssh(
+        "printf "
+        "'Linux\\n---SEP---\\n/home/caf\\351\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n'");
+    SshConnection record = connection();
+    auto result = connect_probe(record);
+    ASSERT_TRUE(result.has_value()) << result.error();
+    EXPECT_EQ(result->home_dir, "/home/caf\xe9");
+    EXPECT_EQ(record.home_dir, "/home/caf\xe9");
+}
+
 TEST_F(FakeSshTest, ProbeFindsNoPythonInABlankOrNoPythonLastPiece) {
     for (const char* last : {"no_python\\n", "", " \\n"}) {
         FakeSsh ssh(std::string("printf 'L\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n") + last +

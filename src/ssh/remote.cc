@@ -105,7 +105,9 @@ std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
                                                : std::move(message));
     }
 
-    const std::string output = decode_utf8_lossy(run->output);
+    // Kept as bytes: a home folder whose name is not UTF-8 must reach the remote side again as
+    // it is, and the JSON writer shows such bytes as escapes.
+    const std::string& output = run->output;
     constexpr std::string_view kSeparator = "---SEP---";
     std::vector<std::string_view> pieces;
     std::string_view rest = output;
