@@ -107,9 +107,30 @@ bool may_be_absent(FieldKind kind) {
     return is_optional(kind) || kind == FieldKind::defaulted_boolean;
 }
 
+}  // namespace
+
+TextOrigin TextOrigin::after(std::string_view text) const {
+    TextOrigin next = *this;
+    for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+        ++next.lines;
+        next.line_start = offset + at + 1;
+    }
+    next.offset += text.size();
+    return next;
+}
+
+namespace {
+
 class Reader {
   public:
-    explicit Reader(std::string_view input) : input_(input) {}
+    explicit Reader(std::string_view input, TextOrigin origin = {})
+        : input_(input), origin_(origin) {}
+
+    size_t index() const { return index_; }
+    // Whether reading has looked past the end of the input since the last clear_ran_out(): only
+    // then can more text change what it found.
+    bool ran_out() const { return ran_out_; }
+    void clear_ran_out() { ran_out_ = false; }
 
     Result<std::vector<FieldValue>> read_record(const RecordDescription& record) {
         auto values = deserialize_record(record);
@@ -122,37 +143,75 @@ class Reader {
 
     Result<void> read_record_array(const RecordDescription& record,
                                    const std::function<void(std::vector<FieldValue>&)>& take) {
-        const int c = parse_whitespace();
-        if (c == -1)
-            return std::unexpected(peek_error("EOF while parsing a value"));
-        if (c != '[')
-            return std::unexpected(peek_invalid_type("a sequence"));
-        eat_char();
-        bool first = true;
-        while (true) {
-            auto next = has_next_element(first);
-            if (!next)
-                return std::unexpected(next.error());
-            if (!*next)
-                break;
-            auto values = deserialize_record(record);
-            if (!values)
-                return std::unexpected(values.error());
-            take(*values);
+        ArrayPlace place = ArrayPlace::before;
+        while (place != ArrayPlace::done) {
+            auto step = array_step(record, place);
+            if (!step)
+                return std::unexpected(step.error());
+            if (*step)
+                take(**step);
         }
-        eat_char();  // the closing bracket
-        return expect_end();
+        return {};
+    }
+
+    // One step through an array of records from `place`, which it moves on: the opening
+    // bracket, one record (returned) or the closing bracket, or the white space after it.
+    Result<std::optional<std::vector<FieldValue>>> array_step(const RecordDescription& record,
+                                                              ArrayPlace& place) {
+        switch (place) {
+            case ArrayPlace::before: {
+                const int c = parse_whitespace();
+                if (c == -1)
+                    return std::unexpected(peek_error("EOF while parsing a value"));
+                if (c != '[')
+                    return std::unexpected(peek_invalid_type("a sequence"));
+                eat_char();
+                place = ArrayPlace::first;
+                return std::nullopt;
+            }
+            case ArrayPlace::first:
+            case ArrayPlace::next: {
+                bool first = place == ArrayPlace::first;
+                auto next = has_next_element(first);
+                if (!next)
+                    return std::unexpected(next.error());
+                if (!*next) {
+                    eat_char();  // the closing bracket
+                    place = ArrayPlace::after;
+                    return std::nullopt;
+                }
+                auto values = deserialize_record(record);
+                if (!values)
+                    return std::unexpected(values.error());
+                place = ArrayPlace::next;
+                return std::optional(std::move(*values));
+            }
+            case ArrayPlace::after:
+                if (auto end = expect_end(); !end)
+                    return std::unexpected(end.error());
+                place = ArrayPlace::done;
+                return std::nullopt;
+            case ArrayPlace::done:
+                break;
+        }
+        return std::nullopt;
     }
 
   private:
     // -1 stands for the end of the input.
     int peek() const {
-        return index_ < input_.size() ? static_cast<unsigned char>(input_[index_]) : -1;
+        if (index_ < input_.size())
+            return static_cast<unsigned char>(input_[index_]);
+        ran_out_ = true;
+        return -1;
     }
     int peek_or_null() const { return index_ < input_.size() ? peek() : 0; }
     void eat_char() { ++index_; }
     int next_char() {
-        return index_ < input_.size() ? static_cast<unsigned char>(input_[index_++]) : -1;
+        if (index_ < input_.size())
+            return static_cast<unsigned char>(input_[index_++]);
+        ran_out_ = true;
+        return -1;
     }
     int next_char_or_null() {
         const int c = next_char();
@@ -160,15 +219,8 @@ class Reader {
     }
 
     JsonError error_at(std::string message, size_t index) const {
-        size_t line = 1;
-        size_t start_of_line = 0;
-        for (size_t i = 0; i < index; ++i) {
-            if (input_[i] == '\n') {
-                ++line;
-                start_of_line = i + 1;
-            }
-        }
-        return JsonError{std::move(message), line, index - start_of_line};
+        const TextOrigin at = origin_.after(input_.substr(0, index));
+        return JsonError{std::move(message), at.lines + 1, at.offset - at.line_start};
     }
     // An error caused by a byte already consumed.
     JsonError error(std::string message) const { return error_at(std::move(message), index_); }
@@ -216,6 +268,7 @@ class Reader {
     Result<uint16_t> decode_hex_escape() {
         if (input_.size() - index_ < 4) {
             index_ = input_.size();
+            ran_out_ = true;
             return std::unexpected(error("EOF while parsing a string"));
         }
         int value = 0;
@@ -290,6 +343,7 @@ class Reader {
                 return;
             ++index_;
         }
+        ran_out_ = true;
     }
 
     // Reads a string whose opening quote has been consumed.
@@ -865,7 +919,10 @@ class Reader {
     }
 
     std::string_view input_;
+    // Where the input stands in the whole text, for the positions in messages.
+    TextOrigin origin_;
     size_t index_ = 0;
+    mutable bool ran_out_ = false;
 };
 
 }  // namespace
@@ -884,6 +941,46 @@ std::expected<void, std::string> read_record_array(
     auto read = Reader(text).read_record_array(record, take);
     if (!read)
         return std::unexpected(read.error().text());
+    return {};
+}
+
+}  // namespace wrenfield::json_reader
+
+namespace wrenfield::json_reader {
+
+std::expected<void, std::string> RecordArrayReader::feed(std::string_view piece, const Take& take) {
+    pending_.append(piece);
+    // A step cut off by the end of the text is read again from its start once more has come;
+    // waiting until the unread text has doubled keeps that linear for a value of any length.
+    if (pending_.size() < 2 * waiting_for_)
+        return {};
+    return read(false, take);
+}
+
+std::expected<void, std::string> RecordArrayReader::finish(const Take& take) {
+    return read(true, take);
+}
+
+std::expected<void, std::string> RecordArrayReader::read(bool complete, const Take& take) {
+    Reader reader(pending_, origin_);
+    size_t read_up_to = 0;
+    while (place_ != ArrayPlace::done) {
+        const ArrayPlace before = place_;
+        reader.clear_ran_out();
+        auto step = reader.array_step(record_, place_);
+        if (!complete && reader.ran_out()) {
+            place_ = before;
+            break;
+        }
+        if (!step)
+            return std::unexpected(step.error().text());
+        read_up_to = reader.index();
+        if (*step)
+            take(**step);
+    }
+    origin_ = origin_.after(std::string_view(pending_).substr(0, read_up_to));
+    pending_.erase(0, read_up_to);
+    waiting_for_ = pending_.size();
     return {};
 }
 

@@ -63,4 +63,45 @@ std::expected<void, std::string> read_record_array(
     std::string_view text, const RecordDescription& record,
     const std::function<void(std::vector<FieldValue>&)>& take);
 
+// Where a piece of a text begins within the whole: the bytes and the line feeds before it, and
+// where the line it begins in started.
+struct TextOrigin {
+    size_t offset = 0;
+    size_t lines = 0;
+    size_t line_start = 0;
+
+    // Where the text that follows `text` (which begins here) begins.
+    TextOrigin after(std::string_view text) const;
+};
+
+// Where reading an array of records stands.
+enum class ArrayPlace { before, first, next, after, done };
+
+// Reads one JSON array of records from a text that comes piece by piece, handing each record's
+// values to `take` as soon as the record is complete. What it accepts, and its messages with
+// their positions, are those of read_record_array over the whole text; a fault is reported as
+// soon as the text up to it settles it. Holds only the text of the step under way.
+class RecordArrayReader {
+  public:
+    using Take = std::function<void(std::vector<FieldValue>&)>;
+
+    explicit RecordArrayReader(const RecordDescription& record) : record_(record) {}
+
+    // The next piece of the text. After an error nothing more is to be fed.
+    std::expected<void, std::string> feed(std::string_view piece, const Take& take);
+    // The text has ended: reads what is left and checks that the array was whole.
+    std::expected<void, std::string> finish(const Take& take);
+
+  private:
+    std::expected<void, std::string> read(bool complete, const Take& take);
+
+    RecordDescription record_;
+    ArrayPlace place_ = ArrayPlace::before;
+    // The text not read yet, and where it begins in the whole.
+    std::string pending_;
+    TextOrigin origin_;
+    // The unread text's size when a step last ran out of text.
+    size_t waiting_for_ = 0;
+};
+
 }  // namespace wrenfield::json_reader

@@ -181,6 +181,21 @@ size_t utf8_sequence_length(std::string_view text, size_t pos) {
     return decode_one(text, pos, c, prefix);
 }
 
+size_t incomplete_utf8_tail(std::string_view bytes) {
+    for (size_t length = 1; length <= 3 && length <= bytes.size(); ++length) {
+        const unsigned char b = static_cast<unsigned char>(bytes[bytes.size() - length]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        if (b < 0xC2 || b > 0xF4)
+            return 0;
+        char32_t c;
+        size_t prefix;
+        const size_t complete = decode_one(bytes, bytes.size() - length, c, prefix);
+        return complete == 0 && prefix == length ? length : 0;
+    }
+    return 0;
+}
+
 bool ascii_iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

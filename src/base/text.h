@@ -29,6 +29,11 @@ std::string decode_utf8_lossy(std::string_view bytes);
 // `pos`, or 0 when the byte there starts none.
 size_t utf8_sequence_length(std::string_view text, size_t pos);
 
+// The length of the end of `bytes` (0 to 3) that begins a well-formed UTF-8 sequence without
+// completing it: what a decoder of bytes that come in pieces keeps for the next piece, so that
+// decoding the pieces so gives what decode_utf8_lossy gives for all of them at once.
+size_t incomplete_utf8_tail(std::string_view bytes);
+
 // Equality with ASCII letters compared without regard to case; other bytes compare exactly.
 bool ascii_iequals(std::string_view a, std::string_view b);
 

@@ -1,5 +1,6 @@
 #include "server/replies.h"
 
+#include <charconv>
 #include <cmath>
 #include <iterator>
 
@@ -44,6 +45,34 @@ nlohmann::ordered_json to_json(const FileItem& item) {
     json["is_hidden"] = item.is_hidden;
     json["link_to_dir"] = item.link_to_dir;
     return json;
+}
+
+void append_json(std::string& out, const FileItem& item) {
+    const auto number = [&out](auto value) {
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, value);
+        out.append(digits, written.ptr);
+    };
+    const auto boolean = [&out](bool value) { out += value ? "true" : "false"; };
+    out += "{\"name\":";
+    append_json_string(out, item.name);
+    out += ",\"path\":";
+    append_json_string(out, item.path);
+    out += ",\"is_dir\":";
+    boolean(item.is_dir);
+    out += ",\"is_symlink\":";
+    boolean(item.is_symlink);
+    out += ",\"size\":";
+    number(item.size);
+    out += ",\"modified\":";
+    number(item.modified);
+    out += ",\"permissions\":";
+    append_json_string(out, item.permissions);
+    out += ",\"is_hidden\":";
+    boolean(item.is_hidden);
+    out += ",\"link_to_dir\":";
+    boolean(item.link_to_dir);
+    out += '}';
 }
 
 nlohmann::ordered_json to_json(const FileContent& content) {

@@ -39,6 +39,9 @@ nlohmann::ordered_json to_json(const ApiResponse& response);
 nlohmann::ordered_json to_json(const ConnectResult& result);
 nlohmann::ordered_json to_json(const FileItem& item);
 nlohmann::ordered_json to_json(const FileContent& content);
+// Appends the JSON of one listing entry, exactly as write_json(to_json(item)) writes it, without
+// building the tree: a listing of a million entries is written one entry at a time.
+void append_json(std::string& out, const FileItem& item);
 
 // The message for a failed read of the viewer: the run's own, or for a file over the bound
 // "File is too large to view (1.2 GB; the limit is 64 MB); use Download" ("(more than 64 MB)"

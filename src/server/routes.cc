@@ -382,12 +382,52 @@ RouteAnswer config_hosts_route(const ApiRequest&, const ServerContext&) {
 
 RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) {
     std::string directory = path_parameter(request).value_or("~");
-    return run_beside(
-        context, RunKind::Other,
-        [&](const SshConnection& connection, CancelToken* stop) {
-            return list_remote_dir(connection, directory, stop);
-        },
-        [](const std::vector<FileItem>& items) { return json_response(json_array_of(items)); });
+    auto claim = RunClaim::take(context, RunKind::Other);
+    if (!claim)
+        return answer(std::move(claim.error()));
+    // The entries go out as they are checked: a failure before the first one still gets the
+    // error reply; after it, the headers have gone out and only a cut body can tell the client.
+    auto stop = (*claim)->stop(request.client);
+    auto listing = RemoteListing::start((*claim)->connection(), directory, stop.get());
+    if (!listing) {
+        const bool went = (*claim)->connection_went();
+        return answer(error_reply(went ? run_ended_by_disconnect : listing.error(), 500));
+    }
+    // The run, with its session and its token, lasts as long as the body is being sent.
+    struct Running {
+        std::unique_ptr<RunClaim> claim;
+        std::unique_ptr<RunStop> stop;
+        RemoteListing listing;
+        // The piece being sent: the entries of one batch as the JSON array's text.
+        std::string text;
+        bool opened = false;
+        bool closed = false;
+    };
+    auto running =
+        std::make_shared<Running>(std::move(*claim), std::move(stop), std::move(*listing));
+    return answer(StreamedReply{json_response(nlohmann::ordered_json::array()),
+                                [running]() -> std::expected<std::string_view, std::string> {
+                                    Running& run = *running;
+                                    if (run.closed)
+                                        return std::string_view();
+                                    auto entries = run.listing.next_entries();
+                                    if (!entries)
+                                        return std::unexpected(std::move(entries.error()));
+                                    run.text.clear();
+                                    if (entries->empty()) {
+                                        // The run has ended well: its session is free again before
+                                        // the last bytes go.
+                                        run.claim.reset();
+                                        run.text = run.opened ? "]" : "[]";
+                                        run.closed = true;
+                                        return run.text;
+                                    }
+                                    for (const FileItem& item : *entries) {
+                                        run.text += std::exchange(run.opened, true) ? ',' : '[';
+                                        append_json(run.text, item);
+                                    }
+                                    return run.text;
+                                }});
 }
 
 RouteAnswer read_route(const ApiRequest& request, const ServerContext& context) {

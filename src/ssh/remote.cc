@@ -1,5 +1,6 @@
 #include "ssh/remote.h"
 
+#include <algorithm>
 #include <charconv>
 #include <iterator>
 #include <optional>
@@ -135,23 +136,128 @@ std::expected<ConnectResult, Error> connect_probe(SshConnection& connection) {
     return result;
 }
 
+std::expected<RemoteListing, Error> RemoteListing::start(const SshConnection& connection,
+                                                         std::string_view path,
+                                                         CancelToken* cancel) {
+    return begin(connection, path, Output::KeptUntilFirstEntry, cancel);
+}
+
+std::expected<RemoteListing, Error> RemoteListing::begin(const SshConnection& connection,
+                                                         std::string_view path, Output output,
+                                                         CancelToken* cancel) {
+    if (auto runnable = check_runnable(connection); !runnable)
+        return std::unexpected(runnable.error());
+    std::string effective = path.empty() || path == "~" ? connection.home_dir : std::string(path);
+    auto process = RunningProcess::start(
+        remote_command(connection,
+                       remote_programs::fill_program(remote_programs::kList, {encoded(effective)})),
+        ChildInput::NullDevice);
+    if (!process)
+        return std::unexpected("SSH command error: " + process.error().description());
+    process->cancel_with(cancel);
+    RemoteListing listing(std::move(*process), std::move(effective));
+    while (listing.entries_.empty() && !listing.finished_) {
+        if (auto step = listing.read_step(); !step)
+            return std::unexpected(std::move(step.error()));
+    }
+    listing.entries_waiting_ = true;
+    if (output == Output::KeptUntilFirstEntry) {
+        listing.keep_text_ = false;
+        listing.kept_text_ = std::string();
+    }
+    return listing;
+}
+
+std::expected<std::span<FileItem>, Error> RemoteListing::next_entries() {
+    if (failure_)
+        return std::unexpected(*failure_);
+    if (std::exchange(entries_waiting_, false))
+        return std::span(entries_);
+    entries_.clear();
+    while (entries_.empty() && !finished_) {
+        if (auto step = read_step(); !step)
+            return std::unexpected(std::move(step.error()));
+    }
+    return std::span(entries_);
+}
+
+void RemoteListing::take_text(std::string_view bytes, bool last) {
+    // Decoded as the whole output would be: a UTF-8 sequence cut by the end of a piece waits
+    // for the rest of it.
+    std::string joined;
+    if (!held_bytes_.empty()) {
+        joined = std::exchange(held_bytes_, std::string()) + std::string(bytes);
+        bytes = joined;
+    }
+    const size_t held = last ? 0 : incomplete_utf8_tail(bytes);
+    held_bytes_.assign(bytes.substr(bytes.size() - held));
+    std::string_view whole = bytes.substr(0, bytes.size() - held);
+    std::string decoded;
+    if (!is_valid_utf8(whole)) {
+        decoded = decode_utf8_lossy(whole);
+        whole = decoded;
+    }
+    if (keep_text_)
+        kept_text_.append(whole);
+    if (parse_error_)
+        return;
+    const auto take = [this](FileItem&& item) { entries_.push_back(std::move(item)); };
+    auto read = reader_.feed(whole, take);
+    if (read && last)
+        read = reader_.finish(take);
+    if (!read)
+        parse_error_ = std::move(read.error());
+}
+
+std::expected<void, Error> RemoteListing::read_step() {
+    const auto fail = [this](Error message) {
+        failure_ = message;
+        return std::unexpected(std::move(message));
+    };
+    const auto parse_failure = [this] {
+        return "Failed to parse directory listing: " + *parse_error_ +
+               (keep_text_ ? " (output: " + kept_text_ + ")" : std::string());
+    };
+    auto piece = process_.read_output();
+    if (!piece)
+        return fail("SSH command error: " + piece.error().description());
+    if (!piece->empty()) {
+        take_text(*piece, false);
+        // Once entries have gone out, a listing that cannot be read stops at once; before, the
+        // run's outcome comes first, as it does for a listing read whole.
+        if (parse_error_ && !keep_text_)
+            return fail(parse_failure());
+        return {};
+    }
+    take_text({}, true);
+    auto status = process_.finish();
+    finished_ = true;
+    if (!status)
+        return fail("SSH command error: " + status.error().description());
+    if (!status->success()) {
+        std::string message = trimmed_error_text(process_.error_output());
+        return fail(message.empty() ? "Failed to list directory: " + path_ : std::move(message));
+    }
+    if (parse_error_)
+        return fail(parse_failure());
+    return {};
+}
+
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
                                                             std::string_view path,
                                                             CancelToken* cancel) {
-    const std::string effective =
-        path.empty() || path == "~" ? connection.home_dir : std::string(path);
-    auto output = run_remote_program(
-        connection, remote_programs::fill_program(remote_programs::kList, {encoded(effective)}),
-        "SSH command error: ", "Failed to list directory: " + effective, cancel);
-    if (!output)
-        return std::unexpected(output.error());
-    const std::string text = decode_utf8_lossy(*output);
-    auto items = parse_file_items(text);
-    if (!items) {
-        return std::unexpected("Failed to parse directory listing: " + items.error() +
-                               " (output: " + text + ")");
+    auto listing = RemoteListing::begin(connection, path, RemoteListing::Output::Kept, cancel);
+    if (!listing)
+        return std::unexpected(std::move(listing.error()));
+    std::vector<FileItem> items;
+    for (;;) {
+        auto entries = listing->next_entries();
+        if (!entries)
+            return std::unexpected(std::move(entries.error()));
+        if (entries->empty())
+            return items;
+        std::ranges::move(*entries, std::back_inserter(items));
     }
-    return items;
 }
 
 std::expected<FileContent, ReadError> read_remote_file(const SshConnection& connection,

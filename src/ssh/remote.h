@@ -6,10 +6,12 @@
 #include <expected>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/json_reader.h"
 #include "ssh/connection.h"
 #include "ssh/process.h"
 
@@ -65,6 +67,78 @@ std::expected<ConnectResult, Error> connect_probe(SshConnection& connection);
 std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection& connection,
                                                             std::string_view path,
                                                             CancelToken* cancel = nullptr);
+
+// The strict reader of the remote listing, one JSON array of FileItem objects, read as its text
+// comes, a piece at a time: each entry is checked and handed on as soon as its text is complete.
+class FileItemReader {
+  public:
+    using Take = std::function<void(FileItem&& item)>;
+
+    FileItemReader();
+
+    // The next piece of the listing's text; the entries it completes go to `take`. The error is
+    // the reader's message with its position in the whole text, as parse_file_items gives it.
+    std::expected<void, Error> feed(std::string_view piece, const Take& take);
+    // The text has ended.
+    std::expected<void, Error> finish(const Take& take);
+
+  private:
+    json_reader::RecordArrayReader reader_;
+};
+
+// A listing run in progress, its entries handed on as they are checked, so that a listing of any
+// size passes through a few buffers: the runner's, the piece being read and one batch of
+// entries.
+class RemoteListing {
+  public:
+    // Starts the run and waits until its first entry has been checked, or the run has ended: a
+    // run that fails before any entry gives its message here, with the texts of
+    // list_remote_dir. With a `cancel` token, waiting for the remote side (here and in
+    // next_entries) stops with an error as soon as it says so, and the run is ended.
+    static std::expected<RemoteListing, Error> start(const SshConnection& connection,
+                                                     std::string_view path,
+                                                     CancelToken* cancel = nullptr);
+
+    // The entries checked since the last call, in the listing's order, valid until the next
+    // call; empty once the whole listing has come and the run succeeded. An error means the
+    // listing failed part way: the entries before it are not the whole listing.
+    std::expected<std::span<FileItem>, Error> next_entries();
+
+  private:
+    friend std::expected<std::vector<FileItem>, Error> list_remote_dir(const SshConnection&,
+                                                                       std::string_view,
+                                                                       CancelToken*);
+    // Whether the whole output is kept for the message of a listing that cannot be read:
+    // always when the listing is collected whole, else only until the first entry is out.
+    enum class Output { Kept, KeptUntilFirstEntry };
+
+    RemoteListing(RunningProcess process, std::string path)
+        : process_(std::move(process)), path_(std::move(path)) {}
+    static std::expected<RemoteListing, Error> begin(const SshConnection& connection,
+                                                     std::string_view path, Output output,
+                                                     CancelToken* cancel);
+    // Reads the next piece of output, or its end and the run's outcome, and checks the entries
+    // it completes.
+    std::expected<void, Error> read_step();
+    void take_text(std::string_view bytes, bool last);
+
+    RunningProcess process_;
+    // The listed directory, for the failure texts.
+    std::string path_;
+    // Whether the output is still kept, and what came of it so far, decoded.
+    bool keep_text_ = true;
+    std::string kept_text_;
+    // The end of the last piece when it stops inside a UTF-8 sequence.
+    std::string held_bytes_;
+    FileItemReader reader_;
+    std::optional<Error> parse_error_;
+    std::vector<FileItem> entries_;
+    // The entries that start() checked are handed out by the first next_entries().
+    bool entries_waiting_ = false;
+    bool finished_ = false;
+    // Once the listing has failed, every later call gives the same failure.
+    std::optional<Error> failure_;
+};
 
 // The largest file that read_remote_file takes whole into memory, for the viewer.
 inline constexpr uint64_t read_size_limit = 64ull << 20;
