@@ -36,3 +36,9 @@ target_link_libraries(browse_bench PRIVATE server wrenfield_test_server_support)
 # The server at its limits: a fresh request beside 300 slow keep-alive clients (no sshd).
 add_executable(limits_bench ${CMAKE_SOURCE_DIR}/bench/limits_bench.cc)
 target_link_libraries(limits_bench PRIVATE server wrenfield_test_server_support)
+
+# Big listings through the real program: time to the first byte and to the end, and the program's
+# peak memory, beside `ls -la` and the listing program run by hand (needs root, like ssh_bench).
+add_executable(listing_bench ${CMAKE_SOURCE_DIR}/bench/listing_bench.cc ${CMAKE_SOURCE_DIR}/bench/bench_support.cc)
+target_link_libraries(listing_bench PRIVATE ssh wrenfield_test_support)
+add_dependencies(listing_bench wrenfield)

@@ -1,8 +1,11 @@
 #include "bench_support.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "support/local_system.h"
@@ -138,6 +142,41 @@ double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+long status_kib(pid_t pid, const char* field) {
+    auto status = testing::read_file("/proc/" + std::to_string(pid) + "/status").value_or("");
+    auto at = status.find(std::string(field) + ":");
+    return at == std::string::npos
+               ? -1
+               : std::strtol(status.c_str() + at + std::strlen(field) + 1, nullptr, 10);
+}
+
+void reset_peak(pid_t pid) {
+    if (!testing::write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5"))
+        fail("cannot reset the peak memory of the program");
+}
+
+int connect_to(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        fail("cannot connect to the program");
+    return fd;
+}
+
+bool send_all(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= static_cast<size_t>(sent);
+    }
+    return true;
 }
 
 }  // namespace wrenfield::bench

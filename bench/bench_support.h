@@ -3,7 +3,10 @@
 // median.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,5 +56,14 @@ void run_bare(const std::vector<std::string>& arguments, std::string_view input_
               size_t input_size);
 
 double median(std::vector<double> values);
+
+// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM"), or -1.
+long status_kib(pid_t pid, const char* field);
+// Starts a new peak: VmHWM goes back to the present resident size.
+void reset_peak(pid_t pid);
+
+// A TCP connection to the program on 127.0.0.1; failing ends the benchmark.
+int connect_to(uint16_t port);
+bool send_all(int fd, const char* data, size_t length);
 
 }  // namespace wrenfield::bench

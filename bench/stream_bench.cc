@@ -50,14 +50,6 @@ std::string forced_path_command(const std::string& wrappers) {
            ":$PATH; export PATH; exec /bin/sh -c \\\"$SSH_ORIGINAL_COMMAND\\\"\"";
 }
 
-long status_kib(pid_t pid, const char* field) {
-    auto status = read_file("/proc/" + std::to_string(pid) + "/status").value_or("");
-    auto at = status.find(std::string(field) + ":");
-    return at == std::string::npos
-               ? -1
-               : std::strtol(status.c_str() + at + std::strlen(field) + 1, nullptr, 10);
-}
-
 // User and system CPU time of the process so far, in seconds.
 double cpu_seconds(pid_t pid) {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
@@ -78,12 +70,6 @@ double cpu_seconds(pid_t pid) {
            static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-// Starts a new peak: VmHWM goes back to the present resident size.
-void reset_peak(pid_t pid) {
-    if (!write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5"))
-        fail("cannot reset the peak memory of the program");
-}
-
 // The peak of the last python3 run, from the wrapper's log ("Command exited ..." lines skipped).
 long last_python_peak_kib(const std::string& log) {
     std::string text = read_file(log).value_or("");
@@ -99,28 +85,6 @@ long last_python_peak_kib(const std::string& log) {
         start = end + 1;
     }
     return peak;
-}
-
-int connect_to(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        fail("cannot connect to the program");
-    return fd;
-}
-
-bool send_all(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
 }
 
 // Reads a whole reply into nothing: the head is kept, a chunked body is taken apart and only

@@ -30,6 +30,39 @@ std::string parse_error(std::string_view json) {
     return items ? "(parsed)" : items.error();
 }
 
+// What reading gives, as one text to compare: each entry's fields, or the message.
+std::string outcome(const std::expected<std::vector<FileItem>, Error>& items) {
+    if (!items)
+        return "error: " + items.error();
+    std::string text;
+    for (const FileItem& item : *items) {
+        text += item.name + "|" + item.path + "|" + std::to_string(item.is_dir) +
+                std::to_string(item.is_symlink) + std::to_string(item.is_hidden) + "|" +
+                std::to_string(item.size) + "|" + std::to_string(item.modified) + "|" +
+                item.permissions + "\n";
+    }
+    return text;
+}
+
+// Reads `text` with the piecewise reader, cut at each of `cuts` (ascending).
+std::expected<std::vector<FileItem>, Error> read_in_pieces(std::string_view text,
+                                                           const std::vector<size_t>& cuts) {
+    FileItemReader reader;
+    std::vector<FileItem> items;
+    const auto take = [&items](FileItem&& item) { items.push_back(std::move(item)); };
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        if (auto fed = reader.feed(text.substr(from, cut - from), take); !fed)
+            return std::unexpected(fed.error());
+        from = cut;
+    }
+    if (auto fed = reader.feed(text.substr(from), take); !fed)
+        return std::unexpected(fed.error());
+    if (auto finished = reader.finish(take); !finished)
+        return std::unexpected(finished.error());
+    return items;
+}
+
 }  // namespace
 
 TEST(Base64, StandardAlphabetWithPadding) {
@@ -77,6 +110,51 @@ TEST(RemotePrograms, TemplatesKeepTheShellQuotingSafe) {
                   .find("\nsrc = os.fsdecode(base64.b64decode('QQ=='))\n"
                         "dst = os.fsdecode(base64.b64decode('Qg=='))\n"),
               std::string::npos);
+}
+
+// The listing is read as it comes: wherever its text is cut into pieces, the entries and the
+// messages (with their positions) are those of the whole text.
+TEST(ListingReader, PiecesReadAsTheWholeText) {
+    const std::string entry =
+        R"({"name": "\u00e9\ud83d\ude00", "path": "/x/caf\udce9", "is_dir": true, )"
+        R"("is_symlink": false, "size": 18446744073709551615, "modified": -5, )"
+        R"("permissions": "drwxr-xr-x", "is_hidden": false, "extra": [1, {"a": "\"]"}, -2.5e3]})";
+    const std::vector<std::string> texts = {
+        "[" + entry + ", " + entry + "]\n",
+        " \n[\n" + entry + ",\n  " + entry + "\n]\n \n",
+        "[]",
+        "",
+        "[" + entry + ", " + entry + "] x",
+        "[" + entry + ",\n" + entry + ",]",
+        "[" + entry + ",\n " + R"({"name": "a", "size": 12.5}])",
+        "[" + entry + ", " + R"({"name":"a","name":"b"}])",
+        "[" + entry + ", " + R"({"name": "\udc7f"}])",
+        "[" + entry + ", " + R"({"modified": 92233720368547758070}])",
+        "[" + entry + ", " + R"({"name": "\u00e)",
+        "[" + entry + ", \"text\"]",
+        "[" + entry + ", null]",
+        "[" + entry + ", " + R"({"x": tru)",
+        "[" + entry,
+        "Last login: today\n[" + entry + "]",
+        "[" + entry + "]\n[]",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        const std::string whole = outcome(parse_file_items(text));
+        for (size_t cut = 0; cut <= text.size(); ++cut)
+            ASSERT_EQ(outcome(read_in_pieces(text, {cut})), whole) << "cut at " << cut;
+        std::vector<size_t> every_byte;
+        for (size_t cut = 1; cut < text.size(); ++cut)
+            every_byte.push_back(cut);
+        EXPECT_EQ(outcome(read_in_pieces(text, every_byte)), whole);
+    }
+    // A long value cut into many pieces is read once it is whole.
+    const std::string deep =
+        "[{\"x\":" + std::string(100000, '[') + std::string(100000, ']') + "}]";
+    std::vector<size_t> cuts;
+    for (size_t cut = 100; cut < deep.size(); cut += 100)
+        cuts.push_back(cut);
+    EXPECT_EQ(outcome(read_in_pieces(deep, cuts)), outcome(parse_file_items(deep)));
 }
 
 TEST(ListingReader, ReadsTheListingProgramsOutput) {

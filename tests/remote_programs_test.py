@@ -282,5 +282,91 @@ class NameTest(Folder):
             self.assertIn(b'gone', result.stderr)
 
 
+# The listing program as it was before it wrote its output in pieces: its output is the form
+# the listing keeps, byte for byte.
+LIST_REFERENCE = """import os, sys, json, stat, base64
+target = os.fsdecode(base64.b64decode('{}'))
+def text(name):
+    return os.fsencode(name).decode('utf-8', 'surrogateescape')
+items = []
+try:
+    with os.scandir(target) as it:
+        for entry in it:
+            try:
+                st = entry.stat(follow_symlinks=False)
+                is_d = entry.is_dir(follow_symlinks=False)
+                is_s = entry.is_symlink()
+                items.append({
+                    'name': text(entry.name),
+                    'path': text(os.path.join(target, entry.name)),
+                    'is_dir': is_d,
+                    'is_symlink': is_s,
+                    'size': st.st_size if not is_d else 0,
+                    'modified': int(st.st_mtime),
+                    'permissions': stat.filemode(st.st_mode),
+                    'is_hidden': entry.name.startswith('.'),
+                    'link_to_dir': is_s and entry.is_dir()
+                })
+            except Exception:
+                pass
+except Exception as e:
+    sys.stderr.write(str(e))
+    sys.exit(1)
+items.sort(key=lambda x: (not x['is_dir'], x['name'].lower()))
+print(json.dumps(items))
+"""
+
+
+class ListTest(Folder):
+    """The listing's output is the bytes that json.dumps writes for the list of entries,
+    whatever the names, the folder's own name and the locale."""
+
+    def reference(self, folder, env=None):
+        program = LIST_REFERENCE.replace('{}', base64.b64encode(folder).decode('ascii'), 1)
+        return subprocess.run([sys.executable, '-c', program], capture_output=True, env=env)
+
+    def assert_same_as_reference(self, folder):
+        for env in (None, ASCII_LOCALE):
+            expected = self.reference(folder, env)
+            result = run('list', [folder], env=env)
+            self.assertEqual(result.returncode, expected.returncode, result.stderr)
+            self.assertEqual(result.stderr, expected.stderr)
+            self.assertEqual(result.stdout, expected.stdout)
+        return result
+
+    def test_every_kind_of_entry_and_name(self):
+        # The folder's own name holds the characters the program's text is built with.
+        folder = os.path.join(os.fsencode(self.folder), b'~a%s|b"c%%\\d\xe9')
+        os.mkdir(folder)
+        for name in ('B', 'b', 'a', 'A', '.hidden', '\u00e9t\u00e9', '\u03a9', '\U0001f600',
+                     'quote"back\\slash', 'control\x01tab\t', 'new\nline', '%d %s'):
+            with open(os.path.join(folder, name.encode('utf-8', 'surrogatepass')), 'wb') as file:
+                file.write(b'x' * len(name))
+        for name in (b'caf\xe9', b'\xff'):
+            open(os.path.join(folder, name), 'wb').close()
+        for name in (b'Sub', b'sub', b'.git', b'Z', b'dir\xe9'):
+            os.mkdir(os.path.join(folder, name))
+        os.symlink(b'Sub', os.path.join(folder, b'link to folder'))
+        os.symlink(b'nowhere', os.path.join(folder, b'dangling'))
+        os.utime(os.path.join(folder, b'a'), (0, -1.5))
+        result = self.assert_same_as_reference(folder)
+        names = [item['name'] for item in json.loads(result.stdout)]
+        self.assertEqual(names[:5], ['.git', 'dir\udce9', 'Sub', 'sub', 'Z'])
+        # The folder given with a trailing slash, and the root.
+        self.assert_same_as_reference(folder + b'/')
+        self.assert_same_as_reference(b'/')
+
+    def test_empty_large_and_missing_folders(self):
+        folder = os.fsencode(self.folder)
+        self.assertEqual(self.assert_same_as_reference(folder).stdout, b'[]\n')
+        # More entries than one piece of the output holds, in no sorted order.
+        for index in range(10000):
+            name = 'E%d' % ((index * 7919) % 10000) if index % 3 else 'e%d' % index
+            os.mknod(os.path.join(self.folder, name))
+        self.assert_same_as_reference(folder)
+        result = self.assert_same_as_reference(os.path.join(folder, b'missing'))
+        self.assertEqual(result.returncode, 1)
+
+
 if __name__ == '__main__':
     unittest.main()

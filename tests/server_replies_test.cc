@@ -99,6 +99,23 @@ TEST(RepliesTest, RemoteRecordsKeepTheirKeyOrder) {
               "{\"path\":\"/r/latin1\",\"content\":\"Y2Fm6Q==\",\"is_binary\":true,\"size\":4}");
 }
 
+// A listing entry is written straight to text, one at a time, exactly as the JSON tree of the
+// entry is written: names with quotes, control characters, text outside ASCII and bytes that
+// are not UTF-8, and the numbers at their ends.
+TEST(RepliesTest, ListingEntriesAreWrittenAsTheirJsonTree) {
+    const FileItem items[] = {
+        {"a", "/r/a", false, false, 5, 1700000000, "-rw-r-----", false},
+        {"\"q\\\n\x01\x7f\xc3\xa9\xf0\x9f\x98\x80", "/\xe9/x\xff\xc3", true, true, UINT64_MAX,
+         INT64_MIN, "lrwxrwxrwx", true},
+        {"", "", false, false, 0, -1, "", false},
+    };
+    for (const FileItem& item : items) {
+        std::string written = "prefix";
+        append_json(written, item);
+        EXPECT_EQ(written, "prefix" + write_json(to_json(item)));
+    }
+}
+
 // The viewer's refusal names the file's size and the bound as the page writes sizes, the unit
 // first, then the value to the nearer tenth; without a known size, only the bound. Other
 // failures keep the run's own message.

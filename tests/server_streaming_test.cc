@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
+
+#include "server/replies.h"
 
 #include "support/fake_ssh.h"
 #include "support/in_process_server.h"
@@ -428,16 +431,18 @@ TEST_F(StreamingTest, UploadCutPartWayLeavesTheOldContent) {
     expect_no_children();
 }
 
+// Connects the server to a stand-in host, which the test's FakeSsh answers for.
+void connect_to_fake_host(uint16_t port) {
+    const std::string host = "fake-host-" + std::to_string(::getpid());
+    HttpReply connected = http_post_json(port, "/api/connect", Json{{"host", host}}.dump());
+    ASSERT_EQ(connected.status, 200) << connected.body;
+}
+
 // Connected to a stand-in host whose remote programs send nothing for a minute (a slow disk, a
 // stuck mount).
 class ClientLeavingTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const std::string host = "fake-host-" + std::to_string(::getpid());
-        HttpReply connected =
-            http_post_json(web.port(), "/api/connect", Json{{"host", host}}.dump());
-        ASSERT_EQ(connected.status, 200) << connected.body;
-    }
+    void SetUp() override { connect_to_fake_host(web.port()); }
     std::string request(const std::string& route) const {
         return "GET " + route + "?path=slow HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
     }
@@ -594,6 +599,146 @@ TEST_F(ClientLeavingTest, ALongListingHoldsUpNothingAndEndsWithTheConnection) {
         EXPECT_TRUE(children_ended_within(5s));
     }
     expect_no_children();
+}
+
+// The listing's reply as the whole listing written at once gives it: the entries read whole,
+// written as one JSON tree.
+std::string listing_written_whole(const std::vector<FileItem>& items) {
+    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+    for (const FileItem& item : items)
+        array.push_back(to_json(item));
+    return write_json(array);
+}
+
+// A listing goes out as its entries are checked, and its bytes are those of the listing written
+// whole: an empty folder, names outside ASCII and not UTF-8, quotes and control characters,
+// links, the root, and a folder of more entries than one piece of the output holds.
+TEST_F(StreamingTest, ListingsStreamTheBytesOfTheWholeListing) {
+    connect();
+    const std::string edges = scratch_path("edges");
+    std::filesystem::create_directories(edges + "/empty");
+    std::filesystem::create_directories(edges + "/Sub");
+    for (const char* name : {"b", "A", "D", ".hidden", "\xc3\xa9t\xc3\xa9", "\xe6\x97\xa5",
+                             "caf\xe9", "\xff", "q\"b\\s", "ctl\x01", "%d"}) {
+        ASSERT_TRUE(write_file(edges + "/" + name, name));
+    }
+    std::filesystem::create_directory_symlink("Sub", edges + "/link to Sub");
+    std::filesystem::create_symlink("nowhere", edges + "/dangling");
+    const std::string many = scratch_path("many");
+    std::filesystem::create_directories(many);
+    for (int index = 0; index < 30000; ++index)
+        ASSERT_TRUE(write_file(many + "/Entry-" + std::to_string(index * 7919 % 30000), ""));
+
+    SshConnection record = [this] {
+        std::lock_guard lock(web.connection()->mutex);
+        return web.connection()->connection->borrow();
+    }();
+    for (const std::string& folder :
+         {edges, edges + "/", edges + "/empty", many, std::string("/")}) {
+        SCOPED_TRACE(folder);
+        // The root's entries may change between two listings (other programs write to /tmp):
+        // the reply must equal the listing read whole just before or just after it.
+        bool same = false;
+        for (int attempt = 0; attempt < 5 && !same; ++attempt) {
+            auto before = list_remote_dir(record, folder);
+            ASSERT_TRUE(before) << before.error();
+            HttpReply reply = http_get(web.port(), "/api/list?path=" + encode(folder));
+            ASSERT_EQ(reply.status, 200) << reply.error << reply.body.substr(0, 300);
+            EXPECT_EQ(reply.header("Content-Type"), "application/json; charset=utf-8");
+            EXPECT_EQ(reply.header("Access-Control-Allow-Origin"), "*");
+            auto after = list_remote_dir(record, folder);
+            ASSERT_TRUE(after) << after.error();
+            same = reply.body == listing_written_whole(*before) ||
+                   reply.body == listing_written_whole(*after);
+            if (folder != "/") {
+                EXPECT_EQ(reply.body, listing_written_whole(*before));
+            }
+        }
+        EXPECT_TRUE(same);
+    }
+    EXPECT_EQ(http_get(web.port(), "/api/list?path=" + encode(edges + "/empty")).body, "[]");
+    expect_no_children();
+}
+
+// Connected to a stand-in host whose listing program sends its first entry, then waits: for
+// the test to let it go on (it then sends a second entry and stray text) or to kill it.
+class ListingCutTest : public ::testing::Test {
+  protected:
+    void SetUp() override { connect_to_fake_host(web.port()); }
+    // The listing of `folder` asked for on `client`; true once its first bytes have come.
+    bool start_listing(RawConnection& client, const std::string& folder) {
+        return client.send("GET /api/list?path=" + folder + " HTTP/1.1\r\nHost: " + web.host() +
+                           "\r\nConnection: close\r\n\r\n") &&
+               client.wait_readable(10s);
+    }
+    // The listing program, as it waits after its first entry.
+    pid_t waiting_program() const {
+        for (int wait = 0; wait < 500; ++wait) {
+            if (auto pid = read_file(files / "pid"); pid && !pid->empty())
+                return std::stoi(*pid);
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+
+    TemporaryHome home;
+    TemporaryDirectory files{"wrenfield-listing-cut"};
+    static constexpr std::string_view entry =
+        R"({"name": "a", "path": "/a", "is_dir": false, "is_symlink": false, "size": 1, )"
+        R"("modified": 2, "permissions": "-rw-r--r--", "is_hidden": false})";
+    // "Y3V0" is the Base64 of "cut", "c3RyYXk=" of "stray".
+    FakeSsh ssh{
+        "case \"${@: -1}\" in\n"
+        "uname*) printf 'Linux\\n---SEP---\\n/\\n---SEP---\\nu\\n---SEP---\\n/bin/python3\\n';;\n"
+        "*Y3V0*|*c3RyYXk=*) printf '[%s, ' '" +
+        std::string(entry) + "'\n  echo $$ > '" + (files / "pid") +
+        "'\n"
+        "  while [ ! -e '" +
+        (files / "go") +
+        "' ]; do sleep 0.05; done\n"
+        "  printf '%s] x' '" +
+        std::string(entry) +
+        "';;\n"
+        "*) printf 'Last login: today\\n[]\\n';;\n"
+        "esac"};
+    InProcessServer web;
+};
+
+// A listing whose ssh is killed once its first entries have gone out ends without the closing
+// chunk: the client sees a cut reply, never a short list taken as whole. So does one whose
+// output stops being a listing part way.
+TEST_F(ListingCutTest, AListingFailingPartWayIsCut) {
+    for (const bool killed : {true, false}) {
+        SCOPED_TRACE(killed ? "ssh killed" : "stray text");
+        std::filesystem::remove(files / "pid");
+        std::filesystem::remove(files / "go");
+        RawConnection client(web.port());
+        ASSERT_TRUE(start_listing(client, killed ? "cut" : "stray"));
+        const pid_t program = waiting_program();
+        ASSERT_GT(program, 0);
+        if (killed)
+            ASSERT_EQ(::kill(program, SIGKILL), 0);
+        else
+            ASSERT_TRUE(write_file(files / "go", ""));
+        const std::string raw = client.read_to_end(10s);
+        const ChunkedReply reply = decode_chunked(raw);
+        EXPECT_TRUE(reply.head.starts_with("HTTP/1.1 200")) << raw;
+        EXPECT_NE(reply.head.find("Transfer-Encoding: chunked"), std::string::npos);
+        EXPECT_FALSE(reply.complete) << raw;
+        EXPECT_NE(raw.find("[{\"name\":\"a\",\"path\":\"/a\""), std::string::npos) << raw;
+        EXPECT_TRUE(status_answers_within(web.port(), 5s));
+        EXPECT_TRUE(children_ended_within(5s));
+    }
+    expect_no_children();
+}
+
+// A listing that fails before its first entry gets the error reply, with the whole output.
+TEST_F(ListingCutTest, AListingFailingBeforeItsFirstEntryGetsTheErrorReply) {
+    HttpReply reply = http_get(web.port(), "/api/list?path=other");
+    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.body,
+              R"({"success":false,"error":"Failed to parse directory listing: expected value at )"
+              R"x(line 1 column 1 (output: Last login: today\n[]\n)"})x");
 }
 
 }  // namespace

@@ -34,6 +34,38 @@ TEST(Text, LossyDecodingReplacesEachMaximalInvalidSubpart) {
     EXPECT_EQ(decode_utf8_lossy("\xed\xa0\x80"), "\ufffd\ufffd\ufffd");
 }
 
+// Bytes that come in pieces decode as the whole would when each piece keeps back the start of
+// a sequence it cuts: valid sequences of every length, sequences cut short, bytes that never
+// start one, wherever the cut falls.
+TEST(Text, LossyDecodingInPiecesKeepsBackOnlyCutSequences) {
+    EXPECT_EQ(incomplete_utf8_tail("ab\xe2\x82"), 2u);
+    EXPECT_EQ(incomplete_utf8_tail("\xf0\x9f\x98"), 3u);
+    EXPECT_EQ(incomplete_utf8_tail("\xc3"), 1u);
+    EXPECT_EQ(incomplete_utf8_tail("\xe2\x82\xac"), 0u);  // complete
+    EXPECT_EQ(incomplete_utf8_tail("\xe0\x80"), 0u);      // can never become one
+    EXPECT_EQ(incomplete_utf8_tail("\xed\xa0"), 0u);      // a surrogate
+    EXPECT_EQ(incomplete_utf8_tail("\xff"), 0u);
+    EXPECT_EQ(incomplete_utf8_tail("\x80\x80"), 0u);
+    const std::string bytes =
+        "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xe2\x82x\xff\xc3\xf0\x9f\xe0\x80\xed\xa0\x80"
+        "\xf4\x90\x80\x80z\xc3";
+    const std::string whole = decode_utf8_lossy(bytes);
+    for (size_t first = 0; first <= bytes.size(); ++first) {
+        for (size_t second = first; second <= bytes.size(); ++second) {
+            std::string decoded, held;
+            for (auto [from, to] : {std::pair{size_t{0}, first}, {first, second}}) {
+                const std::string piece = held + bytes.substr(from, to - from);
+                const size_t keep = incomplete_utf8_tail(piece);
+                decoded +=
+                    decode_utf8_lossy(std::string_view(piece).substr(0, piece.size() - keep));
+                held = piece.substr(piece.size() - keep);
+            }
+            decoded += decode_utf8_lossy(held + bytes.substr(second));
+            ASSERT_EQ(decoded, whole) << "cut at " << first << " and " << second;
+        }
+    }
+}
+
 TEST(Text, AsciiCaseFoldingLeavesOtherBytesExact) {
     EXPECT_TRUE(ascii_iequals("WeB", "web"));
     EXPECT_FALSE(ascii_iequals("web", "webs"));

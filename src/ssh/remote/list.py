@@ -12,11 +12,10 @@ folders = []
 others = []
 try:
     with os.scandir(target) as it:
-        folder = quote(text(os.path.join(target, '')))[:-1]
-        form = ('{~name~: %s, ~path~: ' + folder.replace('%', '%%') + '%s, ~is_dir~: %s, '
-                '~size~: %d, ~modified~: %d, ~permissions~: %s, ~is_hidden~: %s, '
-                '~link_to_dir~: %s}')
-        form = form.replace('~', chr(34))
+        folder = quote(text(os.path.join(target, '')))[:-1].replace('%', '%%')
+        form = ('{~name~: %s, ~path~: |%s, ~is_dir~: %s, ~size~: %d, ~modified~: %d, '
+                '~permissions~: %s, ~is_hidden~: %s, ~link_to_dir~: %s}')
+        form = form.replace('~', chr(34)).replace('|', folder)
         kinds = dict()
         for entry in it:
             try:
