@@ -944,10 +944,6 @@ std::expected<void, std::string> read_record_array(
     return {};
 }
 
-}  // namespace wrenfield::json_reader
-
-namespace wrenfield::json_reader {
-
 std::expected<void, std::string> RecordArrayReader::feed(std::string_view piece, const Take& take) {
     pending_.append(piece);
     // A step cut off by the end of the text is read again from its start once more has come;

@@ -405,6 +405,7 @@ RouteAnswer list_route(const ApiRequest& request, const ServerContext& context) 
     };
     auto running =
         std::make_shared<Running>(std::move(*claim), std::move(stop), std::move(*listing));
+    // The headers of a JSON reply; the body is the pieces.
     return answer(StreamedReply{json_response(nlohmann::ordered_json::array()),
                                 [running]() -> std::expected<std::string_view, std::string> {
                                     Running& run = *running;

@@ -51,8 +51,8 @@ FileItem file_item(std::vector<json_reader::FieldValue>& values) {
         .modified = std::get<int64_t>(values[kModified]),
         .permissions = std::move(std::get<std::string>(values[kPermissions])),
         .is_hidden = std::get<bool>(values[kIsHidden]),
-        .link_to_dir = std::holds_alternative<bool>(values[kLinkToDir]) &&
-                       std::get<bool>(values[kLinkToDir]),
+        .link_to_dir =
+            std::holds_alternative<bool>(values[kLinkToDir]) && std::get<bool>(values[kLinkToDir]),
     };
 }
 
