@@ -1,6 +1,9 @@
 // Moves 1 GiB each way through the real program (build/wrenfield in browser mode): download
 // and upload beside the bare `ssh cat` pipe through the same master connection in the same
-// run, with the peak memory of the program and of the remote python3.
+// run, with the peak memory of the program and of the remote python3. The timed rounds drop
+// the bytes on both sides (read and counted, or written from one block in memory); one more
+// round, untimed, checks every byte of both directions. With --load, `stress-ng --cpu N`
+// (N = the number of processors) runs beside the timed rounds.
 //
 // Runs as root: it makes a test account whose logins go through a forced command that puts a
 // python3 wrapper first on PATH; the wrapper runs the real interpreter under GNU time and
@@ -8,8 +11,10 @@
 // what is measured. Account, server and data are removed at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +23,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -87,9 +95,13 @@ long last_python_peak_kib(const std::string& log) {
     return peak;
 }
 
-// Reads a whole reply into nothing: the head is kept, a chunked body is taken apart and only
-// counted. Returns the body's byte count, or nothing when the reply was cut or not 200.
-std::optional<size_t> read_reply(int fd, std::string& head) {
+// What a body's bytes are handed to, in order (null: they are only counted).
+using BodySink = std::function<void(std::string_view)>;
+
+// Reads a whole reply: the head is kept, a chunked body is taken apart and its bytes counted
+// and handed to `sink`. Returns the body's byte count, or nothing when the reply was cut or
+// not 200.
+std::optional<size_t> read_reply(int fd, std::string& head, const BodySink& sink = nullptr) {
     std::string buffer(buffer_size, '\0');
     std::string pending;
     size_t body = 0;
@@ -113,12 +125,16 @@ std::optional<size_t> read_reply(int fd, std::string& head) {
             if (!head.starts_with("HTTP/1.1 200"))
                 return std::nullopt;
             if (!chunked) {
+                if (sink)
+                    sink(pending);
                 body += pending.size();
                 pending.clear();
                 continue;
             }
             data = {};
         } else if (!chunked) {
+            if (sink)
+                sink(data);
             body += data.size();
             continue;
         }
@@ -127,12 +143,16 @@ std::optional<size_t> read_reply(int fd, std::string& head) {
             if (chunk_left > 0) {
                 if (!pending.empty()) {
                     size_t take = std::min(chunk_left, pending.size());
+                    if (sink)
+                        sink(std::string_view(pending).substr(0, take));
                     pending.erase(0, take);
                     chunk_left -= take;
                     body += take;
                     continue;
                 }
                 size_t take = std::min(chunk_left, data.size());
+                if (sink)
+                    sink(data.substr(0, take));
                 data.remove_prefix(take);
                 chunk_left -= take;
                 body += take;
@@ -177,7 +197,7 @@ std::string encode(const std::string& text) {
     return out;
 }
 
-double our_download(uint16_t port, const std::string& path) {
+double our_download(uint16_t port, const std::string& path, const BodySink& sink = nullptr) {
     auto start = Clock::now();
     int fd = connect_to(port);
     std::string request = "GET /api/download?path=" + encode(path) +
@@ -186,7 +206,7 @@ double our_download(uint16_t port, const std::string& path) {
     std::string head;
     std::optional<size_t> received;
     if (send_all(fd, request.data(), request.size()))
-        received = read_reply(fd, head);
+        received = read_reply(fd, head, sink);
     ::close(fd);
     double seconds = seconds_since(start);
     if (received != file_size)
@@ -194,7 +214,8 @@ double our_download(uint16_t port, const std::string& path) {
     return seconds;
 }
 
-double our_upload(uint16_t port, const std::string& path, const std::string& block) {
+// Sends 1 GiB: `block` over and over, or, when `block` is as long as the whole, the block once.
+double our_upload(uint16_t port, const std::string& path, std::string_view block) {
     auto start = Clock::now();
     int fd = connect_to(port);
     std::string request = "POST /api/upload?path=" + encode(path) +
@@ -227,20 +248,104 @@ std::string quoted(const std::string& path) {
     return "'" + path + "'";
 }
 
+// A file mapped read-only, for the check round.
+class MappedFile {
+  public:
+    explicit MappedFile(const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0) {
+            void* at = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_SHARED,
+                              fd, 0);
+            if (at != MAP_FAILED) {
+                data_ = static_cast<const char*>(at);
+                size_ = static_cast<size_t>(info.st_size);
+            }
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ~MappedFile() {
+        if (data_ != nullptr)
+            ::munmap(const_cast<char*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    std::string_view bytes() const { return {data_, size_}; }
+
+  private:
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// `stress-ng --cpu N` beside the rounds, stopped (and its workers with it) when this goes.
+class CpuLoad {
+  public:
+    CpuLoad() {
+        const std::string workers = std::to_string(::sysconf(_SC_NPROCESSORS_ONLN));
+        auto spawned = spawn_process({"stress-ng", "--cpu", workers, "--quiet"}, std::nullopt,
+                                     ChildInput::NullDevice);
+        if (!spawned)
+            fail("cannot start stress-ng: " + spawned.error());
+        process_ = std::move(*spawned);
+        // Its workers start a moment after it: wait until they run.
+        ::sleep(2);
+    }
+    ~CpuLoad() {
+        ::kill(process_.pid, SIGINT);
+        int status = 0;
+        ::waitpid(process_.pid, &status, 0);
+    }
+    CpuLoad(const CpuLoad&) = delete;
+    CpuLoad& operator=(const CpuLoad&) = delete;
+
+  private:
+    SpawnedProcess process_;
+};
+
+std::string load_average() {
+    std::string text = read_file("/proc/loadavg").value_or("");
+    return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+}
+
+void print_rounds(const char* name, const std::vector<double>& seconds) {
+    std::printf("%s (MB/s):", name);
+    for (double value : seconds)
+        std::printf(" %.0f", megabytes_per_second(value));
+    std::printf("\n");
+}
+
+// Bare time / our time of each round's pair, and their median.
+double print_paired_ratios(const char* name, const std::vector<double>& ours,
+                           const std::vector<double>& bare) {
+    std::vector<double> ratios;
+    std::printf("%s, bare / ours per round:", name);
+    for (size_t round = 0; round < ours.size(); ++round) {
+        ratios.push_back(bare[round] / ours[round]);
+        std::printf(" %.2f", ratios.back());
+    }
+    const double middle = median(ratios);
+    std::printf(" (median %.2f)\n", middle);
+    return middle;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
-    int rounds = 3;
+    int rounds = 5;
+    bool load = false;
     std::string cipher;
     for (int index = 1; index < argc; ++index) {
         std::string argument = argv[index];
         if (argument == "--quick") {
             rounds = 1;
+        } else if (argument == "--load") {
+            load = true;
         } else if (argument == "--cipher" && index + 1 < argc) {
             cipher = argv[++index];
         } else {
-            fail("usage: stream_bench [--quick] [--cipher NAME]");
+            fail("usage: stream_bench [--quick] [--load] [--cipher NAME]");
         }
     }
     AccountServer started = start_account_server(account);
@@ -310,36 +415,87 @@ int main(int argc, char** argv) {
         for (size_t at = 0; at < block.size(); ++at)
             block[at] = static_cast<char>(at * 131 + at / 977);
 
-        // One warm-up of each, then the measured rounds, alternating which side goes first.
+        // One warm-up of each, then the measured rounds. Each direction is measured as a pair,
+        // ours and bare, and which of the two goes first alternates from round to round.
         our_download(port, source);
         bare_run(command, "cat " + quoted(source), nullptr);
         rss_before = status_kib(program.pid(), "VmRSS");
         std::vector<double> ours_down, bare_down, ours_up, bare_up, cpu_down, cpu_up;
-        for (int round = 0; round < rounds; ++round) {
-            for (int side = 0; side < 2; ++side) {
-                if ((round + side) % 2 == 0) {
-                    reset_peak(program.pid());
-                    double cpu = cpu_seconds(program.pid());
-                    ours_down.push_back(our_download(port, source));
-                    cpu_down.push_back(cpu_seconds(program.pid()) - cpu);
-                    download_peak = std::max(download_peak, status_kib(program.pid(), "VmHWM"));
-                    python_download = std::max(python_download, last_python_peak_kib(peak_log));
-                    reset_peak(program.pid());
-                    cpu = cpu_seconds(program.pid());
-                    ours_up.push_back(our_upload(port, uploaded, block));
-                    cpu_up.push_back(cpu_seconds(program.pid()) - cpu);
-                    upload_peak = std::max(upload_peak, status_kib(program.pid(), "VmHWM"));
-                    python_upload = std::max(python_upload, last_python_peak_kib(peak_log));
+        const auto ours_downloading = [&] {
+            reset_peak(program.pid());
+            double cpu = cpu_seconds(program.pid());
+            ours_down.push_back(our_download(port, source));
+            cpu_down.push_back(cpu_seconds(program.pid()) - cpu);
+            download_peak = std::max(download_peak, status_kib(program.pid(), "VmHWM"));
+            python_download = std::max(python_download, last_python_peak_kib(peak_log));
+        };
+        const auto ours_uploading = [&] {
+            reset_peak(program.pid());
+            double cpu = cpu_seconds(program.pid());
+            ours_up.push_back(our_upload(port, uploaded, block));
+            cpu_up.push_back(cpu_seconds(program.pid()) - cpu);
+            upload_peak = std::max(upload_peak, status_kib(program.pid(), "VmHWM"));
+            python_upload = std::max(python_upload, last_python_peak_kib(peak_log));
+        };
+        const auto bare_downloading = [&] {
+            bare_down.push_back(bare_run(command, "cat " + quoted(source), nullptr));
+        };
+        const auto bare_uploading = [&] {
+            bare_up.push_back(bare_run(command, "cat > " + quoted(bare_uploaded), &block));
+        };
+        std::printf("load average before the rounds: %s\n", load_average().c_str());
+        {
+            std::optional<CpuLoad> cpu_load;
+            if (load)
+                cpu_load.emplace();
+            for (int round = 0; round < rounds; ++round) {
+                const bool ours_first = round % 2 == 0;
+                if (ours_first) {
+                    ours_downloading();
+                    bare_downloading();
+                    ours_uploading();
+                    bare_uploading();
                 } else {
-                    bare_down.push_back(bare_run(command, "cat " + quoted(source), nullptr));
-                    bare_up.push_back(bare_run(command, "cat > " + quoted(bare_uploaded), &block));
+                    bare_downloading();
+                    ours_downloading();
+                    bare_uploading();
+                    ours_uploading();
                 }
             }
+            std::printf("load average after the rounds: %s\n", load_average().c_str());
         }
         if (std::filesystem::file_size(uploaded) != file_size ||
             std::filesystem::file_size(bare_uploaded) != file_size) {
             fail("an uploaded file has the wrong size");
         }
+
+        // The check round, untimed: the source's bytes come down and go up, and are compared
+        // with it byte for byte.
+        {
+            MappedFile expected(source);
+            if (expected.bytes().size() != file_size)
+                fail("cannot map the source file");
+            size_t at = 0;
+            bool same = true;
+            our_download(port, source, [&](std::string_view piece) {
+                same = same && at + piece.size() <= file_size &&
+                       expected.bytes().substr(at, piece.size()) == piece;
+                at += piece.size();
+            });
+            if (!same || at != file_size)
+                fail("the downloaded bytes differ from the file's");
+            our_upload(port, uploaded, expected.bytes());
+            MappedFile written(uploaded);
+            if (written.bytes() != expected.bytes())
+                fail("the uploaded file differs from the bytes sent");
+            std::printf("check round: 1 GiB down and 1 GiB up, every byte the same\n");
+        }
+        print_rounds("ours down", ours_down);
+        print_rounds("bare down", bare_down);
+        print_rounds("ours up", ours_up);
+        print_rounds("bare up", bare_up);
+        print_paired_ratios("download", ours_down, bare_down);
+        print_paired_ratios("upload", ours_up, bare_up);
         download_ours = median(ours_down);
         download_bare = median(bare_down);
         upload_ours = median(ours_up);
@@ -360,8 +516,10 @@ int main(int argc, char** argv) {
                 python_download / 1024.0);
     std::printf("| upload of 1 GiB | %.1f | %.1f |\n", upload_peak / 1024.0,
                 python_upload / 1024.0);
-    std::printf("\nprogram resident before the transfers: %.1f MiB; rounds: %d; cipher: %s\n",
-                rss_before / 1024.0, rounds, cipher.empty() ? "default" : cipher.c_str());
+    std::printf(
+        "\nprogram resident before the transfers: %.1f MiB; rounds: %d; cipher: %s; %s\n",
+        rss_before / 1024.0, rounds, cipher.empty() ? "default" : cipher.c_str(),
+        load ? "stress-ng --cpu beside the rounds" : "no load added");
 
     std::exchange(undo_on_failure, nullptr)();
     return 0;
