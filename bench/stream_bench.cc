@@ -17,13 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 
 #include <filesystem>
 #include <functional>
@@ -255,8 +255,8 @@ class MappedFile {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
         if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0) {
-            void* at = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_SHARED,
-                              fd, 0);
+            void* at =
+                ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_SHARED, fd, 0);
             if (at != MAP_FAILED) {
                 data_ = static_cast<const char*>(at);
                 size_ = static_cast<size_t>(info.st_size);
@@ -516,10 +516,9 @@ int main(int argc, char** argv) {
                 python_download / 1024.0);
     std::printf("| upload of 1 GiB | %.1f | %.1f |\n", upload_peak / 1024.0,
                 python_upload / 1024.0);
-    std::printf(
-        "\nprogram resident before the transfers: %.1f MiB; rounds: %d; cipher: %s; %s\n",
-        rss_before / 1024.0, rounds, cipher.empty() ? "default" : cipher.c_str(),
-        load ? "stress-ng --cpu beside the rounds" : "no load added");
+    std::printf("\nprogram resident before the transfers: %.1f MiB; rounds: %d; cipher: %s; %s\n",
+                rss_before / 1024.0, rounds, cipher.empty() ? "default" : cipher.c_str(),
+                load ? "stress-ng --cpu beside the rounds" : "no load added");
 
     std::exchange(undo_on_failure, nullptr)();
     return 0;
