@@ -36,6 +36,7 @@
 
 #include "bench_support.h"
 #include "ssh/connection.h"
+#include "ssh/remote.h"
 #include "support/local_system.h"
 #include "support/program_launcher.h"
 #include "support/spawn.h"
@@ -244,6 +245,43 @@ double bare_run(std::vector<std::string> command, const std::string& remote_comm
     return seconds_since(start);
 }
 
+// The ssh layer alone, without the HTTP server: the file's pieces read and dropped.
+double layer_download(const SshConnection& connection, const std::string& path) {
+    auto start = Clock::now();
+    auto download = RemoteFileStream::start(connection, path);
+    size_t received = 0;
+    for (; download;) {
+        auto piece = download->next_piece();
+        if (!piece || piece->empty())
+            break;
+        received += piece->size();
+    }
+    double seconds = seconds_since(start);
+    if (received != file_size)
+        fail("the ssh layer's download failed");
+    return seconds;
+}
+
+// The ssh layer alone: 1 GiB of `block` handed to the remote write in pieces of its size.
+double layer_upload(const SshConnection& connection, const std::string& path,
+                    std::string_view block) {
+    auto start = Clock::now();
+    auto written = remote_write_stream(
+        connection, path, file_size,
+        [&](const auto& receive) {
+            for (size_t done = 0; done < file_size; done += block.size()) {
+                if (!receive(block))
+                    return false;
+            }
+            return true;
+        },
+        Existing::Replace, nullptr);
+    double seconds = seconds_since(start);
+    if (!written)
+        fail("the ssh layer's upload failed: " + written.error());
+    return seconds;
+}
+
 std::string quoted(const std::string& path) {
     return "'" + path + "'";
 }
@@ -421,6 +459,7 @@ int main(int argc, char** argv) {
         bare_run(command, "cat " + quoted(source), nullptr);
         rss_before = status_kib(program.pid(), "VmRSS");
         std::vector<double> ours_down, bare_down, ours_up, bare_up, cpu_down, cpu_up;
+        std::vector<double> layer_down, layer_up;
         const auto ours_downloading = [&] {
             reset_peak(program.pid());
             double cpu = cpu_seconds(program.pid());
@@ -461,6 +500,9 @@ int main(int argc, char** argv) {
                     bare_uploading();
                     ours_uploading();
                 }
+                // Where the time goes: the ssh layer alone, after each round's pairs.
+                layer_down.push_back(layer_download(connection, source));
+                layer_up.push_back(layer_upload(connection, uploaded, block));
             }
             std::printf("load average after the rounds: %s\n", load_average().c_str());
         }
@@ -496,6 +538,11 @@ int main(int argc, char** argv) {
         print_rounds("bare up", bare_up);
         print_paired_ratios("download", ours_down, bare_down);
         print_paired_ratios("upload", ours_up, bare_up);
+        print_rounds("ssh layer alone down", layer_down);
+        print_rounds("ssh layer alone up", layer_up);
+        std::printf("ssh layer alone, median MB/s: down %.0f, up %.0f\n",
+                    megabytes_per_second(median(layer_down)),
+                    megabytes_per_second(median(layer_up)));
         download_ours = median(ours_down);
         download_bare = median(bare_down);
         upload_ours = median(ours_up);
