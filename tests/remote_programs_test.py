@@ -15,9 +15,10 @@ import unittest
 PROGRAMS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'ssh', 'remote')
 
 
-def run(name, values, data=b'', env=None):
+def run(name, values, data=b'', env=None, stdin=None):
     """Runs src/ssh/remote/NAME.py with its placeholders filled in order, as the program does:
-    texts (str as UTF-8, or bytes) go in as Base64, numbers as they are."""
+    texts (str as UTF-8, or bytes) go in as Base64, numbers as they are. `data` goes in on a
+    pipe, or `stdin` (an open file) is the standard input."""
     with open(os.path.join(PROGRAMS, name + '.py')) as file:
         program = file.read()
     for value in values:
@@ -26,6 +27,9 @@ def run(name, values, data=b'', env=None):
         if isinstance(value, bytes):
             value = base64.b64encode(value).decode('ascii')
         program = program.replace('{}', str(value), 1)
+    if stdin is not None:
+        return subprocess.run([sys.executable, '-c', program], stdin=stdin, capture_output=True,
+                              env=env)
     return subprocess.run([sys.executable, '-c', program], input=data, capture_output=True,
                           env=env)
 
@@ -123,6 +127,24 @@ class WriteTest(Folder):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(b'Upload incomplete', result.stderr)
                 self.assertEqual(self.content('file'), b'precious')
+        self.assertEqual(temporary_files(self.folder), [])
+
+    def test_content_comes_whole_whether_the_input_is_a_pipe_or_not(self):
+        # A pipe is moved into the file by the kernel in steps of 1 MiB; a regular file as
+        # standard input cannot be, and is read and written instead. Both take exactly the
+        # announced count, refuse one byte more or less, and leave the old content then.
+        data = bytes(range(256)) * 12289  # three steps of 1 MiB, the last one short
+        source = self.make('source', data)
+        for announced, expected in ((len(data), 0), (len(data) - 1, 1), (len(data) + 1, 1)):
+            for piped in (True, False):
+                target = self.make('file', b'precious')
+                if piped:
+                    result = run('write', [target, announced, False], data)
+                else:
+                    with open(source, 'rb') as stdin:
+                        result = run('write', [target, announced, False], stdin=stdin)
+                self.assertEqual(result.returncode, expected, result.stderr)
+                self.assertEqual(self.content('file'), b'precious' if expected else data)
         self.assertEqual(temporary_files(self.folder), [])
 
     def test_directory_is_refused_with_the_system_text(self):

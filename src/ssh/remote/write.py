@@ -9,16 +9,33 @@ KEPT_FLAGS = 0x2280c4cf
 # A save holds, besides the flock of the whole file, an open-file lock of one byte far past any
 # end, which tells its lock apart from one that another program holds.
 SAVING = 1 << 62
-def receive(take):
+def receive(fd):
+    # Standard input into fd at its position, exactly size bytes of it: moved by the kernel
+    # (splice) when standard input is a pipe and fd takes it, else read into one buffer used
+    # over and over. A byte past size is read, never written.
     received = 0
-    while True:
-        chunk = os.read(0, 1048576)
-        if not chunk:
+    splicing = hasattr(os, 'splice')
+    buffer = None
+    while received < size:
+        step = min(1048576, size - received)
+        if splicing:
+            try:
+                count = os.splice(0, fd, step)
+            except OSError as e:
+                if received > 0 or e.errno not in (errno.EINVAL, errno.ENOSYS, errno.EOPNOTSUPP):
+                    raise
+                splicing = False
+                continue
+        else:
+            if buffer is None:
+                buffer = memoryview(bytearray(1048576))
+            count = os.readv(0, [buffer[:step]])
+            write_all(fd, buffer[:count])
+        if count == 0:
             break
-        received += len(chunk)
-        if received > size:
-            break
-        take(chunk)
+        received += count
+    if received == size:
+        received += len(os.read(0, 1))
     if received == size:
         return
     raise IOError('Upload incomplete: expected ' + str(size) + ' bytes, received ' + str(received))
@@ -54,7 +71,7 @@ def copy(source, fd, start, end):
 def fill(fd, source):
     # The new bytes into fd: from standard input, or from a file that already holds them.
     if source is None:
-        receive(lambda chunk: write_all(fd, chunk))
+        receive(fd)
     else:
         copy(source, fd, 0, size)
 progress = set()
@@ -226,7 +243,7 @@ def cloned(fd, staged):
 def write_in_place(fd, path, source):
     if not stat.S_ISREG(os.fstat(fd).st_mode):
         if source is None:
-            receive(lambda chunk: write_all(fd, chunk))
+            receive(fd)
         else:
             copy(source, fd, 0, size)
         return
@@ -356,7 +373,7 @@ def write_new(path):
         except OSError as e:
             raise named(e)
         try:
-            receive(lambda chunk: write_all(fd, chunk))
+            receive(fd)
             os.fsync(fd)
         except BaseException:
             os.unlink(base, dir_fd=directory)
@@ -365,7 +382,7 @@ def write_new(path):
             os.close(fd)
     else:
         try:
-            receive(lambda chunk: write_all(fd, chunk))
+            receive(fd)
             os.fsync(fd)
             try:
                 os.link('/proc/self/fd/' + str(fd), base, dst_dir_fd=directory)
