@@ -517,9 +517,11 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     }
     process->cancel_with(cancel);
 
-    // Small pieces (a request body arrives a few KiB at a time) are gathered into one batch,
-    // so that the pipe is written in large steps; large pieces go straight through.
+    // Small pieces are gathered into one batch, so that the pipe is written in large steps;
+    // a piece of at least direct_size goes straight through, since copying it into the batch
+    // costs more than the write it saves.
     constexpr size_t batch_size = 256 * 1024;
+    constexpr size_t direct_size = 64 * 1024;
     std::string batch;
     std::optional<ProcessFailure> write_failure;
     // How the child ended, when it was collected after its input failed.
@@ -537,11 +539,12 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     source([&](std::string_view piece) {
         if (write_failure)
             return true;  // the rest is read and dropped
-        if (batch.size() + piece.size() > batch_size) {
+        if (!batch.empty() &&
+            (piece.size() >= direct_size || batch.size() + piece.size() > batch_size)) {
             send(batch);
             batch.clear();
         }
-        if (piece.size() >= batch_size)
+        if (piece.size() >= direct_size)
             send(piece);
         else
             batch.append(piece);
