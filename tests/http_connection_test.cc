@@ -222,6 +222,87 @@ TEST(ConnectionLoopTest, FailuresInTheHandlerOrItsBodyNeverPassForAReply) {
     EXPECT_TRUE(cut.ends_with("5\r\npiece\r\n5\r\npiece\r\n")) << cut;
 }
 
+// The bodies of the replies in a stream of chunked responses, decoded, in order.
+std::vector<std::string> chunked_bodies(std::string_view responses) {
+    std::vector<std::string> bodies;
+    for (;;) {
+        const size_t head_end = responses.find("\r\n\r\n");
+        if (head_end == std::string_view::npos)
+            return bodies;
+        responses.remove_prefix(head_end + 4);
+        std::string body;
+        for (;;) {
+            const size_t line_end = responses.find("\r\n");
+            if (line_end == std::string_view::npos)
+                return bodies;
+            const size_t size = std::stoul(std::string(responses.substr(0, line_end)), nullptr, 16);
+            responses.remove_prefix(line_end + 2);
+            if (size == 0) {
+                responses.remove_prefix(std::min<size_t>(2, responses.size()));
+                break;
+            }
+            body.append(responses.substr(0, size));
+            responses.remove_prefix(std::min(responses.size(), size + 2));
+        }
+        bodies.push_back(std::move(body));
+    }
+}
+
+// Bodies larger than one read, by length and in chunks larger than one read, come whole and end
+// where their framing says, so that the request after each is read as one; and reply pieces
+// larger than the socket takes at once go out whole, each as one chunk, while the client is
+// still sending.
+TEST(ConnectionLoopTest, LargeBodiesAndReplyPiecesGoThroughWholeAndInOrder) {
+    HandlerServer server(
+        [](const RequestLine&, HttpResponse& response, const ClientRequest& client) {
+            auto body = std::make_shared<std::string>();
+            client.body([&](std::string_view piece) {
+                body->append(piece);
+                return true;
+            });
+            // The body goes back in pieces of 1.5 MiB.
+            auto sent = std::make_shared<size_t>(0);
+            response.pieces = [body, sent]() -> std::expected<std::string_view, std::string> {
+                const std::string_view piece = std::string_view(*body).substr(*sent, 1536 * 1024);
+                *sent += piece.size();
+                return piece;
+            };
+        });
+    std::string data(3 * 1024 * 1024 + 7, '\0');
+    for (size_t at = 0; at < data.size(); ++at)
+        data[at] = static_cast<char>(at * 131 + at / 977);
+    const size_t first_chunk = 1536 * 1024 + 3;
+    const auto size_line = [](size_t size) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%zx\r\n", size);
+        return std::string(line);
+    };
+    const std::string by_length =
+        "POST /length HTTP/1.1\r\nContent-Length: " + std::to_string(data.size()) + "\r\n\r\n" +
+        data;
+    std::string chunked = "POST /chunked HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    chunked += size_line(first_chunk) + data.substr(0, first_chunk) + "\r\n";
+    chunked += size_line(5) + data.substr(first_chunk, 5) + "\r\n";
+    chunked += size_line(data.size() - first_chunk - 5) + data.substr(first_chunk + 5) + "\r\n";
+    chunked += "0\r\n\r\n";
+    RawConnection connection(server.port());
+    // Sent from another thread: the replies come back while the later requests still go out.
+    std::thread sender([&] {
+        connection.send(by_length + chunked + "GET /last HTTP/1.1\r\nConnection: close\r\n\r\n");
+    });
+    const std::string responses = connection.read_to_end(60s);
+    sender.join();
+    EXPECT_EQ(statuses(responses), (std::vector<int>{200, 200, 200}));
+    const std::vector<std::string> bodies = chunked_bodies(responses);
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_TRUE(bodies[0] == data) << bodies[0].size();
+    EXPECT_TRUE(bodies[1] == data) << bodies[1].size();
+    EXPECT_EQ(bodies[2], "");
+    // The first reply's pieces are 1.5 MiB, 1.5 MiB and the 7 bytes left.
+    EXPECT_NE(responses.find("\r\n180000\r\n"), std::string::npos);
+    EXPECT_NE(responses.find("\r\n7\r\n"), std::string::npos);
+}
+
 // ---- Host and Origin ----
 
 TEST_F(HttpConnectionTest, OddHostAndOriginValuesAreForeign) {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +35,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t connection_thread_stack_size = 2 * 1024 * 1024;
 constexpr size_t read_size = 64 * 1024;
+// A body's bytes are read in steps of up to this much, straight into a buffer of their own: a
+// large upload then costs few reads and reaches its handler in large pieces.
+constexpr size_t body_read_size = 1024 * 1024;
 // The rest of a body nobody read is read and dropped after the reply, so that the next request
 // on the connection starts where it should; a longer rest closes the connection instead.
 constexpr uint64_t drain_limit = 4 << 20;
@@ -375,11 +379,19 @@ class ClientConnection {
                 case BodyState::Failed:
                     return false;
                 case BodyState::Data: {
-                    if (available() == 0 && !fill_body())
+                    // Bytes read with the header section (or a chunk's size line) come first;
+                    // after them the body is read on its own, never past its end.
+                    const bool direct = available() == 0;
+                    std::string_view piece;
+                    if (!direct) {
+                        piece = pending().substr(
+                            0, static_cast<size_t>(std::min<uint64_t>(available(), remaining_)));
+                    } else if (auto read = read_body_bytes()) {
+                        piece = *read;
+                    } else {
                         return fail();
-                    const size_t length =
-                        static_cast<size_t>(std::min<uint64_t>(available(), remaining_));
-                    const std::string_view piece = pending().substr(0, length);
+                    }
+                    const size_t length = piece.size();
                     remaining_ -= length;
                     received_ += length;
                     if (remaining_ == 0) {
@@ -387,7 +399,8 @@ class ClientConnection {
                                                                          : BodyState::Done;
                     }
                     const bool taken = receive(piece);
-                    consume(length);
+                    if (!direct)
+                        consume(length);
                     if (!taken)
                         return false;
                     break;
@@ -455,11 +468,14 @@ class ClientConnection {
     }
 
     // Writes all of `data` as part of the reply.
-    bool write(std::string_view data) {
+    bool write(std::string_view data) { return write_parts({data}); }
+
+    // Writes the parts one after the other as part of the reply, without joining them first.
+    bool write_parts(std::initializer_list<std::string_view> parts) {
         if (!reply_started_)
             end_interim();
         reply_started_ = true;
-        return send_all(data);
+        return send_all(parts);
     }
 
     // See ClientRequest::still_listening. The interim reply goes out only once the request has
@@ -506,19 +522,44 @@ class ClientConnection {
     enum class Fill { Data, End, Timeout };
     enum class BodyState { Size, Data, DataEnd, Trailer, Done, Failed };
 
-    // Writes all of `data`, waiting at most the write timeout each time the client does not take
-    // more.
-    bool send_all(std::string_view data) {
-        while (!data.empty()) {
+    // Writes all of the parts, in order, waiting at most the write timeout each time the client
+    // does not take more.
+    bool send_all(std::initializer_list<std::string_view> parts) {
+        constexpr size_t max_parts = 4;
+        if (parts.size() > max_parts) {
+            return std::ranges::all_of(parts,
+                                       [this](std::string_view part) { return send_all({part}); });
+        }
+        iovec vectors[max_parts];
+        size_t count = 0;
+        for (std::string_view part : parts) {
+            if (!part.empty())
+                vectors[count++] = {const_cast<char*>(part.data()), part.size()};
+        }
+        iovec* next = vectors;
+        while (count > 0) {
             if (!wait(POLLOUT, Clock::now() + limits_.write_timeout))
                 return false;
-            const ssize_t sent = ::send(socket_, data.data(), data.size(), MSG_NOSIGNAL);
+            msghdr message{};
+            message.msg_iov = next;
+            message.msg_iovlen = count;
+            const ssize_t sent = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
             if (sent < 0) {
                 if (errno == EINTR || errno == EAGAIN)
                     continue;
                 return false;
             }
-            data.remove_prefix(static_cast<size_t>(sent));
+            // Past the parts that went whole, then into the one that went in part.
+            for (size_t left = static_cast<size_t>(sent); left > 0;) {
+                const size_t taken = std::min(left, next->iov_len);
+                next->iov_base = static_cast<char*>(next->iov_base) + taken;
+                next->iov_len -= taken;
+                left -= taken;
+                if (next->iov_len == 0) {
+                    ++next;
+                    --count;
+                }
+            }
         }
         return true;
     }
@@ -548,25 +589,59 @@ class ClientConnection {
         }
     }
 
-    // Reads what the socket has, waiting until `deadline` for something.
-    Fill fill(Clock::time_point deadline) {
+    // Reads what the socket has into `into`, up to `size` bytes, waiting until `deadline` for
+    // something; `count` is what came.
+    Fill receive_into(char* into, size_t size, Clock::time_point deadline, size_t& count) {
+        count = 0;
         if (!wait(POLLIN, deadline))
             return Fill::Timeout;
+        const ssize_t received = ::recv(socket_, into, size, 0);
+        if (received <= 0)
+            return Fill::End;
+        count = static_cast<size_t>(received);
+        return Fill::Data;
+    }
+
+    // Reads what the socket has, waiting until `deadline` for something.
+    Fill fill(Clock::time_point deadline) {
         if (start_ > 0 && start_ >= buffer_.size() / 2) {
             buffer_.erase(0, start_);
             start_ = 0;
         }
         const size_t used = buffer_.size();
         buffer_.resize(used + read_size);
-        const ssize_t count = ::recv(socket_, buffer_.data() + used, read_size, 0);
-        buffer_.resize(used + static_cast<size_t>(std::max<ssize_t>(count, 0)));
-        return count > 0 ? Fill::Data : Fill::End;
+        size_t count = 0;
+        const Fill result = receive_into(buffer_.data() + used, read_size, deadline, count);
+        buffer_.resize(used + count);
+        return result;
     }
 
-    // Waits for more of the body. The time spent waiting counts against the body's allowance,
-    // which grows only with the bytes that have come: a body whose bytes trickle in is given up
-    // after a bounded time in all, whatever each single wait and whatever length it declares.
+    // Waits for more of the body into the pending bytes (for a chunk's lines).
     bool fill_body() {
+        return wait_for_body([this](Clock::time_point deadline) { return fill(deadline); });
+    }
+
+    // The next bytes of the body's data, read into the body buffer: at most what is left of
+    // the current chunk or length. Nothing when the client stopped sending or took too long.
+    std::optional<std::string_view> read_body_bytes() {
+        if (!body_buffer_)
+            body_buffer_ = std::make_unique_for_overwrite<char[]>(body_read_size);
+        const size_t size = static_cast<size_t>(std::min<uint64_t>(remaining_, body_read_size));
+        size_t count = 0;
+        if (!wait_for_body([&](Clock::time_point deadline) {
+                return receive_into(body_buffer_.get(), size, deadline, count);
+            })) {
+            return std::nullopt;
+        }
+        return std::string_view(body_buffer_.get(), count);
+    }
+
+    // Runs `read` (given its deadline) for more of the body. The time spent waiting counts
+    // against the body's allowance, which grows only with the bytes that have come: a body whose
+    // bytes trickle in is given up after a bounded time in all, whatever each single wait and
+    // whatever length it declares.
+    template <typename Read>
+    bool wait_for_body(const Read& read) {
         const auto allowance =
             Clock::duration(limits_.body_wait) +
             limits_.body_wait_per_mebibyte * static_cast<int64_t>(received_ >> 20);
@@ -574,7 +649,7 @@ class ClientConnection {
             return false;
         const auto started = Clock::now();
         const auto slice = std::min<Clock::duration>(limits_.read_timeout, allowance - waited_);
-        const Fill result = fill(started + slice);
+        const Fill result = read(started + slice);
         waited_ += Clock::now() - started;
         return result == Fill::Data;
     }
@@ -606,6 +681,8 @@ class ClientConnection {
     const ServerLimits& limits_;
     std::string buffer_;
     size_t start_ = 0;
+    // Where body bytes are read when none are pending; made at the first such read.
+    std::unique_ptr<char[]> body_buffer_;
 
     Framing framing_;
     BodyState state_ = BodyState::Done;
@@ -687,12 +764,11 @@ bool send_response(ClientConnection& client, const RequestLine& request, HttpRes
                 sent = client.write("0\r\n\r\n");
                 break;
             }
+            // The chunk goes out as its size line, the piece where it lies and the line end.
             char size[32];
             const int length = std::snprintf(size, sizeof size, "%zx\r\n", piece->size());
-            std::string chunk;
-            chunk.reserve(static_cast<size_t>(length) + piece->size() + 2);
-            chunk.append(size, static_cast<size_t>(length)).append(*piece).append("\r\n");
-            if (!client.write(chunk))
+            if (!client.write_parts(
+                    {std::string_view(size, static_cast<size_t>(length)), *piece, "\r\n"}))
                 break;
         }
     }
