@@ -26,10 +26,14 @@ function orderOf(listing, column, ascending) {
   return listingOrder(listing.items, listing.values.get(column), ascending);
 }
 
+// Keeps the entries of each piece, and their values for the listing's sort, worked out while
+// the rest of the listing is on its way, so that its order is ready soon after the last byte.
 function passOn(pieces) {
   for (const piece of pieces) {
-    for (const item of piece.items) {
-      reading.items.push(item);
+    const values = sortValues(piece.items, reading.column);
+    for (let i = 0; i < piece.items.length; i += 1) {
+      reading.items.push(piece.items[i]);
+      reading.values.push(values[i]);
     }
     self.postMessage({type: 'piece', listing: reading.id, text: piece.text});
   }
@@ -43,6 +47,7 @@ function handle(message) {
         reader: createListingReader(),
         decoder: new TextDecoder(),
         items: [],
+        values: [],
         column: message.column,
         ascending: message.ascending,
       };
@@ -56,8 +61,8 @@ function handle(message) {
       if (reading?.id === message.listing) {
         passOn(reading.reader.push(reading.decoder.decode()));
         passOn(reading.reader.finish());
-        held = {id: reading.id, items: reading.items, values: new Map()};
         const {column, ascending} = reading;
+        held = {id: reading.id, items: reading.items, values: new Map([[column, reading.values]])};
         reading = null;
         const order = orderOf(held, column, ascending);
         self.postMessage(

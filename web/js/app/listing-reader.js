@@ -10,8 +10,9 @@
 // either fails to parse. After the first such failure the reader finds the ends of entries by
 // walking the text (its strings, brackets and commas) instead.
 
-// About 256 KiB of text a piece (some 1,100 entries): a few milliseconds to parse.
-export const PIECE_CHARS = 1 << 18;
+// About 64 KiB of text a piece (some 280 entries): the page's task for a piece, which parses it
+// and keeps its entries, stays within a few milliseconds even on a busy machine.
+export const PIECE_CHARS = 1 << 16;
 
 const NOT_A_LISTING = 'Failed to list directory';
 
