@@ -732,12 +732,20 @@ test(
       await page.evaluate(() => window.getSelection().removeAllRanges());
       // Scrolling to the last heading brings it into view, though the chunks before it were sized
       // by estimate until then.
-      await page.$eval(`${pane} h1`, (heading) => heading.scrollIntoView());
-      await waitFor(() => page.$eval(pane, (element) => {
-        const heading = element.querySelector('h1');
+      const inView = (selector) => page.$eval(pane, (element, selector) => {
+        const heading = element.querySelector(selector);
         const top = heading.getBoundingClientRect().top - element.getBoundingClientRect().top;
         return element.scrollTop > 0 && top >= -1 && top < element.clientHeight;
-      }), {what: 'the last heading in view'});
+      }, selector);
+      await page.$eval(`${pane} h1`, (heading) => heading.scrollIntoView());
+      await waitFor(() => inView('h1'), {what: 'the last heading in view'});
+      // A jump back into the middle, among chunks never laid out, lands there too.
+      const middle = ':scope > .markdown-chunk:nth-child(30) > h2:nth-child(3)';
+      await page.$eval(
+          pane, (element, middle) => element.querySelector(middle).scrollIntoView(), middle);
+      await waitFor(() => inView(middle), {what: 'a heading in the middle in view'});
+      await pageCaughtUp(page, 300);
+      assert.equal(await inView(middle), true);
       await page.keyboard.press('Escape');
     });
 

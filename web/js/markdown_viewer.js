@@ -395,6 +395,7 @@ function plainChunkEnd(text, start) {
 // is an exact slice of the text that ends with its line break, which starts no empty line.
 function showPlainText(text, reason) {
   stopColouring();
+  stopKeepingPlace();
   const notice = document.createElement('div');
   notice.className = 'md-plain-notice';
   notice.textContent = reason;
@@ -411,10 +412,89 @@ function showPlainText(text, reason) {
     start = end;
   }
   previewPane.replaceChildren(notice, body);
+  if (body.children.length && window.ResizeObserver) keepPlace(Array.from(body.children));
 }
+
+// Keeping the reader's place in a long document. A chunk laid out for the first time takes its
+// real height in place of the estimate. When such a chunk straddles the top of the view, the
+// browser's scroll anchoring takes the chunk itself as its anchor (it cannot look inside skipped
+// content); the chunk's top stays put as it grows or shrinks, so whatever was jumped to below it
+// (a heading reached by a link, a find or scrollIntoView) moves away. So the first block in view
+// and its distance from the top of the pane are noted after every scroll, and that distance is
+// put back whenever a chunk changes size.
+let placeKeeping = null;
+
+function stopKeepingPlace() {
+  placeKeeping?.observer.disconnect();
+  placeKeeping = null;
+}
+
+// The index of the first of `elements` (in document order) whose bottom is below `top`, or of
+// the last one.
+function firstReaching(elements, top) {
+  let low = 0;
+  let high = elements.length - 1;
+  while (low < high) {
+    const middle = (low + high) >> 1;
+    if (elements[middle].getBoundingClientRect().bottom > top)
+      high = middle;
+    else
+      low = middle + 1;
+  }
+  return low;
+}
+
+// Whether the browser skips the chunk's content (shows nothing of it) for now.
+function isSkipped(chunk) {
+  const block = chunk.firstElementChild;
+  return typeof block?.checkVisibility === 'function' &&
+      !block.checkVisibility({contentVisibilityAuto: true});
+}
+
+// Notes the first block in view. A chunk not yet laid out shows nothing, so the place is in the
+// first chunk in view that is laid out; with none, it is the first block of the chunk at the
+// top, placed by laying out that chunk's content (where it stays once the chunk is shown).
+function notePlace() {
+  if (!placeKeeping) return;
+  placeKeeping.place = null;
+  if (previewPane.clientHeight === 0) return;
+  const chunks = placeKeeping.chunks;
+  const top = previewPane.getBoundingClientRect().top;
+  const bottom = top + previewPane.clientHeight;
+  let chunk = chunks[firstReaching(chunks, top)];
+  for (let next = chunk; next && next.getBoundingClientRect().top < bottom;
+       next = next.nextElementSibling) {
+    if (!isSkipped(next)) {
+      chunk = next;
+      break;
+    }
+  }
+  const block = chunk.children.length ? chunk.children[firstReaching(chunk.children, top)] : chunk;
+  placeKeeping.place = {block, offset: block.getBoundingClientRect().top - top};
+}
+
+function keepPlace(chunks) {
+  const job = {chunks, place: null, observer: null};
+  job.observer = new ResizeObserver(() => {
+    const place = job.place;
+    // Hidden (closed or editing): the place is noted afresh once the pane shows again.
+    if (!place || previewPane.clientHeight === 0) {
+      notePlace();
+      return;
+    }
+    const shift = place.block.getBoundingClientRect().top -
+        previewPane.getBoundingClientRect().top - place.offset;
+    if (Math.abs(shift) >= 1) previewPane.scrollTop += shift;
+  });
+  placeKeeping = job;
+  chunks.forEach((chunk) => job.observer.observe(chunk));
+}
+
+if (window.ResizeObserver) previewPane.addEventListener('scroll', notePlace, {passive: true});
 
 function renderMarkdown(text) {
   stopColouring();
+  stopKeepingPlace();
   // Without the Markdown library or the sanitizer the text is shown as it is, never as markup.
   if (!window.marked || !window.DOMPurify) {
     previewPane.textContent = text;
@@ -440,6 +520,7 @@ function renderMarkdown(text) {
   const chunks = text.length > LONG_DOCUMENT_CHARACTERS ? groupIntoChunks(rendered) : null;
   highlightBlocks(rendered, chunks?.length ? chunks : null);
   previewPane.replaceChildren(rendered);
+  if (chunks?.length && window.ResizeObserver) keepPlace(chunks);
   addCodeCopyButtons();
 }
 
@@ -551,6 +632,7 @@ function handleLinkActivation(event) {
 
 function showPaneMessage(text, color, padding, centred) {
   stopColouring();
+  stopKeepingPlace();
   const message = document.createElement('div');
   message.style.padding = padding;
   message.style.color = color;
@@ -771,6 +853,7 @@ function closeViewer() {
   openGeneration += 1;
   releaseEditor();
   stopColouring();
+  stopKeepingPlace();
   highlights = new Map();
   previousHighlights = new Map();
   closeModal(backdrop);
