@@ -412,7 +412,6 @@ function showPlainText(text, reason) {
     start = end;
   }
   previewPane.replaceChildren(notice, body);
-  if (body.children.length && window.ResizeObserver) keepPlace(Array.from(body.children));
 }
 
 // Keeping the reader's place in a long document. A chunk laid out for the first time takes its
