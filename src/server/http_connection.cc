@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -971,10 +972,18 @@ bool LoopbackServer::set_idle(Slots::iterator slot, bool idle) {
     return !slot->closing;
 }
 
+// A connection marked idle whose socket already holds bytes has a request on its way: its
+// thread has not woken to read them yet (a busy machine), and it is not idle any more.
+static bool has_unread_bytes(int socket) {
+    int unread = 0;
+    return ::ioctl(socket, FIONREAD, &unread) == 0 && unread > 0;
+}
+
 bool LoopbackServer::close_longest_idle() {
     auto longest = slots_.end();
     for (auto slot = slots_.begin(); slot != slots_.end(); ++slot) {
-        if (slot->idle && (longest == slots_.end() || slot->idle_since < longest->idle_since))
+        if (slot->idle && (longest == slots_.end() || slot->idle_since < longest->idle_since) &&
+            !has_unread_bytes(slot->socket))
             longest = slot;
     }
     if (longest == slots_.end())
