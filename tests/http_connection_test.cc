@@ -478,10 +478,7 @@ TEST(ConnectionThreadsTest, SlowKeepAliveClientsDoNotKeepANewOneOut) {
     const std::string status = "GET /api/status HTTP/1.1\r\nHost: " + server.host() + "\r\n";
     SlowClients clients(server.port(), status + "\r\n", 300, 3500ms);
     // Every connection has been taken once the first 256 replies have come.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (clients.replies() < 256 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_GE(clients.replies(), 256u);
+    ASSERT_TRUE(wait_until([&] { return clients.replies() >= 256; }, 30s)) << clients.replies();
     EXPECT_EQ(
         statuses(raw_http_exchange(server.port(), status + "Connection: close\r\n\r\n", 20000)),
         std::vector<int>{200});

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -673,12 +674,10 @@ class ListingCutTest : public ::testing::Test {
     }
     // The listing program, as it waits after its first entry.
     pid_t waiting_program() const {
-        for (int wait = 0; wait < 500; ++wait) {
-            if (auto pid = read_file(files / "pid"); pid && !pid->empty())
-                return std::stoi(*pid);
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
+        std::optional<std::string> pid;
+        const bool written =
+            wait_until([&] { return (pid = read_file(files / "pid")) && !pid->empty(); }, 5s);
+        return written ? std::stoi(*pid) : -1;
     }
 
     TemporaryHome home;

@@ -473,6 +473,7 @@ LINKS
     xdotool type --delay 20 "typedneversaved"
     xdotool key ctrl+q
     expect "with unsaved edits, Control+Q shows the page's question" wait_until 15 asks
+    # Longer than the program waits for the page's answer (5 s): the question must hold it open.
     sleep 6
     expect "and the program keeps running" kill -0 "$connected"
     xdotool key Escape
