@@ -3,11 +3,15 @@
 // clients, the request line and the framing of replies, odd Host and Origin values, the bounds
 // on what a client may send, and a server that keeps serving when no thread can be started for a
 // connection.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <expected>
 #include <memory>
@@ -301,6 +305,131 @@ TEST(ConnectionLoopTest, LargeBodiesAndReplyPiecesGoThroughWholeAndInOrder) {
     // The first reply's pieces are 1.5 MiB, 1.5 MiB and the 7 bytes left.
     EXPECT_NE(responses.find("\r\n180000\r\n"), std::string::npos);
     EXPECT_NE(responses.find("\r\n7\r\n"), std::string::npos);
+}
+
+// What a handler got by moving its request's body into a pipe of its own: the bytes that came
+// out of the pipe, and how the moving ended (0: every byte; else the failure it reported, with
+// -1 standing for "the body failed").
+struct MovedBody {
+    std::string bytes;
+    int failure = 0;
+    bool over_asked = false;
+};
+
+// Moves the body into a pipe of 4 KiB (so that the pipe is full again and again), at most
+// `step` bytes a call; with `reader_gone` the pipe's reading end is closed first.
+MovedBody move_body(const ClientRequest& client, uint64_t length, uint64_t step,
+                    bool reader_gone = false) {
+    MovedBody result;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("no pipe");
+    ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    std::thread reader;
+    if (reader_gone) {
+        ::close(ends[0]);
+    } else {
+        reader = std::thread([&, in = ends[0]] {
+            ::fcntl(in, F_SETFL, 0);
+            char buffer[65536];
+            for (ssize_t count; (count = ::read(in, buffer, sizeof buffer)) > 0;)
+                result.bytes.append(buffer, static_cast<size_t>(count));
+            ::close(in);
+        });
+    }
+    for (uint64_t moved = 0; moved < length;) {
+        pollfd room{ends[1], POLLOUT, 0};
+        ::poll(&room, 1, 5000);
+        auto step_moved = client.body_into_pipe(ends[1], std::min(step, length - moved));
+        if (!step_moved) {
+            result.failure = step_moved.error() == 0 ? -1 : step_moved.error();
+            break;
+        }
+        result.over_asked = result.over_asked || *step_moved > step;
+        moved += *step_moved;
+    }
+    ::close(ends[1]);
+    if (reader.joinable())
+        reader.join();
+    return result;
+}
+
+// A body of a declared length is moved into a pipe exactly: the bytes read with the header
+// section first, then the rest from the socket, never more than asked and never past the body's
+// end (the request after it is read as one). A chunked body offers no such move and is read as
+// pieces; a body that stops coming, and a pipe whose reader has gone, are told apart.
+TEST(ConnectionLoopTest, BodiesMovedIntoAPipeAreExactlyTheirBytes) {
+    std::mutex mutex;
+    std::vector<MovedBody> moved;
+    std::atomic<int> started = 0;
+    HandlerServer server(
+        [&](const RequestLine& request, HttpResponse& response, const ClientRequest& client) {
+            ++started;
+            if (!client.body_into_pipe) {
+                std::string body;
+                client.body([&](std::string_view piece) {
+                    body.append(piece);
+                    return true;
+                });
+                response.body = "copied " + body;
+                return;
+            }
+            MovedBody result = move_body(client, client.body_length.value_or(0), 100000,
+                                         request.target == "/reader-gone");
+            response.body = result.bytes;
+            std::lock_guard lock(mutex);
+            moved.push_back(std::move(result));
+        });
+    std::string data(1024 * 1024 + 13, '\0');
+    for (size_t at = 0; at < data.size(); ++at)
+        data[at] = static_cast<char>(at * 131 + at / 977);
+
+    // The head and the first bytes of the body in one piece, the rest later.
+    RawConnection connection(server.port());
+    ASSERT_TRUE(connection.send("POST /length HTTP/1.1\r\nContent-Length: " +
+                                std::to_string(data.size()) + "\r\n\r\n" + data.substr(0, 1000)));
+    ASSERT_TRUE(wait_until([&] { return started == 1; }, 10s));
+    ASSERT_TRUE(
+        connection.send(data.substr(1000) +
+                        "POST /chunked HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+                        "3\r\nabc\r\n0\r\n\r\nGET /last HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    const std::string responses = connection.read_to_end(30s);
+    EXPECT_EQ(statuses(responses), (std::vector<int>{200, 200, 200}));
+    EXPECT_TRUE(responses.find("\r\n\r\n" + data + "HTTP/1.1 200") != std::string::npos);
+    EXPECT_NE(responses.find("\r\n\r\ncopied abcHTTP/1.1 200"), std::string::npos) << responses;
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(moved.size(), 1u);
+        EXPECT_EQ(moved[0].failure, 0);
+        EXPECT_FALSE(moved[0].over_asked);
+    }
+
+    // The client leaves part way through the body.
+    {
+        RawConnection leaving(server.port());
+        ASSERT_TRUE(leaving.send("POST /leaving HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" +
+                                 data.substr(0, 5000)));
+        ASSERT_TRUE(wait_until([&] { return started == 4; }, 10s));
+    }
+    ASSERT_TRUE(wait_until(
+        [&] {
+            std::lock_guard lock(mutex);
+            return moved.size() == 2;
+        },
+        20s));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(moved[1].failure, -1);
+        EXPECT_TRUE(moved[1].bytes == data.substr(0, 5000)) << moved[1].bytes.size();
+    }
+
+    // Nobody reads the pipe.
+    raw_http_exchange(server.port(),
+                      "POST /reader-gone HTTP/1.1\r\nContent-Length: 3\r\n"
+                      "Connection: close\r\n\r\nabc");
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(moved.size(), 3u);
+    EXPECT_EQ(moved[2].failure, EPIPE);
 }
 
 // ---- Host and Origin ----

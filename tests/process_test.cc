@@ -200,6 +200,46 @@ TEST_F(ProcessTest, RunningProcessExchangesDataAStepAtATime) {
     expect_no_children();
 }
 
+// The caller may put bytes into the child's input itself once it has room, while standard
+// error is kept meanwhile; a write of its own that the pipe refuses closes the input, and later
+// waits for room fail at once.
+TEST_F(ProcessTest, CallersOwnWritesGoIntoTheInputPipeWhenItHasRoom) {
+    auto started = RunningProcess::start(
+        {"sh", "-c", "head -c 100000 /dev/zero >&2; head -c 300000 >/dev/null"}, ChildInput::Pipe);
+    ASSERT_TRUE(started.has_value());
+    RunningProcess& process = *started;
+    // More than the pipe holds, so that the child's end comes while some are still to go.
+    const std::string piece(3 << 20, 'p');
+    std::string_view left = piece;
+    std::optional<ProcessFailure> refused;
+    while (!left.empty()) {
+        auto pipe = process.input_room();
+        if (!pipe) {
+            refused = pipe.error();
+            break;
+        }
+        const ssize_t written = ::write(*pipe, left.data(), left.size());
+        if (written < 0) {
+            ASSERT_NE(errno, EAGAIN);
+            refused = process.input_refused(errno);
+            break;
+        }
+        left.remove_prefix(static_cast<size_t>(written));
+    }
+    // The child read 300,000 bytes and stopped reading: the rest found no reader.
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->stage, ProcessStage::WriteInput);
+    EXPECT_EQ(refused->error_number, EPIPE);
+    auto again = process.input_room();
+    ASSERT_FALSE(again.has_value());
+    EXPECT_EQ(again.error().stage, ProcessStage::WriteInput);
+    auto status = process.finish();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(status->success());
+    EXPECT_EQ(process.error_output().size(), 64u * 1024);
+    expect_no_children();
+}
+
 // A run given up part way (its reader went away) ends the child at once and reaps it, and
 // standard error kept for the message stays within its limit.
 TEST_F(ProcessTest, RunningProcessGivenUpIsKilledAndReaped) {

@@ -393,12 +393,7 @@ class ClientConnection {
                         return fail();
                     }
                     const size_t length = piece.size();
-                    remaining_ -= length;
-                    received_ += length;
-                    if (remaining_ == 0) {
-                        state_ = framing_.kind == Framing::Kind::Chunked ? BodyState::DataEnd
-                                                                         : BodyState::Done;
-                    }
+                    body_taken(length);
                     const bool taken = receive(piece);
                     if (!direct)
                         consume(length);
@@ -440,6 +435,56 @@ class ClientConnection {
                 }
             }
         }
+    }
+
+    // See BodyIntoPipe. Bytes read with the header section come first, written from where they
+    // lie; after them the socket's bytes are spliced into the pipe, never past the body's end.
+    // Where the kernel cannot splice from the socket, they are read and written instead.
+    std::expected<uint64_t, int> move_body_into(int pipe, uint64_t most) {
+        if (state_ != BodyState::Data || framing_.kind != Framing::Kind::Length)
+            return std::unexpected(0);
+        const size_t wanted = static_cast<size_t>(std::min({most, remaining_, body_read_size}));
+        if (available() == 0 && splicing_) {
+            ssize_t moved = 0;
+            int error = 0;
+            const bool came = wait_for_body([&](Clock::time_point deadline) {
+                if (!wait(POLLIN, deadline))
+                    return Fill::Timeout;
+                moved = ::splice(socket_, nullptr, pipe, nullptr, wanted,
+                                 SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+                if (moved < 0) {
+                    error = errno;
+                    moved = 0;
+                    return error == EINTR || error == EAGAIN || error == EINVAL ? Fill::Data
+                                                                                : Fill::End;
+                }
+                return moved > 0 ? Fill::Data : Fill::End;
+            });
+            if (error == EINVAL) {
+                splicing_ = false;
+            } else if (error == EPIPE) {
+                return std::unexpected(EPIPE);
+            } else if (!came) {
+                fail();
+                return std::unexpected(0);
+            } else {
+                body_taken(static_cast<size_t>(moved));
+                return static_cast<uint64_t>(moved);
+            }
+        }
+        if (available() == 0 && !fill_body()) {
+            fail();
+            return std::unexpected(0);
+        }
+        const ssize_t written = ::write(pipe, pending().data(), std::min(available(), wanted));
+        if (written < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                return 0;
+            return std::unexpected(errno);
+        }
+        consume(static_cast<size_t>(written));
+        body_taken(static_cast<size_t>(written));
+        return static_cast<uint64_t>(written);
     }
 
     // After the reply: reads and drops what is left of the body. False when the connection
@@ -678,12 +723,23 @@ class ClientConnection {
         return false;
     }
 
+    // `count` bytes of the current chunk or length have been handed on.
+    void body_taken(size_t count) {
+        remaining_ -= count;
+        received_ += count;
+        if (remaining_ == 0) {
+            state_ = framing_.kind == Framing::Kind::Chunked ? BodyState::DataEnd : BodyState::Done;
+        }
+    }
+
     int socket_;
     const ServerLimits& limits_;
     std::string buffer_;
     size_t start_ = 0;
     // Where body bytes are read when none are pending; made at the first such read.
     std::unique_ptr<char[]> body_buffer_;
+    // Whether the kernel splices from this socket; cleared at its first refusal.
+    bool splicing_ = true;
 
     Framing framing_;
     BodyState state_ = BodyState::Done;
@@ -1033,10 +1089,17 @@ void LoopbackServer::serve_connection(Slots::iterator slot) {
         }
         client.begin_body(head->framing);
         const ClientRequest request{
-            head->fields, [&client](const auto& receive) { return client.read_body(receive); },
+            head->fields,
+            [&client](const auto& receive) { return client.read_body(receive); },
             head->framing.kind == Framing::Kind::Chunked ? std::nullopt
                                                          : std::optional(head->framing.length),
-            socket, [&client] { return client.still_listening(); }};
+            socket,
+            [&client] { return client.still_listening(); },
+            head->framing.kind == Framing::Kind::Length
+                ? BodyIntoPipe([&client](int pipe, uint64_t most) {
+                      return client.move_body_into(pipe, most);
+                  })
+                : BodyIntoPipe()};
         client.begin_reply(head->line.version == "HTTP/1.1");
         if (first_value(head->fields, "expect") == "100-continue" &&
             !client.write("HTTP/1.1 100 Continue\r\n\r\n")) {

@@ -50,6 +50,13 @@ using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 // before all of it came, took too long, or `receive` refused a piece.
 using BodyStream = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
 
+// Moves the next bytes of a request body into a pipe by the kernel, without passing them through
+// our memory: up to `most` bytes into `pipe` (non-blocking, with room for some when called).
+// Returns how many it moved, which may be 0 when the pipe took none this time; or, when it moved
+// none, why: 0 when the body failed (it ended early or took too long), else the error number the
+// pipe gave (EPIPE once its reader has gone). It is never asked for more than the body holds.
+using BodyIntoPipe = std::function<std::expected<uint64_t, int>(int pipe, uint64_t most)>;
+
 // The request line: the method, the target as sent, and the protocol version ("HTTP/1.1" or
 // "HTTP/1.0").
 struct RequestLine {
@@ -77,6 +84,10 @@ struct ClientRequest {
     // ready by then goes out alone. True for an HTTP/1.1 client; false when the client cannot
     // be asked (HTTP/1.0 knows no interim replies).
     std::function<bool()> still_listening;
+    // The body moved into a pipe instead of handed over (see BodyIntoPipe); it goes on from
+    // where `body` stopped, and `body` goes on from where it stopped. Only for a body of a
+    // declared length; none for a chunked one, whose chunk lines must pass through our hands.
+    BodyIntoPipe body_into_pipe;
 };
 
 // The next piece of a body that is sent as it is made: empty at its end; an error when making

@@ -502,12 +502,23 @@ RouteAnswer upload_route(const ApiRequest& request, const ServerContext& context
         return answer(std::move(claim.error()));
     bool body_complete = true;
     auto stop = (*claim)->stop();
+    // The body goes from the client's socket into the ssh pipe by the kernel where it can.
+    PipeFeed feed;
+    if (request.body_into_pipe) {
+        feed = [&](int pipe, uint64_t most) {
+            auto moved = request.body_into_pipe(pipe, most);
+            if (!moved && moved.error() == 0)
+                body_complete = false;
+            return moved;
+        };
+    }
     auto written = remote_write_stream((*claim)->connection(), *file, *request.body_length,
                                        [&](const auto& receive) {
-                                           body_complete = request.stream_body(receive);
+                                           body_complete =
+                                               request.stream_body(receive) && body_complete;
                                            return body_complete;
                                        },
-                                       Existing::Replace, stop.get());
+                                       Existing::Replace, stop.get(), feed);
     if ((*claim)->connection_went()) {
         return answer(
             error_reply("Upload stopped: " + std::string(transfer_ended_by_disconnect), 500));

@@ -29,6 +29,9 @@ struct ApiRequest {
     // The client's connection (socket -1: none), so that a remote run can stop once its client
     // has gone away, and a transfer be ended when its connection goes.
     ClientWatch client;
+    // The body moved into a pipe by the kernel, going on from where `stream_body` stopped; none
+    // for a chunked body.
+    BodyIntoPipe body_into_pipe;
 };
 
 // The largest JSON body taken: what the viewer can save (a file of up to read_size_limit bytes)

@@ -90,10 +90,10 @@ void handle_request(const RequestLine& request, HttpResponse& response, const Cl
     std::optional<std::string_view> query;
     if (url->query)
         query = *url->query;
-    RouteAnswer answer =
-        handle_api_request(ApiRequest{request.method, path, query, client.body, client.body_length,
-                                      ClientWatch{client.socket, client.still_listening}},
-                           context);
+    RouteAnswer answer = handle_api_request(
+        ApiRequest{request.method, path, query, client.body, client.body_length,
+                   ClientWatch{client.socket, client.still_listening}, client.body_into_pipe},
+        context);
     send_reply(response, std::move(answer.reply), std::move(answer.body_pieces));
 }
 

@@ -211,6 +211,31 @@ struct RunningProcess::Child {
     std::expected<void, ProcessFailure> step(
         std::string_view& pending, const std::function<void(std::string_view)>& on_output,
         const std::function<void(std::string_view)>& on_error) {
+        auto ready = wait_round(input.is_open() && !pending.empty(), on_output, on_error);
+        if (!ready)
+            return std::unexpected(ready.error());
+        if (*ready) {
+            const ssize_t written = ::write(input.get(), pending.data(), pending.size());
+            if (written >= 0) {
+                pending.remove_prefix(static_cast<size_t>(written));
+            } else if (errno != EINTR && errno != EAGAIN) {
+                return std::unexpected(refuse_input(errno));
+            }
+        }
+        return {};
+    }
+
+    ProcessFailure refuse_input(int error) {
+        input.reset();
+        return ProcessFailure{ProcessStage::WriteInput, error};
+    }
+
+    // Waits until a stream is ready (the input pipe only when `input_wanted`) and hands what has
+    // arrived on the outputs to the sinks; true when the input pipe can take bytes (or has lost
+    // its reader, which the write then finds).
+    std::expected<bool, ProcessFailure> wait_round(
+        bool input_wanted, const std::function<void(std::string_view)>& on_output,
+        const std::function<void(std::string_view)>& on_error) {
         pollfd fds[4];
         nfds_t count = 0;
         int output_index = -1, error_index = -1, input_index = -1, cancel_index = -1;
@@ -222,19 +247,19 @@ struct RunningProcess::Child {
             error_index = static_cast<int>(count);
             fds[count++] = {error_output.get(), POLLIN, 0};
         }
-        if (input.is_open() && !pending.empty()) {
+        if (input_wanted) {
             input_index = static_cast<int>(count);
             fds[count++] = {input.get(), POLLOUT, 0};
         }
         if (count == 0)
-            return {};
+            return false;
         if (cancel != nullptr && cancel->fd() >= 0) {
             cancel_index = static_cast<int>(count);
             fds[count++] = {cancel->fd(), cancel->events(), 0};
         }
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR)
-                return {};
+                return false;
             return failure(ProcessStage::Wait, errno);
         }
         if (cancel_index >= 0 && fds[cancel_index].revents != 0 &&
@@ -251,18 +276,7 @@ struct RunningProcess::Child {
             read_available(error_output, error_buffer, on_error, read_error);
         if (read_error != 0)
             return failure(ProcessStage::Wait, read_error);
-
-        if (input_index >= 0 && fds[input_index].revents != 0) {
-            const ssize_t written = ::write(input.get(), pending.data(), pending.size());
-            if (written >= 0) {
-                pending.remove_prefix(static_cast<size_t>(written));
-            } else if (errno != EINTR && errno != EAGAIN) {
-                const int write_error = errno;
-                input.reset();
-                return failure(ProcessStage::WriteInput, write_error);
-            }
-        }
-        return {};
+        return input_index >= 0 && fds[input_index].revents != 0;
     }
 
     void keep_error_output(std::string_view piece) {
@@ -336,6 +350,23 @@ std::expected<void, ProcessFailure> RunningProcess::write_input(std::string_view
             return std::unexpected(stepped.error());
     }
     return {};
+}
+
+std::expected<int, ProcessFailure> RunningProcess::input_room() {
+    const auto keep_error = [this](std::string_view piece) { child_->keep_error_output(piece); };
+    for (;;) {
+        if (!child_->input.is_open())
+            return failure(ProcessStage::WriteInput, EPIPE);
+        auto ready = child_->wait_round(true, nullptr, keep_error);
+        if (!ready)
+            return std::unexpected(ready.error());
+        if (*ready)
+            return child_->input.get();
+    }
+}
+
+ProcessFailure RunningProcess::input_refused(int error) {
+    return child_->refuse_input(error);
 }
 
 void RunningProcess::close_input() {

@@ -98,6 +98,13 @@ class RunningProcess {
     // dropped. Fails (stage WriteInput) when the child no longer reads; its input is closed
     // then.
     std::expected<void, ProcessFailure> write_input(std::string_view data);
+    // Waits until standard input can take bytes (standard output that arrives meanwhile is
+    // dropped) and returns its pipe, non-blocking, for the caller to put bytes into itself (by
+    // splice, say). Fails (stage WriteInput) when the child no longer reads.
+    std::expected<int, ProcessFailure> input_room();
+    // The caller's own write into the input pipe failed with `error`: the input is closed, and
+    // the failure (stage WriteInput) is returned.
+    ProcessFailure input_refused(int error);
     // The child sees the end of its input.
     void close_input();
     // Waits for the next bytes of standard output and returns them, valid until the next call;

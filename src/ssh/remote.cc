@@ -499,7 +499,7 @@ std::expected<void, Error> write_failure_message(const ExitStatus& status, std::
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source, Existing existing,
-                                               CancelToken* cancel) {
+                                               CancelToken* cancel, const PipeFeed& feed) {
     const auto drop_source = [&source] { source([](std::string_view) { return true; }); };
     if (auto runnable = check_runnable(connection); !runnable) {
         drop_source();
@@ -526,16 +526,34 @@ std::expected<void, Error> remote_write_stream(const SshConnection& connection,
     std::optional<ProcessFailure> write_failure;
     // How the child ended, when it was collected after its input failed.
     std::optional<ExitStatus> ended;
+    const auto input_failed = [&](ProcessFailure failure) {
+        write_failure = failure;
+        // The child is not fed any more: let it end now rather than after the source.
+        if (auto status = process->finish())
+            ended = *status;
+    };
     const auto send = [&](std::string_view data) {
         if (write_failure)
             return;
-        if (auto written = process->write_input(data); !written) {
-            write_failure = written.error();
-            // The child is not fed any more: let it end now rather than after the source.
-            if (auto status = process->finish())
-                ended = *status;
-        }
+        if (auto written = process->write_input(data); !written)
+            input_failed(written.error());
     };
+    // The kernel moves the bytes into the pipe while both sides go on; the source is left with
+    // nothing to read unless one of them failed.
+    for (uint64_t moved = 0; feed && moved < size && !write_failure;) {
+        auto pipe = process->input_room();
+        if (!pipe) {
+            input_failed(pipe.error());
+            break;
+        }
+        auto step = feed(*pipe, size - moved);
+        if (!step) {
+            if (step.error() != 0)
+                input_failed(process->input_refused(step.error()));
+            break;
+        }
+        moved += *step;
+    }
     source([&](std::string_view piece) {
         if (write_failure)
             return true;  // the rest is read and dropped

@@ -217,15 +217,25 @@ enum class Existing { Replace, Refuse };
 // piece, and returns false when they ended before all of them had come.
 using DataSource = std::function<bool(const std::function<bool(std::string_view)>& receive)>;
 
+// Moves the next bytes of a source into a pipe by the kernel (splice), without passing them
+// through our memory: up to `most` bytes into `pipe` (non-blocking, with room for some when
+// called). Returns how many it moved, which may be 0 when the pipe took none this time; or, when
+// it moved none, why: 0 when the source failed (it ended early), else the error number the pipe
+// gave.
+using PipeFeed = std::function<std::expected<uint64_t, int>(int pipe, uint64_t most)>;
+
 // Writes exactly `size` bytes taken from `source` as the new content of the remote file, with
-// the texts of remote_write_file. The source is always read to its end, also when the write
-// has failed before. When it ends early the remote program finds fewer bytes than announced
-// and leaves the old file as it was.
+// the texts of remote_write_file. With `feed` the bytes are moved into the ssh child's input by
+// it instead, and `source` is read only for what is left after a failure: the two are one
+// stream, each going on from where the other stopped. The source is always read to its end,
+// also when the write has failed before. When it ends early the remote program finds fewer
+// bytes than announced and leaves the old file as it was.
 std::expected<void, Error> remote_write_stream(const SshConnection& connection,
                                                std::string_view path, uint64_t size,
                                                const DataSource& source,
                                                Existing existing = Existing::Replace,
-                                               CancelToken* cancel = nullptr);
+                                               CancelToken* cancel = nullptr,
+                                               const PipeFeed& feed = nullptr);
 
 std::expected<void, Error> remote_mkdir(const SshConnection& connection, std::string_view path,
                                         Existing existing = Existing::Replace,
