@@ -1,4 +1,4 @@
-import os, sys, stat, errno, base64, fcntl, struct, tempfile, time
+import os, sys, stat, errno, base64, fcntl, struct, time
 target = os.fsdecode(base64.b64decode('{}'))
 size = {}
 refuse_existing = {}
@@ -268,6 +268,8 @@ def write_in_place(fd, path, source):
             if cloned(fd, staged):
                 return
         if source is None:
+            # Imported only here: loading it costs every save a few milliseconds more.
+            import tempfile
             spool = tempfile.TemporaryFile()
             source = spool.fileno()
             fill(source, None)
