@@ -1,8 +1,8 @@
 // The HTTP/1.1 framing of the server's own connection loop, with raw sockets: pipelined
-// requests, conflicting lengths, bodies where none is expected, chunked trailers, half-closed
-// clients, the request line and the framing of replies, odd Host and Origin values, the bounds
-// on what a client may send, and a server that keeps serving when no thread can be started for a
-// connection.
+// requests, conflicting lengths, bodies where none is expected, chunked trailers, bodies moved
+// into a pipe, half-closed clients, the request line and the framing of replies, odd Host and
+// Origin values, the bounds on what a client may send, and a server that keeps serving when no
+// thread can be started for a connection.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
