@@ -1,16 +1,17 @@
 // The listing worker: reads a folder's listing and orders it away from the page's thread. The
 // page fetches the listing and hands its bytes over as they arrive; the worker decodes and
-// parses them in pieces (app/listing-reader.js), passes each piece's text back for the page to
-// parse in a task of its own, and answers with the order of the entries (app/listing-order.js)
-// as a list of their positions, first for the sort the page shows, later for any other asked
-// for. It fetches nothing itself.
+// parses them in pieces (app/listing-reader.js), passes each piece back as columns
+// (app/listing-columns.js), which the page keeps without making an object per entry, and
+// answers with the order of the entries (app/listing-order.js) as a list of their positions,
+// first for the sort the page shows, later for any other asked for. It fetches nothing itself.
 //
 // Messages from the page: {type: 'open', listing, column, ascending}, {type: 'bytes', listing,
 // bytes}, {type: 'end', listing} and {type: 'sort', listing, request, column, ascending}.
-// Answers: {type: 'piece', listing, text}, {type: 'listed', listing, order, column, ascending},
+// Answers: {type: 'piece', listing, columns}, {type: 'listed', listing, order, column, ascending},
 // {type: 'failed', listing, message} and {type: 'order', request, order} (order null when the
 // listing is no longer held).
 
+import {columnBuffers, columnsOf} from './app/listing-columns.js';
 import {listingOrder, sortValues} from './app/listing-order.js';
 import {createListingReader} from './app/listing-reader.js';
 
@@ -35,7 +36,8 @@ function passOn(pieces) {
       reading.items.push(piece.items[i]);
       reading.values.push(values[i]);
     }
-    self.postMessage({type: 'piece', listing: reading.id, text: piece.text});
+    const columns = columnsOf(piece.items);
+    self.postMessage({type: 'piece', listing: reading.id, columns}, columnBuffers(columns));
   }
 }
 

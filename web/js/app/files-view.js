@@ -7,7 +7,6 @@ import {elements} from './elements.js';
 import {escapeHtml, formatDate, formatFileSize, nameParts, readableText} from './format.js';
 import {getFileKind, iconClass, leadsToFolder} from './kinds.js';
 import {listWindow} from './layout.js';
-import {lowerName} from './listing-order.js';
 import {requestOrder} from './listing.js';
 import {setFilterText, setSelectedItem, setShowHidden, setSort, setViewMode, state} from './state.js';
 
@@ -70,33 +69,25 @@ function toggleHiddenFiles() {
   actions.hiddenToggled();
 }
 
-// The listing shown, as the listing worker read it: its number, its entries with their
-// lower-cased names (which the filter looks in), and the orders of its entries received so far,
-// by sort ("column ascending"). `shown` is the order last drawn: while the order of a new sort is
-// being worked out, filtering and the rest keep to it.
-let listing =
-    {number: 0, items: null, lowerNames: [], orders: new Map(), asked: new Set(), shown: null};
+// The listing shown, as the listing worker read it: its number, its entries (a listing of
+// listing-columns.js), and the orders of its entries received so far, by sort ("column
+// ascending"). `shown` is the order last drawn: while the order of a new sort is being worked
+// out, filtering and the rest keep to it.
+let listing = {number: 0, entries: null, orders: new Map(), asked: new Set(), shown: null};
 
 const sortKey = (column, ascending) => column + (ascending ? ' ascending' : ' descending');
 
 // Takes a listing read by readListing (listing.js) as the one to show, before it is set as the
 // state's entries and drawn.
-export function useListing({listing: number, items, lowerNames, order, column, ascending}) {
+export function useListing({listing: number, entries, order, column, ascending}) {
   const key = sortKey(column, ascending);
-  listing = {
-    number,
-    items,
-    lowerNames,
-    orders: new Map([[key, order]]),
-    asked: new Set([key]),
-    shown: order
-  };
+  listing = {number, entries, orders: new Map([[key, order]]), asked: new Set([key]), shown: order};
 }
 
 // Draws the entries in the order of the sort chosen: at once when that order is known, else
 // when the listing worker has worked it out (in the meantime the view keeps its order).
 function showSortedOrder() {
-  if (listing.items !== state.items || !askForOrder()) {
+  if (listing.entries !== state.listing || !askForOrder()) {
     renderFiles();
   }
 }
@@ -131,27 +122,32 @@ function askForOrder() {
   return true;
 }
 
-// The entries to show: hidden ones only when asked for, the filter applied, folders first.
-function visibleItems() {
-  const filter = state.filterText.toLowerCase();
-  const keep = (item, name) =>
-      (state.showHidden || !item.is_hidden) && (filter === '' || name.includes(filter));
-  if (listing.items !== state.items) {
+// The entries to show, as their numbers in state.listing: hidden ones only when asked for, the
+// filter applied, folders first.
+function visibleEntries() {
+  const entries = state.listing;
+  let order;
+  if (listing.entries === entries) {
+    askForOrder();
+    order = listing.orders.get(sortKey(state.sortCol, state.sortAsc)) ?? listing.shown;
+    listing.shown = order;
+  } else {
     // Entries not read as a listing (none before the first one): shown in their own order.
-    return state.items.filter((item) => keep(item, lowerName(item)));
+    order = Uint32Array.from({length: entries.count}, (_, index) => index);
   }
-  askForOrder();
-  const order = listing.orders.get(sortKey(state.sortCol, state.sortAsc)) ?? listing.shown;
-  listing.shown = order;
-  const {items, lowerNames} = listing;
-  const shown = [];
+  const filter = state.filterText.toLowerCase();
+  const holding = filter === '' ? null : entries.namesHolding(filter);
+  const showHidden = state.showHidden;
+  const shown = new Uint32Array(order.length);
+  let count = 0;
   for (let i = 0; i < order.length; i += 1) {
     const index = order[i];
-    if (keep(items[index], lowerNames[index])) {
-      shown.push(items[index]);
+    if ((showHidden || !entries.isHidden(index)) && (holding === null || holding[index] === 1)) {
+      shown[count] = index;
+      count += 1;
     }
   }
-  return shown;
+  return shown.subarray(0, count);
 }
 
 function showEmptyState(title, description, offerConnect) {
@@ -184,9 +180,11 @@ const measuredPitch = {
 // The grid's padding above its first row (styles.css), beside the space of the rows not built.
 const GRID_PADDING = 20;
 
-// The entries of the view being shown, in order, the container that shows them, and the part
-// of them built: its entries shownItems[built.start] to shownItems[built.end - 1].
-let shownItems = [];
+// The entries of the view being shown, in order, as their numbers in `shownFrom` (the listing
+// they were shown from), the container that shows them, and the part of them built: its
+// entries shown[built.start] to shown[built.end - 1].
+let shown = new Uint32Array(0);
+let shownFrom = state.listing;
 const built = {
   container: null,
   markupOf: null,
@@ -196,7 +194,8 @@ const built = {
 };
 
 export function renderFiles() {
-  shownItems = [];
+  shown = new Uint32Array(0);
+  shownFrom = state.listing;
   built.container = null;
   if (!state.connected) {
     clearEntries();
@@ -206,7 +205,7 @@ export function renderFiles() {
     elements.statusSeparator.classList.add('hidden');
     return;
   }
-  const items = visibleItems();
+  const items = visibleEntries();
   dropHiddenSelection(items);
   if (items.length === 0) {
     const description =
@@ -235,7 +234,7 @@ export function renderFiles() {
 // selected: keys and menus must not act on an entry the user cannot see.
 function dropHiddenSelection(items) {
   const selected = state.selectedItem;
-  if (selected && !items.some((item) => item.path === selected.path)) {
+  if (selected && !items.includes(state.listing.indexOfPath(selected.path))) {
     setSelectedItem(null);
     actions.selectionChanged();
   }
@@ -254,12 +253,17 @@ function clearEntries() {
   clearGrid();
 }
 
-function isSelected(item) {
-  return state.selectedItem !== null && state.selectedItem.path === item.path;
+function isSelectedPath(path) {
+  return state.selectedItem !== null && state.selectedItem.path === path;
 }
 
+function isSelected(item) {
+  return isSelectedPath(item.path);
+}
+
+// Draws the entries numbered `items` in state.listing.
 function renderEntries(container, items, markupOf) {
-  shownItems = items;
+  shown = items;
   Object.assign(built, {container, markupOf, start: 0, end: 0});
   buildWindow(true);
 }
@@ -278,7 +282,7 @@ function gridColumns() {
 // part in view is built already.
 function buildWindow(force, measuredNow = false) {
   const container = built.container;
-  if (!container || shownItems.length === 0) {
+  if (!container || shown.length === 0) {
     return;
   }
   const grid = isGrid(container);
@@ -291,7 +295,7 @@ function buildWindow(force, measuredNow = false) {
   const origin = zone.scrollTop + container.getBoundingClientRect().top -
       zone.getBoundingClientRect().top + (grid ? GRID_PADDING : 0);
   const part = listWindow({
-    count: shownItems.length,
+    count: shown.length,
     columns,
     pitch,
     top: Math.max(0, zone.scrollTop - origin),
@@ -303,11 +307,13 @@ function buildWindow(force, measuredNow = false) {
   }
   const {start, end, above, below} = part;
   Object.assign(built, {start, end, columns});
-  const markup = shownItems.slice(start, end).map(built.markupOf).join('');
+  const markup =
+      Array.from(shown.subarray(start, end), (index) => built.markupOf(shownFrom.entry(index)))
+          .join('');
   if (grid) {
     // A grid that is built whole looks as it always did; a longer one gives every card the
     // same height, so that its rows can be counted.
-    container.classList.toggle('uniform', start > 0 || end < shownItems.length);
+    container.classList.toggle('uniform', start > 0 || end < shown.length);
     container.style.setProperty('--space-above', above + 'px');
     container.style.setProperty('--space-below', below + 'px');
     container.innerHTML = markup;
@@ -343,8 +349,8 @@ function measurePitch(container, columns) {
   return 0;
 }
 
-// The rows or cards of the built part, without the spacer rows: the i-th shows
-// shownItems[built.start + i].
+// The rows or cards of the built part, without the spacer rows: the i-th shows entry
+// shown[built.start + i].
 function entryElements(container) {
   const children = Array.from(container.children);
   return isGrid(container) ?
@@ -364,7 +370,7 @@ function viewTop(container) {
 // all). Null with nothing shown.
 function placeInView() {
   const container = built.container;
-  if (!container || shownItems.length === 0) {
+  if (!container || shown.length === 0) {
     return null;
   }
   const top = viewTop(container);
@@ -372,11 +378,11 @@ function placeInView() {
   const place = {atTop: elements.dropZone.scrollTop === 0, first: null, selectedOffset: null};
   entryElements(container).forEach((element, index) => {
     const box = element.getBoundingClientRect();
-    const item = shownItems[built.start + index];
+    const entry = shown[built.start + index];
     if (place.first === null && box.bottom - top > box.height / 2) {
-      place.first = item;
+      place.first = entry;
     }
-    if (isSelected(item) && box.bottom > top && box.top < bottom) {
+    if (isSelectedPath(shownFrom.path(entry)) && box.bottom > top && box.top < bottom) {
       place.selectedOffset = box.top - top;
     }
   });
@@ -391,14 +397,14 @@ function restorePlace(place) {
     return;
   }
   const selected = state.selectedItem;
-  const selectedIndex = selected ? shownItems.findIndex((item) => item.path === selected.path) : -1;
+  const selectedIndex = selected ? shown.indexOf(shownFrom.indexOfPath(selected.path)) : -1;
   if (selectedIndex >= 0) {
     scrollEntryTo(selectedIndex, Math.max(0, place.selectedOffset ?? 0));
   } else if (place.atTop) {
     elements.dropZone.scrollTop = 0;
     buildWindow(false);
   } else if (place.first) {
-    scrollEntryTo(shownItems.indexOf(place.first), 0);
+    scrollEntryTo(shown.indexOf(place.first), 0);
   }
 }
 
@@ -431,13 +437,14 @@ function scrollEntryTo(index, offset) {
   buildWindow(false);
 }
 
-// The entry shown by a row or card of the built part.
-function itemOfElement(container, element) {
+// The number in `shownFrom` of the entry shown by a row or card of the built part, or -1.
+function entryOfElement(container, element) {
   if (element.classList.contains('virtual-spacer')) {
-    return undefined;
+    return -1;
   }
   const offset = !isGrid(container) && built.start > 0 ? 1 : 0;
-  return shownItems[built.start + Array.prototype.indexOf.call(container.children, element) - offset];
+  const place = built.start + Array.prototype.indexOf.call(container.children, element) - offset;
+  return place >= 0 && place < shown.length ? shown[place] : -1;
 }
 
 // Every text taken from the entry is escaped; sizes, dates and icons are our own text.
@@ -481,8 +488,8 @@ function entryAt(container, event) {
   if (!element) {
     return null;
   }
-  const item = itemOfElement(container, element);
-  return item ? {element, item} : null;
+  const entry = entryOfElement(container, element);
+  return entry >= 0 ? {element, item: shownFrom.entry(entry)} : null;
 }
 
 // The handlers that rows and cards share (drag, select, open and the item menu), listened
@@ -547,9 +554,9 @@ export function selectItem(item) {
   setSelectedItem(item);
   const container = state.viewMode === 'grid' ? elements.fileGrid : elements.fileTableBody;
   for (const element of container.children) {
-    const shown = itemOfElement(container, element);
-    if (shown) {
-      element.classList.toggle('selected', shown.path === item.path);
+    const entry = entryOfElement(container, element);
+    if (entry >= 0) {
+      element.classList.toggle('selected', shownFrom.path(entry) === item.path);
     }
   }
   actions.selectionChanged();

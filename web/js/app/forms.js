@@ -100,7 +100,7 @@ function takenNameText(name) {
 // shown. A name the folder shown holds (hidden entries included) is refused before asking.
 // Returns whether the name was refused; the modal stays open with the reason.
 function refuseTakenName(errorBox, name) {
-  if (!state.items.some((entry) => entry.name === name)) {
+  if (!state.listing.hasName(name)) {
     return false;
   }
   showModalError(errorBox, takenNameText(name));
@@ -184,7 +184,7 @@ function handleRenameSubmit(event) {
   }
   // The check needs the listing of the item's own folder, which is the one shown while the
   // item is listed; keeping the name is no replacement.
-  const listed = state.items.some((entry) => entry.path === item.path);
+  const listed = state.listing.indexOfPath(item.path) >= 0;
   if (listed && name !== item.name && refuseTakenName(formElements.renameError, name)) {
     return;
   }

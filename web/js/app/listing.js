@@ -1,11 +1,11 @@
 // A folder's listing, read and ordered by the listing worker (web/js/listing-worker.js) so that
 // no task of the page parses or sorts a large folder: the page fetches the listing and hands
-// the worker its bytes as they arrive, parses the pieces of it the worker passes back one task
-// each, and takes the order of the entries from the worker, for the listing's sort and for any
-// later one.
+// the worker its bytes as they arrive, keeps the columns of the pieces the worker passes back
+// (listing-columns.js), and takes the order of the entries from the worker, for the listing's
+// sort and for any later one.
 
 import {readReply, replyFailure} from './api.js';
-import {lowerName} from './listing-order.js';
+import {createListing} from './listing-columns.js';
 import {encodePathParameter} from './paths.js';
 
 const WORKER_SCRIPT = '/js/listing-worker.js';
@@ -13,7 +13,7 @@ const WORKER_SCRIPT = '/js/listing-worker.js';
 let worker = null;
 let listingCount = 0;
 let requestCount = 0;
-// The listing being read: {id, controller, items, lowerNames, resolve, reject}; only the latest
+// The listing being read: {id, controller, entries, resolve, reject}; only the latest
 // one asked for is read on.
 let reading = null;
 // The answers awaited to sort requests: request number -> resolve(order or null).
@@ -51,21 +51,11 @@ function handleAnswer(message) {
   }
   const read = reading;
   if (message.type === 'piece') {
-    for (const item of JSON.parse(message.text)) {
-      read.items.push(item);
-      read.lowerNames.push(lowerName(item));
-    }
+    read.entries.add(message.columns);
   } else if (message.type === 'listed') {
     reading = null;
     const {order, column, ascending} = message;
-    read.resolve({
-      listing: read.id,
-      items: read.items,
-      lowerNames: read.lowerNames,
-      order,
-      column,
-      ascending
-    });
+    read.resolve({listing: read.id, entries: read.entries, order, column, ascending});
   } else if (message.type === 'failed') {
     reading = null;
     read.reject(new Error(message.message));
@@ -80,8 +70,8 @@ function supersededError() {
 }
 
 // Lists the folder `path`, its entries ordered for the sort `column` and `ascending`. Resolves
-// to {listing, items, lowerNames, order, column, ascending}: the listing's number, its entries
-// in the listing's order with their lower-cased names, and the positions of the entries in the
+// to {listing, entries, order, column, ascending}: the listing's number, its entries in the
+// listing's order (a listing of listing-columns.js), and the positions of the entries in the
 // order shown. A listing asked for later stops this one, which rejects with `superseded` set.
 // A failed request rejects as apiRequest does, with `fallbackError` for a reply without error.
 export async function readListing(path, {column, ascending, fallbackError}) {
@@ -89,7 +79,7 @@ export async function readListing(path, {column, ascending, fallbackError}) {
     reading.controller.abort();
     reading.reject(supersededError());
   }
-  const read = {id: ++listingCount, controller: new AbortController(), items: [], lowerNames: []};
+  const read = {id: ++listingCount, controller: new AbortController(), entries: createListing()};
   const listed = new Promise((resolve, reject) => {
     read.resolve = resolve;
     read.reject = reject;

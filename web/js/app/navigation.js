@@ -49,7 +49,7 @@ export async function navigateTo(path, addToHistory = true) {
       elements.dropZone.scrollTop = 0;
     }
     useListing(listed);
-    setListing(path, listed.items);
+    setListing(path, listed.entries);
     clearSelection();
     if (addToHistory) {
       pushHistory(path);

@@ -240,7 +240,8 @@ async function openFileBookmark(bookmark) {
   if (parent !== state.currentPath) {
     await actions.navigateTo(parent);
   }
-  const found = state.items.find((entry) => entry.path === bookmark.path);
+  const at = state.listing.indexOfPath(bookmark.path);
+  const found = at >= 0 ? state.listing.entry(at) : null;
   if (found && found.is_hidden && !state.showHidden) {
     setHiddenEntriesShown(true);
   }

@@ -5,6 +5,7 @@
 // Everyone else reads, and asks the owner for a change.
 
 import {DEFAULT_SSH_PORT} from './hosts.js';
+import {createListing} from './listing-columns.js';
 
 export const state = {
   connected: false,
@@ -16,7 +17,9 @@ export const state = {
   currentPath: '~',
   history: [],
   historyIndex: -1,
-  items: [],
+  // The entries of the folder shown, a listing of listing-columns.js: entry(i), path(i),
+  // hasName(name), indexOfPath(path) and the rest.
+  listing: createListing(),
   selectedItem: null,
   viewMode: 'list',
   showHidden: false,
@@ -32,14 +35,14 @@ export function setConnection({host, user, port, identityFile, homeDir}) {
   Object.assign(state, {connected: true, host, user, port, identityFile, homeDir});
 }
 
-// The folder shown, its entries and the history (currentPath, items, history, historyIndex);
+// The folder shown, its entries and the history (currentPath, listing, history, historyIndex);
 // owner navigation.js.
 export function setCurrentPath(path) {
   state.currentPath = path;
 }
 
-export function setListing(path, items) {
-  state.items = items;
+export function setListing(path, listing) {
+  state.listing = listing;
   state.currentPath = path;
 }
 

@@ -46,10 +46,11 @@ async function uploadFiles(files) {
     return;
   }
   const folder = state.currentPath.replace(/\/+$/, '');
-  const taken = new Set(state.items.map((entry) => entry.name));
+  // The entries of that folder, whatever is shown while the files are sent.
+  const listing = state.listing;
   let uploaded = 0;
   for (const file of chosen) {
-    if (taken.has(file.name)) {
+    if (listing.hasName(file.name)) {
       showLoading(false);
       if (!(await askToReplace(file.name))) {
         continue;
