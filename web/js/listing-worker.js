@@ -11,8 +11,8 @@
 // {type: 'failed', listing, message} and {type: 'order', request, order} (order null when the
 // listing is no longer held).
 
-import {columnBuffers, columnsOf} from './app/listing-columns.js';
-import {listingOrder, sortValues} from './app/listing-order.js';
+import {columnsOf, createListing} from './app/listing-columns.js';
+import {foldersFirstOrder, sortValues} from './app/listing-order.js';
 import {createListingReader} from './app/listing-reader.js';
 
 // The listing being read (a new one replaces it), and the last one read whole, which the page
@@ -22,22 +22,24 @@ let held = null;
 
 function orderOf(listing, column, ascending) {
   if (!listing.values.has(column)) {
-    listing.values.set(column, sortValues(listing.items, column));
+    listing.values.set(column, listing.entries.sortValues(column));
   }
-  return listingOrder(listing.items, listing.values.get(column), ascending);
+  return foldersFirstOrder(listing.folders, listing.values.get(column), ascending);
 }
 
-// Keeps the entries of each piece, and their values for the listing's sort, worked out while
-// the rest of the listing is on its way, so that its order is ready soon after the last byte.
+// Keeps the entries of each piece as columns, as the page does (the objects parsed are let go at
+// once, which keeps the collector's work small), and their values for the listing's sort, worked
+// out while the rest of the listing is on its way, so that its order is ready soon after the last
+// byte.
 function passOn(pieces) {
   for (const piece of pieces) {
     const values = sortValues(piece.items, reading.column);
     for (let i = 0; i < piece.items.length; i += 1) {
-      reading.items.push(piece.items[i]);
       reading.values.push(values[i]);
     }
-    const columns = columnsOf(piece.items);
-    self.postMessage({type: 'piece', listing: reading.id, columns}, columnBuffers(columns));
+    const columns = columnsOf(piece.items, reading.column === 'name' ? values : undefined);
+    reading.entries.add(columns);
+    self.postMessage({type: 'piece', listing: reading.id, columns});
   }
 }
 
@@ -48,7 +50,7 @@ function handle(message) {
         id: message.listing,
         reader: createListingReader(),
         decoder: new TextDecoder(),
-        items: [],
+        entries: createListing(),
         values: [],
         column: message.column,
         ascending: message.ascending,
@@ -64,7 +66,12 @@ function handle(message) {
         passOn(reading.reader.push(reading.decoder.decode()));
         passOn(reading.reader.finish());
         const {column, ascending} = reading;
-        held = {id: reading.id, items: reading.items, values: new Map([[column, reading.values]])};
+        held = {
+          id: reading.id,
+          entries: reading.entries,
+          folders: reading.entries.folders(),
+          values: new Map([[column, reading.values]]),
+        };
         reading = null;
         const order = orderOf(held, column, ascending);
         self.postMessage(

@@ -6,6 +6,7 @@
 // 200,000 entries then costs the page a few thousand objects instead of 200,000, whose making and
 // collecting would hold the page's frames. Pure functions.
 
+import {getFileKind} from './kinds.js';
 import {lowerName} from './listing-order.js';
 
 const IS_DIR = 1;
@@ -70,13 +71,17 @@ function eachHolding(column, part, whole, found) {
 // The columns of `items`, entries of a listing as parsed: {count, names, lowerNames, paths,
 // pathPrefix, permissions, sizes, modified, flags}. When every path is one text followed by the
 // entry's name (as in a listing of one folder), `pathPrefix` is that text and `paths` null.
-export function columnsOf(items) {
+// `lowerNames` are the entries' lower-cased names when they have been worked out already.
+export function columnsOf(items, lowerNames = items.map(lowerName)) {
   const names = items.map((item) => String(item.name));
   const paths = items.map((item) => String(item.path));
   const name = names[0] ?? '';
   const path = paths[0] ?? '';
   const prefix = path.endsWith(name) ? path.slice(0, path.length - name.length) : null;
-  const prefixed = prefix !== null && paths.every((text, k) => text === prefix + names[k]);
+  const prefixed = prefix !== null &&
+      paths.every(
+          (text, k) => text.length === prefix.length + names[k].length && text.startsWith(prefix) &&
+              text.endsWith(names[k]));
   const sizes = new Float64Array(items.length);
   const modified = new Float64Array(items.length);
   const flags = new Uint8Array(items.length);
@@ -89,7 +94,7 @@ export function columnsOf(items) {
   return {
     count: items.length,
     names: textColumn(names),
-    lowerNames: textColumn(items.map(lowerName)),
+    lowerNames: textColumn(lowerNames),
     paths: prefixed ? null : textColumn(paths),
     pathPrefix: prefixed ? prefix : null,
     permissions: textColumn(items.map((item) => String(item.permissions))),
@@ -97,15 +102,6 @@ export function columnsOf(items) {
     modified,
     flags,
   };
-}
-
-// The buffers of `columns` that a message can hand over instead of copying.
-export function columnBuffers(columns) {
-  const texts = [columns.names, columns.lowerNames, columns.paths, columns.permissions];
-  return [
-    ...texts.filter((column) => column !== null).map((column) => column.starts.buffer),
-    columns.sizes.buffer, columns.modified.buffer, columns.flags.buffer
-  ];
 }
 
 // A listing made of the columns of its pieces, added in the listing's order. Entries are
@@ -192,6 +188,35 @@ export function createListing() {
     },
     isHidden(index) {
       return (flags[index] & IS_HIDDEN) !== 0;
+    },
+    // Whether each entry is a folder (1) or not (0).
+    folders() {
+      return flags.slice(0, count).map((bits) => bits & IS_DIR);
+    },
+    // The values that sortValues (listing-order.js) gives for `column`, worked out from the
+    // columns: sizes and dates as one typed array, kinds and lower-cased names as texts.
+    sortValues(column) {
+      if (column === 'size' || column === 'modified') {
+        const values = new Float64Array(count);
+        pieces.forEach((piece, p) => {
+          values.set(column === 'size' ? piece.sizes : piece.modified, firsts[p]);
+        });
+        return values;
+      }
+      // A kind depends on the name and whether the entry leads to a folder.
+      const kindOf = (piece, k) => getFileKind({
+        name: textAt(piece.names, k),
+        is_dir: (piece.flags[k] & IS_DIR) !== 0,
+        link_to_dir: (piece.flags[k] & LINK_TO_DIR) !== 0,
+      });
+      const valueOf = column === 'type' ? kindOf : (piece, k) => textAt(piece.lowerNames, k);
+      const values = new Array(count);
+      pieces.forEach((piece, p) => {
+        for (let k = 0; k < piece.count; k += 1) {
+          values[firsts[p] + k] = valueOf(piece, k);
+        }
+      });
+      return values;
     },
     // Marks, one an entry, whether the entry's lower-cased name holds `part`.
     namesHolding(part) {

@@ -28,17 +28,23 @@ export function sortValues(items, column) {
 
 // The positions in `items` in the order shown: folders first, then ascending or descending by
 // `values` (from sortValues); entries that compare equal keep their order in `items` whichever
-// the direction. Sorting the folders and the rest apart is the same as one sort with "folders
-// first" as its first rule.
+// the direction.
 export function listingOrder(items, values, ascending) {
-  const folders = [];
+  return foldersFirstOrder(items.map((item) => item.is_dir), values, ascending);
+}
+
+// The order of listingOrder, for entries given by whether each is a folder (`folders`, a list of
+// true or false, or of 1 or 0) and their `values`. Sorting the folders and the rest apart is the
+// same as one sort with "folders first" as its first rule.
+export function foldersFirstOrder(folders, values, ascending) {
+  const folderGroup = [];
   const files = [];
-  for (let i = 0; i < items.length; i += 1) {
-    (items[i].is_dir ? folders : files).push(i);
+  for (let i = 0; i < folders.length; i += 1) {
+    (folders[i] ? folderGroup : files).push(i);
   }
-  const order = new Uint32Array(items.length);
-  placeInOrder(order, 0, folders, values, ascending);
-  placeInOrder(order, folders.length, files, values, ascending);
+  const order = new Uint32Array(folders.length);
+  placeInOrder(order, 0, folderGroup, values, ascending);
+  placeInOrder(order, folderGroup.length, files, values, ascending);
   return order;
 }
 
