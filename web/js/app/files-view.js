@@ -205,9 +205,9 @@ export function renderFiles() {
     elements.statusSeparator.classList.add('hidden');
     return;
   }
-  const items = visibleEntries();
-  dropHiddenSelection(items);
-  if (items.length === 0) {
+  const visible = visibleEntries();
+  dropHiddenSelection(visible);
+  if (visible.length === 0) {
     const description =
         state.filterText !== '' ? 'No items matching filter.' : 'This folder contains no files.';
     clearEntries();
@@ -220,21 +220,22 @@ export function renderFiles() {
     // The hidden view keeps nothing, so that selecting never walks stale entries.
     if (listMode) {
       clearGrid();
-      renderEntries(elements.fileTableBody, items, listRowMarkup);
+      renderEntries(elements.fileTableBody, visible, listRowMarkup);
     } else {
       elements.fileTableBody.replaceChildren();
-      renderEntries(elements.fileGrid, items, gridCardMarkup);
+      renderEntries(elements.fileGrid, visible, gridCardMarkup);
     }
   }
-  elements.statusItemsCount.textContent = items.length + (items.length === 1 ? ' item' : ' items');
+  elements.statusItemsCount.textContent =
+      visible.length + (visible.length === 1 ? ' item' : ' items');
   updateSelectionStatus();
 }
 
 // A selected entry that the filter (or hiding hidden files) takes out of view is no longer
 // selected: keys and menus must not act on an entry the user cannot see.
-function dropHiddenSelection(items) {
+function dropHiddenSelection(visible) {
   const selected = state.selectedItem;
-  if (selected && !items.includes(state.listing.indexOfPath(selected.path))) {
+  if (selected && !visible.includes(shownFrom.indexOfPath(selected.path))) {
     setSelectedItem(null);
     actions.selectionChanged();
   }
@@ -261,9 +262,9 @@ function isSelected(item) {
   return isSelectedPath(item.path);
 }
 
-// Draws the entries numbered `items` in state.listing.
-function renderEntries(container, items, markupOf) {
-  shown = items;
+// Draws the entries numbered `visible` in state.listing.
+function renderEntries(container, visible, markupOf) {
+  shown = visible;
   Object.assign(built, {container, markupOf, start: 0, end: 0});
   buildWindow(true);
 }
@@ -403,7 +404,7 @@ function restorePlace(place) {
   } else if (place.atTop) {
     elements.dropZone.scrollTop = 0;
     buildWindow(false);
-  } else if (place.first) {
+  } else if (place.first !== null) {
     scrollEntryTo(shown.indexOf(place.first), 0);
   }
 }
