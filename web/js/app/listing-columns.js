@@ -28,14 +28,13 @@ function textColumn(texts) {
 
 const textAt = ({text, starts}, k) => text.slice(starts[k], starts[k + 1]);
 
-// The entry k of a column that holds the offset `at` of its text (at < the text's length): the
-// last one starting at or before it, which skips the empty texts that start there too.
-function entryAtOffset(starts, at) {
+// The last place k from 0 to `last` of the ascending `list` with list[k] <= value.
+function lastAtOrBefore(list, value, last) {
   let low = 0;
-  let high = starts.length - 2;
+  let high = last;
   while (low < high) {
     const middle = (low + high + 1) >> 1;
-    if (starts[middle] <= at) {
+    if (list[middle] <= value) {
       low = middle;
     } else {
       high = middle - 1;
@@ -43,6 +42,10 @@ function entryAtOffset(starts, at) {
   }
   return low;
 }
+
+// The entry k of a column that holds the offset `at` of its text (at < the text's length): the
+// last one starting at or before it, which skips the empty texts that start there too.
+const entryAtOffset = (starts, at) => lastAtOrBefore(starts, at, starts.length - 2);
 
 // Calls found(k) for each entry k of `column` whose text holds `part`, or with `whole`, is
 // `part`. A match that runs on into the next entry's text is none; the search goes on from the
@@ -116,17 +119,8 @@ export function createListing() {
 
   // The piece holding entry `index`, and the entry's place in it.
   function locate(index) {
-    let low = 0;
-    let high = pieces.length - 1;
-    while (low < high) {
-      const middle = (low + high + 1) >> 1;
-      if (firsts[middle] <= index) {
-        low = middle;
-      } else {
-        high = middle - 1;
-      }
-    }
-    return [pieces[low], index - firsts[low]];
+    const p = lastAtOrBefore(firsts, index, pieces.length - 1);
+    return [pieces[p], index - firsts[p]];
   }
 
   function pathOf(piece, k) {
