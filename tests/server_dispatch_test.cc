@@ -104,7 +104,9 @@ TEST_F(DispatchTest, ThePageScriptsAreServedAsOneValidScriptEach) {
         {"markdown_viewer.js",
          {"function srcsetUrls(", "function lineBreakOf(", "window.openMarkdownViewer ="}},
         {"feedback.js", {"function copyPngImageWithText(", "window.FeedbackStudio ="}},
-        {"listing-worker.js", {"function createListingReader(", "function listingOrder("}},
+        {"listing-worker.js",
+         {"function createListingReader(", "function foldersFirstOrder(",
+          "function createListing("}},
     };
     TemporaryDirectory directory("wrenfield-page-script");
     for (const auto& [name, markers] : scripts) {
