@@ -304,6 +304,8 @@ async function alignmentAndSwitch(size, theme) {
       return {left: box.left, right: box.right};
     });
     await page.click('#tab-md-edit');
+    // The tabs ease into their Edit look: the switch is measured once that is over.
+    await waitForStill(page, '#modal-md-viewer');
     const before = await switchBox();
     await page.focus('#md-raw-textarea');
     await page.keyboard.press('End');
