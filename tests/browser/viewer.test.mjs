@@ -267,7 +267,8 @@ test('editing counts, marks the text modified, and Save writes the remote file',
   // Typing the saved text back counts as unmodified again.
   await page.focus('#md-raw-textarea');
   await page.keyboard.type('x');
-  assert.equal(await status(), 'Modified (unsaved)');
+  // The status line follows the frame that draws the typed character.
+  await waitFor(async () => (await status()) === 'Modified (unsaved)', {what: 'the modified mark'});
   await page.keyboard.press('Backspace');
   await waitFor(async () => (await status()) === 'Ready', {what: 'Ready once the text is back'});
 
@@ -586,7 +587,8 @@ test(
       await saveByShortcut();
       assert.equal(readFileSync(crlf, 'utf8'), 'line1\r\nline2\r\n');
       await typeInEditor('line3\nline4');
-      assert.equal(await status(), 'Modified (unsaved)');
+      await waitFor(
+          async () => (await status()) === 'Modified (unsaved)', {what: 'the modified mark'});
       await waitFor(
           async () => (await text('#md-char-count')) === '26 characters, 4 lines',
           {what: 'the count with the file\'s line breaks'});

@@ -865,10 +865,27 @@ function closeViewer() {
 let recountTimer = null;
 
 function handleEditorInput() {
-  setStatus('Modified (unsaved)');
+  markModifiedAfterFrame();
   setSaveButtonVisible(true);
   clearTimeout(recountTimer);
   recountTimer = setTimeout(recount, RECOUNT_DELAY_MS);
+}
+
+// The first key after a save changes the status line, which lays the page out again: the frame
+// with the typed character is drawn first and the status follows in the next, unless another
+// status was set meanwhile (a save started by Ctrl+S right after the key, say). A text already
+// back as saved by then (a key and its undo in one frame) reads "Ready", as the recount would
+// have left it.
+function markModifiedAfterFrame() {
+  if (saveStatus.textContent === 'Modified (unsaved)') {
+    setStatus('Modified (unsaved)');
+    return;
+  }
+  const serial = statusSerial;
+  const mark = () => {
+    if (serial === statusSerial) setStatus(isModified() ? 'Modified (unsaved)' : 'Ready');
+  };
+  requestAnimationFrame(() => setTimeout(mark));
 }
 
 function recount() {
